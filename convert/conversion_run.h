@@ -1,0 +1,83 @@
+// The conversion run: input image through the reader, fade pass, transform and writer, delivered
+// to a file, the clipboard or a mail file. Playback and every convert command go through it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "convert/format_table.h"
+#include "convert/options.h"
+#include "util/files.h"
+
+namespace vlm {
+
+// MailFlags bits.
+inline constexpr uint32_t MAIL_TEXT_FORM = 0x01;  // i-melody melody-mail text with marker line
+inline constexpr uint32_t MAIL_FILE = 0x02;       // deliver as a mail file
+// AutoConvertFlags bits.
+inline constexpr uint32_t AUTO_UNATTENDED = 0x01;
+inline constexpr uint32_t AUTO_CONVERT_MODE = 0x02;
+
+inline constexpr uint32_t WORK_BUFFER_MARGIN = 131072;
+
+// Run-wide values of the program.
+struct RunState {
+  int32_t outputSizeLimit = 0;
+  int32_t mailTextLimit = 0;
+  int32_t lastOutputSize = 0;
+  FormatCode currentOutputCode = 0;
+  char convertedWavePath[PATH_SLOT] = {};
+  char lastOutputPath[PATH_SLOT] = {};
+  uint32_t MailFlags = 0;
+  uint32_t AutoConvertFlags = 0;
+  bool forPlayback = false;
+  // Mail dialog values (recipient, subject, attachment name), in Shift-JIS.
+  std::string mailTo, mailSubject, mailAttachment;
+};
+extern thread_local RunState runState;
+
+// The dialogs and boxes a conversion may show. The command line answers without asking; the
+// GUI shows real dialogs.
+class ConversionUi {
+ public:
+  virtual ~ConversionUi() = default;
+  // Format option dialog of an output; false = Cancel. May change options and MailFlags.
+  virtual bool formatDialog(int dialogId, FormatCode output) = 0;
+  // Mail dialog: may edit runState.mailTo / mailSubject / mailAttachment; false = Cancel.
+  virtual bool mailDialog() = 0;
+  // Save dialog proposing `path` (PATH_SLOT bytes, may be changed); false = Cancel.
+  virtual bool saveDialog(char* path, FormatCode output) = 0;
+  // Warning box with OK and Cancel (caption "警告"); false = Cancel. Text is UTF-8.
+  virtual bool warningBox(const char* text) = 0;
+  // Notice box (caption "お知らせ").
+  virtual void noticeBox(const char* text) = 0;
+  // Error box with the device's text and the caption "ERROR".
+  virtual void errorBox(const char* text) = 0;
+  // Opens a saved file with the desktop's default action (the mail file).
+  virtual void openWithShell(const char* path) = 0;
+  // Sets the window title.
+  virtual void setTitle(const char* title) = 0;
+};
+void setConversionUi(ConversionUi* ui);
+ConversionUi& conversionUi();
+
+// Program directory for files the program writes (melody.eml): $XDG_DATA_HOME/vlmplay/.
+std::string writableDataDir();
+
+void applyOutputPreset(FormatCode code);
+void adjustForRun(FormatCode code);
+int runConversion(const char* input, const char* output, FormatCode inputCode,
+                  FormatCode outputCode);
+int preparePlayback(const char* input, const char* tempPath);
+int convertCommand(const char* input, FormatCode outputCode);
+// The warning lines of the last run (UTF-8, "\r\n" after each), as convertCommand shows them.
+std::string collectWarnings(FormatCode outputCode, const OutputFormat* format);
+
+// Largest binary size whose melody-mail text fits `mailTextLimit` characters.
+int32_t binaryLimitForMailText(int32_t mailTextLimit);
+
+// The player's hand-over point: receives the temporary SMF of a playback run.
+using PlaybackFileHook = void (*)(const char* path);
+void setPlaybackFileHook(PlaybackFileHook hook);
+
+}  // namespace vlm

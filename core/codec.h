@@ -1,0 +1,131 @@
+// Small pure functions shared by the stream writer, the readers and the writers: integer and
+// length codes of the melody formats, bit sets, checksums, Shift-JIS-aware text fields, the
+// number syntax of the MML text, the play-range overlap, frequency numbers and voice lookups.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace vlm {
+
+// Frequency number of each semitone of an octave; entry 12 is the next octave's first semitone.
+inline constexpr uint16_t FNUM_TABLE[13] = {87, 109, 131, 154, 178, 204, 231,
+                                            260, 291, 324, 358, 395, 433};
+
+bool testBit(const uint8_t* bytes, uint32_t n);
+void setBit(uint8_t* bytes, uint32_t n, bool on);
+
+// MIDI variable-length quantity. `available` bounds the read; `count` receives the bytes used
+// (a quantity that runs past `available` or past 5 bytes stops there).
+uint32_t readVarLen(const uint8_t* bytes, uint32_t available, uint32_t* count);
+int writeVarLen(uint8_t* buffer, uint32_t value);  // 1..5 bytes, shortest form
+int varLenSize(uint32_t value);
+
+uint32_t readSmafVarLen(const uint8_t* bytes, uint32_t available, uint32_t* count);
+int writeSmafVarLen(uint8_t* buffer, uint32_t value);  // 1 or 2 bytes, capped at 16511
+
+uint32_t getBE(const uint8_t* bytes, int n);
+uint32_t getLE(const uint8_t* bytes, int n);
+int putBE(uint8_t* buffer, uint32_t value, int n);
+int putLE(uint8_t* buffer, uint32_t value, int n);
+int compareBytes(const void* a, const void* b, uint32_t n);  // bytes as signed 8-bit values
+int copyBytes(void* destination, const void* source, int n);  // n = -1: a C string
+
+uint32_t scaleCarry(uint32_t a, uint32_t* carry, uint32_t b, uint32_t c);
+
+uint16_t crc16(const uint8_t* bytes, uint32_t length);  // CRC-16/GENIBUS
+uint8_t rolandChecksum(const uint8_t* bytes, uint32_t length);
+
+inline bool isSjisLead(uint8_t c) { return (c >= 0x80 && c <= 0x9F) || c >= 0xE0; }
+
+struct FieldResult {
+  uint32_t consumed;  // source bytes used (for readQuotedField: index of the closing delimiter)
+  uint32_t produced;  // bytes the field holds (also those beyond the capacity)
+};
+FieldResult readCommaField(char* destination, uint32_t capacity, const char* source,
+                           uint32_t sourceLength);
+uint32_t writeCommaField(char* destination, const char* source, uint32_t length);
+FieldResult readQuotedField(char* destination, uint32_t capacity, const char* source,
+                            uint32_t sourceLength);
+
+// Play range in sixteenth notes that rangeOverlap measures against; set by the conversion run.
+struct PlayRange {
+  uint32_t startSixteenths = 0;
+  uint32_t endSixteenths = 0;  // 0 = unbounded
+  uint32_t timebase = 48;
+};
+extern thread_local PlayRange playRange;
+uint32_t rangeOverlap(uint32_t a, uint32_t b);
+
+uint16_t noteToFnum(int note, int bendRange, uint16_t bendWord);
+
+// Voice lookups: 1..128 for programs 0..127, 153..213 for rhythm sounds; 0 when none matches.
+int lookupFmVoice(const uint8_t* record, int kind);
+int lookupVoiceRecord(const uint8_t* record, int kind, uint32_t available);
+
+inline constexpr int VOICE_RECORDS = 189;
+inline constexpr int VOICE_RECORDS_ALT = 128;
+extern const uint8_t FM2_VOICES[VOICE_RECORDS][12];
+extern const uint8_t FM2_VOICES_ALT[VOICE_RECORDS_ALT][12];
+extern const uint8_t FM4_VOICES[VOICE_RECORDS][22];
+extern const uint8_t FM2_EXT_VOICES[VOICE_RECORDS][18];
+extern const uint8_t FM4_EXT_VOICES[VOICE_RECORDS][34];
+
+// `length` bounds every read: text past it reads as if it ended there.
+int parseInt(const char* text, uint32_t length, uint32_t* consumed, int min, int max);
+int parseValue(const char* text, uint32_t length, uint32_t* consumed, int current, int min,
+               int max);
+uint32_t parseLength(const char* text, uint32_t length, uint32_t* consumed,
+                     uint32_t defaultLength, uint32_t timebase);
+
+// Bounds-checked view over an input image: reads past the end yield 0 and set `overrun`.
+struct ByteReader {
+  const uint8_t* data;
+  uint32_t size;
+  uint32_t pos = 0;
+  bool overrun = false;
+
+  ByteReader(const uint8_t* d, uint32_t s) : data(d), size(s) {}
+  uint32_t remaining() const { return pos < size ? size - pos : 0; }
+  bool atEnd() const { return pos >= size; }
+  bool has(uint32_t n) const { return n <= remaining(); }
+  uint8_t u8() {
+    if (pos >= size) {
+      overrun = true;
+      return 0;
+    }
+    return data[pos++];
+  }
+  uint8_t peek(uint32_t ahead = 0) const {
+    return pos + ahead < size && pos + ahead >= pos ? data[pos + ahead] : 0;
+  }
+  uint32_t be(int n) {
+    uint32_t v = 0;
+    for (int i = 0; i < n; ++i) v = (v << 8) | u8();
+    return v;
+  }
+  uint32_t le(int n) {
+    uint32_t v = 0;
+    for (int i = 0; i < n; ++i) v |= uint32_t(u8()) << (8 * i);
+    return v;
+  }
+  uint32_t varLen() {
+    uint32_t count = 0;
+    uint32_t v = readVarLen(data + (pos < size ? pos : size), remaining(), &count);
+    if (count == 0 || (data[pos + count - 1] & 0x80)) overrun = true;
+    pos += count;
+    return v;
+  }
+  // Skips n bytes; running past the end stops at the end.
+  void skip(uint32_t n) {
+    if (n > remaining()) {
+      overrun = true;
+      pos = size;
+    } else {
+      pos += n;
+    }
+  }
+  const uint8_t* here() const { return data + (pos < size ? pos : size); }
+};
+
+}  // namespace vlm

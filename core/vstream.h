@@ -1,0 +1,302 @@
+// The intermediate song representation (VStream) and the one stream writer that every reader and
+// the transform emit through. A VStream is a chunked byte stream modelled on a one-track Standard
+// MIDI File: a "VThd" chunk with the timebase, then one or more "VTrk" chunks of events. Notes
+// carry their duration instead of note-offs.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "util/memblock.h"
+
+namespace vlm {
+
+// ---- Byte layout ---------------------------------------------------------------------------
+
+inline constexpr uint8_t VTHD_ID[4] = {'V', 'T', 'h', 'd'};
+inline constexpr uint8_t VTRK_ID[4] = {'V', 'T', 'r', 'k'};
+inline constexpr uint32_t VTHD_DATA_LENGTH = 2;
+inline constexpr uint32_t CHUNK_HEAD_SIZE = 8;     // id + 32-bit length
+inline constexpr uint32_t VTHD_TIMEBASE_OFFSET = 8;
+inline constexpr uint32_t EMPTY_STREAM_SIZE = 22;  // header, track head, end of track
+
+inline constexpr int MAX_TRACKS = 128;         // chunks a consumer reads
+inline constexpr int MAX_NOTES = 128;          // open-note and timed-note table size
+inline constexpr int CHANNELS = 16;
+inline constexpr uint32_t EVENT_SCRATCH_SIZE = 65536;
+inline constexpr uint32_t MAX_DURATION = 0xFFFF;
+
+// ---- Statuses and pseudo events ------------------------------------------------------------
+
+inline constexpr uint8_t ST_FILLER = 0x00;        // 0x0n: n bytes consumers skip
+inline constexpr uint8_t ST_TIMED_NOTE = 0x10;    // request only: note with duration, becomes 0x9n
+inline constexpr uint8_t ST_NOTE_HIGH = 0x20;     // note of channel n + 16, with duration
+inline constexpr uint8_t ST_TIMED_END = 0x30;     // request only: early end of a timed note
+inline constexpr uint8_t ST_NOTE_OFF = 0x80;
+inline constexpr uint8_t ST_NOTE = 0x90;          // note with duration (never a note-on/off pair)
+inline constexpr uint8_t ST_POLY_PRESSURE = 0xA0;
+inline constexpr uint8_t ST_CONTROL = 0xB0;
+inline constexpr uint8_t ST_PROGRAM = 0xC0;       // program, bank byte
+inline constexpr uint8_t ST_CHANNEL_PRESSURE = 0xD0;
+inline constexpr uint8_t ST_PITCH_BEND = 0xE0;    // LSB, MSB
+inline constexpr uint8_t ST_EXCLUSIVE = 0xF0;
+inline constexpr uint8_t ST_META = 0xFF;
+
+inline constexpr uint8_t CC_MODULATION = 1;
+inline constexpr uint8_t CC_DATA_ENTRY = 6;
+inline constexpr uint8_t CC_VOLUME = 7;
+inline constexpr uint8_t CC_PAN = 10;
+inline constexpr uint8_t CC_EXPRESSION = 11;
+inline constexpr uint8_t CC_HOLD = 64;
+inline constexpr uint8_t CC_NRPN_LSB = 98;
+inline constexpr uint8_t CC_NRPN_MSB = 99;
+inline constexpr uint8_t CC_RPN_LSB = 100;
+inline constexpr uint8_t CC_RPN_MSB = 101;
+inline constexpr uint8_t CC_RHYTHM_PART = 0x80;   // v != 0: rhythm channel from here on
+inline constexpr uint8_t CC_BEND_RANGE = 0x82;    // bend sensitivity in semitones
+inline constexpr uint8_t CC_FREQ_LOW = 0x83;      // request only: frequency number, low 8 bits
+inline constexpr uint8_t CC_FREQ_HIGH = 0x84;     // request only: block, key-on, fnum bit 8
+
+inline constexpr uint8_t META_TEXT = 0x01;
+inline constexpr uint8_t META_COPYRIGHT = 0x02;
+inline constexpr uint8_t META_TRACK_NAME = 0x03;
+inline constexpr uint8_t META_LYRIC = 0x05;
+inline constexpr uint8_t META_MARKER = 0x06;
+inline constexpr uint8_t META_CUE_POINT = 0x07;
+inline constexpr uint8_t META_END_OF_TRACK = 0x2F;
+inline constexpr uint8_t META_TEMPO = 0x51;
+inline constexpr uint8_t META_SEQUENCER = 0x7F;
+inline constexpr uint8_t META_MASTER_VOLUME = 0x80;  // one byte 0..127
+inline constexpr uint8_t META_FORMAT_TEXT = 0x83;    // text bytes for phone writers
+inline constexpr uint8_t META_CUE = 0x84;            // 0 start, 1 stop of the play range
+inline constexpr uint8_t META_PARAMETER = 0x85;      // one parameter byte
+inline constexpr uint8_t META_WAVE = 0x86;           // wave number, rate code, samples
+inline constexpr uint8_t META_VOICE = 0x87;          // voice definition
+inline constexpr uint8_t META_WAVE_LEVEL = 0x88;     // volume of the wave part
+inline constexpr uint8_t META_LEVEL = 0x89;          // one level byte
+
+inline constexpr uint8_t WAVE_RATE_NONE = 0xFF;
+inline constexpr uint32_t WAVE_RATES[5] = {4000, 8000, 11000, 22050, 44100};
+// A wave sound starts with a note of status 0x20 (channel 16 of the second group of channels)
+// whose note number is the wave number.
+inline constexpr uint8_t WAVE_NOTE_STATUS = 0x20;
+
+inline constexpr uint16_t RESET_DRUM_CHANNEL_MASK = 0x200;  // only channel 10
+inline constexpr uint16_t BEND_CENTRE = 0x4000;             // MSB * 256 + LSB
+inline constexpr uint16_t RPN_NONE = 0x7F7F;
+
+// Number of data bytes after the status byte for the fixed-size statuses (0xF0 and 0xFF are read
+// by their length fields). 0xFF marks a status that has no fixed size.
+int eventDataSize(uint8_t status);
+
+// ---- Song texts and marks ------------------------------------------------------------------
+
+enum SongInfoField : int {
+  INFO_TITLE,
+  INFO_COPYRIGHT,
+  INFO_ARTIST,
+  INFO_WORDS,
+  INFO_COMPOSE,
+  INFO_ARRANGE,
+  INFO_GENRE,
+  INFO_DATE,
+  INFO_SOFTWARE,
+  INFO_FIELDS
+};
+inline constexpr int INFO_TEXT_SIZE = 256;  // 255 bytes of Shift-JIS and a terminating zero
+
+struct SongInfo {
+  char text[INFO_FIELDS][INFO_TEXT_SIZE];
+};
+
+// ProtectFlags bits.
+inline constexpr uint8_t PROTECT_COPY = 0x01;
+inline constexpr uint8_t PROTECT_SAVE = 0x02;
+inline constexpr uint8_t PROTECT_EDIT = 0x04;
+
+// What the reader of the current song leaves for the run, the writers and the display.
+struct SongRecord {
+  SongInfo info;
+  uint8_t ProtectFlags;
+  uint32_t fileSize;  // size of the input image
+};
+extern thread_local SongRecord song;
+
+void clearSongInfo();
+void setSongText(int field, const char* bytes, size_t length);  // truncated to 255 bytes
+
+// ---- Statistics gathered while a stream is written -----------------------------------------
+
+inline constexpr int STATS_POSITIONS = 3000;  // sixteenth-note positions and beats tracked
+inline constexpr int LYRIC_ENTRY_CHARS = 63;
+inline constexpr int RHYTHM_SLOTS = 8;
+
+enum ProgramUse : uint8_t { PROGRAM_NONE, PROGRAM_SINGLE, PROGRAM_MIXED };
+
+struct ChannelStats {
+  uint8_t lowNote, highNote;          // valid when notes > 0
+  uint8_t lowVelocity, highVelocity;  // non-zero velocities only
+  uint8_t lowVolume, highVolume;      // effective volume = volume x expression / 127
+  uint32_t firstNotePos;              // sixteenth position of the first start + 1 (0 = none)
+  uint32_t lastNotePos;               // sixteenth position of the latest end + 1
+  uint32_t notes;
+  uint8_t maxSounding;
+  uint8_t programUse;  // ProgramUse
+  uint16_t program;    // program word (program | bank << 8) in use
+};
+
+struct LyricEntry {
+  uint16_t position;  // sixteenth note
+  std::string text;   // at most LYRIC_ENTRY_CHARS bytes; a leading '\n' starts a new line
+};
+
+struct SongStats {
+  uint32_t tempoMin, tempoMax;  // beats per minute; 0 = no tempo seen
+  ChannelStats ch[CHANNELS];
+  uint8_t lowVelocity, highVelocity;
+  uint8_t maxPolyphony;
+  uint8_t sounding;  // notes sounding now over all channels
+  uint16_t melodicMask, rhythmMask, bankMask;  // bankMask: bank byte with 0x1B in its low 5 bits
+  uint8_t programSet[16];                      // bit set of programs used on melodic channels
+  uint16_t programCount;
+  uint8_t rhythmNoteSet[16];
+  uint16_t rhythmNoteCount;
+  uint16_t rhythmNoteHits[128];
+  uint16_t beatChannels[STATS_POSITIONS];  // per beat: channels with a note start
+  uint8_t beatRhythm[STATS_POSITIONS];     // per beat: one bit per rhythm-note slot
+  uint8_t rhythmSlotNote[RHYTHM_SLOTS];
+  uint8_t rhythmSlotCount;
+  uint8_t marker[STATS_POSITIONS];  // per sixteenth: note number of a marker note (< 32)
+  std::vector<LyricEntry> lyrics;   // sorted by position, one entry per position
+  uint8_t masterVolumeMin, masterVolumeMax;
+  bool masterVolumeSeen;
+  uint32_t cueStart;  // sixteenth position of the first start cue
+  uint32_t cueStop;   // sixteenth position of the stop cue + 1 (0 = none)
+  bool cueStartSeen;
+  bool karaokeText, slashLyrics;
+  bool hasVoiceSamples;  // a wave with samples was written
+};
+extern thread_local SongStats songStats;
+
+// ---- The stream writer ---------------------------------------------------------------------
+
+struct OpenNote {
+  uint8_t note, track, channel;
+  uint32_t position;  // of the note's status byte in the output
+  uint32_t start;
+};
+
+struct TimedNote {
+  uint8_t note, track, channel;
+  uint32_t position;
+  uint32_t start;
+  uint32_t end;
+};
+
+struct ChannelState {
+  uint8_t controller[128];       // last value of every controller
+  uint32_t controllerPos[128];   // write position where it was set while no note sounded
+  uint8_t bendRange;             // semitones
+  uint32_t bendRangePos;
+  uint16_t bend;                 // MSB * 256 + LSB
+  uint32_t bendPos;
+  uint16_t rpn;                  // MSB * 256 + LSB
+  uint16_t program;              // program | bank byte << 8
+  uint32_t programPos;
+  uint8_t sounding;              // notes of this channel now sounding
+  uint8_t map;                   // channel map entry
+  uint16_t freqNumber;           // 9 bits
+  uint8_t freqFlags;             // bits 0..2 block, bit 3 key on
+  uint8_t freqNote;              // current frequency note, 0 = none
+};
+
+struct VStreamWriter {
+  uint32_t pos;          // write position in the output buffer
+  uint32_t headerStart;  // of "VThd"
+  uint32_t trackStart;   // of the current "VTrk"
+  uint32_t now;          // absolute time of the event being submitted
+  uint32_t lastTime[MAX_TRACKS];  // time of the last written event per output track
+  uint8_t outTrack;
+  uint16_t timebase;
+  uint32_t tempoBpm;
+
+  // The event being submitted.
+  uint8_t status;
+  uint8_t channel;      // 0..15, or 16..31 for 0x2n
+  uint8_t sourceTrack;  // 0..127, only to match note-offs to notes of the same track
+  uint8_t* data;        // points into scratch or into the reader's own bytes
+  uint32_t count;
+  bool resubmit;
+
+  uint16_t DRUM_CHANNEL_MASK;  // bit n set: channel n is a rhythm channel
+  ChannelState ch[CHANNELS];
+  OpenNote open[MAX_NOTES];
+  int openCount;
+  TimedNote timed[MAX_NOTES];
+  int timedCount;
+  bool mergeRhythmRepeats;  // set by the i-melody reader: repeat merge on rhythm channels too
+
+  MemBlock scratch;  // 64 KiB for event data
+};
+extern thread_local VStreamWriter writer;
+
+void resetSongStats();
+void beginStream();
+void writeHeaderChunk(uint8_t* out);
+void writeTrackChunk(uint8_t* out);
+// Encodes the current event; 0 when the buffer is full (nothing written).
+int emitEvent(uint8_t* out, uint32_t capacity, uint32_t time);
+// Turns the current request into stream events (note matching, durations, bends); 0 when full.
+int putEvent(uint8_t* out, uint32_t capacity, uint32_t time);
+// Updates channel state and statistics for an event about to be written at `time`.
+void noteSongEvent(uint32_t time, uint8_t status);
+void finishStream(uint8_t* out);
+void endStream();
+
+// Convenience for readers: sets the current event and submits it until it is no longer asked
+// again. Returns 0 when the buffer is full.
+int submitEvent(uint8_t* out, uint32_t capacity, uint32_t time, uint8_t status,
+                uint8_t sourceTrack, const uint8_t* data, uint32_t count);
+
+// Sixteenth-note position of a tick time in the writer's timebase.
+uint32_t sixteenthOf(uint32_t time);
+
+// ---- The reading side: merged tracks -------------------------------------------------------
+
+struct TrackCursor {
+  uint32_t pos;       // read position (after the delta of the next event)
+  uint32_t end;       // chunk start + length + 8, clipped to the image
+  uint32_t nextTime;  // absolute time of the next event
+  bool ended;
+};
+
+struct StreamEvent {
+  uint32_t time;
+  int track;
+  uint8_t status;       // 0xF0 and 0xFF included
+  uint8_t metaType;     // for 0xFF
+  const uint8_t* data;  // data bytes as stored (for 0xF0/0xFF: the body after the length)
+  uint32_t length;      // count of data bytes (body length for 0xF0/0xFF)
+  uint32_t offset;      // position of the status byte in the image
+  uint32_t size;        // encoded size from the status byte to the end of the event
+};
+
+// One merge over the chunks of a VStream: the track whose next event time is smallest is taken
+// first, the lowest track index on ties. Every consumer uses this one cursor.
+struct TrackTable {
+  const uint8_t* image = nullptr;
+  uint32_t size = 0;
+  uint16_t timebase = 0;
+  int count = 0;
+  TrackCursor track[MAX_TRACKS];
+  bool truncated = false;  // an event or chunk ran past the end of the image
+};
+
+// Scans the chunks of an image; returns the number of tracks found.
+int loadTrackTable(TrackTable& table, const uint8_t* image, uint32_t size);
+// Reads the next event in merge order; false when every track has ended.
+bool nextStreamEvent(TrackTable& table, StreamEvent& ev);
+
+}  // namespace vlm
