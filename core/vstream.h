@@ -152,6 +152,15 @@ struct LyricEntry {
   std::string text;   // at most LYRIC_ENTRY_CHARS bytes; a leading '\n' starts a new line
 };
 
+inline constexpr int MAX_WAVES = 32;
+inline constexpr uint32_t DEVICE_FLAG_ANY = 1u << 17;
+
+struct WaveEntry {
+  uint32_t sampleRate;  // Hz, 0 when the data has no samples
+  uint32_t position;    // offset of the sample bytes in the source image
+  uint32_t length;      // sample bytes
+};
+
 struct SongStats {
   uint32_t tempoMin, tempoMax;  // beats per minute; 0 = no tempo seen
   ChannelStats ch[CHANNELS];
@@ -177,6 +186,12 @@ struct SongStats {
   bool cueStartSeen;
   bool karaokeText, slashLyrics;
   bool hasVoiceSamples;  // a wave with samples was written
+  // What the phone-format readers found in their source's information and device messages.
+  uint16_t formatVersion;     // "vers" of an i-melody or PMD source, as a decimal number
+  uint32_t deviceFlags;       // bit (family >> 4) - 1 per device-message family, bit 17 any
+  WaveEntry waves[MAX_WAVES];  // embedded wave data, in the order found
+  uint8_t waveCount;
+  uint16_t vibrationMask, ledMask;  // channels linked to the vibrator and to the LED
 };
 extern thread_local SongStats songStats;
 
