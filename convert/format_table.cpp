@@ -34,7 +34,7 @@ const InputFormat INPUT_FORMATS[] = {
 // Output formats: code, command id, menu label, short name, extension, size key, dialog,
 // melody-mail text length, writer.
 const OutputFormat OUTPUT_FORMATS[] = {
-    {2, 101, "MIDIﾌｧｲﾙ作成", "mid", ".mid", nullptr, 10, 0, nullptr},
+    {2, 101, "MIDIﾌｧｲﾙ作成", "mid", ".mid", nullptr, 10, 0, writeSmf},
     {13, 102, "feelsound12和音作成", "dxm12", ".dxm", "DxmSize", 12, 0, nullptr},
     {14, 103, "feelsound32和音作成", "dxm32", ".dxm", "DxmSize", 12, 0, nullptr},
     {24, 105, "iﾒﾛﾃﾞｨFM16和音作成(N)", "mld-fm16n", ".mld", "Mld2Size", 9, 498, nullptr},
@@ -80,6 +80,9 @@ int* sizeSettingSlot(const OutputFormat& format) {
 }
 
 }  // namespace
+
+StageFn fadePass() { return nullptr; }
+StageFn transformPass() { return nullptr; }
 
 const InputFormat* inputFormats(int* count) {
   *count = int(sizeof INPUT_FORMATS / sizeof INPUT_FORMATS[0]);
