@@ -1,0 +1,678 @@
+// The stream writer: chunk heads, event encoding, per-channel state and the song statistics
+// gathered from every written event; and the reading side, the one merge cursor over the chunks
+// of a VStream that every consumer uses.
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "core/codec.h"
+#include "core/note_tables.h"
+#include "core/vstream.h"
+
+namespace vlm {
+
+thread_local VStreamWriter writer;
+thread_local SongStats songStats;
+thread_local SongRecord song;
+
+namespace {
+
+// Room kept behind every event for the end of track (delta of up to 5 bytes and FF 2F 00).
+constexpr uint32_t END_OF_TRACK_ROOM = 8;
+constexpr uint32_t EVENT_MARGIN = 12;  // pos + count + 12 must fit into the capacity
+constexpr uint8_t YAMAHA_SLASH_LYRICS[5] = {0x43, 0x7B, 0x00, 0x58, 0x46};
+constexpr uint8_t TRACKED_CONTROLLERS[5] = {CC_MODULATION, CC_VOLUME, CC_PAN, CC_EXPRESSION,
+                                            CC_HOLD};
+constexpr uint32_t NO_CAPACITY = 0;
+
+// Private state of the emitter beside the public writer record.
+struct EmitterState {
+  std::vector<uint8_t> scratch;     // backing store of writer.scratch
+  uint32_t capacity = NO_CAPACITY;  // last capacity given to emitEvent (0 = not known yet)
+  bool chunkRefused = false;        // the current track head did not fit: nothing more is written
+};
+thread_local EmitterState emitter;
+
+inline uint16_t channelBit(int channel) {
+  return uint16_t(1u << (channel & 15));
+}
+
+inline bool inPlayRange(uint32_t time) {
+  return rangeOverlap(time, time + 1) > 0;
+}
+
+void putId(uint8_t* out, const uint8_t id[4]) {
+  std::memcpy(out, id, 4);
+}
+
+// Appends a lyric text at a sixteenth position; entries stay sorted, one per position.
+void addLyric(uint32_t position, const uint8_t* text, uint32_t length, bool newLine) {
+  if (position >= uint32_t(STATS_POSITIONS)) return;
+  auto& lyrics = songStats.lyrics;
+  auto it = std::lower_bound(lyrics.begin(), lyrics.end(), position,
+                             [](const LyricEntry& e, uint32_t p) { return e.position < p; });
+  if (it == lyrics.end() || it->position != position)
+    it = lyrics.insert(it, LyricEntry{uint16_t(position), std::string()});
+  std::string& entry = it->text;
+  if (newLine && entry.size() < size_t(LYRIC_ENTRY_CHARS)) entry.push_back('\n');
+  for (uint32_t i = 0; i < length; ++i) {
+    uint32_t unit = isSjisLead(text[i]) && i + 1 < length ? 2 : 1;
+    if (entry.size() + unit > size_t(LYRIC_ENTRY_CHARS)) break;  // never split a double byte
+    entry.append(reinterpret_cast<const char*>(text + i), unit);
+    i += unit - 1;
+  }
+}
+
+void noteLyricText(uint32_t time, uint8_t* data, const uint8_t* text, uint32_t length) {
+  if (length == 1 && text[0] == '/') {
+    songStats.slashLyrics = true;
+    data[0] = META_LYRIC;
+    return;
+  }
+  bool newLine = false;
+  if (length > 0) {
+    if ((songStats.slashLyrics && (text[0] == '/' || text[0] == '<')) ||
+        (songStats.karaokeText && (text[0] == '/' || text[0] == '\\'))) {
+      newLine = true;
+      ++text;
+      --length;
+    }
+  }
+  addLyric(sixteenthOf(time), text, length, newLine);
+  data[0] = META_LYRIC;
+}
+
+void noteMetaEvent(uint32_t time) {
+  uint8_t* data = writer.data;
+  const uint32_t count = writer.count;
+  if (count < 1) return;
+  const uint8_t type = data[0];
+  uint32_t lengthBytes = 0;
+  uint32_t length = readVarLen(data + 1, count - 1, &lengthBytes);
+  const uint32_t bodyStart = 1 + lengthBytes;
+  if (bodyStart > count) return;
+  length = std::min(length, count - bodyStart);
+  const uint8_t* body = data + bodyStart;
+
+  switch (type) {
+    case META_TEMPO:
+      if (length >= 3) {
+        uint32_t usec = getBE(body, 3);
+        if (usec > 0) {
+          uint32_t bpm = 60000000u / usec;
+          if (songStats.tempoMin == 0 || bpm < songStats.tempoMin) songStats.tempoMin = bpm;
+          if (bpm > songStats.tempoMax) songStats.tempoMax = bpm;
+        }
+      }
+      break;
+    case META_LYRIC:
+      noteLyricText(time, data, body, length);
+      break;
+    case META_TEXT:
+      if (songStats.karaokeText) {
+        noteLyricText(time, data, body, length);
+      } else if (length >= 6 && std::memcmp(body, "@KMIDI", 6) == 0) {
+        songStats.karaokeText = true;
+      }
+      break;
+    case META_SEQUENCER:
+      if (length >= 5 && std::memcmp(body, YAMAHA_SLASH_LYRICS, 5) == 0)
+        songStats.slashLyrics = true;
+      break;
+    case META_MASTER_VOLUME:
+      if (length >= 1) {
+        uint8_t v = body[0];
+        if (!songStats.masterVolumeSeen || v < songStats.masterVolumeMin)
+          songStats.masterVolumeMin = v;
+        if (!songStats.masterVolumeSeen || v > songStats.masterVolumeMax)
+          songStats.masterVolumeMax = v;
+        songStats.masterVolumeSeen = true;
+      }
+      break;
+    case META_CUE:
+      if (length >= 1) {
+        if (body[0] == 0 && !songStats.cueStartSeen) {
+          songStats.cueStart = sixteenthOf(time);
+          songStats.cueStartSeen = true;
+        } else if (body[0] == 1) {
+          songStats.cueStop = sixteenthOf(time) + 1;
+        }
+      }
+      break;
+    case META_WAVE:
+      if (length >= 3 && body[1] != WAVE_RATE_NONE) songStats.hasVoiceSamples = true;
+      break;
+    default:
+      break;
+  }
+}
+
+void noteControl(uint8_t c) {
+  ChannelState& cs = writer.ch[c];
+  uint8_t* data = writer.data;
+  if (writer.count < 2) return;
+  const uint8_t controller = data[0];
+  const uint8_t value = data[1];
+  if (controller < 0x80) {
+    cs.controller[controller] = value;
+    if (cs.sounding == 0) cs.controllerPos[controller] = writer.pos;
+    if (controller == CC_VOLUME || controller == CC_EXPRESSION) {
+      uint8_t volume = uint8_t(cs.controller[CC_VOLUME] * cs.controller[CC_EXPRESSION] / 127);
+      data[0] = CC_VOLUME;
+      data[1] = volume;
+      ChannelStats& st = songStats.ch[c];
+      st.lowVolume = std::min(st.lowVolume, volume);
+      st.highVolume = std::max(st.highVolume, volume);
+    } else if (controller == CC_NRPN_LSB || controller == CC_NRPN_MSB) {
+      cs.rpn = RPN_NONE;
+    } else if (controller == CC_RPN_LSB) {
+      cs.rpn = uint16_t((cs.rpn & 0xFF00) | value);
+    } else if (controller == CC_RPN_MSB) {
+      cs.rpn = uint16_t((cs.rpn & 0x00FF) | (value << 8));
+    }
+  } else if (controller == CC_RHYTHM_PART) {
+    if (value)
+      writer.DRUM_CHANNEL_MASK |= channelBit(c);
+    else
+      writer.DRUM_CHANNEL_MASK &= uint16_t(~channelBit(c));
+  } else if (controller == CC_BEND_RANGE) {
+    cs.bendRange = value;
+    cs.bendRangePos = writer.pos;
+  }
+}
+
+void noteNoteStart(uint8_t c, uint32_t time) {
+  ChannelState& cs = writer.ch[c];
+  // The positions recorded while the channel was silent no longer stand before its first note.
+  for (uint8_t controller : TRACKED_CONTROLLERS) cs.controllerPos[controller] = 0;
+  cs.bendRangePos = 0;
+  cs.bendPos = 0;
+  cs.programPos = 0;
+  if (writer.count < 4 || !inPlayRange(time)) return;
+
+  const uint8_t note = writer.data[0] & 0x7F;
+  const uint8_t velocity = writer.data[1];
+  const uint32_t duration = getBE(writer.data + 2, 2);
+  ChannelStats& st = songStats.ch[c];
+  if (st.notes == 0) {
+    st.lowNote = st.highNote = note;
+  } else {
+    st.lowNote = std::min(st.lowNote, note);
+    st.highNote = std::max(st.highNote, note);
+  }
+  ++st.notes;
+  if (velocity) {
+    st.lowVelocity = std::min(st.lowVelocity, velocity);
+    st.highVelocity = std::max(st.highVelocity, velocity);
+    songStats.lowVelocity = std::min(songStats.lowVelocity, velocity);
+    songStats.highVelocity = std::max(songStats.highVelocity, velocity);
+  }
+  st.maxSounding = std::max(st.maxSounding, cs.sounding);
+  int total = 0;
+  for (const ChannelState& other : writer.ch) total += other.sounding;
+  songStats.sounding = uint8_t(std::min(total, 255));
+  songStats.maxPolyphony = std::max(songStats.maxPolyphony, songStats.sounding);
+
+  const uint32_t sixteenth = sixteenthOf(time);
+  if (st.firstNotePos == 0) st.firstNotePos = sixteenth + 1;
+  st.lastNotePos = std::max(st.lastNotePos, sixteenthOf(time + duration) + 1);
+  const uint32_t beat = sixteenth / 4;
+  if (beat < uint32_t(STATS_POSITIONS)) songStats.beatChannels[beat] |= channelBit(c);
+
+  if (writer.DRUM_CHANNEL_MASK & channelBit(c)) {
+    songStats.rhythmMask |= channelBit(c);
+    if (!testBit(songStats.rhythmNoteSet, note)) {
+      setBit(songStats.rhythmNoteSet, note, true);
+      ++songStats.rhythmNoteCount;
+    }
+    if (songStats.rhythmNoteHits[note] < 0xFFFF) ++songStats.rhythmNoteHits[note];
+    int slot = -1;
+    for (int i = 0; i < songStats.rhythmSlotCount; ++i)
+      if (songStats.rhythmSlotNote[i] == note) slot = i;
+    if (slot < 0 && songStats.rhythmSlotCount < RHYTHM_SLOTS) {
+      slot = songStats.rhythmSlotCount++;
+      songStats.rhythmSlotNote[slot] = note;
+    }
+    if (slot >= 0 && beat < uint32_t(STATS_POSITIONS))
+      songStats.beatRhythm[beat] |= uint8_t(1u << slot);
+  } else {
+    songStats.melodicMask |= channelBit(c);
+    if ((cs.program >> 8 & 0x1F) == 0x1B) songStats.bankMask |= channelBit(c);
+    const uint8_t program = cs.program & 0x7F;
+    if (!testBit(songStats.programSet, program)) {
+      setBit(songStats.programSet, program, true);
+      ++songStats.programCount;
+    }
+    if (st.programUse == PROGRAM_NONE) {
+      st.programUse = PROGRAM_SINGLE;
+      st.program = cs.program;
+    } else if (st.program != cs.program) {
+      st.programUse = PROGRAM_MIXED;
+    }
+  }
+}
+
+}  // namespace
+
+// ---- Note tables ---------------------------------------------------------------------------
+
+int insertOpenNote(const OpenNote& note) {
+  if (writer.openCount >= MAX_NOTES) return -1;
+  int i = writer.openCount;
+  while (i > 0 && writer.open[i - 1].start > note.start) --i;
+  std::memmove(&writer.open[i + 1], &writer.open[i], sizeof(OpenNote) * (writer.openCount - i));
+  writer.open[i] = note;
+  ++writer.openCount;
+  if (note.channel < CHANNELS) ++writer.ch[note.channel].sounding;
+  return i;
+}
+
+int insertTimedNote(const TimedNote& note) {
+  if (writer.timedCount >= MAX_NOTES) return -1;
+  int i = writer.timedCount;
+  while (i > 0 && writer.timed[i - 1].end > note.end) --i;
+  std::memmove(&writer.timed[i + 1], &writer.timed[i], sizeof(TimedNote) * (writer.timedCount - i));
+  writer.timed[i] = note;
+  ++writer.timedCount;
+  if (note.channel < CHANNELS) ++writer.ch[note.channel].sounding;
+  return i;
+}
+
+void removeOpenNotes(int index, int n) {
+  if (index < 0 || n <= 0 || index + n > writer.openCount) return;
+  for (int i = index; i < index + n; ++i) {
+    uint8_t c = writer.open[i].channel;
+    if (c < CHANNELS && writer.ch[c].sounding) --writer.ch[c].sounding;
+  }
+  std::memmove(&writer.open[index], &writer.open[index + n],
+               sizeof(OpenNote) * (writer.openCount - index - n));
+  writer.openCount -= n;
+}
+
+void removeTimedNotes(int index, int n) {
+  if (index < 0 || n <= 0 || index + n > writer.timedCount) return;
+  for (int i = index; i < index + n; ++i) {
+    uint8_t c = writer.timed[i].channel;
+    if (c < CHANNELS && writer.ch[c].sounding) --writer.ch[c].sounding;
+  }
+  std::memmove(&writer.timed[index], &writer.timed[index + n],
+               sizeof(TimedNote) * (writer.timedCount - index - n));
+  writer.timedCount -= n;
+}
+
+void noteEndStats(uint8_t channel, uint32_t time) {
+  if (channel >= CHANNELS || !inPlayRange(time)) return;
+  ChannelStats& st = songStats.ch[channel];
+  st.lastNotePos = std::max(st.lastNotePos, sixteenthOf(time) + 1);
+}
+
+void patchDuration(uint8_t* out, uint32_t statusPos, uint32_t duration) {
+  putBE(out + statusPos + 3, std::min(duration, MAX_DURATION), 2);
+}
+
+// ---- Song texts ----------------------------------------------------------------------------
+
+void clearSongInfo() {
+  std::memset(&song.info, 0, sizeof(song.info));
+  song.ProtectFlags = 0;
+}
+
+void setSongText(int field, const char* bytes, size_t length) {
+  if (field < 0 || field >= INFO_FIELDS) return;
+  char* text = song.info.text[field];
+  size_t n = bytes ? std::min(length, size_t(INFO_TEXT_SIZE - 1)) : 0;
+  if (n) std::memcpy(text, bytes, n);
+  text[n] = 0;
+}
+
+// ---- Stream writer -------------------------------------------------------------------------
+
+int eventDataSize(uint8_t status) {
+  switch (status & 0xF0) {
+    case 0x00:
+      return status & 0x0F;
+    case ST_TIMED_NOTE:
+    case ST_NOTE_HIGH:
+    case ST_NOTE:
+      return 4;
+    case ST_NOTE_OFF:
+    case ST_POLY_PRESSURE:
+    case ST_CONTROL:
+    case ST_PROGRAM:
+    case ST_PITCH_BEND:
+      return 2;
+    case ST_CHANNEL_PRESSURE:
+      return 1;
+    default:
+      return 0xFF;
+  }
+}
+
+uint32_t sixteenthOf(uint32_t time) {
+  if (writer.timebase == 0) return 0;
+  return uint32_t(uint64_t(time) * 4 / writer.timebase);
+}
+
+void resetSongStats() {
+  songStats = SongStats{};
+  songStats.lowVelocity = 0xFF;
+  for (ChannelStats& st : songStats.ch) {
+    st.lowVelocity = 0xFF;
+    st.lowVolume = 0xFF;
+  }
+}
+
+void beginStream() {
+  writer.pos = 0;
+  writer.headerStart = 0;
+  writer.trackStart = 0;
+  writer.now = 0;
+  std::fill(std::begin(writer.lastTime), std::end(writer.lastTime), 0u);
+  writer.outTrack = 0;
+  writer.timebase = 120;
+  writer.tempoBpm = 120;
+  writer.status = 0;
+  writer.channel = 0;
+  writer.sourceTrack = 0;
+  writer.count = 0;
+  writer.resubmit = false;
+  writer.DRUM_CHANNEL_MASK = RESET_DRUM_CHANNEL_MASK;
+  for (int c = 0; c < CHANNELS; ++c) {
+    ChannelState& cs = writer.ch[c];
+    cs = ChannelState{};
+    cs.controller[CC_VOLUME] = 100;
+    cs.controller[CC_PAN] = 64;
+    cs.controller[CC_EXPRESSION] = 127;
+    cs.bendRange = 2;
+    cs.bend = BEND_CENTRE;
+    cs.rpn = RPN_NONE;
+    cs.map = uint8_t(c);
+  }
+  writer.openCount = 0;
+  writer.timedCount = 0;
+  writer.mergeRhythmRepeats = false;
+
+  emitter.scratch.assign(EVENT_SCRATCH_SIZE, 0);
+  emitter.capacity = NO_CAPACITY;
+  emitter.chunkRefused = false;
+  writer.scratch.handle = nullptr;  // owned by the emitter's vector, not by the allocator
+  writer.scratch.data = emitter.scratch.data();
+  writer.scratch.length = int32_t(EVENT_SCRATCH_SIZE);
+  writer.data = writer.scratch.data;
+}
+
+void writeHeaderChunk(uint8_t* out) {
+  writer.headerStart = writer.pos;
+  uint8_t* p = out + writer.pos;
+  putId(p, VTHD_ID);
+  putBE(p + 4, VTHD_DATA_LENGTH, 4);
+  putBE(p + 8, 0, 2);
+  writer.pos += CHUNK_HEAD_SIZE + VTHD_DATA_LENGTH;
+}
+
+void writeTrackChunk(uint8_t* out) {
+  // Once the buffer is known, a track head that leaves no room for its end is not begun.
+  if (emitter.capacity != NO_CAPACITY &&
+      uint64_t(writer.pos) + CHUNK_HEAD_SIZE + END_OF_TRACK_ROOM > emitter.capacity) {
+    emitter.chunkRefused = true;
+    return;
+  }
+  emitter.chunkRefused = false;
+  writer.trackStart = writer.pos;
+  uint8_t* p = out + writer.pos;
+  putId(p, VTRK_ID);
+  putBE(p + 4, 0, 4);
+  writer.pos += CHUNK_HEAD_SIZE;
+}
+
+int emitEvent(uint8_t* out, uint32_t capacity, uint32_t time) {
+  writer.now = time;
+  emitter.capacity = capacity;
+  if (writer.count == 0) return 1;
+  if (emitter.chunkRefused) return 0;
+  uint32_t& last = writer.lastTime[writer.outTrack & (MAX_TRACKS - 1)];
+  const uint32_t delta = time >= last ? time - last : 0;  // requests come in time order
+  const uint32_t deltaBytes = uint32_t(varLenSize(delta));
+  // The end of track must still fit behind the event, whatever its delta.
+  const uint64_t needed = uint64_t(writer.pos) + writer.count +
+                          std::max(EVENT_MARGIN, deltaBytes + 1 + END_OF_TRACK_ROOM);
+  if (needed > capacity) return 0;
+
+  writer.pos += uint32_t(writeVarLen(out + writer.pos, delta));
+  last = std::max(last, time);
+
+  uint8_t status = writer.status;
+  const uint8_t kind = status & 0xF0;
+  const uint32_t statusPos = writer.pos;
+  if ((kind == ST_TIMED_NOTE || kind == ST_NOTE_HIGH || kind == ST_NOTE) && writer.count >= 4) {
+    const uint32_t duration = getBE(writer.data + 2, 2);
+    if (kind == ST_TIMED_NOTE) status = uint8_t(ST_NOTE | (status & 0x0F));
+    if (kind == ST_NOTE) {
+      insertOpenNote(OpenNote{writer.data[0], writer.sourceTrack, writer.channel, statusPos, time});
+    } else {
+      insertTimedNote(TimedNote{writer.data[0], writer.sourceTrack, writer.channel, statusPos, time,
+                                time + duration});
+    }
+  }
+  noteSongEvent(time, status);
+  out[writer.pos++] = status;
+  std::memcpy(out + writer.pos, writer.data, writer.count);
+  writer.pos += writer.count;
+  return 1;
+}
+
+void noteSongEvent(uint32_t time, uint8_t status) {
+  const uint8_t kind = status & 0xF0;
+  const uint8_t c = status & 0x0F;
+  ChannelState& cs = writer.ch[c];
+  switch (kind) {
+    case ST_CONTROL:
+      noteControl(c);
+      break;
+    case ST_PROGRAM:
+      if (writer.count >= 1) {
+        cs.program =
+            uint16_t((writer.data[0] & 0x7F) | (writer.count >= 2 ? writer.data[1] << 8 : 0));
+        if (cs.sounding == 0) cs.programPos = writer.pos;
+      }
+      break;
+    case ST_PITCH_BEND:
+      if (writer.count >= 2) {
+        cs.bend = uint16_t(writer.data[0] | writer.data[1] << 8);
+        if (cs.sounding == 0) cs.bendPos = writer.pos;
+      }
+      break;
+    case ST_NOTE_HIGH:
+      if (writer.count >= 1 && writer.data[0] < 32) {
+        uint32_t s = sixteenthOf(time);
+        if (s < uint32_t(STATS_POSITIONS)) songStats.marker[s] = writer.data[0];
+      }
+      break;
+    case ST_NOTE_OFF:
+      noteEndStats(c, time);
+      break;
+    case ST_NOTE:
+      noteNoteStart(c, time);
+      break;
+    case 0xF0:
+      if (status == ST_META) noteMetaEvent(time);
+      break;
+    default:
+      break;
+  }
+}
+
+void finishStream(uint8_t* out) {
+  const uint32_t now = writer.now;
+  for (int i = 0; i < writer.openCount; ++i) {
+    const OpenNote& n = writer.open[i];
+    patchDuration(out, n.position, now >= n.start ? now - n.start : 0);
+    noteEndStats(n.channel, now);
+  }
+  removeOpenNotes(0, writer.openCount);
+  removeTimedNotes(0, writer.timedCount);
+
+  if (!emitter.chunkRefused) {
+    uint32_t& last = writer.lastTime[writer.outTrack & (MAX_TRACKS - 1)];
+    const uint32_t delta = now >= last ? now - last : 0;
+    writer.pos += uint32_t(writeVarLen(out + writer.pos, delta));
+    last = std::max(last, now);
+    out[writer.pos++] = ST_META;
+    out[writer.pos++] = META_END_OF_TRACK;
+    out[writer.pos++] = 0;
+    putBE(out + writer.trackStart + 4, writer.pos - writer.trackStart - CHUNK_HEAD_SIZE, 4);
+  }
+  putBE(out + writer.headerStart + VTHD_TIMEBASE_OFFSET, writer.timebase, 2);
+}
+
+void endStream() {
+  emitter.scratch.clear();
+  emitter.scratch.shrink_to_fit();
+  writer.scratch = MemBlock{};
+  writer.data = nullptr;
+  writer.count = 0;
+}
+
+int submitEvent(uint8_t* out, uint32_t capacity, uint32_t time, uint8_t status, uint8_t sourceTrack,
+                const uint8_t* data, uint32_t count) {
+  if (emitter.scratch.size() < std::max<size_t>(count, EVENT_SCRATCH_SIZE)) {
+    emitter.scratch.resize(std::max<size_t>(count, EVENT_SCRATCH_SIZE));
+    writer.scratch.data = emitter.scratch.data();
+    writer.scratch.length = int32_t(emitter.scratch.size());
+  }
+  // Generated events can take the place of a request; a bound keeps a faulty chain finite.
+  constexpr int MAX_SUBMISSIONS = 64;
+  for (int i = 0; i < MAX_SUBMISSIONS; ++i) {
+    writer.status = status;
+    writer.channel = status < ST_EXCLUSIVE
+                         ? uint8_t((status & 0x0F) + ((status & 0xF0) == ST_NOTE_HIGH ? 16 : 0))
+                         : 0;
+    writer.sourceTrack = sourceTrack;
+    writer.data = emitter.scratch.data();
+    if (count) std::memcpy(writer.data, data, count);
+    writer.count = count;
+    writer.resubmit = false;
+    if (!putEvent(out, capacity, time)) return 0;
+    if (!writer.resubmit) return 1;
+  }
+  writer.resubmit = false;
+  return 1;
+}
+
+// ---- Reading side --------------------------------------------------------------------------
+
+namespace {
+
+// Reads the delta that precedes a track's next event; ends the track when there is none.
+void readNextDelta(TrackTable& table, TrackCursor& t) {
+  if (t.pos >= t.end) {
+    t.ended = true;
+    return;
+  }
+  uint32_t used = 0;
+  uint32_t delta = readVarLen(table.image + t.pos, t.end - t.pos, &used);
+  if (used == 0 || (table.image[t.pos + used - 1] & 0x80)) {
+    t.ended = true;  // the quantity runs past the chunk
+    table.truncated = true;
+    return;
+  }
+  t.pos += used;
+  t.nextTime = delta > 0xFFFFFFFFu - t.nextTime ? 0xFFFFFFFFu : t.nextTime + delta;
+}
+
+}  // namespace
+
+int loadTrackTable(TrackTable& table, const uint8_t* image, uint32_t size) {
+  table = TrackTable{};
+  table.image = image;
+  table.size = image ? size : 0;
+  uint32_t pos = 0;
+  while (uint64_t(pos) + CHUNK_HEAD_SIZE <= table.size) {
+    const uint8_t* head = image + pos;
+    uint64_t chunkEnd = uint64_t(pos) + CHUNK_HEAD_SIZE + getBE(head + 4, 4);
+    if (chunkEnd > table.size) {
+      chunkEnd = table.size;
+      table.truncated = true;
+    }
+    if (std::memcmp(head, VTHD_ID, 4) == 0) {
+      if (chunkEnd >= uint64_t(pos) + CHUNK_HEAD_SIZE + 2)
+        table.timebase = uint16_t(getBE(head + 8, 2));
+    } else if (std::memcmp(head, VTRK_ID, 4) == 0 && table.count < MAX_TRACKS) {
+      TrackCursor& t = table.track[table.count++];
+      t.pos = pos + CHUNK_HEAD_SIZE;
+      t.end = uint32_t(chunkEnd);
+      t.nextTime = 0;
+      t.ended = false;
+      readNextDelta(table, t);
+    }
+    pos = uint32_t(chunkEnd);
+  }
+  if (pos < table.size) table.truncated = true;  // a piece of a chunk head is left
+  return table.count;
+}
+
+bool nextStreamEvent(TrackTable& table, StreamEvent& ev) {
+  for (;;) {
+    int best = -1;
+    for (int i = 0; i < table.count; ++i) {
+      const TrackCursor& t = table.track[i];
+      if (!t.ended && (best < 0 || t.nextTime < table.track[best].nextTime)) best = i;
+    }
+    if (best < 0) return false;
+    TrackCursor& t = table.track[best];
+    const uint8_t* image = table.image;
+    const uint32_t start = t.pos;
+    const uint8_t status = image[start];
+    uint32_t p = start + 1;
+    ev.metaType = 0;
+    bool ok = true;
+    bool pastEnd = false;  // the event runs past its chunk, not merely an unknown status
+    if (status == ST_META || status == ST_EXCLUSIVE) {
+      if (status == ST_META) {
+        if (p < t.end)
+          ev.metaType = image[p++];
+        else
+          ok = false;
+      }
+      uint32_t used = 0;
+      uint32_t length = ok && p < t.end ? readVarLen(image + p, t.end - p, &used) : 0;
+      if (!ok || used == 0 || (image[p + used - 1] & 0x80) || length > t.end - p - used) {
+        ok = false;
+        pastEnd = true;
+      } else {
+        p += used;
+        ev.data = image + p;
+        ev.length = length;
+        p += length;
+      }
+    } else {
+      int n = eventDataSize(status);
+      if (n == 0xFF) {
+        ok = false;
+      } else if (uint32_t(n) > t.end - p) {
+        ok = false;
+        pastEnd = true;
+      } else {
+        ev.data = image + p;
+        ev.length = uint32_t(n);
+        p += uint32_t(n);
+      }
+    }
+    if (!ok) {
+      // That track ends here; the others go on.
+      t.ended = true;
+      if (pastEnd) table.truncated = true;
+      continue;
+    }
+    ev.time = t.nextTime;
+    ev.track = best;
+    ev.status = status;
+    ev.offset = start;
+    ev.size = p - start;
+    t.pos = p;
+    readNextDelta(table, t);
+    return true;
+  }
+}
+
+}  // namespace vlm
