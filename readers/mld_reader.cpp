@@ -1,0 +1,643 @@
+// Reader of i-melody files ("melo", .mld/.dlm) and EZweb PMD files ("cmid"). Both share one
+// chunked container: a header with information chunks, then up to four "trac" chunks whose
+// events are merged by time into one VStream chunk.
+#include <cstring>
+#include <vector>
+
+#include "convert/options.h"
+#include "convert/stages.h"
+#include "core/codec.h"
+#include "core/vstream.h"
+
+namespace vlm {
+
+namespace {
+
+constexpr uint8_t MELO_ID[4] = {'m', 'e', 'l', 'o'};
+constexpr uint8_t CMID_ID[4] = {'c', 'm', 'i', 'd'};
+constexpr uint8_t TRAC_ID[4] = {'t', 'r', 'a', 'c'};
+
+// Magic, file length, header length, content type, content class, number of tracks.
+constexpr uint32_t HEADER_SKIP = 13;
+constexpr uint32_t HEADER_LENGTH_OFFSET = 8;
+constexpr uint32_t HEADER_DATA_OFFSET = 10;  // the header length counts from here
+constexpr uint32_t INFO_HEAD_SIZE = 6;       // id, 16-bit length
+constexpr uint32_t TRAC_HEAD_SIZE = 8;       // id, 32-bit length
+
+constexpr int SOURCE_TRACKS = 4;
+constexpr int PARTS_PER_TRACK = 4;
+constexpr int USER_VOICES = 16;
+constexpr uint16_t NO_USER_VOICE = 0xFFFF;
+constexpr uint16_t MLD_TIMEBASE = 48;
+constexpr int NOTE_BASE = 45;
+constexpr int RHYTHM_NOTE_OFFSET = 10;  // i-melody rhythm keys sit 10 above the MIDI drum keys
+constexpr uint8_t WAVE_NOTE_DURATION = 255;
+constexpr uint32_t WAVE_RATE_STEP = 250;  // rate field of the family-0x31 wave data, in Hz
+constexpr uint32_t USER_VOICE_RECORD = 18;
+constexpr uint32_t USER_VOICE_FIRST = 8;     // offset of the first record in the event
+constexpr uint32_t USER_VOICE_CHANNEL = 17;  // channel byte within a record
+constexpr uint32_t MASK_TABLE_SIZE = 16;
+constexpr uint32_t MAX_META_BODY = EVENT_SCRATCH_SIZE - 8;
+
+// Programs of the preset timbres 0..5 (program values 0 and 1 of the timbre word).
+constexpr uint8_t PRESET_PROGRAMS[6] = {0, 9, 16, 24, 13, 74};
+
+// Short system events (FF code parameter).
+constexpr uint8_t EV_MASTER_VOLUME = 0xB0;
+constexpr uint8_t EV_RHYTHM_PART = 0xBA;
+constexpr uint8_t EV_TEMPO_FIRST = 0xC0;
+constexpr uint8_t EV_TEMPO_LAST = 0xCF;
+constexpr uint8_t EV_CUE = 0xD0;
+constexpr uint8_t EV_PARAMETER = 0xDD;
+constexpr uint8_t EV_END_OF_TRACK = 0xDF;
+constexpr uint8_t EV_TIMBRE_BANK = 0xE0;
+constexpr uint8_t EV_TIMBRE_PROGRAM = 0xE1;
+constexpr uint8_t EV_VOLUME = 0xE2;
+constexpr uint8_t EV_PAN = 0xE3;
+constexpr uint8_t EV_BEND = 0xE4;
+constexpr uint8_t EV_CHANNEL_MAP = 0xE5;
+constexpr uint8_t EV_EXPRESSION = 0xE6;
+constexpr uint8_t EV_BEND_RANGE = 0xE7;
+constexpr uint8_t EV_MODULATION = 0xEA;
+constexpr uint8_t EV_EXTENDED = 0xF0;  // codes from here on carry a 16-bit length
+constexpr uint8_t EV_EX_MODULATION = 0xF1;
+constexpr uint8_t EV_EX_LYRIC = 0xF2;
+constexpr uint8_t EV_EX_TEXT = 0xF3;
+constexpr uint8_t EV_EX_DEVICE = 0xFF;
+constexpr uint32_t EXTENDED_HEAD = 4;  // FF, code, 16-bit length
+
+constexpr uint8_t FAMILY_61 = 0x61;
+
+struct SourceTrack {
+  uint32_t pos;   // read position of the next event
+  uint32_t end;   // end of the chunk, clipped to the image
+  uint32_t time;  // absolute time of the next event
+  bool ended;
+};
+
+struct MldReader {
+  const uint8_t* image = nullptr;
+  uint32_t size = 0;
+  uint8_t* out = nullptr;
+  uint32_t capacity = 0;
+  bool full = false;
+
+  bool headerSeen = false;
+  bool pmd = false;
+  bool extendedNotes = false;
+  bool timebaseSet = false;
+  int trackCount = 0;
+  SourceTrack track[SOURCE_TRACKS] = {};
+
+  uint16_t timbre[CHANNELS] = {};  // bank value low byte, program value high byte
+  uint16_t userVoiceId[USER_VOICES] = {};
+  uint8_t userVoiceIndex[CHANNELS] = {};
+  uint16_t userVoiceMask = 0;
+  uint8_t waveCounter = 1;
+
+  std::vector<uint8_t> meta;  // assembly of meta events (type, length, body)
+};
+
+thread_local MldReader r;
+
+void resetReader(const uint8_t* image, uint32_t size, uint8_t* out, uint32_t capacity) {
+  std::vector<uint8_t> keep;
+  keep.swap(r.meta);
+  r = MldReader{};
+  r.meta.swap(keep);
+  r.image = image;
+  r.size = size;
+  r.out = out;
+  r.capacity = capacity;
+  for (uint16_t& id : r.userVoiceId) id = NO_USER_VOICE;
+}
+
+bool matchId(uint32_t pos, const uint8_t* id) {
+  return pos + 4 <= r.size && std::memcmp(r.image + pos, id, 4) == 0;
+}
+
+// ---- Header ---------------------------------------------------------------------------------
+
+void readInfoChunk(const uint8_t* id, const uint8_t* data, uint32_t length) {
+  auto is = [id](const char* name) { return std::memcmp(id, name, 4) == 0; };
+  const char* text = reinterpret_cast<const char*>(data);
+  if (is("note")) {
+    if (length >= 2) r.extendedNotes = data[1] != 0;
+  } else if (is("sorc")) {
+    if (length >= 1) song.ProtectFlags = data[0] & PROTECT_COPY;
+  } else if (is("titl")) {
+    setSongText(INFO_TITLE, text, length);
+  } else if (is("copy")) {
+    setSongText(INFO_COPYRIGHT, text, length);
+  } else if (is("date")) {
+    setSongText(INFO_DATE, text, length);
+  } else if (is("prot")) {
+    setSongText(INFO_SOFTWARE, text, length);
+  } else if (is("vers")) {
+    uint16_t version = 0;
+    for (uint32_t i = 0; i < 4; ++i) {
+      uint8_t c = i < length ? data[i] : '0';
+      version = uint16_t(version * 10 + (c >= '0' && c <= '9' ? c - '0' : 0));
+    }
+    songStats.formatVersion = version;
+  }
+}
+
+void registerTrack(uint32_t chunk, uint32_t end) {
+  if (r.trackCount >= SOURCE_TRACKS) return;
+  SourceTrack& t = r.track[r.trackCount++];
+  t.end = end;
+  uint32_t firstDelta = chunk + TRAC_HEAD_SIZE;
+  if (firstDelta >= end) {
+    t.ended = true;
+    return;
+  }
+  t.time = r.image[firstDelta];
+  t.pos = firstDelta + 1;
+  t.ended = t.pos >= end;
+}
+
+// Scans byte by byte for the header; inside it the information chunks follow one another, and
+// every "trac" chunk after it becomes a source track.
+void scanHeader() {
+  uint32_t pos = 0;
+  uint32_t infoEnd = 0;
+  while (pos + 4 <= r.size) {
+    if (matchId(pos, MELO_ID) || matchId(pos, CMID_ID)) {
+      if (r.headerSeen) break;  // a second header ends the file
+      r.headerSeen = true;
+      r.pmd = matchId(pos, CMID_ID);
+      if (pos + HEADER_DATA_OFFSET <= r.size)
+        infoEnd = pos + HEADER_DATA_OFFSET + getBE(r.image + pos + HEADER_LENGTH_OFFSET, 2);
+      pos += HEADER_SKIP;
+      continue;
+    }
+    if (!r.headerSeen) {
+      ++pos;
+      continue;
+    }
+    if (matchId(pos, TRAC_ID)) {
+      if (pos + TRAC_HEAD_SIZE > r.size) break;
+      uint64_t end = uint64_t(pos) + TRAC_HEAD_SIZE + getBE(r.image + pos + 4, 4);
+      if (end > r.size) end = r.size;
+      registerTrack(pos, uint32_t(end));
+      pos = uint32_t(end);
+      continue;
+    }
+    if (pos < infoEnd && pos + INFO_HEAD_SIZE <= r.size) {
+      uint32_t length = getBE(r.image + pos + 4, 2);
+      uint32_t available = r.size - pos - INFO_HEAD_SIZE;
+      if (length > available) length = available;
+      readInfoChunk(r.image + pos, r.image + pos + INFO_HEAD_SIZE, length);
+      pos += INFO_HEAD_SIZE + length;
+      continue;
+    }
+    ++pos;
+  }
+}
+
+// ---- Submission -----------------------------------------------------------------------------
+
+bool submit(int t, uint8_t status, const uint8_t* data, uint32_t count) {
+  if (r.full) return false;
+  if (!submitEvent(r.out, r.capacity, r.track[t].time, status, uint8_t(t), data, count)) {
+    r.full = true;
+    return false;
+  }
+  return true;
+}
+
+// Early end of a wave note: a request without data bytes whose first byte names the note. The
+// request is set up here because it carries a byte beyond its count.
+bool submitWaveNoteEnd(int t, uint8_t note) {
+  if (r.full) return false;
+  uint8_t data[1] = {uint8_t(note & 0x7F)};
+  constexpr int MAX_SUBMISSIONS = 64;
+  for (int i = 0; i < MAX_SUBMISSIONS; ++i) {
+    writer.status = ST_TIMED_END | (WAVE_NOTE_STATUS & 0x0F);
+    writer.channel = CHANNELS + (WAVE_NOTE_STATUS & 0x0F);  // the channel of the wave notes
+    writer.sourceTrack = uint8_t(t);
+    writer.data = data;
+    writer.count = 0;
+    writer.resubmit = false;
+    if (!putEvent(r.out, r.capacity, r.track[t].time)) {
+      r.full = true;
+      return false;
+    }
+    if (!writer.resubmit) break;
+  }
+  writer.resubmit = false;
+  return true;
+}
+
+bool submitControl(int t, int channel, uint8_t controller, uint8_t value) {
+  const uint8_t data[2] = {controller, uint8_t(value & 0x7F)};
+  return submit(t, uint8_t(ST_CONTROL | channel), data, 2);
+}
+
+bool submitBend(int t, int channel, uint8_t lsb, uint8_t msb) {
+  const uint8_t data[2] = {uint8_t(lsb & 0x7F), uint8_t(msb & 0x7F)};
+  return submit(t, uint8_t(ST_PITCH_BEND | channel), data, 2);
+}
+
+bool submitMeta(int t, uint8_t type, const uint8_t* body, uint32_t length) {
+  // The whole event must fit the writer's scratch block.
+  if (length > MAX_META_BODY) length = MAX_META_BODY;
+  r.meta.resize(length + 6);
+  r.meta[0] = type;
+  int lengthBytes = writeVarLen(r.meta.data() + 1, length);
+  if (length) std::memcpy(r.meta.data() + 1 + lengthBytes, body, length);
+  return submit(t, ST_META, r.meta.data(), uint32_t(1 + lengthBytes + length));
+}
+
+bool submitMetaByte(int t, uint8_t type, uint8_t value) {
+  return submitMeta(t, type, &value, 1);
+}
+
+bool submitTimedNote(int t, uint8_t status, uint8_t note, uint8_t velocity, uint8_t duration) {
+  const uint8_t data[4] = {uint8_t(note & 0x7F), uint8_t(velocity & 0x7F), 0, duration};
+  return submit(t, status, data, 4);
+}
+
+// Channel of part `part` of source track `t`, through the writer's channel map.
+int channelOf(int t, int part) {
+  return writer.ch[(t * PARTS_PER_TRACK + (part & 3)) & 0x0F].map & 0x0F;
+}
+
+// ---- Events ---------------------------------------------------------------------------------
+
+bool readNote(int t, const uint8_t* e) {
+  int part = e[0] >> 6;
+  int value = e[0] & 0x3F;
+  uint8_t gate = e[1];
+  uint8_t velocity = 127;
+  int shift = 0;
+  if (r.extendedNotes) {
+    velocity = uint8_t((e[2] >> 2) * 2);
+    static constexpr int SHIFTS[4] = {0, 12, -24, -12};
+    shift = SHIFTS[e[2] & 3];
+  }
+  if (velocity == 0 || gate == 0) return true;
+  int channel = channelOf(t, part);
+  bool rhythm = (writer.DRUM_CHANNEL_MASK >> channel) & 1;
+  int note = value + NOTE_BASE + shift - (rhythm && !r.pmd ? RHYTHM_NOTE_OFFSET : 0);
+  if ((r.userVoiceMask >> channel) & 1 && options.voiceOutput)
+    return submitTimedNote(t, WAVE_NOTE_STATUS, r.userVoiceIndex[channel], velocity, gate);
+  return submitTimedNote(t, uint8_t(ST_TIMED_NOTE | channel), uint8_t(note), velocity, gate);
+}
+
+bool submitProgram(int t, int channel) {
+  uint8_t bank = r.timbre[channel] & 0xFF;
+  uint8_t value = r.timbre[channel] >> 8;
+  uint8_t program, bankByte;
+  if (value <= 1) {
+    program = bank < 6 ? PRESET_PROGRAMS[bank] : 0;
+    bankByte = 0;
+  } else {
+    program = uint8_t(bank + 64 * (value & 1));
+    bankByte = uint8_t((value >> 1) ^ 1);
+  }
+  r.userVoiceMask &= uint16_t(~(1u << channel));
+  r.userVoiceIndex[channel] = 0;
+  for (int i = 0; i < USER_VOICES; ++i) {
+    if (r.userVoiceId[i] == r.timbre[channel]) {
+      r.userVoiceIndex[channel] = uint8_t(i + 1);
+      r.userVoiceMask |= uint16_t(1u << channel);
+      break;
+    }
+  }
+  const uint8_t data[2] = {uint8_t(program & 0x7F), bankByte};
+  return submit(t, uint8_t(ST_PROGRAM | channel), data, 2);
+}
+
+bool readTempo(int t, uint8_t code, uint8_t parameter) {
+  uint32_t base = (3u << (code & 7)) * ((code & 8) ? 5 : 2);
+  // Tick lengths come from the first tempo code of the song when it stands at the start.
+  if (!r.timebaseSet && r.track[t].time == 0) writer.timebase = uint16_t(base);
+  r.timebaseSet = true;
+  uint32_t timebase = writer.timebase ? writer.timebase : MLD_TIMEBASE;
+  uint32_t bpm = (parameter * base) / timebase;
+  if (bpm == 0) return true;  // no tempo a Set Tempo can carry
+  uint32_t micros = 60000000 / bpm;
+  if (micros > 0xFFFFFF) micros = 0xFFFFFF;
+  writer.tempoBpm = bpm;
+  const uint8_t body[3] = {uint8_t(micros >> 16), uint8_t(micros >> 8), uint8_t(micros)};
+  return submitMeta(t, META_TEMPO, body, 3);
+}
+
+bool readShortEvent(int t, uint8_t code, uint8_t p) {
+  if (code >= EV_TEMPO_FIRST && code <= EV_TEMPO_LAST) return readTempo(t, code, p);
+  int part = p >> 6;
+  int v = p & 0x3F;
+  switch (code) {
+    case EV_MASTER_VOLUME:
+      return submitMetaByte(t, META_MASTER_VOLUME, p & 0x7F);
+    case EV_RHYTHM_PART:
+      if ((p >> 3) >= CHANNELS) return true;
+      return submitControl(t, p >> 3, CC_RHYTHM_PART, p & 1);
+    case EV_CUE:
+      return submitMetaByte(t, META_CUE, p);
+    case EV_PARAMETER:
+      return submitMetaByte(t, META_PARAMETER, p);
+    case EV_TIMBRE_BANK: {
+      int ch = channelOf(t, part);
+      r.timbre[ch] = uint16_t((r.timbre[ch] & 0xFF00) | v);
+      return submitProgram(t, ch);
+    }
+    case EV_TIMBRE_PROGRAM: {
+      int ch = channelOf(t, part);
+      r.timbre[ch] = uint16_t((r.timbre[ch] & 0x00FF) | (v << 8));
+      return submitProgram(t, ch);
+    }
+    case EV_VOLUME:
+      return submitControl(t, channelOf(t, part), CC_VOLUME, uint8_t(v * 2));
+    case EV_PAN:
+      return submitControl(t, channelOf(t, part), CC_PAN, uint8_t(v * 2));
+    case EV_BEND:
+      return submitBend(t, channelOf(t, part), 0, uint8_t(v * 2));
+    case EV_CHANNEL_MAP:
+      writer.ch[t * PARTS_PER_TRACK + part].map = uint8_t(p & 0x0F);
+      return true;
+    case EV_EXPRESSION:
+      return submitControl(t, channelOf(t, part), CC_EXPRESSION, uint8_t(v * 2));
+    case EV_BEND_RANGE:
+      return submitControl(t, channelOf(t, part), CC_BEND_RANGE, uint8_t(v));
+    case EV_MODULATION:
+      return submitControl(t, channelOf(t, part), CC_MODULATION, uint8_t(v * 2));
+    default:
+      return true;  // no-operation and unknown codes
+  }
+}
+
+// Nearest rate code of a sample rate in Hz.
+uint8_t rateCodeOf(uint32_t rate) {
+  if (rate == 0) return WAVE_RATE_NONE;
+  uint8_t best = 0;
+  for (uint8_t i = 1; i < 5; ++i) {
+    uint32_t d = rate > WAVE_RATES[i] ? rate - WAVE_RATES[i] : WAVE_RATES[i] - rate;
+    uint32_t b = rate > WAVE_RATES[best] ? rate - WAVE_RATES[best] : WAVE_RATES[best] - rate;
+    if (d < b) best = i;
+  }
+  return best;
+}
+
+bool submitWave(int t, uint8_t number, uint8_t rateCode, uint32_t rate, uint32_t offset,
+                uint32_t length) {
+  if (songStats.waveCount < MAX_WAVES)
+    songStats.waves[songStats.waveCount++] = WaveEntry{rate, offset, length};
+  if (length > 0 && rateCode != WAVE_RATE_NONE) songStats.hasVoiceSamples = true;
+  std::vector<uint8_t> body(length + 2);
+  body[0] = number;
+  body[1] = rateCode;
+  if (length) std::memcpy(body.data() + 2, r.image + offset, length);
+  return submitMeta(t, META_WAVE, body.data(), uint32_t(body.size()));
+}
+
+// Wave data with wave number and rate code at +7 and +8, the samples from +9.
+bool readWaveData(int t, const uint8_t* e, uint32_t L, uint32_t event) {
+  if (L < 5) return true;
+  uint8_t code = e[8];
+  uint32_t rate = code < 5 ? WAVE_RATES[code] : 0;
+  return submitWave(t, e[7], code, rate, event + 9, L - 5);
+}
+
+void readMaskTable(const uint8_t* table) {
+  for (uint32_t i = 0; i < MASK_TABLE_SIZE; ++i) {
+    if (table[i] & 2) songStats.vibrationMask |= uint16_t(1u << i);
+    if (table[i] & 1) songStats.ledMask |= uint16_t(1u << i);
+  }
+}
+
+void readUserVoiceTable(const uint8_t* e, uint32_t L) {
+  if (L + EXTENDED_HEAD < USER_VOICE_FIRST) return;
+  uint32_t records = (L + EXTENDED_HEAD - USER_VOICE_FIRST) / USER_VOICE_RECORD;
+  if (records > USER_VOICES) records = USER_VOICES;
+  for (uint32_t i = 0; i < records; ++i) {
+    const uint8_t* rec = e + USER_VOICE_FIRST + i * USER_VOICE_RECORD;
+    r.userVoiceId[i] = uint16_t(getBE(rec, 2));
+    uint8_t channel = rec[USER_VOICE_CHANNEL];
+    if (channel < CHANNELS) {
+      r.userVoiceIndex[channel] = uint8_t(i + 1);
+      r.userVoiceMask |= uint16_t(1u << channel);
+    }
+  }
+}
+
+// Device messages (FF FF): recognised by the bytes at +4 to +8 of the event. `event` is the
+// offset of the event in the image, `L` the body length (bytes from +4).
+bool readDeviceMessage(int t, const uint8_t* e, uint32_t L, uint32_t event) {
+  auto at = [e, L](uint32_t k) -> uint8_t { return k < L + EXTENDED_HEAD ? e[k] : 0; };
+  uint8_t family = at(4), b5 = at(5), b6 = at(6), b7 = at(7), b8 = at(8);
+
+  if (family == FAMILY_61) {
+    int ch = channelOf(t, b6 >> 6);
+    switch (b5) {
+      case 1:
+        return submitBend(t, ch, 0, uint8_t((b6 & 0x3F) * 2));
+      case 2:
+        return submitControl(t, ch, CC_BEND_RANGE, b6 & 0x1F);
+      case 3:
+        return submitControl(t, ch, CC_MODULATION, uint8_t((b6 & 0x3F) * 2));
+      default:
+        return true;
+    }
+  }
+  if ((b5 & 0xFC) == 0xE8) {
+    int ch = channelOf(t, b5 & 3);
+    if (L == 4) return submitBend(t, ch, b6, b7);
+    return submitBend(t, ch, uint8_t(writer.ch[ch].bend & 0x7F), b6);
+  }
+  switch (b5) {
+    case 0xEF:
+      return submitControl(t, channelOf(t, b6 >> 5), CC_BEND_RANGE, b6 & 0x1F);
+    case 0xF0:
+      if (b6 == 0x02) return readWaveData(t, e, L, event);
+      if (b6 == 0x83 && L >= 4) {
+        // Wave data that also starts the sound: it takes the next wave number.
+        uint8_t number = r.waveCounter++;
+        uint32_t rate = b7 < 5 ? WAVE_RATES[b7] : 0;
+        if (!submitWave(t, number, b7, rate, event + 8, L - 4)) return false;
+        return submitTimedNote(t, WAVE_NOTE_STATUS, number, 127, WAVE_NOTE_DURATION);
+      }
+      return true;
+    case 0xF1:
+      if (b6 == 0x20) {
+        if (b8 == 0) return true;
+        return submitTimedNote(t, WAVE_NOTE_STATUS, b7, 127, b8);
+      }
+      if ((b6 & 0x3F) == 1)
+        return submitControl(t, channelOf(t, b6 >> 6), CC_MODULATION, uint8_t(b7 * 2));
+      if ((b6 & 0x3F) == 2) {
+        const uint8_t data[6] = {CC_FREQ_LOW, b7, 0, 0, CC_FREQ_HIGH, b8};
+        return submit(t, uint8_t(ST_CONTROL | channelOf(t, b6 >> 6)), data, 6);
+      }
+      return true;
+    case 0xF2:
+      if (b6 == 1) return submitMetaByte(t, META_WAVE_LEVEL, uint8_t(b7 * 2));
+      if (b6 == 4 || b6 == 5) {
+        int ch = ((b8 & 3) * PARTS_PER_TRACK + (b7 >> 6)) & 0x0F;
+        (b6 == 4 ? songStats.vibrationMask : songStats.ledMask) |= uint16_t(1u << ch);
+      }
+      return true;
+    case 0x02: {
+      int ch = channelOf(t, (b6 >> 5) & 3);
+      switch (b6 & 0x1F) {
+        case 2:
+          return submitControl(t, ch, CC_MODULATION, uint8_t(b7 * 2));
+        case 3: {
+          const uint8_t data[2] = {CC_FREQ_HIGH, b7};
+          return submit(t, uint8_t(ST_CONTROL | ch), data, 2);
+        }
+        case 4: {
+          const uint8_t data[2] = {CC_FREQ_LOW, b7};
+          return submit(t, uint8_t(ST_CONTROL | ch), data, 2);
+        }
+        default:
+          return true;
+      }
+    }
+    case 0x01:
+      if (b6 == 5) {
+        if (b8 == 0) return true;
+        return submitTimedNote(t, WAVE_NOTE_STATUS, b7, 127, b8);
+      }
+      if (b6 == 6) return submitMetaByte(t, META_WAVE_LEVEL, uint8_t(b7 * 2));
+      if (b6 == 3) return readWaveData(t, e, L, event);
+      if (b6 == 0xF0 && b7 == 5) {
+        readUserVoiceTable(e, L);
+        return true;
+      }
+      if (b6 == 0xF0 && (b7 == 1 || b7 == 2)) {
+        // A voice definition: kind, two identifying bytes, program, 10 x kind + 2 voice bytes.
+        uint32_t length = 4 + 10u * b7 + 2;
+        if (L < length + 3) return true;
+        return submitMeta(t, META_VOICE, e + 7, length);
+      }
+      if (b6 == 0xF2 && b7 == 7 && L >= 4 + MASK_TABLE_SIZE) readMaskTable(e + 8);
+      return true;
+    case 0x10:
+      if (b6 == 0x49) return submitTimedNote(t, WAVE_NOTE_STATUS, b7, b8, WAVE_NOTE_DURATION);
+      if (b6 == 0x4A) {
+        return submitWaveNoteEnd(t, b7);
+      }
+      if (b6 == 0x07 && L >= 6) {
+        uint32_t rate = at(9) * WAVE_RATE_STEP;
+        return submitWave(t, b7, rateCodeOf(rate), rate, event + 10, L - 6);
+      }
+      return true;
+    case 0x81:
+      return submitMetaByte(t, META_WAVE_LEVEL, uint8_t(b6 * 2));
+    case 0x82:
+      return submitMetaByte(t, META_LEVEL, b6);
+    default:
+      return true;
+  }
+}
+
+bool readExtendedEvent(int t, const uint8_t* e, uint32_t L, uint32_t event) {
+  uint8_t code = e[1];
+  if (L >= 1 && e[4] > 0x0F) songStats.deviceFlags |= (1u << ((e[4] >> 4) - 1)) | DEVICE_FLAG_ANY;
+  switch (code) {
+    case EV_EX_MODULATION:
+      if (L < 3) return true;
+      return submitControl(t, channelOf(t, (e[5] >> 5) & 3), CC_MODULATION,
+                           uint8_t(((e[6] >> 6) * 127) / 3));
+    case EV_EX_LYRIC:
+      if (L < 1) return true;
+      return submitMeta(t, META_LYRIC, e + 5, L - 1);
+    case EV_EX_TEXT:
+      if (L < 5) return true;
+      return submitMeta(t, META_FORMAT_TEXT, e + 9, L - 5);
+    case EV_EX_DEVICE:
+      return readDeviceMessage(t, e, L, event);
+    default:
+      return true;  // exclusive blocks and unknown codes
+  }
+}
+
+// Reads the event at the track's position and moves the track to its next event. False when
+// the output is full. An event that runs past the end of its track ends the track.
+bool readEvent(int t) {
+  SourceTrack& tr = r.track[t];
+  const uint8_t* e = r.image + tr.pos;
+  uint32_t available = tr.end - tr.pos;
+  uint32_t size;
+  uint32_t L = 0;
+  if (e[0] != 0xFF) {
+    size = r.extendedNotes ? 3 : 2;
+  } else if (available >= 2 && e[1] >= EV_EXTENDED) {
+    if (available < EXTENDED_HEAD) {
+      tr.ended = true;
+      return true;
+    }
+    L = getBE(e + 2, 2);
+    size = EXTENDED_HEAD + L;
+  } else {
+    size = 3;
+  }
+  if (size > available) {
+    tr.ended = true;
+    return true;
+  }
+  bool ok = true;
+  if (e[0] != 0xFF) {
+    ok = readNote(t, e);
+  } else if (e[1] == EV_END_OF_TRACK) {
+    tr.ended = true;
+    return true;
+  } else if (e[1] >= EV_EXTENDED) {
+    ok = readExtendedEvent(t, e, L, tr.pos);
+  } else {
+    ok = readShortEvent(t, e[1], e[2]);
+  }
+  if (!ok) return false;
+  uint32_t delta = tr.pos + size;
+  if (delta >= tr.end) {
+    tr.ended = true;
+  } else {
+    tr.time += r.image[delta];
+    tr.pos = delta + 1;
+    tr.ended = tr.pos >= tr.end;
+  }
+  return true;
+}
+
+void readTracks() {
+  for (;;) {
+    int best = -1;
+    for (int t = 0; t < r.trackCount; ++t) {
+      if (r.track[t].ended) continue;
+      if (best < 0 || r.track[t].time < r.track[best].time) best = t;
+    }
+    if (best < 0) return;
+    if (!readEvent(best)) return;
+  }
+}
+
+}  // namespace
+
+void readMld(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
+             int32_t* destinationSize, uint32_t capacity) {
+  *destinationSize = 0;
+  // Room for the header, the track head and the end of track in every case.
+  if (destination == nullptr || capacity < EMPTY_STREAM_SIZE + 8) return;
+  resetReader(source ? source : destination, source ? sourceSize : 0, destination, capacity);
+  clearSongInfo();
+  song.ProtectFlags = 0;
+
+  resetSongStats();
+  beginStream();
+  writer.timebase = MLD_TIMEBASE;
+  writer.mergeRhythmRepeats = true;
+  writeHeaderChunk(destination);
+  writeTrackChunk(destination);
+
+  scanHeader();
+  if (r.headerSeen) readTracks();
+
+  finishStream(destination);
+  *destinationSize = int32_t(writer.pos);
+  endStream();
+}
+
+}  // namespace vlm
