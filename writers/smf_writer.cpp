@@ -285,7 +285,7 @@ bool emitOpeningEvents() {
 
 // Fills the event from a controller; false when nothing is to be written.
 bool translateController(uint8_t status, uint8_t channel, const uint8_t* d) {
-  uint8_t controller = d[0], value = d[1];
+  uint8_t controller = d[0], value = d[1] & 0x7F;  // pseudo controllers use the high bit
   if (controller < 0x80) {
     if (controller == CC_NRPN_LSB || controller == CC_NRPN_MSB) {
       smf.rpn[channel] = RPN_NONE;
@@ -369,21 +369,23 @@ bool translate(const StreamEvent& in) {
   if (kind < ST_NOTE_OFF) return false;  // fillers and notes of the second channel group
   uint8_t channel = smf.map[status & 0x0F];
   uint8_t outStatus = uint8_t(kind | channel);
-  const uint8_t* d = in.data;
+  // Data bytes keep 7 bits: a stray high bit would read as a status in the file.
+  uint8_t d[4] = {};
+  for (uint32_t i = 0; i < in.length && i < 4; ++i) d[i] = in.data[i] & 0x7F;
   switch (kind) {
     case ST_NOTE:
       if (in.length < 4) return false;
       setEvent(outStatus);
       addHead(d[0]);
       addHead(d[1]);
-      smf.ev.duration = uint16_t((d[2] << 8) | d[3]);
+      smf.ev.duration = uint16_t((in.data[2] << 8) | in.data[3]);
       return true;
     case ST_CONTROL:
-      return in.length >= 2 && translateController(outStatus, channel, d);
+      return in.length >= 2 && translateController(outStatus, channel, in.data);
     case ST_PROGRAM:
       if (in.length < 1) return false;
       setEvent(outStatus);
-      addHead(d[0] & 0x7F);
+      addHead(d[0]);
       return true;
     case ST_PITCH_BEND:
       if (in.length < 2) return false;

@@ -1,0 +1,278 @@
+// Test helpers for writers: a builder of event-stream images from bytes, and a small independent
+// Standard MIDI File parser that checks the structure of what a writer produced.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vlmtest {
+
+using Bytes = std::vector<uint8_t>;
+
+inline void appendVarLen(Bytes& b, uint32_t v) {
+  uint8_t tmp[5];
+  int n = 0;
+  tmp[n++] = uint8_t(v & 0x7F);
+  while (v >>= 7) tmp[n++] = uint8_t(0x80 | (v & 0x7F));
+  while (n) b.push_back(tmp[--n]);
+}
+
+inline void appendBE(Bytes& b, uint32_t v, int n) {
+  for (int i = n - 1; i >= 0; --i) b.push_back(uint8_t(v >> (8 * i)));
+}
+
+// Builds a VStream image: "VThd" with the timebase, then one "VTrk" per track(). Events take the
+// delta since the previous event of the same track; end() closes the track with its own end of
+// track after the given delta.
+class StreamBuilder {
+ public:
+  explicit StreamBuilder(uint16_t timebase = 48) {
+    image_ = {'V', 'T', 'h', 'd', 0, 0, 0, 2};
+    appendBE(image_, timebase, 2);
+  }
+  StreamBuilder& track() {
+    closeTrack();
+    trackStart_ = image_.size();
+    image_.insert(image_.end(), {'V', 'T', 'r', 'k', 0, 0, 0, 0});
+    open_ = true;
+    return *this;
+  }
+  StreamBuilder& raw(uint32_t delta, std::initializer_list<uint8_t> bytes) {
+    appendVarLen(image_, delta);
+    image_.insert(image_.end(), bytes);
+    return *this;
+  }
+  StreamBuilder& note(uint32_t delta, int ch, int note, int vel, uint16_t dur) {
+    return raw(delta,
+               {uint8_t(0x90 | ch), uint8_t(note), uint8_t(vel), uint8_t(dur >> 8), uint8_t(dur)});
+  }
+  StreamBuilder& cc(uint32_t delta, int ch, int controller, int value) {
+    return raw(delta, {uint8_t(0xB0 | ch), uint8_t(controller), uint8_t(value)});
+  }
+  StreamBuilder& program(uint32_t delta, int ch, int program, int bank = 0) {
+    return raw(delta, {uint8_t(0xC0 | ch), uint8_t(program), uint8_t(bank)});
+  }
+  StreamBuilder& meta(uint32_t delta, uint8_t type, const Bytes& body) {
+    appendVarLen(image_, delta);
+    image_.push_back(0xFF);
+    image_.push_back(type);
+    appendVarLen(image_, uint32_t(body.size()));
+    image_.insert(image_.end(), body.begin(), body.end());
+    return *this;
+  }
+  StreamBuilder& sysex(uint32_t delta, const Bytes& body) {
+    appendVarLen(image_, delta);
+    image_.push_back(0xF0);
+    appendVarLen(image_, uint32_t(body.size()));
+    image_.insert(image_.end(), body.begin(), body.end());
+    return *this;
+  }
+  StreamBuilder& end(uint32_t delta = 0) {
+    raw(delta, {0xFF, 0x2F, 0x00});
+    closeTrack();
+    return *this;
+  }
+  Bytes build() {
+    closeTrack();
+    return image_;
+  }
+
+ private:
+  void closeTrack() {
+    if (!open_) return;
+    uint32_t length = uint32_t(image_.size() - trackStart_ - 8);
+    for (int i = 0; i < 4; ++i) image_[trackStart_ + 4 + i] = uint8_t(length >> (24 - 8 * i));
+    open_ = false;
+  }
+  Bytes image_;
+  size_t trackStart_ = 0;
+  bool open_ = false;
+};
+
+struct MidiEvent {
+  uint32_t time;
+  uint8_t status;
+  uint8_t metaType = 0;  // for 0xFF
+  Bytes data;            // channel data bytes, or the body of an exclusive or meta event
+  bool explicitStatus = true;
+};
+
+struct ParsedSmf {
+  bool ok = false;
+  std::string error;
+  bool riff = false;
+  uint16_t format = 0, tracks = 0, division = 0;
+  std::vector<MidiEvent> events;  // end of track included
+  uint32_t trackLength = 0;
+
+  // Events other than end of track, with their status, in order.
+  std::vector<MidiEvent> withStatus(uint8_t status) const {
+    std::vector<MidiEvent> out;
+    for (const MidiEvent& e : events)
+      if (e.status == status) out.push_back(e);
+    return out;
+  }
+};
+
+namespace detail {
+struct Reader {
+  const Bytes& b;
+  size_t pos;
+  size_t end;
+  bool bad = false;
+  uint8_t u8() {
+    if (pos >= end) {
+      bad = true;
+      return 0;
+    }
+    return b[pos++];
+  }
+  uint32_t be(int n) {
+    uint32_t v = 0;
+    for (int i = 0; i < n; ++i) v = (v << 8) | u8();
+    return v;
+  }
+  uint32_t le(int n) {
+    uint32_t v = 0;
+    for (int i = 0; i < n; ++i) v |= uint32_t(u8()) << (8 * i);
+    return v;
+  }
+  uint32_t varLen() {
+    uint32_t v = 0;
+    for (int i = 0; i < 5; ++i) {
+      uint8_t c = u8();
+      v = (v << 7) | (c & 0x7F);
+      if (!(c & 0x80)) return v;
+    }
+    bad = true;
+    return v;
+  }
+  bool id(const char* four) {
+    for (int i = 0; i < 4; ++i)
+      if (u8() != uint8_t(four[i])) return false;
+    return true;
+  }
+};
+
+inline int channelDataSize(uint8_t status) {
+  switch (status & 0xF0) {
+    case 0xC0:
+    case 0xD0:
+      return 1;
+    default:
+      return 2;
+  }
+}
+}  // namespace detail
+
+// Parses a format-0 SMF, optionally inside RIFF "RMID" (the "data" chunk is searched). A file is
+// accepted only when the track length matches the bytes present and the track ends with exactly
+// one end of track as its last event.
+inline ParsedSmf parseSmf(const Bytes& file) {
+  ParsedSmf r;
+  size_t start = 0, stop = file.size();
+  if (file.size() >= 12 && std::string(file.begin(), file.begin() + 4) == "RIFF") {
+    r.riff = true;
+    detail::Reader rr{file, 0, file.size()};
+    rr.id("RIFF");
+    uint32_t riffSize = rr.le(4);
+    if (riffSize + 8 != file.size()) {
+      r.error = "RIFF size mismatch";
+      return r;
+    }
+    rr.id("RMID");
+    bool found = false;
+    while (!rr.bad && rr.pos + 8 <= file.size()) {
+      std::string id(file.begin() + long(rr.pos), file.begin() + long(rr.pos) + 4);
+      rr.pos += 4;
+      uint32_t size = rr.le(4);
+      if (id == "data") {
+        start = rr.pos;
+        stop = rr.pos + size;
+        found = stop <= file.size();
+        break;
+      }
+      rr.pos += size;
+    }
+    if (!found) {
+      r.error = "no data chunk";
+      return r;
+    }
+  }
+  detail::Reader rd{file, start, stop};
+  if (!rd.id("MThd") || rd.be(4) != 6) {
+    r.error = "bad MThd";
+    return r;
+  }
+  r.format = uint16_t(rd.be(2));
+  r.tracks = uint16_t(rd.be(2));
+  r.division = uint16_t(rd.be(2));
+  if (!rd.id("MTrk")) {
+    r.error = "bad MTrk";
+    return r;
+  }
+  r.trackLength = rd.be(4);
+  if (rd.bad || rd.pos + r.trackLength != stop) {
+    r.error = "track length mismatch";
+    return r;
+  }
+  uint32_t time = 0;
+  uint8_t running = 0;
+  bool sawEnd = false;
+  while (rd.pos < stop) {
+    if (sawEnd) {
+      r.error = "events after end of track";
+      return r;
+    }
+    time += rd.varLen();
+    MidiEvent e;
+    e.time = time;
+    uint8_t first = rd.u8();
+    if (first & 0x80) {
+      e.status = first;
+    } else {
+      if (!running) {
+        r.error = "running status without a status";
+        return r;
+      }
+      e.status = running;
+      e.explicitStatus = false;
+      --rd.pos;
+    }
+    if (e.status == 0xFF) {
+      e.metaType = rd.u8();
+      uint32_t n = rd.varLen();
+      for (uint32_t i = 0; i < n; ++i) e.data.push_back(rd.u8());
+      running = 0;
+      if (e.metaType == 0x2F) sawEnd = true;
+    } else if (e.status == 0xF0 || e.status == 0xF7) {
+      uint32_t n = rd.varLen();
+      for (uint32_t i = 0; i < n; ++i) e.data.push_back(rd.u8());
+      running = 0;
+    } else if (e.status >= 0x80 && e.status < 0xF0) {
+      for (int i = 0; i < detail::channelDataSize(e.status); ++i) {
+        uint8_t d = rd.u8();
+        if (d & 0x80) rd.bad = true;
+        e.data.push_back(d);
+      }
+      running = e.status;
+    } else {
+      r.error = "bad status";
+      return r;
+    }
+    if (rd.bad) {
+      r.error = "event runs past the track";
+      return r;
+    }
+    r.events.push_back(e);
+  }
+  if (!sawEnd) {
+    r.error = "no end of track";
+    return r;
+  }
+  r.ok = true;
+  return r;
+}
+
+}  // namespace vlmtest
