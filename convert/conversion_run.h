@@ -8,6 +8,7 @@
 #include "convert/format_table.h"
 #include "convert/options.h"
 #include "util/files.h"
+#include "util/memblock.h"
 
 namespace vlm {
 
@@ -68,6 +69,9 @@ void applyOutputPreset(FormatCode code);
 void adjustForRun(FormatCode code);
 int runConversion(const char* input, const char* output, FormatCode inputCode,
                   FormatCode outputCode);
+// Loads an input (a file or "clip.txt"), decodes a melody-mail text and runs the reader of its
+// code; the caller frees `stream`. A .vlm image comes back as it is. 0 when nothing was read.
+int readInput(const char* input, FormatCode inputCode, MemBlock* stream);
 int preparePlayback(const char* input, const char* tempPath);
 int convertCommand(const char* input, FormatCode outputCode);
 // The warning lines of the last run (UTF-8, "\r\n" after each), as convertCommand shows them.

@@ -63,6 +63,11 @@ const OutputFormat* outputFormats(int* count);
 int outputSizeSetting(const OutputFormat& format);
 void setOutputSizeSetting(const OutputFormat& format, int value);
 
+// The passes between reader and writer; null until a pass exists (the stream then goes through
+// unchanged).
+StageFn fadePass();
+StageFn transformPass();
+
 // Classifies a path by extension and the first four bytes. "clip.txt" stands for the clipboard.
 FormatCode detectFormat(const char* path);
 

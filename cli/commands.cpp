@@ -1,0 +1,309 @@
+// formats, detect, info and dump, and the argument handling the commands share.
+#include "cli/commands.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "convert/conversion_run.h"
+#include "convert/format_table.h"
+#include "core/stream_dump.h"
+#include "core/vstream.h"
+#include "platform/clipboard.h"
+#include "platform/text.h"
+
+namespace vlm::cli {
+
+namespace fs = std::filesystem;
+
+int usageError(const std::string& reason) {
+  std::fprintf(stderr, "vlmconv: %s\n", reason.c_str());
+  return 2;
+}
+
+int parseCommonOption(int argc, char** argv, int i) {
+  const char* arg = argv[i];
+  if (!std::strcmp(arg, "--ini")) {
+    if (i + 1 >= argc) return usageError("--ini needs a file"), -1;
+    std::string file = argv[i + 1];
+    // A bare name would mean the user's config folder; on the command line it is the file here.
+    if (file.find('/') == std::string::npos) file = "./" + file;
+    if (!fs::exists(file)) return usageError("settings file not found: " + file), -1;
+    loadSettings(file.c_str());
+    return 2;
+  }
+  if (!std::strcmp(arg, "--set")) {
+    if (i + 1 >= argc) return usageError("--set needs KEY=VALUE"), -1;
+    std::string pair = argv[i + 1];
+    size_t eq = pair.find('=');
+    if (eq == std::string::npos || eq == 0) return usageError("--set needs KEY=VALUE"), -1;
+    if (!setOptionByKey(pair.substr(0, eq).c_str(), pair.substr(eq + 1).c_str()))
+      return usageError("unknown settings key: " + pair.substr(0, eq)), -1;
+    return 2;
+  }
+  return 0;
+}
+
+const char* windowOptionsHelp() { return ""; }
+
+namespace {
+
+void expandOne(const std::string& path, std::vector<std::string>& out, int depth) {
+  if (depth > 8) return;  // a playlist that lists itself
+  std::error_code ec;
+  if (!isClipboardPath(path.c_str()) && fs::is_directory(path, ec)) {
+    std::vector<std::string> found;
+    for (auto it = fs::recursive_directory_iterator(path, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+      if (!it->is_regular_file(ec)) continue;
+      const std::string file = it->path().string();
+      if (detectFormat(file.c_str()) > 0) found.push_back(file);
+    }
+    std::sort(found.begin(), found.end());
+    out.insert(out.end(), found.begin(), found.end());
+    return;
+  }
+  if (!isClipboardPath(path.c_str()) && detectFormat(path.c_str()) == FORMAT_PLAYLIST) {
+    std::ifstream list(path);
+    const fs::path base = fs::path(path).parent_path();
+    std::string line;
+    while (std::getline(list, line)) {
+      while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+      if (line.empty() || line[0] == '#') continue;
+      fs::path entry(line);
+      if (entry.is_relative()) entry = base / entry;
+      expandOne(entry.string(), out, depth + 1);
+    }
+    return;
+  }
+  out.push_back(path);
+}
+
+std::string jsonString(const std::string& utf8) {
+  std::string out = "\"";
+  for (unsigned char c : utf8) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += char(c);
+    } else if (c < 0x20) {
+      char esc[8];
+      std::snprintf(esc, sizeof esc, "\\u%04x", c);
+      out += esc;
+    } else {
+      out += char(c);
+    }
+  }
+  return out + "\"";
+}
+
+const char* const INFO_KEYS[INFO_FIELDS] = {"title",   "copyright", "artist", "words",   "compose",
+                                            "arrange", "genre",     "date",   "software"};
+
+std::string infoText(int field) {
+  const char* text = song.info.text[field];
+  return sjisToUtf8(text, strnlen(text, INFO_TEXT_SIZE));
+}
+
+uint32_t totalNotes() {
+  uint32_t notes = 0;
+  for (const ChannelStats& ch : songStats.ch) notes += ch.notes;
+  return notes;
+}
+
+void printInfoJson(FormatCode code, uint16_t timebase) {
+  std::printf("{\n  \"format\": %d,\n", code);
+  for (int f = 0; f < INFO_FIELDS; ++f)
+    std::printf("  \"%s\": %s,\n", INFO_KEYS[f], jsonString(infoText(f)).c_str());
+  std::printf("  \"protect\": %u,\n  \"timebase\": %u,\n", song.ProtectFlags, timebase);
+  std::printf("  \"tempoMin\": %u,\n  \"tempoMax\": %u,\n", songStats.tempoMin, songStats.tempoMax);
+  std::printf("  \"maxPolyphony\": %u,\n  \"notes\": %u,\n", songStats.maxPolyphony, totalNotes());
+  std::printf("  \"channels\": [");
+  bool first = true;
+  for (int ch = 0; ch < CHANNELS; ++ch) {
+    const ChannelStats& c = songStats.ch[ch];
+    if (c.notes == 0) continue;
+    const bool rhythm = (songStats.rhythmMask >> ch) & 1;
+    std::printf("%s\n    {\"channel\": %d, \"notes\": %u, \"lowNote\": %u, \"highNote\": %u, "
+                "\"program\": %d, \"rhythm\": %s}",
+                first ? "" : ",", ch + 1, c.notes, c.lowNote, c.highNote,
+                c.programUse == PROGRAM_NONE ? -1 : c.program & 0x7F, rhythm ? "true" : "false");
+    first = false;
+  }
+  std::printf("%s],\n  \"lyrics\": [", first ? "" : "\n  ");
+  for (size_t i = 0; i < songStats.lyrics.size(); ++i)
+    std::printf("%s%s", i ? ", " : "", jsonString(sjisToUtf8(songStats.lyrics[i].text)).c_str());
+  std::printf("]\n}\n");
+}
+
+void printInfoText(FormatCode code, uint16_t timebase) {
+  std::printf("format: %d\n", code);
+  for (int f = 0; f < INFO_FIELDS; ++f) {
+    std::string text = infoText(f);
+    if (!text.empty()) std::printf("%s: %s\n", INFO_KEYS[f], text.c_str());
+  }
+  std::printf("protect: %u\ntimebase: %u\n", song.ProtectFlags, timebase);
+  std::printf("tempo: %u..%u bpm\n", songStats.tempoMin, songStats.tempoMax);
+  std::printf("notes: %u, polyphony: %u\n", totalNotes(), songStats.maxPolyphony);
+  for (int ch = 0; ch < CHANNELS; ++ch) {
+    const ChannelStats& c = songStats.ch[ch];
+    if (c.notes == 0) continue;
+    const bool rhythm = (songStats.rhythmMask >> ch) & 1;
+    std::printf("channel %2d: %u notes, %u..%u%s\n", ch + 1, c.notes, c.lowNote, c.highNote,
+                rhythm ? ", rhythm" : "");
+  }
+  if (!songStats.lyrics.empty()) std::printf("lyrics: %zu entries\n", songStats.lyrics.size());
+}
+
+uint16_t streamTimebase(const MemBlock& stream) {
+  TrackTable table;
+  loadTrackTable(table, stream.data, uint32_t(stream.length > 0 ? stream.length : 0));
+  return table.timebase;
+}
+
+// Reads one input for info and dump; prints the reason when it cannot.
+bool readSong(const std::string& input, FormatCode* code, MemBlock* stream) {
+  *code = detectFormat(input.c_str());
+  if (*code <= 0) {
+    std::fprintf(stderr, "vlmconv: %s: not a supported song file\n", input.c_str());
+    return false;
+  }
+  const InputFormat* format = findInputFormat(*code);
+  if (!format || (!format->reader && *code != FORMAT_VLM)) {
+    std::fprintf(stderr, "vlmconv: %s: reading %s is not supported yet\n", input.c_str(),
+                 format ? format->name : "this format");
+    return false;
+  }
+  if (!readInput(input.c_str(), *code, stream)) {
+    std::fprintf(stderr, "vlmconv: %s: cannot be read (missing or empty)\n", input.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::vector<std::string> expandInputs(const std::vector<std::string>& inputs) {
+  std::vector<std::string> out;
+  for (const std::string& input : inputs) expandOne(input, out, 0);
+  return out;
+}
+
+int cmdFormats(int, char**) {
+  int count = 0;
+  const InputFormat* in = inputFormats(&count);
+  std::printf("input formats (code, supported, description):\n");
+  for (int i = 0; i < count; ++i)
+    std::printf("  %3d  %-3s  %s\n", in[i].code,
+                in[i].reader || in[i].code == FORMAT_VLM ? "yes" : "no", in[i].name);
+  const OutputFormat* out = outputFormats(&count);
+  std::printf("output formats (code, name, extension, size key, supported, menu label):\n");
+  for (int i = 0; i < count; ++i) {
+    const OutputFormat& f = out[i];
+    const bool supported = f.writer || f.code == OUTPUT_COPY || f.code == OUTPUT_MAIL;
+    std::printf("  %3d  %-12s %-5s %-10s %-3s  %s\n", f.code, f.shortName,
+                f.extension ? f.extension : "(own)", f.sizeKey ? f.sizeKey : "-",
+                supported ? "yes" : "no", f.label);
+  }
+  return 0;
+}
+
+int cmdDetect(int argc, char** argv) {
+  if (argc < 2) return usageError("detect needs at least one path");
+  for (int i = 1; i < argc; ++i) std::printf("%d\t%s\n", detectFormat(argv[i]), argv[i]);
+  return 0;
+}
+
+int cmdInfo(int argc, char** argv) {
+  std::string input;
+  bool json = false;
+  for (int i = 1; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--json")) {
+      json = true;
+    } else if (!std::strcmp(argv[i], "--help")) {
+      std::puts("usage: vlmconv info INPUT [--json] [--ini FILE] [--set KEY=VALUE]...");
+      return 0;
+    } else if (argv[i][0] == '-' && std::strcmp(argv[i], "-")) {
+      int used = parseCommonOption(argc, argv, i);
+      if (used < 0) return 2;
+      if (used == 0) return usageError(std::string("unknown option ") + argv[i]);
+      i += used - 1;
+    } else if (input.empty()) {
+      input = argv[i];
+    } else {
+      return usageError("info takes one input");
+    }
+  }
+  if (input.empty()) return usageError("info needs an input");
+  setClipboardBackend(&stdioClipboard());
+  FormatCode code = 0;
+  MemBlock stream;
+  if (!readSong(input, &code, &stream)) return 1;
+  const uint16_t timebase = streamTimebase(stream);
+  if (json)
+    printInfoJson(code, timebase);
+  else
+    printInfoText(code, timebase);
+  blockFree(&stream);
+  return 0;
+}
+
+int cmdDump(int argc, char** argv) {
+  std::string input, stage = "read", to = "2";
+  for (int i = 1; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--stage") && i + 1 < argc) {
+      stage = argv[++i];
+    } else if (!std::strcmp(argv[i], "--to") && i + 1 < argc) {
+      to = argv[++i];
+    } else if (!std::strcmp(argv[i], "--help")) {
+      std::printf("usage: vlmconv dump INPUT [--stage read|transform] [--to CODE] "
+                  "[--ini FILE] [--set KEY=VALUE]... [window options]\n%s",
+                  windowOptionsHelp());
+      return 0;
+    } else if (argv[i][0] == '-' && std::strcmp(argv[i], "-")) {
+      int used = parseCommonOption(argc, argv, i);
+      if (used < 0) return 2;
+      if (used == 0) return usageError(std::string("unknown option ") + argv[i]);
+      i += used - 1;
+    } else if (input.empty()) {
+      input = argv[i];
+    } else {
+      return usageError("dump takes one input");
+    }
+  }
+  if (input.empty()) return usageError("dump needs an input");
+  if (stage != "read" && stage != "transform") return usageError("--stage is read or transform");
+  const OutputFormat* target = findOutputFormat(to.c_str());
+  if (!target) return usageError("unknown output format: " + to);
+  setClipboardBackend(&stdioClipboard());
+  FormatCode code = 0;
+  MemBlock stream;
+  if (!readSong(input, &code, &stream)) return 1;
+  if (stage == "transform") {
+    if (!transformPass()) {
+      blockFree(&stream);
+      std::fprintf(stderr, "vlmconv: the transform stage is not supported yet\n");
+      return 1;
+    }
+    runState.currentOutputCode = target->code;
+    applyOutputPreset(target->code);
+    adjustForRun(target->code);
+    MemBlock out;
+    blockInit(&out, size_t(stream.length) + WORK_BUFFER_MARGIN);
+    int32_t produced = 0;
+    transformPass()(stream.data, uint32_t(stream.length), out.data, &produced,
+                    uint32_t(blockCapacity(out.handle)));
+    out.length = produced;
+    blockFree(&stream);
+    stream = out;
+  }
+  std::string text = dumpStream(stream.data, uint32_t(stream.length));
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  blockFree(&stream);
+  return 0;
+}
+
+}  // namespace vlm::cli
