@@ -1,0 +1,60 @@
+// The one audio output of the program: the synthesizer (FluidSynth with a General MIDI SoundFont)
+// and the wave sounds are mixed into a single stream played through FluidSynth's audio drivers
+// (pulseaudio, alsa or sdl2, whichever opens first).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/sequencer.h"
+
+#ifdef VLM_HAVE_FLUIDSYNTH
+typedef struct _fluid_synth_t fluid_synth_t;
+#endif
+
+namespace vlm {
+
+inline constexpr const char* DEFAULT_SOUNDFONT = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+
+// The SoundFont to use: options.soundfont when set, else the default.
+std::string soundfontPath();
+
+// PCM content of a RIFF WAVE image.
+struct PcmWave {
+  uint32_t sampleRate = 0;
+  uint16_t channels = 0;
+  uint16_t bitsPerSample = 0;  // 8 (unsigned) or 16 (signed)
+  const uint8_t* data = nullptr;
+  uint32_t dataSize = 0;  // clipped to the image
+  uint32_t frames() const {
+    uint32_t frameBytes = uint32_t(channels) * (bitsPerSample / 8);
+    return frameBytes ? dataSize / frameBytes : 0;
+  }
+  uint32_t lengthMs() const {
+    return sampleRate ? uint32_t(uint64_t(frames()) * 1000 / sampleRate) : 0;
+  }
+};
+// False when the image is not an uncompressed 8- or 16-bit PCM WAVE.
+bool parsePcmWave(const uint8_t* image, uint32_t size, PcmWave* wave);
+// Converts PCM frames to 16-bit stereo at `rate` (linear interpolation), appending to `out`.
+void resampleToStereo(const PcmWave& wave, uint32_t rate, std::vector<int16_t>* out);
+
+#ifdef VLM_HAVE_FLUIDSYNTH
+// The synthesizer of the open audio output, opening it first when needed. Null with the reason in
+// `error` (DEVERR_NO_AUDIO_OUTPUT or DEVERR_NO_SOUNDFONT) when it cannot be opened.
+fluid_synth_t* audioSynth(DeviceError* error);
+#endif
+// Opens the audio output if it is not open yet; DEVICE_OK when it plays.
+DeviceError openAudioOutput();
+// Plays a wave file asynchronously beside the synthesizer, replacing a wave sound that still
+// plays (as the desktop's simple sound call does). False when the file is not PCM or there is no
+// audio output.
+bool playWaveSound(const char* path);
+bool playWaveImage(const uint8_t* image, uint32_t size);
+void stopWaveSounds();
+bool waveSoundPlaying();
+// Closes the output (at exit).
+void closeAudioOutput();
+
+}  // namespace vlm

@@ -1,0 +1,108 @@
+// The media devices the player drives: a MIDI "sequencer" that plays a Standard MIDI File through
+// the synthesizer, and a "waveaudio" device that measures wave files. The operations are those the
+// player sends (open an element, play with a completion notice, stop, seek, set the time format,
+// status length and position, close) and each answers with an error code whose text
+// deviceErrorText gives. The player reaches devices only through MediaDevice, so its state logic
+// can be exercised against a fake device.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vlm {
+
+using DeviceError = uint32_t;
+inline constexpr DeviceError DEVICE_OK = 0;
+// Error codes keep the numbering of the desktop media interface the program was first made for.
+inline constexpr DeviceError DEVERR_INVALID_DEVICE_ID = 257;
+inline constexpr DeviceError DEVERR_UNRECOGNIZED_COMMAND = 261;
+inline constexpr DeviceError DEVERR_INVALID_DEVICE_NAME = 263;
+inline constexpr DeviceError DEVERR_UNSUPPORTED_FUNCTION = 274;
+inline constexpr DeviceError DEVERR_FILE_NOT_FOUND = 275;
+inline constexpr DeviceError DEVERR_OUTOFRANGE = 282;  // never reported to the user
+inline constexpr DeviceError DEVERR_BAD_TIME_FORMAT = 293;
+inline constexpr DeviceError DEVERR_INVALID_FILE = 296;
+inline constexpr DeviceError DEVERR_NO_AUDIO_OUTPUT = 343;
+inline constexpr DeviceError DEVERR_NO_SOUNDFONT = 344;
+
+// Time formats of positions and lengths.
+inline constexpr uint32_t TIME_FORMAT_MILLISECONDS = 0;
+inline constexpr uint32_t TIME_FORMAT_SONGPTR = 0x4001;  // song pointer: sixteenth notes
+
+// Completion notice codes.
+inline constexpr uint32_t NOTIFY_SUCCESSFUL = 1;  // the song reached its end
+inline constexpr uint32_t NOTIFY_SUPERSEDED = 2;
+inline constexpr uint32_t NOTIFY_ABORTED = 4;
+inline constexpr uint32_t NOTIFY_FAILURE = 8;
+
+inline constexpr const char* DEVICE_SEQUENCER = "sequencer";
+inline constexpr const char* DEVICE_WAVEAUDIO = "waveaudio";
+
+// Receives the completion notice of a play. It may be called on the audio thread: owners post it
+// to their own loop and never call back into the device from inside it.
+using NotifyFn = std::function<void(uint32_t code)>;
+
+class MediaDevice {
+ public:
+  virtual ~MediaDevice() = default;
+  // Plays from `from` (in the current time format), or from the current position when null.
+  // A notice still pending from an earlier play is superseded.
+  virtual DeviceError play(const uint32_t* from, NotifyFn notify) = 0;
+  // Stops and keeps the position; a pending notice is aborted.
+  virtual DeviceError stop() = 0;
+  virtual DeviceError seek(uint32_t to) = 0;
+  virtual DeviceError setTimeFormat(uint32_t format) = 0;
+  virtual DeviceError statusLength(uint32_t* length) = 0;
+  virtual DeviceError statusPosition(uint32_t* position) = 0;
+  // Stops and releases the element; the device answers DEVERR_INVALID_DEVICE_ID afterwards.
+  virtual DeviceError close() = 0;
+};
+
+// Opens a device of `type` on the file `element` and waits until it is ready.
+using DeviceFactory =
+    std::function<DeviceError(const char* type, const char* element, std::unique_ptr<MediaDevice>*)>;
+DeviceError openMediaDevice(const char* type, const char* element,
+                            std::unique_ptr<MediaDevice>* device);
+// Replaces the factory (tests plug in a fake device); an empty function restores the real one.
+void setMediaDeviceFactory(DeviceFactory factory);
+
+// The text of an error code (UTF-8, at most 255 bytes).
+std::string deviceErrorText(DeviceError code);
+
+// Reads a whole file (at most 256 MiB); false when it is missing, unreadable or empty.
+bool readFileBytes(const char* path, std::vector<uint8_t>* bytes);
+
+// ---- Timing of a Standard MIDI File ----------------------------------------------------------
+
+// The tempo map of a Standard MIDI File (also inside RIFF RMID), enough to convert between ticks,
+// milliseconds and song-pointer units.
+struct SongTiming {
+  uint32_t division = 480;  // ticks per quarter note
+  uint32_t endTick = 0;     // time of the last event of the longest track
+  struct TempoChange {
+    uint32_t tick;
+    uint32_t microsPerQuarter;
+  };
+  std::vector<TempoChange> tempo;  // sorted by tick, first at tick 0
+
+  uint64_t tickToMicros(uint32_t tick) const;
+  uint32_t tickToMs(uint32_t tick) const { return uint32_t(tickToMicros(tick) / 1000); }
+  uint32_t msToTick(uint32_t ms) const;
+  uint32_t tickToSongPtr(uint32_t tick) const { return uint32_t(uint64_t(tick) * 4 / division); }
+  uint32_t songPtrToTick(uint32_t pointer) const {
+    return uint32_t(uint64_t(pointer) * division / 4);
+  }
+  // Song length in sixteenth notes; a final part of a sixteenth counts as one.
+  uint32_t lengthSongPtr() const {
+    return uint32_t((uint64_t(endTick) * 4 + division - 1) / division);
+  }
+};
+// False when the image is not a Standard MIDI File.
+bool readSongTiming(const uint8_t* image, uint32_t size, SongTiming* timing);
+// Finds the MThd chunk in a plain or RIFF RMID image; false when there is none.
+bool findSmfData(const uint8_t* image, uint32_t size, uint32_t* offset, uint32_t* length);
+
+}  // namespace vlm
