@@ -1,0 +1,189 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "convert/options.h"
+#include "core/stream_dump.h"
+#include "core/vstream.h"
+
+namespace vlm {
+namespace {
+
+// Writes requests through putEvent the way a reader does and lists the finished stream.
+struct Assembly {
+  std::vector<uint8_t> out;
+  uint32_t capacity;
+
+  explicit Assembly(uint16_t timebase = 480, uint32_t cap = 4096) : out(cap), capacity(cap) {
+    options = ConversionOptions{};
+    resetSongStats();
+    beginStream();
+    writer.timebase = timebase;
+    writeHeaderChunk(out.data());
+    writeTrackChunk(out.data());
+  }
+  int put(uint32_t time, uint8_t status, std::vector<uint8_t> bytes, uint8_t track = 0) {
+    return submitEvent(out.data(), capacity, time, status, track, bytes.data(),
+                       uint32_t(bytes.size()));
+  }
+  // The event lines without the timebase line and the end of track.
+  std::string finish(uint32_t endTime) {
+    writer.now = endTime;
+    finishStream(out.data());
+    std::string text = dumpStream(out.data(), writer.pos);
+    endStream();
+    text = text.substr(text.find('\n') + 1);
+    return text.substr(0, text.rfind(" FF 2F 00\n") == std::string::npos
+                              ? text.size()
+                              : text.rfind('\n', text.size() - 2) + 1);
+  }
+};
+
+TEST(Assembler, RepeatedNoteOnEndsTheSoundingNote) {
+  Assembly a;
+  a.put(0, 0x90, {60, 100, 0, 0});
+  a.put(100, 0x90, {60, 90, 0, 0});
+  a.put(150, 0x90, {60});  // note-off
+  EXPECT_EQ(a.finish(200), "0 0 90 3C 64 00 64\n100 0 90 3C 5A 00 32\n");
+}
+
+TEST(Assembler, NoteOffsMatchOnlyTheirOwnTrackAndChannel) {
+  Assembly a;
+  a.put(0, 0x90, {60, 100, 0, 0}, 1);
+  a.put(10, 0x80, {60}, 2);      // other track: nothing
+  a.put(20, 0x81, {60}, 1);      // other channel: nothing
+  a.put(30, 0x80, {61, 64}, 1);  // other pitch: nothing
+  EXPECT_EQ(writer.openCount, 1);
+  a.put(40, 0x90, {60, 0, 0, 0}, 1);  // velocity 0 ends it
+  EXPECT_EQ(writer.openCount, 0);
+  EXPECT_EQ(a.finish(50), "0 0 90 3C 64 00 28\n");
+}
+
+TEST(Assembler, RhythmNotesLastAtLeastOneTickAndAreCut) {
+  Assembly a;
+  a.put(0, 0x99, {36, 100, 0, 0});
+  a.put(0, 0x99, {36});
+  a.put(0, 0x90, {60, 100, 0, 0});
+  a.put(0, 0x90, {60});
+  a.put(10, 0x99, {38, 100, 0, 0});
+  a.put(100, 0xB0, {1, 0});  // not yet a sixteenth
+  EXPECT_EQ(writer.openCount, 1);
+  a.put(200, 0xB0, {1, 1});  // after 120 ticks the drum note is cut
+  EXPECT_EQ(writer.openCount, 0);
+  a.put(510, 0x99, {38});  // its late note-off finds nothing
+  EXPECT_EQ(a.finish(600),
+            "0 0 99 24 64 00 01\n0 0 90 3C 64 00 00\n10 0 99 26 64 00 78\n"
+            "100 0 B0 01 00\n200 0 B0 01 01\n");
+}
+
+TEST(Assembler, OverlappingTimedRepeatsMerge) {
+  Assembly a;
+  a.put(0, 0x10, {60, 100, 0, 100});
+  a.put(50, 0x10, {60, 100, 0, 100});  // ends at 150: one note of 150
+  a.put(60, 0x10, {60, 100, 0, 10});   // ends before 150: no change
+  a.put(200, 0x10, {60, 100, 0, 20});  // the first has ended: a new note
+  EXPECT_EQ(a.finish(300), "0 0 90 3C 64 00 96\n200 0 90 3C 64 00 14\n");
+}
+
+TEST(Assembler, TimedNotesRepeatOnRhythmChannelsOnlyWhenAsked) {
+  Assembly a;
+  a.put(0, 0x19, {36, 100, 0, 100});
+  a.put(50, 0x19, {36, 100, 0, 100});
+  EXPECT_EQ(a.finish(300), "0 0 99 24 64 00 64\n50 0 99 24 64 00 64\n");
+  Assembly b;
+  writer.mergeRhythmRepeats = true;
+  b.put(0, 0x19, {36, 100, 0, 100});
+  b.put(50, 0x19, {36, 100, 0, 100});
+  EXPECT_EQ(b.finish(300), "0 0 99 24 64 00 96\n");
+}
+
+TEST(Assembler, EarlyEndOfATimedNote) {
+  Assembly a;
+  a.put(0, 0x12, {64, 100, 0x01, 0x00});
+  a.put(30, 0x32, {64});
+  EXPECT_EQ(writer.timedCount, 0);
+  EXPECT_EQ(a.finish(300), "0 0 92 40 64 00 1E\n");
+}
+
+TEST(Assembler, HighChannelNotesKeepTheirStatus) {
+  Assembly a;
+  a.put(0, 0x20, {3, 100, 0, 50});
+  EXPECT_EQ(a.finish(100), "0 0 20 03 64 00 32\n");
+  EXPECT_EQ(songStats.marker[0], 3);
+}
+
+TEST(Assembler, BendAsTransposition) {
+  Assembly a;
+  options.bendsepflg = true;
+  a.put(0, 0x90, {60, 100, 0, 0});
+  a.put(0, 0xE0, {0x00, 0x7F});    // s = 2: the note of this tick moves up
+  a.put(100, 0xE0, {0x00, 0x40});  // back to 0: the note ends and sounds on 2 lower
+  a.put(150, 0x90, {60});
+  a.put(200, 0xE0, {0x00, 0x00});     // s = -2
+  a.put(200, 0xE0, {0x00, 0x00});     // no change: dropped
+  a.put(300, 0x90, {62, 100, 0, 0});  // lowered by 2
+  EXPECT_EQ(a.finish(400), "0 0 90 3E 64 00 64\n100 0 90 3C 64 00 32\n300 0 90 3C 64 00 64\n");
+}
+
+TEST(Assembler, BendAsTranspositionReEmitsTimedNotes) {
+  Assembly a;
+  options.bendsepflg = true;
+  a.put(0, 0x11, {60, 90, 0, 200});
+  a.put(50, 0xE1, {0x00, 0x7F});
+  EXPECT_EQ(a.finish(400), "0 0 91 3C 5A 00 32\n50 0 91 3E 5A 00 96\n");
+}
+
+TEST(Assembler, FrequencyRequestsBecomeNotes) {
+  Assembly a;
+  // Block 4, frequency number 324 = 0x144 (semitone 9): note 69, key on.
+  a.put(0, 0xB0, {CC_FREQ_LOW, 0x44, 0, 0, CC_FREQ_HIGH, 0x32});
+  EXPECT_EQ(writer.ch[0].freqNote, 69);
+  a.put(50, 0xB0, {CC_FREQ_LOW, 0x44 + 2});  // within the note: no change
+  a.put(100, 0xB0, {CC_FREQ_LOW, 0x66});     // 358: semitone 10
+  a.put(200, 0xB0, {CC_FREQ_HIGH, 0x12});    // key off
+  EXPECT_EQ(writer.ch[0].freqNote, 0);
+  EXPECT_EQ(a.finish(300), "0 0 90 45 7F 00 64\n100 0 90 46 7F 00 64\n");
+}
+
+TEST(Assembler, FrequencyBendRangeAndFraction) {
+  Assembly a;
+  options.freqBendRange24 = true;
+  options.freqFractionByBend = true;
+  a.put(0, 0xB0, {CC_FREQ_LOW, 0x44, 0, 0, CC_FREQ_HIGH, 0x32});
+  a.put(10, 0xB0, {CC_FREQ_LOW, 0x52});  // 338: about 0.4 semitone up
+  std::string text = a.finish(100);
+  EXPECT_EQ(text, "0 0 B0 82 18\n0 0 90 45 7F 00 64\n10 0 E0 10 41\n");
+}
+
+TEST(Assembler, IgnoredFrequencyRequestsWriteNothing) {
+  Assembly a;
+  options.freqNotesIgnored = true;
+  a.put(0, 0xB0, {CC_FREQ_LOW, 0x44, 0, 0, CC_FREQ_HIGH, 0x32});
+  EXPECT_EQ(a.finish(100), "");
+}
+
+TEST(Assembler, FullTablesDropNewNotesAndFullBuffersStop) {
+  Assembly a;
+  for (int i = 0; i < 130; ++i) a.put(0, 0x90, {uint8_t(i & 0x7F), 100, 0, 0}, uint8_t(i >> 7));
+  EXPECT_EQ(writer.openCount, MAX_NOTES);
+  a.finish(10);
+
+  Assembly small(480, 40);
+  EXPECT_EQ(small.put(0, 0x90, {60, 100, 0, 0}), 1);
+  EXPECT_EQ(small.put(10, 0x90, {62, 100, 0, 0}), 1);
+  EXPECT_EQ(small.put(20, 0x90, {64, 100, 0, 0}), 0);
+  small.finish(30);
+  EXPECT_LE(writer.pos, 40u);
+}
+
+TEST(Assembler, MalformedRequestsKeepTheStreamReadable) {
+  Assembly a;
+  a.put(0, 0xC0, {5});                // short program change: padded
+  a.put(0, 0xFF, {0x01, 0x05, 'a'});  // meta longer than its bytes: dropped
+  a.put(0, 0x45, {1, 2});             // no such status: dropped
+  EXPECT_EQ(a.finish(10), "0 0 C0 05 00\n");
+}
+
+}  // namespace
+}  // namespace vlm
