@@ -230,6 +230,13 @@ bool submitWaveNoteEnd(int t, uint8_t note) {
   return true;
 }
 
+// Frequency parts only mean something to the assembler, which turns them into notes and bends;
+// when it is told to ignore them they must not reach the stream.
+bool submitFrequency(int t, int channel, const uint8_t* data, uint32_t count) {
+  if (options.freqNotesIgnored) return true;
+  return submit(t, uint8_t(ST_CONTROL | channel), data, count);
+}
+
 bool submitControl(int t, int channel, uint8_t controller, uint8_t value) {
   const uint8_t data[2] = {controller, uint8_t(value & 0x7F)};
   return submit(t, uint8_t(ST_CONTROL | channel), data, 2);
@@ -469,7 +476,7 @@ bool readDeviceMessage(int t, const uint8_t* e, uint32_t L, uint32_t event) {
         return submitControl(t, channelOf(t, b6 >> 6), CC_MODULATION, uint8_t(b7 * 2));
       if ((b6 & 0x3F) == 2) {
         const uint8_t data[6] = {CC_FREQ_LOW, b7, 0, 0, CC_FREQ_HIGH, b8};
-        return submit(t, uint8_t(ST_CONTROL | channelOf(t, b6 >> 6)), data, 6);
+        return submitFrequency(t, channelOf(t, b6 >> 6), data, 6);
       }
       return true;
     case 0xF2:
@@ -486,11 +493,11 @@ bool readDeviceMessage(int t, const uint8_t* e, uint32_t L, uint32_t event) {
           return submitControl(t, ch, CC_MODULATION, uint8_t(b7 * 2));
         case 3: {
           const uint8_t data[2] = {CC_FREQ_HIGH, b7};
-          return submit(t, uint8_t(ST_CONTROL | ch), data, 2);
+          return submitFrequency(t, ch, data, 2);
         }
         case 4: {
           const uint8_t data[2] = {CC_FREQ_LOW, b7};
-          return submit(t, uint8_t(ST_CONTROL | ch), data, 2);
+          return submitFrequency(t, ch, data, 2);
         }
         default:
           return true;
