@@ -1,0 +1,367 @@
+// Memory blocks, whole-file I/O, temporary files, paths and the command line (Part 8.1).
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "util/files.h"
+#include "util/memblock.h"
+
+namespace vlm {
+namespace {
+
+// A fresh directory per test, removed with its content afterwards.
+class TempDir : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* base = std::getenv("TMPDIR");
+    std::string t = std::string(base && *base ? base : "/tmp") + "/vlmtest-XXXXXX";
+    ASSERT_NE(::mkdtemp(t.data()), nullptr);
+    dir = t;
+  }
+  void TearDown() override {
+    ::chmod(dir.c_str(), 0700);
+    std::string cmd = "rm -rf '" + dir + "'";
+    (void)std::system(cmd.c_str());
+  }
+  std::string path(const char* name) const { return dir + "/" + name; }
+  static void write(const std::string& p, const std::string& content) {
+    FILE* f = std::fopen(p.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(content.data(), 1, content.size(), f);
+    std::fclose(f);
+  }
+  static std::string read(const std::string& p) {
+    uint8_t* data = nullptr;
+    int32_t size = 0;
+    void* h = loadFile(p.c_str(), &data, &size);
+    if (!h) return "<none>";
+    std::string s(reinterpret_cast<char*>(data), size);
+    freeBlock(h);
+    return s;
+  }
+  std::string dir;
+};
+
+TEST(MemBlock, AllocZeroFilledAndCapacity) {
+  uint8_t* p = nullptr;
+  void* h = allocBlock(&p, 100);
+  ASSERT_NE(h, nullptr);
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(blockCapacity(h), 100u);
+  for (int i = 0; i < 100; ++i) EXPECT_EQ(p[i], 0);
+  std::memset(p, 0x5A, 100);
+  h = reallocBlock(h, &p, 5000);
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(blockCapacity(h), 5000u);
+  EXPECT_EQ(p[99], 0x5A);  // content kept
+  h = reallocBlock(h, &p, 10);
+  EXPECT_EQ(blockCapacity(h), 10u);
+  EXPECT_EQ(p[9], 0x5A);
+  freeBlock(h);
+  EXPECT_EQ(blockCapacity(nullptr), 0u);
+  freeBlock(nullptr);
+}
+
+TEST(MemBlock, InitResizeEnsureFree) {
+  MemBlock b;
+  ASSERT_EQ(blockInit(&b, 16), 1);
+  EXPECT_NE(b.data, nullptr);
+  EXPECT_EQ(blockCapacity(b.handle), 16u);
+  b.data[3] = 7;
+  b.length = 16;
+  EXPECT_EQ(blockEnsure(&b, 10, 100), 1);  // big enough: unchanged
+  EXPECT_EQ(blockCapacity(b.handle), 16u);
+  EXPECT_EQ(blockEnsure(&b, 20, 100), 1);
+  EXPECT_EQ(blockCapacity(b.handle), 116u);
+  EXPECT_EQ(blockEnsure(&b, 1000, 100), 1);  // grown once only, even if still too small
+  EXPECT_EQ(blockCapacity(b.handle), 216u);
+  EXPECT_EQ(b.data[3], 7);
+  EXPECT_EQ(blockResize(&b, 8), 1);
+  EXPECT_EQ(b.length, 8);  // valid content cannot exceed the block
+  EXPECT_EQ(blockFree(&b), 1);
+  EXPECT_EQ(b.handle, nullptr);
+  EXPECT_EQ(b.data, nullptr);
+  EXPECT_EQ(blockFree(&b), 0);
+  MemBlock e;
+  EXPECT_EQ(blockEnsure(&e, 1, 64), 1);  // no block yet: one of the step's size
+  EXPECT_EQ(blockCapacity(e.handle), 64u);
+  blockFree(&e);
+}
+
+TEST(MemBlock, FillsAndCopies) {
+  uint8_t b[8];
+  fillBytes(b, 0xAB, 8);
+  EXPECT_EQ(b[7], 0xAB);
+  uint32_t w[4];
+  fillWords(w, 0xDEADBEEF, 4);
+  EXPECT_EQ(w[3], 0xDEADBEEFu);
+  uint32_t v[4] = {1, 2, 3, 4};
+  copyWords(w, v, 4);
+  EXPECT_EQ(w[2], 3u);
+  swapWords(&w[0], &w[3]);
+  EXPECT_EQ(w[0], 4u);
+  EXPECT_EQ(w[3], 1u);
+}
+
+TEST_F(TempDir, LoadFile) {
+  write(path("a.bin"), std::string("abc\0def", 7));
+  uint8_t* data = nullptr;
+  int32_t size = 0;
+  void* h = loadFile(path("a.bin").c_str(), &data, &size);
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(size, 7);
+  EXPECT_EQ(blockCapacity(h), 7u);  // exactly the file size
+  EXPECT_EQ(0, std::memcmp(data, "abc\0def", 7));
+  freeBlock(h);
+
+  MemBlock b;
+  EXPECT_EQ(blockLoadFile(&b, path("a.bin").c_str()), 1);
+  EXPECT_EQ(b.length, 7);
+  EXPECT_EQ(blockLoadFile(&b, path("missing").c_str()), 0);
+  EXPECT_EQ(b.handle, nullptr);
+  EXPECT_EQ(blockLoadFile(&b, dir.c_str()), 0);  // a directory is no file
+}
+
+TEST_F(TempDir, EmptyFileFails) {
+  write(path("empty"), "");
+  uint8_t* data = reinterpret_cast<uint8_t*>(1);
+  int32_t size = 5;
+  EXPECT_EQ(loadFile(path("empty").c_str(), &data, &size), nullptr);
+  EXPECT_EQ(data, nullptr);
+  EXPECT_EQ(size, 0);
+  EXPECT_EQ(fileSize(path("empty").c_str()), 0u);
+  EXPECT_TRUE(pathExists(path("empty").c_str()));
+  EXPECT_EQ(loadFile(path("nothing").c_str(), &data, &size), nullptr);
+}
+
+TEST_F(TempDir, SaveFileReplacesContent) {
+  const std::string p = path("out.mid");
+  write(p, "a much longer old content");
+  ASSERT_EQ(saveFile(p.c_str(), "new", 3), 1);
+  EXPECT_EQ(read(p), "new");  // truncated, not overlaid
+  EXPECT_EQ(fileSize(p.c_str()), 3u);
+  ASSERT_EQ(saveFile(p.c_str(), "", 0), 1);
+  EXPECT_EQ(fileSize(p.c_str()), 0u);
+  EXPECT_TRUE(pathExists(p.c_str()));
+  // No temporary file is left beside it.
+  std::string cmd = "test $(ls -A '" + dir + "' | wc -l) -eq 1";
+  EXPECT_EQ(std::system(cmd.c_str()), 0);
+}
+
+TEST_F(TempDir, SaveFileNewFileModeFollowsUmask) {
+  mode_t old = ::umask(027);
+  const std::string p = path("fresh.txt");
+  ASSERT_EQ(saveFile(p.c_str(), "x", 1), 1);
+  ::umask(old);
+  struct stat st;
+  ASSERT_EQ(::stat(p.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  ::chmod(p.c_str(), 0604);
+  ASSERT_EQ(saveFile(p.c_str(), "yy", 2), 1);  // a replaced file keeps its mode
+  ASSERT_EQ(::stat(p.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0604u);
+}
+
+// Runs `body` in a child process and returns its exit status (or -1 when it did not exit).
+template <typename F>
+int inChild(F body) {
+  pid_t pid = ::fork();
+  if (pid == 0) ::_exit(body());
+  int status = 0;
+  if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+TEST_F(TempDir, SaveFileKeepsOldFileWhenDirectoryNotWritable) {
+  const std::string p = path("keep.txt");
+  write(p, "precious");
+  ASSERT_EQ(::chmod(p.c_str(), 0666), 0);
+  ASSERT_EQ(::chmod(dir.c_str(), 0755), 0);
+  // Root may write anywhere, so the attempt runs as an unprivileged user when we are root.
+  const int result = inChild([&] {
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) return 99;
+    if (::access(dir.c_str(), W_OK) == 0) return 98;
+    return saveFile(p.c_str(), "lost", 4);
+  });
+  if (result == 99 || result == 98) GTEST_SKIP() << "cannot make the directory unwritable";
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(read(p), "precious");
+  std::string cmd = "test $(ls -A '" + dir + "' | wc -l) -eq 1";
+  EXPECT_EQ(std::system(cmd.c_str()), 0);
+}
+
+TEST_F(TempDir, SaveFileKeepsOldFileWhenWriteFails) {
+  const std::string p = path("keep.txt");
+  write(p, "precious");
+  // A file size limit makes the write itself fail half way (EFBIG), for root too.
+  const int result = inChild([&] {
+    ::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit = {4, 4};
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 99;
+    return saveFile(p.c_str(), "a much longer new content", 25);
+  });
+  ASSERT_NE(result, 99);
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(read(p), "precious");
+  std::string cmd = "test $(ls -A '" + dir + "' | wc -l) -eq 1";  // the temporary file is gone
+  EXPECT_EQ(std::system(cmd.c_str()), 0);
+}
+
+TEST_F(TempDir, SaveFileFailsIntoMissingDirectoryAndKeepsOld) {
+  EXPECT_EQ(saveFile(path("no/such/dir/x").c_str(), "a", 1), 0);
+  const std::string p = path("sub");
+  ASSERT_EQ(::mkdir(p.c_str(), 0700), 0);
+  EXPECT_EQ(saveFile(p.c_str(), "a", 1), 0);  // a directory is never replaced
+  EXPECT_TRUE(isDirectory(p.c_str()));
+}
+
+TEST_F(TempDir, SaveFileThroughSymlink) {
+  const std::string real = path("real.txt");
+  const std::string link = path("link.txt");
+  write(real, "old");
+  ASSERT_EQ(::symlink(real.c_str(), link.c_str()), 0);
+  ASSERT_EQ(saveFile(link.c_str(), "new!", 4), 1);
+  EXPECT_EQ(read(real), "new!");
+  struct stat st;
+  ASSERT_EQ(::lstat(link.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+}
+
+TEST_F(TempDir, PrefixSizeAndKinds) {
+  write(path("f"), std::string("MThd\0\0", 6));
+  uint8_t buf[5] = {};
+  EXPECT_EQ(readFilePrefix(path("f").c_str(), buf, 5), 5u);
+  EXPECT_EQ(0, std::memcmp(buf, "MThd", 4));
+  EXPECT_EQ(readFilePrefix(path("f").c_str(), buf, 0), 0u);
+  uint8_t big[64];
+  EXPECT_EQ(readFilePrefix(path("f").c_str(), big, 64), 6u);
+  EXPECT_EQ(readFilePrefix(path("none").c_str(), buf, 5), 0u);
+  EXPECT_EQ(fileSize(path("f").c_str()), 6u);
+  EXPECT_EQ(fileSize(path("none").c_str()), 0u);
+  EXPECT_EQ(fileSize(dir.c_str()), 0u);
+  EXPECT_TRUE(isDirectory(dir.c_str()));
+  EXPECT_FALSE(isDirectory(path("f").c_str()));
+  EXPECT_TRUE(pathExists(path("f").c_str()));
+  EXPECT_FALSE(pathExists(path("none").c_str()));
+}
+
+TEST_F(TempDir, MakeTempFile) {
+  const char* saved = std::getenv("TMPDIR");
+  std::string keep = saved ? saved : "";
+  ::setenv("TMPDIR", dir.c_str(), 1);
+  uint8_t* name = nullptr;
+  void* h = makeTempFile(&name, "vlmconv");
+  uint8_t* name2 = nullptr;
+  void* h2 = makeTempFile(&name2, "vlmconv");
+  if (saved)
+    ::setenv("TMPDIR", keep.c_str(), 1);
+  else
+    ::unsetenv("TMPDIR");
+  ASSERT_NE(h, nullptr);
+  ASSERT_NE(h2, nullptr);
+  EXPECT_EQ(blockCapacity(h), 256u);
+  std::string n(reinterpret_cast<char*>(name));
+  EXPECT_EQ(n.rfind(dir + "/vlm", 0), 0u) << n;
+  EXPECT_EQ(n.find("vlmc"), std::string::npos);  // only three characters of the prefix
+  EXPECT_EQ(n.substr(n.size() - 4), ".tmp");
+  EXPECT_TRUE(pathExists(n.c_str()));
+  EXPECT_EQ(fileSize(n.c_str()), 0u);
+  EXPECT_STRNE(n.c_str(), reinterpret_cast<char*>(name2));
+  ::unlink(n.c_str());
+  ::unlink(reinterpret_cast<char*>(name2));
+  freeBlock(h);
+  freeBlock(h2);
+}
+
+TEST(Paths, SplitPath) {
+  PathParts p;
+  splitPath("/home/me/song.mid", &p);
+  EXPECT_STREQ(p.drive, "");
+  EXPECT_STREQ(p.directory, "/home/me/");
+  EXPECT_STREQ(p.name, "song");
+  EXPECT_STREQ(p.extension, ".mid");
+  splitPath("a.tar.gz", &p);
+  EXPECT_STREQ(p.directory, "");
+  EXPECT_STREQ(p.name, "a.tar");
+  EXPECT_STREQ(p.extension, ".gz");
+  splitPath("/etc/.bashrc", &p);
+  EXPECT_STREQ(p.name, ".bashrc");
+  EXPECT_STREQ(p.extension, "");
+  splitPath("dir.d/file", &p);  // a dot in the directory is no extension
+  EXPECT_STREQ(p.directory, "dir.d/");
+  EXPECT_STREQ(p.name, "file");
+  EXPECT_STREQ(p.extension, "");
+  splitPath("..", &p);
+  EXPECT_STREQ(p.name, "..");
+  EXPECT_STREQ(p.extension, "");
+  splitPath(".hidden.txt", &p);
+  EXPECT_STREQ(p.name, ".hidden");
+  EXPECT_STREQ(p.extension, ".txt");
+  splitPath("name.", &p);
+  EXPECT_STREQ(p.name, "name");
+  EXPECT_STREQ(p.extension, ".");
+  splitPath("/", &p);
+  EXPECT_STREQ(p.directory, "/");
+  EXPECT_STREQ(p.name, "");
+}
+
+TEST(Paths, ReplacePathParts) {
+  char out[PATH_SLOT];
+  replacePathParts("/home/me/song.mid", out, nullptr, nullptr, nullptr, ".mld");
+  EXPECT_STREQ(out, "/home/me/song.mld");
+  replacePathParts("/home/me/song.mid", out, nullptr, nullptr, nullptr, "mmf");
+  EXPECT_STREQ(out, "/home/me/song.mmf");
+  replacePathParts("/home/me/song.mid", out, nullptr, "/opt/vlm", "melody", ".eml");
+  EXPECT_STREQ(out, "/opt/vlm/melody.eml");
+  replacePathParts("/home/me/song.mid", out, "", "", nullptr, "");
+  EXPECT_STREQ(out, "song");
+  replacePathParts("song", out, nullptr, nullptr, nullptr, ".mid");
+  EXPECT_STREQ(out, "song.mid");
+  char same[PATH_SLOT] = "/x/y.z";
+  replacePathParts(same, same, nullptr, nullptr, nullptr, ".w");  // out may be the input
+  EXPECT_STREQ(same, "/x/y.w");
+  std::string longName(400, 'n');
+  replacePathParts(longName.c_str(), out, nullptr, nullptr, nullptr, ".mid");
+  EXPECT_EQ(std::strlen(out), size_t(PATH_SLOT - 1));
+}
+
+TEST(CommandLine, FirstArgument) {
+  char out[PATH_SLOT];
+  EXPECT_EQ(firstArgument("\"/home/me/my songs/a.mid\" /x/b.mid", out, sizeof out), 1);
+  EXPECT_STREQ(out, "/home/me/my songs/a.mid");
+  EXPECT_EQ(firstArgument("/home/me/my songs/a.mid", out, sizeof out), 1);
+  EXPECT_STREQ(out, "/home/me/my songs/a.mid");
+  EXPECT_EQ(firstArgument("/home/me/a.mid /home/me/b.mid", out, sizeof out), 1);
+  EXPECT_STREQ(out, "/home/me/a.mid");
+  EXPECT_EQ(firstArgument("C:\\My Music\\a.mid D:\\b.mid", out, sizeof out), 1);
+  EXPECT_STREQ(out, "C:\\My Music\\a.mid");  // the rule of Part 8.1
+  EXPECT_EQ(firstArgument("  song.mid\n", out, sizeof out), 1);
+  EXPECT_STREQ(out, "song.mid");
+  EXPECT_EQ(firstArgument("\"unterminated name", out, sizeof out), 1);
+  EXPECT_STREQ(out, "unterminated name");
+  EXPECT_EQ(firstArgument("", out, sizeof out), 0);
+  EXPECT_EQ(firstArgument("\"\" b", out, sizeof out), 0);
+  EXPECT_EQ(firstArgument(nullptr, out, sizeof out), 0);
+  char small[5];
+  EXPECT_EQ(firstArgument("abcdefgh", small, sizeof small), 1);
+  EXPECT_STREQ(small, "abcd");  // at most out size - 1 characters
+}
+
+TEST(CommandLine, ClipboardPath) {
+  EXPECT_TRUE(isClipboardPath("clip.txt"));
+  EXPECT_TRUE(isClipboardPath("CLIP.TXT"));
+  EXPECT_FALSE(isClipboardPath("/tmp/clip.txt"));
+  EXPECT_FALSE(isClipboardPath("clip.txt2"));
+  EXPECT_FALSE(isClipboardPath(nullptr));
+}
+
+}  // namespace
+}  // namespace vlm
