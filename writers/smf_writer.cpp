@@ -2,8 +2,8 @@
 // "MTrk" chunk. Notes carry their duration in the stream; the writer turns each into a note-on
 // and schedules its note-off in a pending table ordered by end time. When saving a protected
 // song the file is wrapped in a RIFF "RMID" container with a copy-guard chunk.
+#include <cstdlib>
 #include <cstring>
-#include <vector>
 
 #include "convert/conversion_run.h"
 #include "convert/options.h"
@@ -39,6 +39,7 @@ inline constexpr uint32_t EVENT_SLACK = 5;
 inline constexpr uint32_t LIMIT_MARGIN = 11;
 
 inline constexpr uint32_t TRACK_DONE = 0xFFFFFFFF;
+inline constexpr size_t INITIAL_PENDING = 4 * MAX_NOTES;
 inline constexpr int DRUM_CHANNEL = 9;  // channel 10
 inline constexpr uint16_t DRUM_BIT = 1u << DRUM_CHANNEL;
 
@@ -88,9 +89,12 @@ struct SmfWriterState {
   uint8_t map[CHANNELS];
   uint16_t rpn[CHANNELS];
   OutEvent ev;
-  // Pending note-offs from index `head` on, in ascending end order. The table grows as needed:
-  // a song may hold more than 128 notes at once without any of them being lost.
-  std::vector<PendingOff> pending;
+  // Pending note-offs from index `head` to `pendingSize`, in ascending end order. The table
+  // grows as needed: a song may hold more than 128 notes at once without any being lost. The
+  // record stays trivially constructible so that its thread-local access is plain.
+  PendingOff* pending;
+  size_t pendingSize;
+  size_t pendingCapacity;
   size_t head;
   // Entries in the pending table per output channel and note: finds a later duplicate in O(1).
   uint32_t pendingCount[CHANNELS][128];
@@ -102,25 +106,40 @@ void putBytes(const void* bytes, uint32_t n) {
   smf.pos += n;
 }
 
+// Makes room for one more pending entry; false when memory runs out.
+bool reservePending() {
+  if (smf.pendingSize < smf.pendingCapacity) return true;
+  if (smf.head > 0) {  // reuse the room of entries already written
+    std::memmove(smf.pending, smf.pending + smf.head,
+                 (smf.pendingSize - smf.head) * sizeof(PendingOff));
+    smf.pendingSize -= smf.head;
+    smf.head = 0;
+    if (smf.pendingSize < smf.pendingCapacity) return true;
+  }
+  size_t capacity = smf.pendingCapacity ? smf.pendingCapacity * 2 : INITIAL_PENDING;
+  void* grown = std::realloc(smf.pending, capacity * sizeof(PendingOff));
+  if (!grown) return false;
+  smf.pending = static_cast<PendingOff*>(grown);
+  smf.pendingCapacity = capacity;
+  return true;
+}
+
 void addPending(uint8_t note, uint8_t channel, uint32_t start, uint32_t end, uint32_t position) {
-  std::vector<PendingOff>& table = smf.pending;
+  PendingOff* table = smf.pending;
   // A new entry goes after every entry with the same or an earlier end; new notes usually end
   // last, so the search runs from the back.
-  size_t i = table.size();
+  size_t i = smf.pendingSize;
   while (i > smf.head && table[i - 1].end > end) --i;
-  table.insert(table.begin() + ptrdiff_t(i), PendingOff{end, start, position, note, channel});
-  ++smf.pendingCount[channel][note & 0x7F];
+  if (i < smf.pendingSize)
+    std::memmove(table + i + 1, table + i, (smf.pendingSize - i) * sizeof(PendingOff));
+  table[i] = PendingOff{end, start, position, note, channel};
+  ++smf.pendingSize;
+  ++smf.pendingCount[channel][note];
 }
 
 void dropWalked(size_t walked) {
   smf.head += walked;
-  if (smf.head == smf.pending.size()) {
-    smf.pending.clear();
-    smf.head = 0;
-  } else if (smf.head >= 256) {
-    smf.pending.erase(smf.pending.begin(), smf.pending.begin() + ptrdiff_t(smf.head));
-    smf.head = 0;
-  }
+  if (smf.head == smf.pendingSize) smf.pendingSize = smf.head = 0;
 }
 
 // Writes the prepared event at `time` with delta and running status. False when the event does
@@ -140,17 +159,60 @@ bool emitTrackEvent(uint32_t time) {
     raiseWarning(WARN_SIZE_LIMIT);
     return false;
   }
+  bool isNote = (e.status & 0xF0) == ST_NOTE;
+  if (isNote && !reservePending()) return true;  // no memory for its note-off: the note is left out
   smf.pos += uint32_t(writeVarLen(smf.out + smf.pos, delta));
   smf.lastTime = time;
   if (writeStatus) smf.out[smf.pos++] = e.status;
   smf.runningStatus = e.status <= 0xEF ? e.status : 0;
-  if ((e.status & 0xF0) == ST_NOTE) {
+  if (isNote) {
     uint64_t end = uint64_t(time) + e.duration;  // held below the end-of-tracks mark
     addPending(e.head[0], e.status & 0x0F, time, end < TRACK_DONE ? uint32_t(end) : TRACK_DONE - 1,
                smf.pos);
   }
-  putBytes(e.head, e.headCount);
+  uint8_t* dst = smf.out + smf.pos;
+  for (uint32_t i = 0; i < e.headCount; ++i) dst[i] = e.head[i];
+  smf.pos += e.headCount;
   if (e.bodyCount) putBytes(e.body, e.bodyCount);
+  return true;
+}
+
+// The same for a channel message of one or two data bytes, without going through the event
+// buffer: the common case of the merge. `duration` applies to a note-on.
+inline bool emitShort(uint8_t status, uint8_t d0, uint8_t d1, uint32_t n, uint32_t time,
+                      uint16_t duration) {
+  SmfWriterState& s = smf;
+  if (time < s.lastTime) time = s.lastTime;
+  uint32_t delta = time - s.lastTime;
+  bool writeStatus = status != s.runningStatus;
+  uint64_t pos = s.pos;
+  // Room for the longest form (five-byte delta and a status) settles it at once; only close to
+  // the limit is the exact size worked out.
+  if (pos + 6 + n + TRAILER_RESERVE > s.capacity || pos + n + EVENT_SLACK > s.limit) {
+    uint64_t exact = uint64_t(varLenSize(delta)) + (writeStatus ? 1 : 0) + n;
+    if (pos + n + EVENT_SLACK > s.limit || pos + exact + TRAILER_RESERVE > s.capacity) {
+      raiseWarning(WARN_SIZE_LIMIT);
+      return false;
+    }
+  }
+  bool isNote = (status & 0xF0) == ST_NOTE;
+  if (isNote && !reservePending()) return true;  // no memory for its note-off: left out
+  uint8_t* dst = s.out + s.pos;
+  if (delta < 0x80)
+    *dst++ = uint8_t(delta);
+  else
+    dst += writeVarLen(dst, delta);
+  s.lastTime = time;
+  if (writeStatus) *dst++ = status;
+  s.runningStatus = status;
+  if (isNote) {
+    uint64_t end = uint64_t(time) + duration;  // held below the end-of-tracks mark
+    addPending(d0, status & 0x0F, time, end < TRACK_DONE ? uint32_t(end) : TRACK_DONE - 1,
+               uint32_t(dst - s.out));
+  }
+  dst[0] = d0;
+  dst[1] = d1;  // harmless for one data byte: the next event overwrites it, and it fits
+  s.pos = uint32_t(dst - s.out) + n;
   return true;
 }
 
@@ -187,21 +249,18 @@ void setMeta(uint8_t type, const void* body, uint32_t length) {
 }
 
 bool emitNoteOff(const PendingOff& entry) {
-  setEvent(uint8_t(ST_NOTE_OFF | entry.channel));
-  addHead(entry.note);
-  addHead(0);
-  return emitTrackEvent(entry.end);
+  return emitShort(uint8_t(ST_NOTE_OFF | entry.channel), entry.note, 0, 2, entry.end, 0);
 }
 
 // Writes the note-offs due at or before `time`. A note struck again before it ended has a later
 // entry for the same channel and note: only that later one writes its note-off.
 bool flushDue(uint32_t time) {
-  std::vector<PendingOff>& table = smf.pending;
+  const PendingOff* table = smf.pending;
   size_t i = smf.head;
   bool ok = true;
-  while (i < table.size() && table[i].end <= time) {
+  while (i < smf.pendingSize && table[i].end <= time) {
     const PendingOff& entry = table[i];
-    uint32_t& count = smf.pendingCount[entry.channel][entry.note & 0x7F];
+    uint32_t& count = smf.pendingCount[entry.channel][entry.note];
     --count;
     ++i;
     if (count == 0 && !emitNoteOff(entry)) {
@@ -215,10 +274,9 @@ bool flushDue(uint32_t time) {
 
 // Every note still pending, in table order, without the duplicate test.
 void flushAll() {
-  for (size_t i = smf.head; i < smf.pending.size(); ++i)
+  for (size_t i = smf.head; i < smf.pendingSize; ++i)
     if (!emitNoteOff(smf.pending[i])) break;
-  smf.pending.clear();
-  smf.head = 0;
+  smf.pendingSize = smf.head = 0;
 }
 
 uint32_t textLength(const char* text) {
@@ -283,22 +341,20 @@ bool emitOpeningEvents() {
   return true;
 }
 
-// Fills the event from a controller; false when nothing is to be written.
+// The RPN state follows the parameter selections the stream makes.
+inline void noteRpn(uint8_t channel, uint8_t controller, uint8_t value) {
+  if (controller == CC_NRPN_LSB || controller == CC_NRPN_MSB) {
+    smf.rpn[channel] = RPN_NONE;
+  } else if (controller == CC_RPN_LSB) {
+    smf.rpn[channel] = uint16_t((smf.rpn[channel] & 0xFF00) | value);
+  } else if (controller == CC_RPN_MSB) {
+    smf.rpn[channel] = uint16_t((smf.rpn[channel] & 0x00FF) | (value << 8));
+  }
+}
+
+// Fills the event from a pseudo controller; false when nothing is to be written.
 bool translateController(uint8_t status, uint8_t channel, const uint8_t* d) {
   uint8_t controller = d[0], value = d[1] & 0x7F;  // pseudo controllers use the high bit
-  if (controller < 0x80) {
-    if (controller == CC_NRPN_LSB || controller == CC_NRPN_MSB) {
-      smf.rpn[channel] = RPN_NONE;
-    } else if (controller == CC_RPN_LSB) {
-      smf.rpn[channel] = uint16_t((smf.rpn[channel] & 0xFF00) | value);
-    } else if (controller == CC_RPN_MSB) {
-      smf.rpn[channel] = uint16_t((smf.rpn[channel] & 0x00FF) | (value << 8));
-    }
-    setEvent(status);
-    addHead(controller);
-    addHead(value);
-    return true;
-  }
   if (controller == CC_RHYTHM_PART) {
     setEvent(ST_EXCLUSIVE);
     addHead(uint8_t(sizeof GS_RHYTHM_HEAD + 6));
@@ -358,43 +414,39 @@ bool translateSystem(const StreamEvent& in) {
   return true;
 }
 
-// Translates one stream event into the event to write; false when nothing is written.
-bool translate(const StreamEvent& in) {
+// Writes one stream event, translated; false when the output is full.
+bool writeEvent(const StreamEvent& in) {
   uint8_t status = in.status;
   if (status >= ST_EXCLUSIVE) {
-    if (status != ST_EXCLUSIVE && status != ST_META) return false;
-    return translateSystem(in);
+    if (status != ST_EXCLUSIVE && status != ST_META) return true;
+    return !translateSystem(in) || emitTrackEvent(in.time);
   }
   uint8_t kind = status & 0xF0;
-  if (kind < ST_NOTE_OFF) return false;  // fillers and notes of the second channel group
+  if (kind < ST_NOTE_OFF) return true;  // fillers and notes of the second channel group
   uint8_t channel = smf.map[status & 0x0F];
   uint8_t outStatus = uint8_t(kind | channel);
+  const uint8_t* d = in.data;
   // Data bytes keep 7 bits: a stray high bit would read as a status in the file.
-  uint8_t d[4] = {};
-  for (uint32_t i = 0; i < in.length && i < 4; ++i) d[i] = in.data[i] & 0x7F;
   switch (kind) {
     case ST_NOTE:
-      if (in.length < 4) return false;
-      setEvent(outStatus);
-      addHead(d[0]);
-      addHead(d[1]);
-      smf.ev.duration = uint16_t((in.data[2] << 8) | in.data[3]);
-      return true;
+      if (in.length < 4) return true;
+      return emitShort(outStatus, d[0] & 0x7F, d[1] & 0x7F, 2, in.time,
+                       uint16_t((d[2] << 8) | d[3]));
     case ST_CONTROL:
-      return in.length >= 2 && translateController(outStatus, channel, in.data);
+      if (in.length < 2) return true;
+      if (d[0] < 0x80) {
+        noteRpn(channel, d[0], d[1] & 0x7F);
+        return emitShort(outStatus, d[0], d[1] & 0x7F, 2, in.time, 0);
+      }
+      return !translateController(outStatus, channel, d) || emitTrackEvent(in.time);
     case ST_PROGRAM:
-      if (in.length < 1) return false;
-      setEvent(outStatus);
-      addHead(d[0]);
-      return true;
+      if (in.length < 1) return true;
+      return emitShort(outStatus, d[0] & 0x7F, 0, 1, in.time, 0);
     case ST_PITCH_BEND:
-      if (in.length < 2) return false;
-      setEvent(outStatus);
-      addHead(d[0]);
-      addHead(d[1]);
-      return true;
+      if (in.length < 2) return true;
+      return emitShort(outStatus, d[0] & 0x7F, d[1] & 0x7F, 2, in.time, 0);
     default:  // note-offs come only from durations; pressures are not written
-      return false;
+      return true;
   }
 }
 
@@ -408,9 +460,8 @@ void resetState(uint8_t* out, uint32_t capacity) {
   smf.runningStatus = 0;
   smf.saving = !runState.forPlayback;
   for (uint16_t& word : smf.rpn) word = RPN_NONE;
-  smf.pending.clear();
-  smf.pending.reserve(4 * MAX_NOTES);
-  smf.head = 0;
+  smf.pending = nullptr;
+  smf.pendingSize = smf.pendingCapacity = smf.head = 0;
   std::memset(smf.pendingCount, 0, sizeof smf.pendingCount);
 }
 
@@ -460,9 +511,9 @@ void writeSmf(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
     StreamEvent in;
     while (nextStreamEvent(table, in)) {
       if (in.time == TRACK_DONE) break;
-      if (!flushDue(in.time)) break;
-      bool written = translate(in);
-      if (written && !emitTrackEvent(in.time)) break;
+      if (smf.head < smf.pendingSize && smf.pending[smf.head].end <= in.time && !flushDue(in.time))
+        break;
+      if (!writeEvent(in)) break;
       smf.songEnd = in.time;
     }
   }
@@ -486,6 +537,8 @@ void writeSmf(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
     putLE(smf.out + RIFF_DATA_SIZE_OFFSET, smf.pos - smf.smfStart, 4);
   }
   *destinationSize = int32_t(smf.pos);
+  std::free(smf.pending);
+  smf.pending = nullptr;
   endStream();
 }
 
