@@ -13,11 +13,11 @@ namespace {
 // has no reader yet (code 3 needs none: the image already is a VStream).
 const InputFormat INPUT_FORMATS[] = {
     {FORMAT_MML, "MML text (.mml, .mmlc)", nullptr, false},
-    {FORMAT_SMF, "Standard MIDI File (.mid, .midi, .rmi, .kar)", nullptr, false},
+    {FORMAT_SMF, "Standard MIDI File (.mid, .midi, .rmi, .kar)", readSmf, false},
     {FORMAT_VLM, "event stream (.vlm)", nullptr, false},
     {FORMAT_DAT, "P-melody (.dat)", nullptr, true},
     {FORMAT_ALS, "P-melody (.als)", nullptr, false},
-    {FORMAT_DXM, "feelsound (.dxm)", nullptr, false},
+    {FORMAT_DXM, "feelsound (.dxm)", readSmf, false},
     {FORMAT_CMD, "chara-melody (.cmd)", nullptr, false},
     {FORMAT_PMD_RAW, "PMD without header (.pmd)", nullptr, false},
     {FORMAT_MLD, "i-melody (.mld, .dlm, .txt)", readMld, true},

@@ -549,7 +549,8 @@ int submitEvent(uint8_t* out, uint32_t capacity, uint32_t time, uint8_t status, 
                          : 0;
     writer.sourceTrack = sourceTrack;
     writer.data = emitter.scratch.data();
-    if (count) std::memcpy(writer.data, data, count);
+    // A note-off has count 0 and still names its note in the first byte.
+    if (data) std::memcpy(writer.data, data, count ? count : 1);
     writer.count = count;
     writer.resubmit = false;
     if (!putEvent(out, capacity, time)) return 0;

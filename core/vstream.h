@@ -271,7 +271,8 @@ void finishStream(uint8_t* out);
 void endStream();
 
 // Convenience for readers: sets the current event and submits it until it is no longer asked
-// again. Returns 0 when the buffer is full.
+// again. Returns 0 when the buffer is full. A request of count 0 (a note-off) still reads its note
+// from data[0] when data is not null.
 int submitEvent(uint8_t* out, uint32_t capacity, uint32_t time, uint8_t status,
                 uint8_t sourceTrack, const uint8_t* data, uint32_t count);
 

@@ -1,0 +1,413 @@
+// Standard MIDI File reader: format 0 and 1, the RIFF "RMID" wrapper, karaoke files, and the
+// compact chunk form ("MCDF", "CThd", "CTrk") of feelsound files. All tracks are merged into one
+// VStream chunk; song texts go to SongInfo, known exclusives and cue texts become pseudo events.
+#include <algorithm>
+#include <cstring>
+
+#include "convert/stages.h"
+#include "core/codec.h"
+#include "core/vstream.h"
+
+namespace vlm {
+
+namespace {
+
+constexpr uint32_t DEFAULT_TIMEBASE = 120;
+constexpr uint32_t RIFF_HEAD_SKIP = 12;  // "RIFF", size, form type
+constexpr uint32_t COMPACT_MARK_SKIP = 4;
+constexpr uint32_t INFO_LIST_SKIP = 4;  // "INFO" form type inside a LIST
+constexpr uint32_t MTHD_TIMEBASE_OFFSET = 12;
+constexpr uint8_t PROTECT_ALL = PROTECT_COPY | PROTECT_SAVE | PROTECT_EDIT;
+
+// Information block entries of the compact form: tag, then the SongInfo field it fills.
+struct InfoTag {
+  uint8_t tag[3];
+  int field;
+};
+constexpr InfoTag COMPACT_INFO_TAGS[] = {
+    {{0x02, 0xC0, 0x00}, INFO_TITLE},    {{0x02, 0xC1, 0x00}, INFO_ARTIST},
+    {{0x02, 0xC2, 0x00}, INFO_GENRE},    {{0x02, 0xC3, 0x00}, INFO_COPYRIGHT},
+    {{0x02, 0xC4, 0x00}, INFO_SOFTWARE}, {{0x02, 0xC5, 0x00}, INFO_COMPOSE},
+    {{0x02, 0xC6, 0x00}, INFO_WORDS},    {{0x02, 0xC7, 0x00}, INFO_ARRANGE},
+};
+
+constexpr uint8_t SYSEX_UNIVERSAL_RT = 0x7F;
+constexpr uint8_t SYSEX_UNIVERSAL_NRT = 0x7E;
+constexpr uint8_t SYSEX_ROLAND = 0x41;
+constexpr uint8_t SYSEX_YAMAHA = 0x43;
+constexpr uint8_t UNIVERSAL_MASTER_VOLUME[] = {0x7F, 0x7F, 0x04, 0x01};
+constexpr uint8_t GS_MASTER_VOLUME[] = {0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x04};
+constexpr uint8_t XG_MASTER_VOLUME[] = {0x43, 0x10, 0x4C, 0x00, 0x00, 0x04};
+constexpr uint8_t GS_PART_PARAMETER[] = {0x41, 0x10, 0x42, 0x12, 0x40};
+constexpr uint8_t GS_USE_FOR_RHYTHM = 0x15;
+
+enum ExclusiveKind : uint8_t {
+  EXCLUSIVE_ANY = 0x01,
+  EXCLUSIVE_UNIVERSAL = 0x02,
+  EXCLUSIVE_ROLAND = 0x04,
+  EXCLUSIVE_YAMAHA = 0x08,
+};
+
+// Which kind of text set the title, so that later texts do not override a track name.
+enum TitleKind : uint8_t { TITLE_NONE, TITLE_TEXT, TITLE_NAME };
+
+struct SourceTrack {
+  uint32_t nextTime;
+  uint32_t pos;
+  uint32_t end;
+  uint8_t runningStatus;
+  bool ended;
+};
+
+struct SmfReader {
+  const uint8_t* image;
+  uint32_t size;
+  uint8_t* out;
+  uint32_t capacity;
+  bool compact;
+  bool riff;
+  SourceTrack tracks[MAX_TRACKS];
+  int trackCount;
+  uint8_t titleKind;
+  uint8_t exclusiveKinds;
+  uint32_t endTime;  // latest end of track seen
+  bool full;         // the output buffer is full: reading stops
+};
+thread_local SmfReader r;
+
+bool idAt(uint32_t pos, const char* id) {
+  return uint64_t(pos) + 4 <= r.size && std::memcmp(r.image + pos, id, 4) == 0;
+}
+
+bool startsWith(const uint8_t* body, uint32_t length, const uint8_t* prefix, uint32_t n) {
+  return length >= n && std::memcmp(body, prefix, n) == 0;
+}
+
+// Copies a text of at most `length` bytes, ending at its first zero byte.
+void copyText(int field, const uint8_t* bytes, uint32_t length) {
+  const void* zero = std::memchr(bytes, 0, length);
+  if (zero) length = uint32_t(static_cast<const uint8_t*>(zero) - bytes);
+  setSongText(field, reinterpret_cast<const char*>(bytes), length);
+}
+
+uint32_t clipEnd(uint64_t end) {
+  return end > r.size ? r.size : uint32_t(end);
+}
+
+void registerTrack(uint32_t pos, uint32_t length) {
+  if (r.trackCount >= MAX_TRACKS) return;
+  SourceTrack& t = r.tracks[r.trackCount];
+  t.end = clipEnd(uint64_t(pos) + CHUNK_HEAD_SIZE + length);
+  t.pos = std::min(pos + CHUNK_HEAD_SIZE, t.end);
+  t.runningStatus = 0;
+  t.nextTime = 0;
+  t.ended = false;
+  uint32_t used = 0;
+  t.nextTime = readVarLen(r.image + t.pos, t.end - t.pos, &used);
+  if (used == 0 || (r.image[t.pos + used - 1] & 0x80)) t.ended = true;  // no complete delta
+  t.pos += used;
+  ++r.trackCount;
+}
+
+// Tries the information block entries of the compact form at one position.
+void readCompactInfo(uint32_t pos) {
+  if (uint64_t(pos) + 7 > r.size) return;
+  const uint8_t* p = r.image + pos;
+  for (const InfoTag& info : COMPACT_INFO_TAGS) {
+    if (std::memcmp(p, info.tag, 3) != 0) continue;
+    const uint32_t offset = getBE(p + 2, 4);
+    uint32_t length = p[6];
+    if (length == 0) length = uint64_t(pos) + 10 <= r.size ? getBE(p + 6, 4) : 0;
+    if (offset >= r.size) return;
+    length = std::min(length, r.size - offset);
+    copyText(info.field, r.image + offset, length);
+    if (info.field == INFO_TITLE) r.titleKind = TITLE_NAME;
+    return;
+  }
+}
+
+// Finds the header and the tracks; RIFF and compact-form texts go to SongInfo on the way.
+void scanChunks() {
+  uint32_t pos = 0;
+  while (pos < r.size) {
+    const bool headOk = uint64_t(pos) + CHUNK_HEAD_SIZE <= r.size;
+    const uint32_t length = headOk ? getBE(r.image + pos + 4, 4) : 0;
+    const uint64_t next = uint64_t(pos) + CHUNK_HEAD_SIZE + length;
+    if (headOk && (idAt(pos, "MThd") || idAt(pos, "CThd"))) {
+      if (r.trackCount > 0) return;
+      r.compact = idAt(pos, "CThd");
+      if (uint64_t(pos) + MTHD_TIMEBASE_OFFSET + 2 <= r.size) {
+        const uint16_t timebase = uint16_t(getBE(r.image + pos + MTHD_TIMEBASE_OFFSET, 2));
+        if (timebase) writer.timebase = timebase;
+      }
+      pos = clipEnd(next);
+      continue;
+    }
+    if (headOk && (idAt(pos, "MTrk") || idAt(pos, "CTrk") || idAt(pos, "XFKM"))) {
+      registerTrack(pos, length);
+      pos = clipEnd(next);
+      continue;
+    }
+    if (r.riff && headOk) {
+      const uint32_t riffLength = getLE(r.image + pos + 4, 4);
+      const uint32_t bodyEnd = clipEnd(uint64_t(pos) + CHUNK_HEAD_SIZE + riffLength);
+      const uint8_t* body = r.image + pos + CHUNK_HEAD_SIZE;
+      const uint32_t bodyLength = bodyEnd - (pos + CHUNK_HEAD_SIZE);
+      if (idAt(pos, "data") || idAt(pos, "LIST")) {
+        pos += CHUNK_HEAD_SIZE;
+        continue;
+      }
+      if (idAt(pos, "INFO")) {
+        pos += INFO_LIST_SKIP;
+        continue;
+      }
+      if (idAt(pos, "IART")) copyText(INFO_ARTIST, body, bodyLength);
+      if (idAt(pos, "IGNR")) copyText(INFO_GENRE, body, bodyLength);
+      if (idAt(pos, "ICRD")) copyText(INFO_DATE, body, bodyLength);
+      if (idAt(pos, "copy")) song.ProtectFlags = PROTECT_ALL;
+      pos = bodyEnd;
+      // RIFF pads odd chunks to an even size.
+      if ((riffLength & 1) && pos < r.size && r.image[pos] == 0) ++pos;
+      continue;
+    }
+    if (!r.compact) {
+      if (idAt(pos, "MCDF")) {
+        r.compact = true;
+        pos += COMPACT_MARK_SKIP;
+        continue;
+      }
+      if (idAt(pos, "RIFF")) {
+        r.riff = true;
+        pos = clipEnd(uint64_t(pos) + RIFF_HEAD_SKIP);
+        continue;
+      }
+    } else {
+      readCompactInfo(pos);
+    }
+    ++pos;
+  }
+}
+
+int submit(uint32_t time, uint8_t status, int track, const uint8_t* data, uint32_t count) {
+  if (!submitEvent(r.out, r.capacity, time, status, uint8_t(track), data, count)) {
+    r.full = true;
+    return 0;
+  }
+  return 1;
+}
+
+// A meta event: song texts, cue texts; the end of track is dropped.
+void readMeta(int track, uint32_t time, const uint8_t* event, uint32_t eventLength, uint8_t type,
+              const uint8_t* body, uint32_t length) {
+  switch (type) {
+    case META_TRACK_NAME:
+      if (song.info.text[INFO_TITLE][0] == 0 || r.titleKind != TITLE_NAME) {
+        copyText(INFO_TITLE, body, length);
+        r.titleKind = TITLE_NAME;
+      }
+      break;
+    case META_TEXT:
+      if (song.info.text[INFO_TITLE][0] == 0) {
+        copyText(INFO_TITLE, body, length);
+        r.titleKind = TITLE_TEXT;
+      }
+      break;
+    case META_COPYRIGHT:
+      if (song.info.text[INFO_COPYRIGHT][0] == 0) copyText(INFO_COPYRIGHT, body, length);
+      break;
+    case META_CUE_POINT: {
+      const bool start = startsWith(body, length, reinterpret_cast<const uint8_t*>("START"), 5);
+      const bool stop = startsWith(body, length, reinterpret_cast<const uint8_t*>("STOP"), 4);
+      if (start || stop) {
+        const uint8_t cue[3] = {META_CUE, 1, uint8_t(start ? 0 : 1)};
+        submit(time, ST_META, track, cue, 3);
+        return;
+      }
+      break;
+    }
+    case META_END_OF_TRACK:
+      r.endTime = std::max(r.endTime, time);
+      return;
+    default:
+      break;
+  }
+  submit(time, ST_META, track, event, eventLength);
+}
+
+// An exclusive message: kind flags, master volume and rhythm-part messages become pseudo events.
+void readExclusive(int track, uint32_t time, const uint8_t* event, uint32_t eventLength,
+                   const uint8_t* body, uint32_t length) {
+  r.exclusiveKinds |= EXCLUSIVE_ANY;
+  if (length > 0) {
+    if (body[0] == SYSEX_UNIVERSAL_RT || body[0] == SYSEX_UNIVERSAL_NRT)
+      r.exclusiveKinds |= EXCLUSIVE_UNIVERSAL;
+    if (body[0] == SYSEX_ROLAND) r.exclusiveKinds |= EXCLUSIVE_ROLAND;
+    if (body[0] == SYSEX_YAMAHA) r.exclusiveKinds |= EXCLUSIVE_YAMAHA;
+  }
+  int volume = -1;
+  if (startsWith(body, length, UNIVERSAL_MASTER_VOLUME, 4) && length > 5)
+    volume = body[5];
+  else if (startsWith(body, length, GS_MASTER_VOLUME, 7) && length > 7)
+    volume = body[7];
+  else if (startsWith(body, length, XG_MASTER_VOLUME, 6) && length > 6)
+    volume = body[6];
+  if (volume >= 0) {
+    const uint8_t meta[3] = {META_MASTER_VOLUME, 1, uint8_t(volume & 0x7F)};
+    submit(time, ST_META, track, meta, 3);
+    return;
+  }
+  if (startsWith(body, length, GS_PART_PARAMETER, 5) && length > 7 && (body[5] & 0xF0) == 0x10 &&
+      body[6] == GS_USE_FOR_RHYTHM) {
+    const int block = body[5] & 0x0F;
+    const int channel = block == 0 ? 9 : block <= 9 ? block - 1 : block;
+    const uint8_t control[2] = {CC_RHYTHM_PART, uint8_t(body[7] & 0x7F)};
+    submit(time, uint8_t(ST_CONTROL | channel), track, control, 2);
+    return;
+  }
+  submit(time, ST_EXCLUSIVE, track, event, eventLength);
+}
+
+// Reads and submits one event of a track; returns the bytes it takes, 0 when the track cannot
+// go on (no running status, or the event runs past the track's end).
+uint32_t readEvent(int index) {
+  SourceTrack& t = r.tracks[index];
+  const uint8_t* p = r.image + t.pos;
+  const uint32_t avail = t.end - t.pos;
+  const uint32_t time = t.nextTime;
+  uint32_t used = 0;
+  uint8_t status = p[0];
+  if (status < 0x80) {
+    status = t.runningStatus;
+    if (status == 0) return 0;
+  } else {
+    used = 1;
+    if (status < ST_EXCLUSIVE) t.runningStatus = status;
+  }
+
+  if (status == ST_META || status == ST_EXCLUSIVE || status == 0xF7) {
+    const uint32_t typeBytes = status == ST_META ? 1 : 0;
+    if (used + typeBytes >= avail) return 0;
+    const uint8_t* event = p + used;  // from the type byte or the length on
+    uint32_t lengthBytes = 0;
+    const uint32_t length = readVarLen(event + typeBytes, avail - used - typeBytes, &lengthBytes);
+    if (lengthBytes == 0 || (event[typeBytes + lengthBytes - 1] & 0x80)) return 0;
+    const uint32_t head = typeBytes + lengthBytes;
+    if (length > avail - used - head) return 0;
+    const uint8_t* body = event + head;
+    if (status == ST_META)
+      readMeta(index, time, event, head + length, event[0], body, length);
+    else if (status == ST_EXCLUSIVE)
+      readExclusive(index, time, event, head + length, body, length);
+    // An escaped 0xF7 block carries nothing the stream keeps.
+    return used + head + length;
+  }
+  if (status > ST_EXCLUSIVE) return 0;  // not an event of a track
+
+  const uint8_t kind = status & 0xF0;
+  const uint8_t channel = status & 0x0F;
+  const uint32_t dataBytes = (kind == ST_PROGRAM || kind == ST_CHANNEL_PRESSURE ||
+                              (r.compact && (kind == ST_NOTE_OFF || kind == ST_PITCH_BEND)))
+                                 ? 1
+                                 : 2;
+  if (used + dataBytes > avail) return 0;
+  const uint8_t a = p[used] & 0x7F;
+  const uint8_t b = dataBytes > 1 ? p[used + 1] & 0x7F : 0;
+  switch (kind) {
+    case ST_NOTE_OFF: {
+      const uint8_t data[1] = {a};
+      submit(time, status, index, data, 0);
+      break;
+    }
+    case ST_NOTE: {
+      const uint8_t data[4] = {a, b, 0, 0};
+      submit(time, status, index, data, b ? 4 : 0);
+      break;
+    }
+    case ST_CONTROL: {
+      uint8_t data[2] = {a, b};
+      const bool rhythm = writer.DRUM_CHANNEL_MASK >> channel & 1;
+      if (a == 0 && (r.exclusiveKinds & EXCLUSIVE_YAMAHA) && (b > 125) != rhythm) {
+        data[0] = CC_RHYTHM_PART;
+        data[1] = b == 127 ? 1 : b == 126 ? 2 : 0;
+      } else if (a == CC_DATA_ENTRY && writer.ch[channel].rpn == 0) {
+        data[0] = CC_BEND_RANGE;
+      }
+      submit(time, status, index, data, 2);
+      break;
+    }
+    case ST_PROGRAM: {
+      const uint8_t data[2] = {a, 0};
+      submit(time, status, index, data, 2);
+      break;
+    }
+    case ST_PITCH_BEND: {
+      const uint8_t data[2] = {r.compact ? uint8_t(0) : a, r.compact ? a : b};
+      submit(time, status, index, data, 2);
+      break;
+    }
+    default:  // polyphonic and channel pressure are not kept
+      break;
+  }
+  return used + dataBytes;
+}
+
+void mergeTracks() {
+  for (;;) {
+    int best = -1;
+    for (int i = 0; i < r.trackCount; ++i) {
+      const SourceTrack& t = r.tracks[i];
+      if (!t.ended && (best < 0 || t.nextTime < r.tracks[best].nextTime)) best = i;
+    }
+    if (best < 0) return;
+    SourceTrack& t = r.tracks[best];
+    if (t.pos >= t.end) {
+      t.ended = true;
+      continue;
+    }
+    const uint32_t consumed = readEvent(best);
+    if (r.full) return;
+    if (consumed == 0) {
+      t.ended = true;
+      continue;
+    }
+    t.pos += consumed;
+    if (t.pos >= t.end) {
+      t.ended = true;
+      continue;
+    }
+    uint32_t used = 0;
+    const uint32_t delta = readVarLen(r.image + t.pos, t.end - t.pos, &used);
+    if (used == 0 || (r.image[t.pos + used - 1] & 0x80)) {
+      t.ended = true;
+      continue;
+    }
+    t.pos += used;
+    t.nextTime = delta > 0xFFFFFFFFu - t.nextTime ? 0xFFFFFFFFu : t.nextTime + delta;
+  }
+}
+
+}  // namespace
+
+void readSmf(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
+             int32_t* destinationSize, uint32_t capacity) {
+  r = SmfReader{};
+  r.image = source;
+  r.size = source ? sourceSize : 0;
+  r.out = destination;
+  r.capacity = capacity;
+  clearSongInfo();
+  resetSongStats();
+  beginStream();
+  writer.timebase = DEFAULT_TIMEBASE;
+  writeHeaderChunk(destination);
+  writeTrackChunk(destination);
+  scanChunks();
+  mergeTracks();
+  // The song lasts to the latest end of track, unless it was cut short.
+  if (!r.full) writer.now = std::max(writer.now, r.endTime);
+  finishStream(destination);
+  *destinationSize = int32_t(writer.pos);
+  endStream();
+}
+
+}  // namespace vlm
