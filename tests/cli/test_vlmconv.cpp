@@ -1,0 +1,142 @@
+// The command line from the outside: exit statuses, messages, and files left alone.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "test_util.h"
+
+namespace vlm {
+namespace {
+
+using test::readBytes;
+using test::ScratchDir;
+using test::writeBytes;
+
+struct Result {
+  int status;
+  std::string out;
+};
+
+Result vlmconv(const std::string& args, const std::string& stdinFile = "/dev/null") {
+  const char* exe = std::getenv("VLMCONV");
+  std::string command = std::string(exe ? exe : "build/bin/vlmconv") + " " + args + " <" +
+                        stdinFile + " 2>&1";
+  Result run{-1, ""};
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return run;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
+  int raw = pclose(pipe);
+  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  return run;
+}
+
+const std::vector<uint8_t> STREAM = {'V', 'T', 'h', 'd', 0, 0, 0, 2, 0, 48, 'V', 'T', 'r', 'k',
+                                     0,   0,   0,   10,  0, 0x90, 60, 100, 0, 48, 0, 0xFF, 0x2F, 0};
+
+TEST(Vlmconv, UsageErrorsExitTwo) {
+  EXPECT_EQ(vlmconv("").status, 2);
+  EXPECT_EQ(vlmconv("frobnicate").status, 2);
+  EXPECT_EQ(vlmconv("convert x.vlm").status, 2);            // no --to
+  EXPECT_EQ(vlmconv("convert x.vlm --to 999").status, 2);   // unknown output
+  EXPECT_EQ(vlmconv("convert --to mid").status, 2);         // no input
+  EXPECT_EQ(vlmconv("convert a.vlm --to -3 --bogus").status, 2);
+  EXPECT_EQ(vlmconv("convert a.vlm --to -3 --set nosuchkey=1").status, 2);
+  Result help = vlmconv("--help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("convert"), std::string::npos);
+  EXPECT_EQ(vlmconv("--version").status, 0);
+}
+
+TEST(Vlmconv, DetectPrintsCodeTabPath) {
+  ScratchDir dir;
+  writeBytes(dir.file("a.pmd"), {'c', 'm', 'i', 'd', 0});
+  Result run = vlmconv("detect " + dir.file("a.pmd") + " " + dir.file("b.xyz"));
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "61\t" + dir.file("a.pmd") + "\n-2\t" + dir.file("b.xyz") + "\n");
+}
+
+TEST(Vlmconv, CopyIsIdenticalAndNeverOverwritesWithoutForce) {
+  ScratchDir dir;
+  const std::string in = dir.file("x.vlm"), out = dir.file("copy.vlm");
+  writeBytes(in, STREAM);
+  Result first = vlmconv("convert " + in + " --to -3 -o " + out);
+  EXPECT_EQ(first.status, 0) << first.out;
+  EXPECT_EQ(readBytes(out), STREAM);
+  EXPECT_NE(first.out.find("1 converted, 0 skipped, 0 failed"), std::string::npos);
+
+  writeBytes(out, {9, 9, 9});
+  Result second = vlmconv("convert " + in + " --to copy -o " + out);
+  EXPECT_EQ(second.status, 1);
+  EXPECT_EQ(readBytes(out), (std::vector<uint8_t>{9, 9, 9}));
+  EXPECT_NE(second.out.find("0 converted, 1 skipped, 0 failed"), std::string::npos);
+
+  EXPECT_EQ(vlmconv("convert " + in + " --to -3 -o " + out + " --force").status, 0);
+  EXPECT_EQ(readBytes(out), STREAM);
+}
+
+TEST(Vlmconv, UnreadableInputsFail) {
+  ScratchDir dir;
+  writeBytes(dir.file("empty.vlm"), {});
+  EXPECT_EQ(vlmconv("convert " + dir.file("empty.vlm") + " --to -3 -d " + dir.path()).status, 1);
+  EXPECT_EQ(vlmconv("convert " + dir.file("none.vlm") + " --to -3").status, 1);
+  writeBytes(dir.file("song.xyz"), {1, 2, 3});
+  EXPECT_EQ(vlmconv("convert " + dir.file("song.xyz") + " --to -3").status, 1);
+  EXPECT_EQ(vlmconv("info " + dir.file("song.xyz")).status, 1);
+}
+
+TEST(Vlmconv, FoldersAndPlaylistsExpand) {
+  ScratchDir dir;
+  std::filesystem::create_directories(dir.file("in/sub"));
+  std::filesystem::create_directories(dir.file("out"));
+  writeBytes(dir.file("in/a.vlm"), STREAM);
+  writeBytes(dir.file("in/sub/b.vlm"), STREAM);
+  writeBytes(dir.file("in/ignored.xyz"), STREAM);
+  Result run = vlmconv("convert " + dir.file("in") + " --to -3 -d " + dir.file("out") + " -j 2");
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(readBytes(dir.file("out/a.vlm")), STREAM);
+  EXPECT_EQ(readBytes(dir.file("out/b.vlm")), STREAM);
+  test::writeText(dir.file("list.m3u"), "#EXTM3U\nin/a.vlm\r\n\n" + dir.file("in/sub/b.vlm") + "\n");
+  std::filesystem::remove_all(dir.file("out"));
+  std::filesystem::create_directories(dir.file("out"));
+  run = vlmconv("convert " + dir.file("list.m3u") + " --to -3 -d " + dir.file("out"));
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_TRUE(std::filesystem::exists(dir.file("out/a.vlm")));
+  EXPECT_TRUE(std::filesystem::exists(dir.file("out/b.vlm")));
+}
+
+TEST(Vlmconv, DumpMergesTracksByTimeLowestFirst) {
+  ScratchDir dir;
+  // Two chunks: track 0 has events at 0 and 10, track 1 at 0 and 5.
+  std::vector<uint8_t> image = {'V', 'T', 'h', 'd', 0, 0, 0, 2, 0, 96};
+  auto chunk = [&](std::vector<uint8_t> events) {
+    image.insert(image.end(), {'V', 'T', 'r', 'k', 0, 0, 0, uint8_t(events.size())});
+    image.insert(image.end(), events.begin(), events.end());
+  };
+  chunk({0, 0xB0, 7, 100, 10, 0x90, 60, 64, 0, 10, 0, 0xFF, 0x2F, 0});
+  chunk({0, 0xC1, 5, 0, 5, 0x91, 62, 64, 0, 20, 0, 0xFF, 0x2F, 0});
+  writeBytes(dir.file("two.vlm"), image);
+  Result run = vlmconv("dump " + dir.file("two.vlm"));
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out,
+            "timebase 96\n0 0 B0 07 64\n0 1 C1 05 00\n5 1 91 3E 40 00 14\n5 1 FF 2F 00\n"
+            "10 0 90 3C 40 00 0A\n10 0 FF 2F 00\n");
+}
+
+TEST(Vlmconv, InfoJsonHasTheKeys) {
+  ScratchDir dir;
+  writeBytes(dir.file("x.vlm"), STREAM);
+  Result run = vlmconv("info --json " + dir.file("x.vlm"));
+  EXPECT_EQ(run.status, 0);
+  for (const char* key : {"\"format\": 3", "\"title\"", "\"protect\"", "\"timebase\": 48",
+                          "\"channels\"", "\"lyrics\""})
+    EXPECT_NE(run.out.find(key), std::string::npos) << key;
+}
+
+}  // namespace
+}  // namespace vlm

@@ -1,0 +1,271 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "convert/conversion_run.h"
+#include "convert/format_table.h"
+#include "core/vstream.h"
+#include "test_util.h"
+
+namespace vlm {
+namespace {
+
+using test::readBytes;
+using test::ScratchDir;
+using test::writeBytes;
+
+struct PresetRow {
+  FormatCode code;
+  int polyphony, low, high, version;
+  bool oneVoice, fourTracks;
+  int family;
+};
+
+// What every output handset offers.
+const PresetRow PRESETS[] = {
+    {2, 64, 0, 127, 1, false, false, 0},     {13, 12, 0, 127, 1, false, false, 0},
+    {14, 32, 0, 127, 2, false, false, 0},    {24, 16, 21, 119, 2, true, true, 0x11},
+    {25, 16, 21, 119, 2, false, true, 0},    {26, 24, 21, 119, 2, false, true, 0x31},
+    {27, 32, 21, 119, 2, false, true, 0},    {28, 16, 21, 119, 2, true, true, 0x21},
+    {29, 24, 21, 119, 2, false, true, 0x61}, {30, 40, 21, 119, 3, false, true, 0},
+    {31, 40, 21, 119, 3, false, true, 0x31}, {35, 3, 45, 107, 1, true, true, 0},
+    {36, 3, 56, 107, 1, true, true, 0},      {37, 4, 45, 107, 1, true, true, 0},
+    {38, 4, 45, 107, 1, true, true, 0x01},   {39, 4, 45, 107, 1, true, true, 0x01},
+    {53, 16, 1, 120, 2, true, false, 0},     {54, 16, 1, 120, 2, true, false, 0},
+    {55, 4, 37, 108, 1, true, false, 0},     {56, 4, 37, 108, 1, true, false, 0},
+    {59, 40, 0, 127, 1, false, false, 0},    {61, 16, 21, 119, 2, false, true, 0},
+    {62, 16, 21, 119, 2, false, true, 0},    {63, 3, 45, 107, 1, true, true, 0},
+    {-3, 64, 0, 127, 1, false, false, 0},    {-4, 64, 0, 127, 1, false, false, 0},
+};
+
+class Presets : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    options = ConversionOptions();
+    runState = RunState();
+  }
+};
+
+TEST_F(Presets, EveryOutputCode) {
+  for (const PresetRow& row : PRESETS) {
+    SCOPED_TRACE(row.code);
+    applyOutputPreset(row.code);
+    const TargetPreset& p = options.preset;
+    EXPECT_EQ(p.polyphony, row.polyphony);
+    EXPECT_EQ(p.lowestNote, row.low);
+    EXPECT_EQ(p.highestNote, row.high);
+    EXPECT_EQ(p.formatVersion, row.version);
+    EXPECT_EQ(p.oneVoicePerChannel, row.oneVoice);
+    EXPECT_EQ(p.fourChannelTracks, row.fourTracks);
+    EXPECT_EQ(p.familyCode, row.family);
+  }
+}
+
+TEST_F(Presets, TimingByFamily) {
+  applyOutputPreset(13);
+  EXPECT_EQ(options.preset.maxTempo, 255);
+  EXPECT_EQ(options.preset.targetTimebase, 24);
+  EXPECT_EQ(options.preset.channelCount, 4);
+  applyOutputPreset(14);
+  EXPECT_EQ(options.preset.maxTempo, 500);
+  applyOutputPreset(30);
+  EXPECT_EQ(options.preset.maxTimebase, 960);
+  EXPECT_EQ(options.preset.targetTimebase, 48);
+  applyOutputPreset(53);
+  EXPECT_TRUE(options.preset.fixedTempo);
+  EXPECT_EQ(options.preset.fixedTempoValue, 125);
+  EXPECT_EQ(options.preset.targetTimebase, 120);
+  applyOutputPreset(37);
+  EXPECT_TRUE(options.preset.fixedTempo);
+  EXPECT_TRUE(options.preset.fourVoiceFm);
+  EXPECT_FALSE(options.preset.topNoteFromSong);
+  applyOutputPreset(39);
+  EXPECT_TRUE(options.preset.voiceParamExclusive);
+  EXPECT_TRUE(options.preset.topNoteFromSong);
+}
+
+TEST_F(Presets, ImitatedHandsetAndOverrides) {
+  options.midmono = 3;
+  applyOutputPreset(2);
+  EXPECT_EQ(options.preset.polyphony, 4);
+  EXPECT_EQ(options.preset.lowestNote, 45);
+  EXPECT_EQ(options.preset.highestNote, 107);
+  options.midmono = 0;
+  options.maxwnocut = 80;  // set directly, past the normalisation of the settings file
+  applyOutputPreset(2);
+  EXPECT_EQ(options.preset.polyphony, 64);
+  applyOutputPreset(24);
+  EXPECT_EQ(options.preset.polyphony, 16);
+  options.maxwnocut = 0;
+  options.pmdfmt0 = true;
+  applyOutputPreset(61);
+  EXPECT_FALSE(options.preset.fourChannelTracks);
+}
+
+TEST_F(Presets, PlaybackKeepsTheSourceTiming) {
+  runState.forPlayback = true;
+  options.chgtime = true;
+  applyOutputPreset(53);
+  EXPECT_EQ(options.preset.targetTimebase, 0);
+  EXPECT_FALSE(options.preset.fixedTempo);
+  EXPECT_EQ(options.preset.maxTempo, 65535);
+  runState.forPlayback = false;
+  applyOutputPreset(2);
+  EXPECT_TRUE(options.preset.fixedTempo);  // chgtime when saving
+}
+
+TEST_F(Presets, AdjustForRunCorrections) {
+  applyOutputPreset(13);
+  adjustForRun(13);
+  EXPECT_EQ(options.preset.timebaseDivisor, 1);
+  EXPECT_EQ(options.preset.targetTimebase, 24);
+  EXPECT_EQ(options.real & REAL_BEND_RANGE, 0);
+  options = ConversionOptions();
+  options.pmdtopplus = options.pmdtmpc4s = true;
+  applyOutputPreset(24);
+  adjustForRun(24);
+  EXPECT_FALSE(options.pmdtopplus);  // only the EZweb PMD outputs keep it
+  EXPECT_EQ(options.fmphoneid, 0x11);
+  options.pmdtopplus = true;
+  applyOutputPreset(61);
+  adjustForRun(61);
+  EXPECT_TRUE(options.pmdtopplus);
+  EXPECT_TRUE(options.preset.noteType);
+}
+
+TEST(MailText, BinaryLimitFromTextLength) {
+  EXPECT_EQ(binaryLimitForMailText(498), 357);
+  EXPECT_EQ(binaryLimitForMailText(7), 0);
+  EXPECT_EQ(binaryLimitForMailText(0), 0);
+}
+
+// Answers the save dialog with a fixed path, and counts the boxes shown.
+class TestUi : public ConversionUi {
+ public:
+  std::string savePath;
+  int warnings = 0, notices = 0;
+  bool formatDialog(int, FormatCode) override { return true; }
+  bool mailDialog() override { return true; }
+  bool saveDialog(char* path, FormatCode) override {
+    if (savePath.empty()) return false;
+    std::snprintf(path, PATH_SLOT, "%s", savePath.c_str());
+    return true;
+  }
+  bool warningBox(const char*) override { return ++warnings, true; }
+  void noticeBox(const char*) override { ++notices; }
+  void errorBox(const char*) override {}
+  void openWithShell(const char*) override {}
+  void setTitle(const char*) override {}
+};
+
+class ConvertCommand : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    options = ConversionOptions();
+    runState = RunState();
+    setConversionUi(&ui);
+  }
+  void TearDown() override { setConversionUi(nullptr); }
+  ScratchDir dir;
+  TestUi ui;
+};
+
+// A small stream: one note of one quarter.
+std::vector<uint8_t> tinyStream() {
+  return {'V', 'T', 'h', 'd', 0, 0, 0, 2, 0, 48, 'V', 'T', 'r', 'k', 0, 0, 0, 10,
+          0, 0x90, 60, 100, 0, 48, 0, 0xFF, 0x2F, 0};
+}
+
+TEST_F(ConvertCommand, CopyKeepsTheImage) {
+  writeBytes(dir.file("song.vlm"), tinyStream());
+  ui.savePath = dir.file("out.vlm");
+  EXPECT_EQ(convertCommand(dir.file("song.vlm").c_str(), OUTPUT_COPY), 1);
+  EXPECT_EQ(readBytes(ui.savePath), tinyStream());
+  EXPECT_EQ(std::string(runState.lastOutputPath), ui.savePath);
+  EXPECT_EQ(runState.MailFlags, 0u);
+}
+
+TEST_F(ConvertCommand, CopyOfTextSavesAsImelody) {
+  // A binary i-melody named .txt is not decoded; its copy gets the .mld extension.
+  test::writeText(dir.file("tune.txt"), "melody bytes");
+  class Proposed : public TestUi {
+   public:
+    std::string proposed;
+    bool saveDialog(char* path, FormatCode) override {
+      proposed = path;
+      return true;
+    }
+  } proposing;
+  setConversionUi(&proposing);
+  EXPECT_EQ(convertCommand(dir.file("tune.txt").c_str(), OUTPUT_COPY), 1);
+  EXPECT_EQ(proposing.proposed, dir.file("tune.mld"));
+  EXPECT_EQ(readBytes(dir.file("tune.mld")).size(), 12u);
+}
+
+TEST_F(ConvertCommand, CancelledSaveWritesNothing) {
+  writeBytes(dir.file("song.vlm"), tinyStream());
+  ui.savePath.clear();
+  EXPECT_EQ(convertCommand(dir.file("song.vlm").c_str(), OUTPUT_COPY), 0);
+  EXPECT_FALSE(std::filesystem::exists(dir.file("song.vlm.vlm")));
+}
+
+TEST_F(ConvertCommand, UnsupportedOrMissingInputDoesNothing) {
+  ui.savePath = dir.file("out.mid");
+  EXPECT_EQ(convertCommand(dir.file("missing.vlm").c_str(), OUTPUT_COPY), 0);
+  writeBytes(dir.file("empty.vlm"), {});
+  EXPECT_EQ(convertCommand(dir.file("empty.vlm").c_str(), OUTPUT_COPY), 0);
+  EXPECT_FALSE(std::filesystem::exists(ui.savePath));
+}
+
+TEST_F(ConvertCommand, UnattendedNeverOverwrites) {
+  writeBytes(dir.file("song.vlm"), tinyStream());
+  options.SaveDir = dir.path() + "/out/";
+  std::filesystem::create_directory(options.SaveDir);
+  writeBytes(options.SaveDir + "song.vlm", {1, 2, 3});
+  runState.AutoConvertFlags = AUTO_UNATTENDED;
+  EXPECT_EQ(convertCommand(dir.file("song.vlm").c_str(), OUTPUT_COPY), 0);
+  EXPECT_EQ(readBytes(options.SaveDir + "song.vlm"), (std::vector<uint8_t>{1, 2, 3}));
+  EXPECT_EQ(ui.warnings, 0);
+}
+
+TEST_F(ConvertCommand, TwoRunsGiveTheSameResult) {
+  if (!findOutputFormat(2)->writer) GTEST_SKIP() << "no MIDI writer in this build";
+  writeBytes(dir.file("song.vlm"), tinyStream());
+  ui.savePath = dir.file("a.mid");
+  ASSERT_EQ(convertCommand(dir.file("song.vlm").c_str(), 2), 1);
+  const ConversionOptions after = options;
+  ui.savePath = dir.file("b.mid");
+  ASSERT_EQ(convertCommand(dir.file("song.vlm").c_str(), 2), 1);
+  EXPECT_EQ(readBytes(dir.file("a.mid")), readBytes(dir.file("b.mid")));
+  EXPECT_EQ(after.real, options.real);
+  EXPECT_EQ(after.drambankflg, options.drambankflg);
+}
+
+TEST_F(ConvertCommand, WarningsAreCollectedAndCleared) {
+  writeBytes(dir.file("song.vlm"), tinyStream());
+  ui.savePath = dir.file("out.vlm");
+  warnings.slot[WARN_VOLUME_CLIPS] = 1;
+  applyOutputPreset(2);
+  std::string text = collectWarnings(2, findOutputFormat(2));
+  EXPECT_NE(text.find("音量が大きすぎる"), std::string::npos);
+  EXPECT_EQ(convertCommand(dir.file("song.vlm").c_str(), OUTPUT_COPY), 1);
+  EXPECT_EQ(ui.warnings, 1);
+  EXPECT_EQ(warnings.slot[WARN_VOLUME_CLIPS], 0);
+}
+
+TEST(Warnings, MailSizeWarningSkipsLargeTextHandsets) {
+  options = ConversionOptions();
+  runState = RunState();
+  runState.MailFlags = MAIL_TEXT_FORM;
+  runState.lastOutputSize = 501;
+  applyOutputPreset(24);
+  EXPECT_NE(collectWarnings(24, findOutputFormat(24)).find("(501byte)"), std::string::npos);
+  EXPECT_EQ(collectWarnings(27, findOutputFormat(27)), "");
+  EXPECT_EQ(collectWarnings(37, findOutputFormat(37)), "");
+  EXPECT_EQ(collectWarnings(39, findOutputFormat(39)), "");
+  runState = RunState();
+}
+
+}  // namespace
+}  // namespace vlm
