@@ -43,7 +43,7 @@ struct PendingEvent {
   uint32_t seq;  // keeps events of one time in the order they were planned
   PendingKind kind;
   uint8_t track;
-  uint8_t bytes[8];  // note: voice + key, extra; raw: the event bytes
+  uint8_t bytes[12];  // note: voice + key, extra; raw: the event bytes
   uint8_t count;
   uint32_t remaining;  // note part: ticks the note still sounds from `time`
   bool operator>(const PendingEvent& o) const {
@@ -224,6 +224,17 @@ void schedule(const PendingEvent& ev) {
   PendingEvent e = ev;
   e.seq = state.pendingSeq++;
   state.pending.push(e);
+}
+
+void scheduleRaw(uint32_t time, int track, const uint8_t* bytes, uint32_t count) {
+  PendingEvent ev{};
+  if (count > sizeof ev.bytes) return;
+  ev.time = time;
+  ev.kind = PENDING_RAW;
+  ev.track = uint8_t(track);
+  std::memcpy(ev.bytes, bytes, count);
+  ev.count = uint8_t(count);
+  schedule(ev);
 }
 
 // ---- Header ---------------------------------------------------------------------------------
@@ -423,24 +434,15 @@ void putFrequency(int channel, uint32_t time, SoundingNote& note) {
   if (!ok || note.freqDriven) return;
   note.freqDriven = true;
   // At the note's end the offset goes back to 0.
-  PendingEvent reset{};
-  reset.time = note.end;
-  reset.kind = PENDING_RAW;
-  reset.track = uint8_t(c.track);
-  const uint8_t* tpl;
-  uint8_t tpl11[] = {EV_ESCAPE, EV_FAMILY, 0x00, 0x05, FAMILY_11, 0xF1, uint8_t(voiceBits(c) + 2),
-                     0,         0};
-  uint8_t tpl21[] = {
-      EV_ESCAPE, EV_FAMILY, 0x00, 0x04, FAMILY_21, 0x02, uint8_t(voiceBits(c) / 2 + 3), 0};
   if (state.family == FAMILY_11) {
-    tpl = tpl11;
-    reset.count = sizeof tpl11;
+    const uint8_t ev[] = {
+        EV_ESCAPE, EV_FAMILY, 0x00, 0x05, FAMILY_11, 0xF1, uint8_t(voiceBits(c) + 2), 0, 0};
+    scheduleRaw(note.end, c.track, ev, sizeof ev);
   } else {
-    tpl = tpl21;
-    reset.count = sizeof tpl21;
+    const uint8_t ev[] = {
+        EV_ESCAPE, EV_FAMILY, 0x00, 0x04, FAMILY_21, 0x02, uint8_t(voiceBits(c) / 2 + 3), 0};
+    scheduleRaw(note.end, c.track, ev, sizeof ev);
   }
-  std::memcpy(reset.bytes, tpl, reset.count);
-  schedule(reset);
 }
 
 bool bendToFrequency() {
@@ -541,14 +543,8 @@ void writeHighNote(uint32_t time, const uint8_t* data) {
   } else if (state.family == FAMILY_31 && state.version == 3) {
     uint8_t ev[] = {EV_ESCAPE, EV_FAMILY, 0x00, 0x05, FAMILY_31, 0x10, 0x49, note, state.waveLevel};
     if (putTrackEvent(0, time, ev, sizeof ev) < 0) return;
-    PendingEvent end{};
-    end.time = time + duration;
-    end.kind = PENDING_RAW;
-    end.track = 0;
-    const uint8_t tpl[] = {EV_ESCAPE, EV_FAMILY, 0x00, 0x04, FAMILY_31, 0x10, 0x4A, note};
-    std::memcpy(end.bytes, tpl, sizeof tpl);
-    end.count = sizeof tpl;
-    schedule(end);
+    const uint8_t close[] = {EV_ESCAPE, EV_FAMILY, 0x00, 0x04, FAMILY_31, 0x10, 0x4A, note};
+    scheduleRaw(time + duration, 0, close, sizeof close);
   }
 }
 

@@ -1,0 +1,740 @@
+// i-melody and PMD writer: container structure checked by an independent parser, the event
+// encoding, note folding, long gaps and long notes, tempo codes, family events and size limits.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "convert/conversion_run.h"
+#include "convert/options.h"
+#include "convert/stages.h"
+#include "core/vstream.h"
+#include "writers/smf_test_util.h"
+
+namespace {
+
+using vlmtest::Bytes;
+using vlmtest::StreamBuilder;
+
+// ---- An independent reader of the container ------------------------------------------------
+
+struct MldEvent {
+  uint32_t time;
+  int track;
+  Bytes bytes;  // without the delta
+  uint8_t delta;
+  bool isNote() const { return !bytes.empty() && bytes[0] != 0xFF; }
+  bool is(uint8_t code) const { return bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == code; }
+};
+
+struct ParsedMld {
+  bool ok = false;
+  std::string error;
+  std::string magic;
+  uint8_t dataType = 0, subType = 0, trackCount = 0;
+  std::vector<std::pair<std::string, Bytes>> info;
+  std::vector<std::vector<MldEvent>> tracks;
+  bool hasCrc = false;
+
+  const Bytes* chunk(const std::string& id) const {
+    for (auto& c : info)
+      if (c.first == id) return &c.second;
+    return nullptr;
+  }
+  std::vector<MldEvent> all(int track) const { return tracks.at(track); }
+};
+
+uint32_t be(const Bytes& b, size_t at, int n) {
+  uint32_t v = 0;
+  for (int i = 0; i < n; ++i) v = v << 8 | b[at + i];
+  return v;
+}
+
+// CRC-16/GENIBUS computed here on its own, bit by bit.
+uint16_t genibus(const uint8_t* p, size_t n) {
+  uint16_t crc = 0xFFFF;
+  for (size_t i = 0; i < n; ++i) {
+    crc ^= uint16_t(p[i] << 8);
+    for (int k = 0; k < 8; ++k) crc = (crc & 0x8000) ? uint16_t(crc << 1 ^ 0x1021) : crc << 1;
+  }
+  return uint16_t(~crc);
+}
+
+ParsedMld parseMld(const Bytes& f, bool wide, bool expectCrc) {
+  ParsedMld r;
+  auto fail = [&](const std::string& e) {
+    r.error = e;
+    return r;
+  };
+  if (f.size() < 13) return fail("short");
+  r.magic.assign(f.begin(), f.begin() + 4);
+  if (be(f, 4, 4) != f.size() - 8) return fail("file length");
+  uint32_t headerEnd = 10 + be(f, 8, 2);
+  if (headerEnd > f.size()) return fail("header length");
+  r.dataType = f[10];
+  r.subType = f[11];
+  r.trackCount = f[12];
+  size_t p = 13;
+  while (p < headerEnd) {
+    if (p + 6 > headerEnd) return fail("info head");
+    uint32_t n = be(f, p + 4, 2);
+    if (p + 6 + n > headerEnd) return fail("info length");
+    r.info.emplace_back(std::string(f.begin() + p, f.begin() + p + 4),
+                        Bytes(f.begin() + p + 6, f.begin() + p + 6 + n));
+    p += 6 + n;
+  }
+  size_t end = f.size();
+  if (expectCrc) {
+    if (end < 2 || be(f, end - 2, 2) != uint16_t(~genibus(f.data(), end - 2))) return fail("crc");
+    end -= 2;
+    r.hasCrc = true;
+  }
+  for (int t = 0; t < r.trackCount; ++t) {
+    if (p + 8 > end || std::memcmp(&f[p], "trac", 4) != 0) return fail("track head");
+    uint32_t n = be(f, p + 4, 4);
+    if (p + 8 + n > end) return fail("track length");
+    std::vector<MldEvent> events;
+    size_t q = p + 8, tend = p + 8 + n;
+    uint32_t time = 0;
+    bool ended = false;
+    while (q < tend) {
+      if (ended) return fail("event after end");
+      uint8_t delta = f[q++];
+      time += delta;
+      if (q >= tend) return fail("cut event");
+      size_t size;
+      if (f[q] != 0xFF) {
+        size = wide ? 3 : 2;
+      } else {
+        if (q + 2 > tend) return fail("cut event");
+        if (f[q + 1] < 0xF0) {
+          size = 3;
+        } else {
+          if (q + 4 > tend) return fail("cut event");
+          size = 4 + be(f, q + 2, 2);
+        }
+      }
+      if (q + size > tend) return fail("event length");
+      MldEvent e{time, t, Bytes(f.begin() + q, f.begin() + q + size), delta};
+      if (e.is(0xDF)) ended = true;
+      events.push_back(e);
+      q += size;
+    }
+    if (!ended) return fail("no end of track");
+    r.tracks.push_back(events);
+    p = tend;
+  }
+  if (p != end) return fail("trailing bytes");
+  r.ok = true;
+  return r;
+}
+
+std::string hex(const Bytes& b) {
+  std::string s;
+  char buf[4];
+  for (uint8_t c : b) {
+    std::snprintf(buf, sizeof buf, "%02X ", c);
+    s += buf;
+  }
+  return s;
+}
+
+// ---- Running the writer ---------------------------------------------------------------------
+
+class MldWriterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    vlm::options = vlm::ConversionOptions{};
+    vlm::warnings = vlm::ConversionWarnings{};
+    vlm::runState = vlm::RunState{};
+    std::memset(&vlm::song, 0, sizeof vlm::song);
+    vlm::resetSongStats();
+  }
+
+  // Presets as a save of output `code` sets them.
+  void preset(int code) {
+    vlm::runState.currentOutputCode = code;
+    vlm::applyOutputPreset(code);
+    vlm::adjustForRun(code);
+  }
+
+  Bytes write(const Bytes& stream, uint32_t capacity = 1 << 20) {
+    Bytes out(capacity + 16, 0xEE);
+    int32_t size = -1;
+    vlm::writeMld(stream.data(), uint32_t(stream.size()), out.data(), &size, capacity);
+    EXPECT_GE(size, 0);
+    EXPECT_LE(uint32_t(size), capacity);
+    for (uint32_t i = capacity; i < out.size(); ++i) EXPECT_EQ(out[i], 0xEE) << "wrote past end";
+    out.resize(size_t(std::max(size, 0)));
+    return out;
+  }
+
+  ParsedMld run(int code, const Bytes& stream, uint32_t capacity = 1 << 20) {
+    preset(code);
+    Bytes file = write(stream, capacity);
+    const vlm::TargetPreset& p = vlm::options.preset;
+    ParsedMld r = parseMld(file, p.noteType, p.ezwebTarget && vlm::options.dlcrc);
+    EXPECT_TRUE(r.ok) << "code " << code << ": " << r.error << "\n" << hex(file);
+    file_ = file;
+    return r;
+  }
+
+  static std::vector<MldEvent> notes(const ParsedMld& r, int track) {
+    std::vector<MldEvent> out;
+    for (const MldEvent& e : r.tracks.at(track))
+      if (e.isNote()) out.push_back(e);
+    return out;
+  }
+
+  static int decodeNote(const MldEvent& e, bool wide) {
+    int n = (e.bytes[0] & 63) + 45;
+    if (wide) {
+      static const int SHIFT[4] = {0, 12, -24, -12};
+      n += SHIFT[e.bytes[2] & 3];
+    }
+    return n;
+  }
+
+  Bytes file_;
+};
+
+Bytes simpleSong(int note, uint16_t duration, uint16_t timebase = 48) {
+  return StreamBuilder(timebase)
+      .track()
+      .meta(0, vlm::META_TEMPO, {0x07, 0xA1, 0x20})
+      .program(0, 0, 5)
+      .cc(0, 0, 7, 100)
+      .note(0, 0, note, 100, duration)
+      .end(duration)
+      .build();
+}
+
+// ---- Container ----------------------------------------------------------------------------
+
+TEST_F(MldWriterTest, EveryOutputCodeWritesAConsistentContainer) {
+  // Notes on channels 0, 1, 5 and 9 (rhythm), a tempo change and controllers.
+  Bytes song = StreamBuilder(48)
+                   .track()
+                   .meta(0, vlm::META_TEMPO, {0x07, 0xA1, 0x20})
+                   .program(0, 0, 3)
+                   .cc(0, 0, 7, 90)
+                   .cc(0, 0, 10, 64)
+                   .cc(0, 1, 1, 40)
+                   .note(0, 0, 60, 100, 48)
+                   .note(0, 1, 64, 80, 96)
+                   .note(0, 5, 67, 80, 30)
+                   .note(0, 9, 38, 120, 10)
+                   .raw(24, {0xE0, 0x00, 0x50})
+                   .meta(24, vlm::META_TEMPO, {0x06, 0x1A, 0x80})
+                   .note(0, 0, 62, 100, 48)
+                   .end(100)
+                   .build();
+  const int codes[] = {24, 25, 26, 27, 28, 29, 30, 31, 35, 36, 37, 38, 39, 61, 62, 63};
+  for (int code : codes) {
+    SetUp();
+    ParsedMld r = run(code, song);
+    if (!r.ok) continue;
+    const vlm::TargetPreset& p = vlm::options.preset;
+    EXPECT_EQ(r.magic, p.ezwebTarget ? "cmid" : "melo") << code;
+    EXPECT_EQ(r.dataType, 1);
+    EXPECT_EQ(r.subType, 1);
+    // Channels up to 9 carry notes: three 4-channel tracks.
+    EXPECT_EQ(r.trackCount, 3) << code;
+    ASSERT_NE(r.chunk("titl"), nullptr);
+    ASSERT_NE(r.chunk("sorc"), nullptr);
+    const Bytes* vers = r.chunk("vers");
+    ASSERT_NE(vers, nullptr);
+    EXPECT_EQ(*vers, Bytes({'0', uint8_t('0' + p.formatVersion), '0', '0'})) << code;
+    EXPECT_EQ(r.chunk("note") != nullptr, p.ezwebTarget || p.noteType) << code;
+    EXPECT_EQ(r.chunk("exst") != nullptr, p.ezwebTarget) << code;
+    // Every track ends at the song end, the end of track of the stream.
+    for (const auto& t : r.tracks) EXPECT_EQ(t.back().time, 24u + 24u + 100u) << code;
+    // Every note lies in the variant's range.
+    int lo = p.noteType ? 21 : 45, hi = p.noteType ? 119 : 107;
+    for (int t = 0; t < r.trackCount; ++t)
+      for (const MldEvent& e : notes(r, t)) {
+        int n = decodeNote(e, p.noteType);
+        EXPECT_GE(n, std::max<int>(lo, p.lowestNote)) << code;
+        EXPECT_LE(n, std::min<int>(hi, p.highestNote)) << code;
+      }
+    // The tempo change brings the other tracks to its time.
+    for (int t = 1; t < r.trackCount; ++t) {
+      bool synced = false;
+      for (const MldEvent& e : r.tracks[t])
+        if (e.time == 48 && (e.is(0xDE) || (e.isNote() && e.bytes[1] == 0))) synced = true;
+      EXPECT_TRUE(synced) << code << " track " << t;
+    }
+  }
+}
+
+TEST_F(MldWriterTest, InformationChunksFollowTheirConditions) {
+  // Empty title still has "titl" of length 0; empty copyright, software and date have none.
+  ParsedMld r = run(25, simpleSong(60, 24));
+  ASSERT_TRUE(r.ok);
+  ASSERT_NE(r.chunk("titl"), nullptr);
+  EXPECT_TRUE(r.chunk("titl")->empty());
+  EXPECT_EQ(r.chunk("copy"), nullptr);
+  EXPECT_EQ(r.chunk("prot"), nullptr);
+  EXPECT_EQ(r.chunk("date"), nullptr);
+  EXPECT_EQ(r.info.front().first, "sorc");
+
+  SetUp();
+  vlm::setSongText(vlm::INFO_TITLE, "Song", 4);
+  vlm::setSongText(vlm::INFO_SOFTWARE, "VlmPlayer", 9);
+  vlm::song.ProtectFlags = vlm::PROTECT_COPY | vlm::PROTECT_SAVE;
+  r = run(25, simpleSong(60, 24));
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(*r.chunk("titl"), Bytes({'S', 'o', 'n', 'g'}));
+  EXPECT_EQ(r.chunk("prot")->size(), 9u);
+  EXPECT_EQ(*r.chunk("sorc"), Bytes{1});
+
+  // A melody-mail text of version 1 leaves out "sorc" and "vers".
+  SetUp();
+  vlm::runState.MailFlags = vlm::MAIL_TEXT_FORM;
+  preset(35);
+  Bytes file = write(simpleSong(60, 24));
+  r = parseMld(file, false, false);
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(r.chunk("sorc"), nullptr);
+  EXPECT_EQ(r.chunk("vers"), nullptr);
+  EXPECT_EQ(r.info.size(), 1u);  // only "titl"
+}
+
+TEST_F(MldWriterTest, PmdCarriesTheDownloadCrcOnlyWithDlcrc) {
+  ParsedMld r = run(61, simpleSong(60, 24));  // parse checks length and CRC complement
+  ASSERT_TRUE(r.ok);
+  EXPECT_TRUE(r.hasCrc);
+  EXPECT_EQ(*r.chunk("exst"), Bytes({0, 0}));
+
+  SetUp();
+  vlm::options.dlcrc = false;
+  preset(61);
+  Bytes file = write(simpleSong(60, 24));
+  r = parseMld(file, vlm::options.preset.noteType, false);
+  EXPECT_TRUE(r.ok) << r.error;
+}
+
+// ---- Notes ----------------------------------------------------------------------------------
+
+TEST_F(MldWriterTest, NotesOutsideTheRangeFoldByOctaves) {
+  // Note 120 with 3-byte notes (21..119) becomes 108: key 51, one octave up.
+  ParsedMld r = run(25, simpleSong(120, 24));
+  ASSERT_TRUE(r.ok);
+  auto n = notes(r, 0);
+  ASSERT_EQ(n.size(), 1u);
+  ASSERT_EQ(n[0].bytes.size(), 3u);
+  EXPECT_EQ(n[0].bytes[0], 51);
+  EXPECT_EQ(n[0].bytes[2] & 3, 1);
+  EXPECT_EQ(n[0].bytes[2] >> 2, 50);  // velocity 100 / 2
+
+  // Note 30 with 2-byte notes (45..107) becomes 54.
+  SetUp();
+  r = run(35, simpleSong(30, 24));
+  ASSERT_TRUE(r.ok);
+  n = notes(r, 0);
+  ASSERT_EQ(n.size(), 1u);
+  ASSERT_EQ(n[0].bytes.size(), 2u);
+  EXPECT_EQ(decodeNote(n[0], false), 54);
+
+  // Note 30 with 3-byte notes stands as it is, two octaves down from key 9.
+  SetUp();
+  r = run(25, simpleSong(30, 24));
+  n = notes(r, 0);
+  ASSERT_EQ(n.size(), 1u);
+  EXPECT_EQ(n[0].bytes[0], 9);
+  EXPECT_EQ(n[0].bytes[2] & 3, 2);
+}
+
+TEST_F(MldWriterTest, RhythmNotesShiftForMeloAndDropOutsideTheRange) {
+  Bytes song = StreamBuilder(48)
+                   .track()
+                   .note(0, 9, 38, 100, 10)
+                   .note(10, 9, 115, 100, 10)  // 125 after the shift: dropped
+                   .end(10)
+                   .build();
+  ParsedMld r = run(25, song);
+  ASSERT_TRUE(r.ok);
+  auto n = notes(r, 2);
+  ASSERT_EQ(n.size(), 1u);
+  EXPECT_EQ(decodeNote(n[0], true), 48);
+  EXPECT_EQ(n[0].bytes[0] >> 6, 1);  // channel 9 is voice 1 of track 2
+
+  SetUp();
+  r = run(61, song);
+  n = notes(r, 2);
+  ASSERT_EQ(n.size(), 2u);  // no shift in PMD: 38 and 115 both fit
+  EXPECT_EQ(decodeNote(n[0], true), 38);
+  EXPECT_EQ(decodeNote(n[1], true), 115);
+}
+
+TEST_F(MldWriterTest, LongGapsAndLongNotes) {
+  // A 600-tick rest: two fillers and a delta of 90.
+  Bytes song = StreamBuilder(48).track().note(600, 0, 60, 100, 24).end(24).build();
+  ParsedMld r = run(25, song);
+  ASSERT_TRUE(r.ok);
+  const auto& t = r.tracks[0];
+  size_t i = 0;
+  while (i < t.size() && !t[i].is(0xDE)) ++i;
+  ASSERT_LE(i + 2, t.size());
+  EXPECT_EQ(t[i].delta, 255);
+  EXPECT_EQ(t[i + 1].delta, 255);
+  EXPECT_TRUE(t[i + 1].is(0xDE));
+  EXPECT_TRUE(t[i + 2].isNote());
+  EXPECT_EQ(t[i + 2].delta, 90);
+  EXPECT_EQ(t[i + 2].time, 600u);
+
+  // A 400-tick note: gate 255, and 254 ticks later the same key with gate 146.
+  SetUp();
+  r = run(25, simpleSong(60, 400));
+  auto n = notes(r, 0);
+  ASSERT_EQ(n.size(), 2u);
+  EXPECT_EQ(n[0].bytes[1], 255);
+  EXPECT_EQ(n[1].time - n[0].time, 254u);
+  EXPECT_EQ(n[1].bytes[1], 146);
+  EXPECT_EQ(n[1].bytes[0], n[0].bytes[0]);
+  EXPECT_EQ(n[1].bytes[2], n[0].bytes[2]);
+
+  // A note running past the song end is cut there.
+  SetUp();
+  song = StreamBuilder(48).track().note(0, 0, 60, 100, 1000).end(100).build();
+  r = run(25, song);
+  n = notes(r, 0);
+  ASSERT_EQ(n.size(), 1u);
+  EXPECT_EQ(n[0].bytes[1], 100);
+}
+
+TEST_F(MldWriterTest, TempoCodesFollowTheTimebase) {
+  ParsedMld r = run(25, simpleSong(60, 24, 48));
+  ASSERT_TRUE(r.ok);
+  ASSERT_TRUE(r.tracks[0][0].is(0xC3));
+  EXPECT_EQ(r.tracks[0][0].bytes[2], 120);  // 500000 microseconds
+
+  SetUp();
+  r = run(25, simpleSong(60, 24, 120));
+  ASSERT_TRUE(r.ok);
+  EXPECT_TRUE(r.tracks[0][0].is(0xCB));
+}
+
+TEST_F(MldWriterTest, TempoCorrectionWritesZeroNotesOnSilentTracks) {
+  vlm::options.pmdtmpc4s = true;
+  Bytes song = StreamBuilder(48)
+                   .track()
+                   .note(0, 0, 60, 100, 10)
+                   .note(0, 4, 60, 100, 100)
+                   .note(0, 8, 60, 100, 10)
+                   .meta(50, vlm::META_TEMPO, {0x07, 0xA1, 0x20})
+                   .end(60)
+                   .build();
+  ParsedMld r = run(61, song);
+  ASSERT_TRUE(r.ok);
+  ASSERT_EQ(r.trackCount, 3);
+  auto at50 = [&](int t) {
+    for (const MldEvent& e : r.tracks[t])
+      if (e.time == 50 && !e.is(0xDF)) return e.bytes;
+    return Bytes{};
+  };
+  EXPECT_EQ(at50(1), Bytes({0xFF, 0xDE, 0x00}));  // its note sounds across the change
+  EXPECT_EQ(at50(2), Bytes({0x00, 0x00, 0x00}));
+}
+
+// ---- Channel events -------------------------------------------------------------------------
+
+TEST_F(MldWriterTest, ChannelEventsEncodeWithTheirVoice) {
+  Bytes song = StreamBuilder(48)
+                   .track()
+                   .program(0, 1, 70, 0)
+                   .cc(0, 1, 7, 101)
+                   .cc(0, 1, 10, 20)
+                   .cc(0, 1, 11, 64)
+                   .cc(0, 1, 64, 127)  // hold: no encoding
+                   .cc(0, 1, vlm::CC_RHYTHM_PART, 1)
+                   .meta(0, vlm::META_MASTER_VOLUME, {90})
+                   .meta(0, vlm::META_CUE, {0})
+                   .note(0, 1, 60, 100, 10)
+                   .cc(5, 12, 7, 100)  // channel 12 carries no notes: its track is not open
+                   .end(10)
+                   .build();
+  ParsedMld r = run(25, song);
+  ASSERT_TRUE(r.ok);
+  ASSERT_EQ(r.trackCount, 1);
+  std::vector<Bytes> ev;
+  for (const MldEvent& e : r.tracks[0])
+    if (!e.isNote() && !e.is(0xDF)) ev.push_back(e.bytes);
+  // timbre 70 + (0 ^ 1) x 128 = 198: high 6 bits 3, low 6 bits 6.
+  std::vector<Bytes> expected = {
+      {0xFF, 0xE1, 64 + 3},  {0xFF, 0xE0, 64 + 6}, {0xFF, 0xE2, 64 + 50}, {0xFF, 0xE3, 64 + 10},
+      {0xFF, 0xE6, 64 + 32}, {0xFF, 0xBA, 9},      {0xFF, 0xB0, 90},      {0xFF, 0xD0, 0},
+  };
+  EXPECT_EQ(ev, expected);
+  // The low timbre event follows the high one with delta 0.
+  EXPECT_EQ(r.tracks[0][1].delta, 0);
+}
+
+TEST_F(MldWriterTest, VersionOneKeepsOnlyModulationAndVolume) {
+  Bytes song = StreamBuilder(48)
+                   .track()
+                   .cc(0, 0, 7, 100)
+                   .cc(0, 0, 10, 20)
+                   .cc(0, 0, 11, 64)
+                   .meta(0, vlm::META_MASTER_VOLUME, {90})
+                   .note(0, 0, 60, 100, 10)
+                   .end(10)
+                   .build();
+  ParsedMld r = run(35, song);
+  ASSERT_TRUE(r.ok);
+  int others = 0;
+  for (const MldEvent& e : r.tracks[0])
+    if (!e.isNote() && !e.is(0xDF) && !e.is(0xE2)) ++others;
+  EXPECT_EQ(others, 0);
+}
+
+TEST_F(MldWriterTest, OneTrackLayoutAssignsVoicesAndTellsTheChannel) {
+  vlm::options.pmdfmt0 = true;
+  Bytes song = StreamBuilder(48)
+                   .track()
+                   .note(0, 0, 60, 100, 10)
+                   .note(0, 5, 62, 100, 10)
+                   .cc(5, 5, 7, 100)
+                   .end(10)
+                   .build();
+  ParsedMld r = run(61, song);
+  ASSERT_TRUE(r.ok);
+  ASSERT_EQ(r.trackCount, 1);
+  const auto& t = r.tracks[0];
+  // Channel 5 is voice 1; its voice carried channel 1 before, so FF E5 comes first.
+  ASSERT_GE(t.size(), 5u);
+  EXPECT_EQ(t[0].bytes[0] >> 6, 0);
+  EXPECT_EQ(t[1].bytes, Bytes({0xFF, 0xE5, 64 + 5}));
+  EXPECT_EQ(t[2].bytes[0] >> 6, 1);
+  EXPECT_EQ(t[3].bytes, Bytes({0xFF, 0xE2, 64 + 50}));  // no second assignment
+}
+
+TEST_F(MldWriterTest, TooManyTimbresWarnOnOneVoicePerChannelTargets) {
+  StreamBuilder b(48);
+  b.track();
+  for (int i = 0; i < 17; ++i) b.program(0, 0, i).note(0, 0, 60, 100, 2).raw(2, {0x00});
+  Bytes song = b.end(0).build();
+  run(25, song);  // several voices per channel: no warning
+  EXPECT_EQ(vlm::warnings.slot[vlm::WARN_TOO_MANY_VOICES], 0);
+  SetUp();
+  run(24, song);
+  EXPECT_EQ(vlm::warnings.slot[vlm::WARN_TOO_MANY_VOICES], 1);
+}
+
+TEST_F(MldWriterTest, FmFamilyTurnsBendsIntoFrequencyEvents) {
+  Bytes song =
+      StreamBuilder(48).track().note(0, 0, 69, 100, 40).raw(10, {0xE0, 0x00, 0x60}).end(50).build();
+  ParsedMld r = run(24, song);
+  ASSERT_TRUE(r.ok);
+  std::vector<MldEvent> fam;
+  for (const MldEvent& e : r.tracks[0])
+    if (e.is(0xFF)) fam.push_back(e);
+  ASSERT_EQ(fam.size(), 2u);
+  EXPECT_EQ(fam[0].time, 10u);
+  ASSERT_EQ(fam[0].bytes.size(), 9u);
+  EXPECT_EQ(Bytes(fam[0].bytes.begin(), fam[0].bytes.begin() + 7),
+            Bytes({0xFF, 0xFF, 0x00, 0x05, 0x11, 0xF1, 0x02}));
+  EXPECT_NE(fam[0].bytes[8], 0);  // block and frequency number
+  EXPECT_EQ(fam[1].time, 40u);    // at the note's end the offset goes back to 0
+  EXPECT_EQ(fam[1].bytes, Bytes({0xFF, 0xFF, 0x00, 0x05, 0x11, 0xF1, 0x02, 0, 0}));
+}
+
+TEST_F(MldWriterTest, PitchBendFormsByVariant) {
+  Bytes song =
+      StreamBuilder(48).track().note(0, 1, 60, 100, 40).raw(10, {0xE1, 0x00, 0x60}).end(50).build();
+  auto bendOf = [&](int code) {
+    SetUp();
+    ParsedMld r = run(code, song);
+    for (const MldEvent& e : r.tracks.at(0))
+      if (!e.isNote() && !e.is(0xDF)) return e.bytes;
+    return Bytes{};
+  };
+  EXPECT_EQ(bendOf(30), Bytes({0xFF, 0xE4, 64 + 48}));
+  EXPECT_EQ(bendOf(61), Bytes({0xFF, 0xE4, 64 + 48}));
+  EXPECT_EQ(bendOf(26), Bytes({0xFF, 0xFF, 0x00, 0x03, 0x31, 0xE9, 0x60}));
+  EXPECT_EQ(bendOf(29), Bytes({0xFF, 0xFF, 0x00, 0x03, 0x61, 0x01, 48 + 64}));
+  EXPECT_EQ(bendOf(25), Bytes{});
+}
+
+// ---- Set-up events and voice data -----------------------------------------------------------
+
+TEST_F(MldWriterTest, FourVoiceExclusiveStandsBeforeTheFirstTrack) {
+  Bytes song = StreamBuilder(48)
+                   .track()
+                   .program(0, 0, 10)
+                   .note(0, 0, 100, 100, 10)
+                   .note(0, 1, 50, 100, 10)
+                   .end(10)
+                   .build();
+  ParsedMld r = run(39, song);
+  ASSERT_TRUE(r.ok);
+  const MldEvent& ex = r.tracks[0][0];
+  ASSERT_TRUE(ex.is(0xF0));
+  ASSERT_EQ(ex.bytes.size(), 4u + 41u);
+  EXPECT_EQ(ex.bytes[3], 0x29);
+  EXPECT_EQ(ex.bytes[4], 0x01);
+  for (int v = 0; v < 4; ++v) EXPECT_EQ(ex.bytes[5 + v * 10], v * 32 + 1);
+  EXPECT_EQ(ex.bytes[5 + 9], 3);       // channel 0: highest note 100 -> (111 / 12) - 6
+  EXPECT_EQ(ex.bytes[5 + 10 + 9], 0);  // channel 1: highest note 50
+  // Code 38 has the same family but no exclusive.
+  SetUp();
+  r = run(38, song);
+  EXPECT_FALSE(r.tracks[0][0].is(0xF0));
+}
+
+TEST_F(MldWriterTest, VibrationAndLedStartEvents) {
+  vlm::options.vibrationLink = true;
+  vlm::options.vibrationChannel = 6;
+  vlm::options.ledLink = true;
+  vlm::options.ledChannel = 1;
+  ParsedMld r = run(24, simpleSong(60, 10));
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.tracks[0][0].bytes, Bytes({0xFF, 0xFF, 0x00, 0x05, 0x11, 0xF2, 0x04, 64 + 32, 1}));
+  EXPECT_EQ(r.tracks[0][1].bytes, Bytes({0xFF, 0xFF, 0x00, 0x05, 0x11, 0xF2, 0x05, 32, 0}));
+
+  SetUp();
+  vlm::options.vibrationLink = true;
+  vlm::options.vibrationChannel = 3;
+  r = run(30, simpleSong(60, 10));
+  const Bytes& b = r.tracks[0][0].bytes;
+  ASSERT_EQ(b.size(), 24u);
+  EXPECT_EQ(b[2] << 8 | b[3], 0x14);
+  EXPECT_EQ(b[8 + 2], 2);
+  EXPECT_EQ(b[8 + 0], 0);
+}
+
+TEST_F(MldWriterTest, VoiceSampleData) {
+  Bytes samples(200, 0x5A);
+  Bytes wave = {1, 1};
+  wave.insert(wave.end(), samples.begin(), samples.end());
+  Bytes song = StreamBuilder(48)
+                   .track()
+                   .note(0, 0, 60, 100, 10)
+                   .meta(5, vlm::META_WAVE, wave)
+                   .raw(0, {0x20, 1, 100, 0, 20})
+                   .end(30)
+                   .build();
+  // Family 0x31 of version 3: PCM marker and the data in the set-up, wave note with its end.
+  ParsedMld r = run(31, song);
+  ASSERT_TRUE(r.ok);
+  const auto& t = r.tracks[0];
+  EXPECT_EQ(t[0].bytes, Bytes({0xFF, 0xFF, 0x00, 0x04, 0x31, 0x10, 0x02, 0x01}));
+  ASSERT_TRUE(t[1].is(0xFF));
+  EXPECT_EQ(t[1].bytes.size(), 4u + 6u + 200u);
+  EXPECT_EQ(Bytes(t[1].bytes.begin() + 4, t[1].bytes.begin() + 10),
+            Bytes({0x31, 0x10, 0x07, 1, 1, 32}));
+  EXPECT_TRUE(t[2].is(0xD0));  // start cue after the set-up
+  bool start = false, end = false;
+  for (const MldEvent& e : t) {
+    if (e.bytes == Bytes({0xFF, 0xFF, 0x00, 0x05, 0x31, 0x10, 0x49, 1, 127})) start = true;
+    if (e.bytes == Bytes({0xFF, 0xFF, 0x00, 0x04, 0x31, 0x10, 0x4A, 1}) && e.time == 25) end = true;
+  }
+  EXPECT_TRUE(start);
+  EXPECT_TRUE(end);
+
+  // Family 0x11: the data in the track at its time.
+  SetUp();
+  r = run(24, song);
+  bool found = false;
+  for (const MldEvent& e : r.tracks[0])
+    if (e.bytes.size() == 4u + 5u + 200u && e.bytes[4] == 0x11 && e.bytes[5] == 0xF0) {
+      found = e.time == 5;
+    }
+  EXPECT_TRUE(found);
+
+  // Shortened to the room left, with the size warning.
+  SetUp();
+  r = run(24, song, 150);
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(vlm::warnings.slot[vlm::WARN_SIZE_LIMIT], 1);
+  EXPECT_LE(file_.size(), 150u);
+
+  // No samples: nothing written, slot 6.
+  SetUp();
+  wave[1] = vlm::WAVE_RATE_NONE;
+  song = StreamBuilder(48)
+             .track()
+             .note(0, 0, 60, 100, 10)
+             .meta(0, vlm::META_WAVE, wave)
+             .end(10)
+             .build();
+  r = run(24, song);
+  EXPECT_EQ(vlm::warnings.slot[vlm::WARN_NO_SAMPLES], 1);
+  for (const MldEvent& e : r.tracks[0]) EXPECT_LT(e.bytes.size(), 20u);
+}
+
+TEST_F(MldWriterTest, LyricsInPmdSetTheDataType) {
+  Bytes song = StreamBuilder(48)
+                   .track()
+                   .meta(0, vlm::META_LYRIC, {'l', 'a'})
+                   .note(0, 0, 60, 100, 10)
+                   .end(10)
+                   .build();
+  ParsedMld r = run(61, song);
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.dataType, 2);
+  EXPECT_EQ(r.subType, 1 | 8 | 4);
+  EXPECT_EQ(r.tracks[0][0].bytes, Bytes({0xFF, 0xF2, 0x00, 0x03, 0x00, 'l', 'a'}));
+
+  SetUp();
+  r = run(25, song);  // i-melody: no lyrics
+  EXPECT_EQ(r.dataType, 1);
+}
+
+TEST_F(MldWriterTest, CuePointOffsetInPmdPassThrough) {
+  vlm::options.noefficflg = true;
+  Bytes song =
+      StreamBuilder(48).track().note(0, 0, 60, 100, 10).meta(5, vlm::META_CUE, {0}).end(10).build();
+  ParsedMld r = run(61, song);
+  ASSERT_TRUE(r.ok);
+  const Bytes* cuep = r.chunk("cuep");
+  ASSERT_NE(cuep, nullptr);
+  // Track data: tempo-less song, the note (1 + 3 bytes), then the cue at offset 4.
+  EXPECT_EQ(be(*cuep, 0, 4), 4u);
+  EXPECT_TRUE(r.tracks[0][1].is(0xD0));
+}
+
+// ---- Limits and bad input -------------------------------------------------------------------
+
+TEST_F(MldWriterTest, SizeLimitClosesAWellFormedFile) {
+  StreamBuilder b(48);
+  b.track();
+  for (int i = 0; i < 200; ++i) b.note(0, i % 8, 60 + i % 12, 100, 10).raw(10, {0x00});
+  Bytes song = b.end(0).build();
+  for (uint32_t cap : {100u, 150u, 333u}) {
+    SetUp();
+    ParsedMld r = run(61, song, cap);
+    EXPECT_TRUE(r.ok) << cap;
+    EXPECT_LE(file_.size(), cap);
+    EXPECT_EQ(vlm::warnings.slot[vlm::WARN_SIZE_LIMIT], 1) << cap;
+  }
+  // Too small even for the container: nothing, with the warning.
+  SetUp();
+  preset(25);
+  Bytes out = write(song, 20);
+  EXPECT_TRUE(out.empty());
+  EXPECT_EQ(vlm::warnings.slot[vlm::WARN_SIZE_LIMIT], 1);
+  // Room enough: no warning.
+  SetUp();
+  run(61, song);
+  EXPECT_EQ(vlm::warnings.slot[vlm::WARN_SIZE_LIMIT], 0);
+}
+
+TEST_F(MldWriterTest, DamagedStreamsStillGiveAValidFile) {
+  Bytes good = simpleSong(60, 100);
+  for (size_t cut = 0; cut < good.size(); cut += 3) {
+    SetUp();
+    Bytes damaged(good.begin(), good.begin() + cut);
+    run(25, damaged);
+  }
+  SetUp();
+  Bytes junk(300);
+  for (size_t i = 0; i < junk.size(); ++i) junk[i] = uint8_t(i * 37 + 11);
+  std::memcpy(junk.data(), "VThd\0\0\0\2\0\x30VTrk\0\0\1\0", 18);
+  run(30, junk);
+}
+
+}  // namespace
