@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
 #include <random>
 
 #include "convert/conversion_run.h"
@@ -453,6 +454,29 @@ TEST_F(SmfWriterTest, MoreThan128PendingNotesAreAllClosed) {
   for (int i = 0; i < 300; ++i)
     if (!seen[(i % 16) * 128 + i % 128]) seen[(i % 16) * 128 + i % 128] = true, ++distinct;
   EXPECT_EQ(offs, distinct);
+}
+
+TEST_F(SmfWriterTest, LargePendingTableKeepsEveryNoteOffOnTime) {
+  vlm::options.gmriset = false;
+  // About 600 notes pending at any time: the table grows and reuses the room of written entries.
+  StreamBuilder b;
+  b.track();
+  for (int i = 0; i < 3000; ++i) b.note(1, i % 16, (i / 16) % 128, 100, 600);
+  b.end(600);
+  ParsedSmf p = writeAndParse(b.build());
+  std::map<std::pair<int, int>, std::vector<uint32_t>> ons;
+  int offs = 0;
+  for (const MidiEvent& e : p.events) {
+    auto key = std::make_pair(e.status & 0x0F, int(e.data.empty() ? 0 : e.data[0]));
+    if ((e.status & 0xF0) == 0x90) ons[key].push_back(e.time);
+    if ((e.status & 0xF0) == 0x80) {
+      ++offs;
+      ASSERT_FALSE(ons[key].empty());
+      EXPECT_EQ(e.time, ons[key].front() + 600);
+      ons[key].erase(ons[key].begin());
+    }
+  }
+  EXPECT_EQ(offs, 3000);
 }
 
 TEST_F(SmfWriterTest, DroppedEventsStillAdvanceTime) {
