@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/window_options.h"
 #include "convert/conversion_run.h"
 #include "convert/format_table.h"
 #include "core/stream_dump.h"
@@ -45,10 +46,11 @@ int parseCommonOption(int argc, char** argv, int i) {
       return usageError("unknown settings key: " + pair.substr(0, eq)), -1;
     return 2;
   }
-  return 0;
+  std::string err;
+  const int used = parseWindowOption(argc, argv, i, err);
+  if (used < 0) return usageError(err), -1;
+  return used;
 }
-
-const char* windowOptionsHelp() { return ""; }
 
 namespace {
 

@@ -18,8 +18,6 @@ int cmdExtractWavesEntry(int argc, char** argv);
 // Options every converting command takes: --ini FILE, --set KEY=VALUE and the main-window
 // values. Returns the arguments consumed at argv[i] (0 = not one of them, -1 = error, printed).
 int parseCommonOption(int argc, char** argv, int i);
-// The help lines of the main-window values.
-const char* windowOptionsHelp();
 
 // Files, folders (recursively, supported files only, sorted) and .m3u lists to a flat list.
 std::vector<std::string> expandInputs(const std::vector<std::string>& inputs);

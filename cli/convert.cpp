@@ -11,6 +11,7 @@
 
 #include "cli/cli_ui.h"
 #include "cli/commands.h"
+#include "cli/window_options.h"
 #include "convert/conversion_run.h"
 #include "convert/format_table.h"
 #include "core/vstream.h"

@@ -10,7 +10,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "core/codec.h"
 #include "core/vstream.h"
 #include "platform/clipboard.h"
 #include "util/files.h"
@@ -96,6 +98,41 @@ bool streamHasVoiceSamples(const MemBlock& stream) {
         ev.data[1] != WAVE_RATE_NONE)
       return true;
   return false;
+}
+
+// A .vlm image goes to the transform as it is, but the transform and the writers read the song's
+// statistics: gather them by submitting the stream's events once more into a scratch buffer.
+void gatherStreamStats(const MemBlock& stream, MemBlock& scratch) {
+  TrackTable table;
+  loadTrackTable(table, stream.data, uint32_t(stream.length));
+  resetSongStats();
+  beginStream();
+  writer.timebase = table.timebase ? table.timebase : 48;
+  const uint32_t capacity = uint32_t(blockCapacity(scratch.handle));
+  writeHeaderChunk(scratch.data);
+  writeTrackChunk(scratch.data);
+  StreamEvent ev;
+  while (nextStreamEvent(table, ev)) {
+    uint8_t status = ev.status;
+    if (status == ST_META && ev.metaType == META_END_OF_TRACK) continue;
+    std::vector<uint8_t> data;
+    if (status == ST_META) {
+      data.push_back(ev.metaType);
+      uint8_t length[5];
+      data.insert(data.end(), length, length + writeVarLen(length, ev.length));
+    } else if (status == ST_EXCLUSIVE) {
+      uint8_t length[5];
+      data.insert(data.end(), length, length + writeVarLen(length, ev.length));
+    }
+    data.insert(data.end(), ev.data, ev.data + ev.length);
+    // Notes carry their durations: submit them as timed notes.
+    if ((status & 0xF0) == ST_NOTE) status = uint8_t(ST_TIMED_NOTE | (status & 0x0F));
+    if (!submitEvent(scratch.data, capacity, ev.time, status, 0, data.data(),
+                     uint32_t(data.size())))
+      break;
+  }
+  finishStream(scratch.data);
+  endStream();
 }
 
 // Base64 text of a melody: 4 characters per 3 bytes, a line break per 72 characters, the marker.
@@ -231,6 +268,8 @@ int loadAndRead(RunBlocks& blocks, const char* input, FormatCode inputCode, bool
   if (inputCode != FORMAT_VLM) {
     if (!in->reader) return 0;
     runStage(blocks, in->reader, blocks.capacity(blocks.next()));
+  } else {
+    gatherStreamStats(blocks.block[blocks.current], blocks.block[blocks.next()]);
   }
   if (inputCode == FORMAT_SMZ_TEXT || inputCode == FORMAT_SMZ_SMAF) song.ProtectFlags = 1;
   song.fileSize = uint32_t(blocks.block[0].length);

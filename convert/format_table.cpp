@@ -82,7 +82,7 @@ int* sizeSettingSlot(const OutputFormat& format) {
 }  // namespace
 
 StageFn fadePass() { return nullptr; }
-StageFn transformPass() { return nullptr; }
+StageFn transformPass() { return transformStream; }
 
 const InputFormat* inputFormats(int* count) {
   *count = int(sizeof INPUT_FORMATS / sizeof INPUT_FORMATS[0]);
