@@ -20,7 +20,7 @@ step() {
 for song in examples/*.mid examples/*.vlm; do
   [ -e "$song" ] || continue
   name=$(basename "$song")
-  base="${name%.*}"
+  base="${name%.*}-${name##*.}"
   echo "== $name =="
   step detect "$song"
   step info "$song"
