@@ -1,0 +1,208 @@
+// The ADPCM decoders and the WAVE images they write.
+#include "playback/adpcm.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "core/codec.h"
+
+namespace vlm {
+namespace {
+
+struct Decoded {
+  std::vector<uint8_t> image;
+  int32_t size = -1;
+};
+
+Decoded decode(const std::vector<uint8_t>& adpcm, uint32_t codec, uint32_t capacity = 1 << 20,
+               uint32_t rate = 8000) {
+  AdpcmCodec = codec;
+  Decoded d;
+  d.image.assign(capacity + 16, 0xEE);  // the guard bytes past the capacity must survive
+  EXPECT_EQ(decodeAdpcmToWave(adpcm.data(), uint32_t(adpcm.size()), d.image.data(), &d.size,
+                              capacity, rate),
+            1);
+  for (uint32_t i = capacity; i < capacity + 16; ++i) EXPECT_EQ(d.image[i], 0xEE);
+  AdpcmCodec = 0;
+  return d;
+}
+
+int sampleAt(const Decoded& d, int k) { return int(d.image[44 + k]) - 128; }
+
+TEST(Adpcm, EmptyInputGivesBareHeader) {
+  Decoded d = decode({}, 0, 4096, 11000);
+  ASSERT_EQ(d.size, 44);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(d.image.data()), 4), "RIFF");
+  EXPECT_EQ(getLE(d.image.data() + 4, 4), 36u);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(d.image.data() + 8), 8), "WAVEfmt ");
+  EXPECT_EQ(getLE(d.image.data() + 16, 4), 16u);
+  EXPECT_EQ(getLE(d.image.data() + 20, 2), 1u);
+  EXPECT_EQ(getLE(d.image.data() + 22, 2), 1u);
+  EXPECT_EQ(getLE(d.image.data() + 24, 4), 11000u);
+  EXPECT_EQ(getLE(d.image.data() + 28, 4), 11000u);
+  EXPECT_EQ(getLE(d.image.data() + 32, 2), 1u);
+  EXPECT_EQ(getLE(d.image.data() + 34, 2), 8u);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(d.image.data() + 36), 4), "data");
+  EXPECT_EQ(getLE(d.image.data() + 40, 4), 0u);
+}
+
+TEST(Adpcm, SizesCountTwoSamplesPerByte) {
+  Decoded d = decode(std::vector<uint8_t>(100, 0x77), 0);
+  ASSERT_EQ(d.size, 244);
+  EXPECT_EQ(getLE(d.image.data() + 4, 4), 236u);
+  EXPECT_EQ(getLE(d.image.data() + 40, 4), 200u);
+}
+
+TEST(Adpcm, StepCodesSevenAndFifteenMoveByTheSameAmountInOppositeDirections) {
+  StepAdpcmState up, down;
+  int rise = decodeStepAdpcm(up, 0x7);
+  int fall = decodeStepAdpcm(down, 0xF);
+  EXPECT_EQ(rise, 16 * 15 / 8);
+  EXPECT_EQ(fall, -rise);
+  EXPECT_EQ(up.index, 8);
+  EXPECT_EQ(down.index, 8);
+  // From the same state again, after the index moved up.
+  StepAdpcmState a = up, b = up;
+  int base = up.value;
+  EXPECT_EQ(decodeStepAdpcm(a, 0x7) - base, base - decodeStepAdpcm(b, 0xF));
+}
+
+TEST(Adpcm, StepValueIsClampedAndIndexStaysInTable) {
+  StepAdpcmState s;
+  for (int i = 0; i < 200; ++i) decodeStepAdpcm(s, 0x7);
+  EXPECT_EQ(s.value, 2047);
+  EXPECT_EQ(s.index, 48);
+  for (int i = 0; i < 400; ++i) decodeStepAdpcm(s, 0xF);
+  EXPECT_EQ(s.value, -2048);
+  for (int i = 0; i < 200; ++i) decodeStepAdpcm(s, 0x0);
+  EXPECT_EQ(s.index, 0);
+  // Full scale decodes to the ends of the 8-bit range, rounding toward zero.
+  Decoded d = decode(std::vector<uint8_t>(200, 0x77), 0);
+  EXPECT_EQ(sampleAt(d, 399), 127);
+  d = decode(std::vector<uint8_t>(200, 0xFF), 0);
+  EXPECT_EQ(sampleAt(d, 399), -128);
+}
+
+TEST(Adpcm, NibbleOrderFollowsTheCodec) {
+  // Code 1 then code 2 against code 2 then code 1, from a fresh state each time.
+  StepAdpcmState s;
+  int afterOne = decodeStepAdpcm(s, 1) / 16;
+  int oneThenTwo = decodeStepAdpcm(s, 2) / 16;
+  StepAdpcmState t;
+  int afterTwo = decodeStepAdpcm(t, 2) / 16;
+  int twoThenOne = decodeStepAdpcm(t, 1) / 16;
+
+  // Codes 7 and 1 are told apart already in the first 8-bit sample.
+  StepAdpcmState u, v;
+  int sevenFirst = decodeStepAdpcm(u, 0x7) / 16;
+  int sevenSecond = decodeStepAdpcm(u, 0x1) / 16;
+  int oneFirst = decodeStepAdpcm(v, 0x1) / 16;
+  int oneSecond = decodeStepAdpcm(v, 0x7) / 16;
+  ASSERT_NE(sevenFirst, oneFirst);
+
+  Decoded high = decode({0x12}, ADPCM_STEP_HIGH_FIRST);
+  EXPECT_EQ(sampleAt(high, 0), afterOne);
+  EXPECT_EQ(sampleAt(high, 1), oneThenTwo);
+  Decoded low = decode({0x12}, ADPCM_STEP_LOW_FIRST);
+  EXPECT_EQ(sampleAt(low, 0), afterTwo);
+  EXPECT_EQ(sampleAt(low, 1), twoThenOne);
+
+  Decoded h = decode({0x71}, ADPCM_STEP_HIGH_FIRST);
+  EXPECT_EQ(sampleAt(h, 0), sevenFirst);
+  EXPECT_EQ(sampleAt(h, 1), sevenSecond);
+  Decoded l = decode({0x71}, ADPCM_STEP_LOW_FIRST);
+  EXPECT_EQ(sampleAt(l, 0), oneFirst);
+  EXPECT_EQ(sampleAt(l, 1), oneSecond);
+  // G.721 takes the low nibble first, like codec 0.
+  G721State g;
+  int first = std::clamp(decodeG721(g, 0x1) * 4 >> 8, -128, 127);
+  EXPECT_EQ(sampleAt(decode({0x71}, ADPCM_G721), 0), first);
+}
+
+TEST(Adpcm, G721SilenceCodesDecodeToSilence) {
+  for (uint8_t silence : {0x00, 0xFF}) {
+    Decoded d = decode(std::vector<uint8_t>(4000, silence), ADPCM_G721);
+    ASSERT_EQ(d.size, 44 + 8000);
+    for (int k = 0; k < 8000; ++k) ASSERT_EQ(d.image[44 + k], 128) << "sample " << k;
+  }
+}
+
+TEST(Adpcm, G721FollowsASteadyCodeAndStaysBounded) {
+  // Steady positive codes drive the signal up; steady negative ones drive it down. Any code
+  // sequence keeps the state inside the recommendation's ranges.
+  G721State s;
+  int v = 0;
+  for (int i = 0; i < 50; ++i) v = decodeG721(s, 0x5);
+  EXPECT_GT(v, 1000);
+  G721State t;
+  for (int i = 0; i < 50; ++i) v = decodeG721(t, 0xA);
+  EXPECT_LT(v, -1000);
+
+  G721State r;
+  uint32_t seed = 12345;
+  for (int i = 0; i < 200000; ++i) {
+    seed = seed * 1103515245 + 12345;
+    int out = decodeG721(r, uint8_t(seed >> 20));
+    ASSERT_GE(out, -32768);
+    ASSERT_LE(out, 32767);
+    ASSERT_GE(r.yu, 544);
+    ASSERT_LE(r.yu, 5120);
+    ASSERT_LE(std::abs(r.a[1]), 12288);
+    ASSERT_LE(std::abs(r.a[0]), 15360 - r.a[1]);
+    ASSERT_GE(r.ap, 0);
+    ASSERT_LE(r.ap, 512);
+  }
+}
+
+TEST(Adpcm, G721AlternatingCodesGiveAnAlternatingSignal) {
+  // A code pattern that alternates sign decodes to an alternating signal: a tone near half the
+  // sample rate.
+  G721State s;
+  int previous = 0, signChanges = 0;
+  for (int i = 0; i < 400; ++i) {
+    int v = decodeG721(s, (i & 1) ? 0x9 : 0x6);
+    if (i > 100 && ((v > 0) != (previous > 0))) ++signChanges;
+    previous = v;
+  }
+  EXPECT_GT(signChanges, 200);
+}
+
+TEST(Adpcm, OutputStopsEightBytesShortOfCapacity) {
+  std::vector<uint8_t> adpcm(1000, 0x35);
+  for (uint32_t capacity : {44u, 51u, 52u, 53u, 100u, 1000u, 2051u}) {
+    Decoded d = decode(adpcm, 0, capacity);
+    const int32_t room = int32_t(capacity) - 8;
+    ASSERT_LE(d.size, std::max<int32_t>(room, 44)) << "capacity " << capacity;
+    EXPECT_EQ(d.size, std::max<int32_t>(room, 44)) << "capacity " << capacity;
+    EXPECT_EQ(getLE(d.image.data() + 40, 4), uint32_t(d.size - 44));
+    EXPECT_EQ(getLE(d.image.data() + 4, 4), uint32_t(d.size - 8));
+  }
+  // Room for everything: all samples come out.
+  EXPECT_EQ(decode(adpcm, 0, 2052).size, 2044);
+}
+
+TEST(Adpcm, CapacityBelowTheHeaderWritesNothing) {
+  Decoded d = decode({0x12, 0x34}, 0, 43);
+  EXPECT_EQ(d.size, 0);
+  for (int i = 0; i < 43; ++i) ASSERT_EQ(d.image[i], 0xEE);
+}
+
+TEST(Adpcm, LinearDecodeMatchesTheEightBitOne) {
+  std::vector<uint8_t> adpcm = {0x17, 0x7F, 0x80, 0x33, 0xC1, 0x0E};
+  for (uint32_t codec : {0u, 1u, 2u}) {
+    Decoded d = decode(adpcm, codec);
+    AdpcmCodec = codec;
+    std::vector<int16_t> linear(adpcm.size() * 2);
+    decodeAdpcmToLinear(adpcm.data(), uint32_t(adpcm.size()), linear.data());
+    AdpcmCodec = 0;
+    for (size_t k = 0; k < linear.size(); ++k) {
+      int eight = sampleAt(d, int(k));
+      EXPECT_NEAR(linear[k] / 256.0, eight, 1.0) << "codec " << codec << " sample " << k;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vlm
