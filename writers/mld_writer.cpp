@@ -742,7 +742,7 @@ void writeWave(uint32_t time, const uint8_t* data, uint32_t length) {
   uint32_t delta = 0;
   if (!f31) {
     uint32_t since = time > state.tracks[0].lastTime ? time - state.tracks[0].lastTime : 0;
-    delta = (since / MAX_DELTA) * FILLER_SIZE;  // fillers before the event
+    delta = since > 0 ? (since - 1) / MAX_DELTA * FILLER_SIZE : 0;  // fillers first
   }
   uint32_t need = 1 + uint32_t(ev.size()) + count + delta;
   if (need > room) {

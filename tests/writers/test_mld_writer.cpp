@@ -738,3 +738,60 @@ TEST_F(MldWriterTest, DamagedStreamsStillGiveAValidFile) {
 }
 
 }  // namespace
+
+namespace {
+
+// ---- Round trip through the reader of the same container -----------------------------------
+
+struct ReadNote {
+  uint32_t time;
+  int channel, note, velocity, duration;
+  bool operator==(const ReadNote&) const = default;
+};
+
+std::vector<ReadNote> readBack(const Bytes& file, uint16_t* timebase, std::vector<int>* programs) {
+  Bytes stream(file.size() * 16 + 4096);
+  int32_t size = 0;
+  vlm::readMld(file.data(), uint32_t(file.size()), stream.data(), &size, uint32_t(stream.size()));
+  vlm::TrackTable table;
+  vlm::loadTrackTable(table, stream.data(), uint32_t(size));
+  *timebase = table.timebase;
+  std::vector<ReadNote> notes;
+  vlm::StreamEvent ev;
+  while (vlm::nextStreamEvent(table, ev)) {
+    if ((ev.status & 0xF0) == vlm::ST_NOTE)
+      notes.push_back(
+          {ev.time, ev.status & 15, ev.data[0], ev.data[1], int(ev.data[2] << 8 | ev.data[3])});
+    if ((ev.status & 0xF0) == vlm::ST_PROGRAM) programs->push_back(ev.data[0] | ev.data[1] << 8);
+  }
+  return notes;
+}
+
+TEST_F(MldWriterTest, WrittenFilesReadBackToTheSameNotes) {
+  Bytes song = StreamBuilder(120)
+                   .track()
+                   .meta(0, vlm::META_TEMPO, {0x07, 0xA1, 0x20})
+                   .program(0, 1, 70, 0)
+                   .note(0, 0, 30, 100, 60)
+                   .note(0, 1, 64, 80, 120)
+                   .note(0, 5, 115, 127, 30)
+                   .note(0, 9, 38, 90, 10)
+                   .note(300, 0, 100, 40, 200)
+                   .end(240)
+                   .build();
+  preset(25);
+  Bytes file = write(song);
+  uint16_t timebase = 0;
+  std::vector<int> programs;
+  std::vector<ReadNote> got = readBack(file, &timebase, &programs);
+  EXPECT_EQ(timebase, 120);
+  std::vector<ReadNote> expected = {
+      {0, 0, 30, 100, 60}, {0, 1, 64, 80, 120},    {0, 5, 115, 126, 30},
+      {0, 9, 38, 90, 10},  {300, 0, 100, 40, 200},
+  };
+  EXPECT_EQ(got, expected);
+  ASSERT_FALSE(programs.empty());
+  EXPECT_EQ(programs.back(), 70);
+}
+
+}  // namespace
