@@ -120,6 +120,9 @@ struct ConversionOptions {
   bool playbackLoop = false;  // the song is written twice for playback
   bool cuePlay = false;       // only the part between the cues is written for playback
   bool voiceOutput = true;    // voice output check box of the channel panel
+  // File settings dialog: vibration-linked and LED-linked channel ("バイブ連動", "LED連動").
+  bool vibrationLink = false, ledLink = false;
+  int vibrationChannel = 1, ledChannel = 1;  // 1..16
   bool ringtoneMode = false;  // MIDI file settings: drop exclusives and metas but tempo
   // Frequency-note handling of the assembler.
   bool freqNotesIgnored = false, freqFractionByBend = false, freqBendRange24 = false;
