@@ -3,6 +3,7 @@
 #include "platform/audio.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -12,7 +13,9 @@
 #include "core/codec.h"
 
 #ifdef VLM_HAVE_FLUIDSYNTH
+#include <fcntl.h>
 #include <fluidsynth.h>
+#include <unistd.h>
 #endif
 
 namespace vlm {
@@ -87,6 +90,28 @@ namespace {
 
 void quietLog(int, const char*, void*) {}
 
+// The sound libraries behind the drivers print their own complaints when no device exists; the
+// caller gets an error code instead, so standard error is muted while the drivers are tried.
+class MutedStderr {
+ public:
+  MutedStderr() {
+    std::fflush(stderr);
+    saved_ = ::dup(STDERR_FILENO);
+    int null = ::open("/dev/null", O_WRONLY);
+    if (saved_ >= 0 && null >= 0) ::dup2(null, STDERR_FILENO);
+    if (null >= 0) ::close(null);
+  }
+  ~MutedStderr() {
+    if (saved_ < 0) return;
+    std::fflush(stderr);
+    ::dup2(saved_, STDERR_FILENO);
+    ::close(saved_);
+  }
+
+ private:
+  int saved_ = -1;
+};
+
 struct AudioEngine {
   fluid_settings_t* settings = nullptr;
   fluid_synth_t* synth = nullptr;
@@ -151,10 +176,12 @@ AudioEngine* openEngine(DeviceError* error) {
   if (!e->settings) return *error = DEVERR_NO_AUDIO_OUTPUT, nullptr;
   fluid_settings_setint(e->settings, "synth.lock-memory", 0);
   fluid_settings_setstr(e->settings, "player.timing-source", "sample");
+  fluid_settings_setnum(e->settings, "synth.gain", 0.5);
   e->synth = new_fluid_synth(e->settings);
   if (!e->synth) return *error = DEVERR_NO_AUDIO_OUTPUT, nullptr;
   if ((*error = loadSoundfont(*e)) != DEVICE_OK) return nullptr;
   fluid_settings_getnum(e->settings, "synth.sample-rate", &e->rate);
+  MutedStderr muted;
   for (const char* name : {"pulseaudio", "alsa", "sdl2"}) {
     if (fluid_settings_setstr(e->settings, "audio.driver", name) != FLUID_OK) continue;
     e->driver = new_fluid_audio_driver2(e->settings, mixAudio, e.get());

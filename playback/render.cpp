@@ -23,6 +23,7 @@ constexpr int RENDER_BLOCK = 1024;  // frames per write
 constexpr uint32_t MIN_RATE = 8000;
 constexpr uint32_t MAX_RATE = 192000;
 constexpr double VOICE_GAIN = 0.8;  // voice samples sit a little under full scale
+constexpr double SYNTH_GAIN = 0.5;  // FluidSynth's default of 0.2 renders very quietly
 }  // namespace
 
 void writeWaveHeader(uint8_t* h, uint32_t sampleRate, uint16_t channels, uint32_t dataBytes) {
@@ -100,6 +101,7 @@ int renderSmfToWave(const RenderRequest& request, std::vector<uint8_t>* wave, Re
   fluid_settings_setstr(settings, "player.timing-source", "sample");
   fluid_settings_setint(settings, "synth.lock-memory", 0);
   fluid_settings_setint(settings, "synth.threadsafe-api", 0);
+  fluid_settings_setnum(settings, "synth.gain", SYNTH_GAIN);
   fluid_synth_t* synth = new_fluid_synth(settings);
   fluid_player_t* player = nullptr;
   std::vector<float> mix;
