@@ -313,6 +313,20 @@ TEST_F(MldReader, WavesAndWaveNotes) {
   EXPECT_EQ(notes[1].data, (Bytes{4, 90, 0, 255}));
 }
 
+// Disabled until the assembler matches an early end (0x3n) against the channel that the note of
+// the second channel group (0x2n, channel n + 16) was entered with; today it looks on channel n.
+TEST_F(MldReader, DISABLED_WaveNoteEndsEarly) {
+  Bytes track = cat({{0},
+                     extended(0xFF, {0x31, 0x10, 0x49, 2, 100}),
+                     {10},
+                     extended(0xFF, {0x31, 0x10, 0x4A, 2}),
+                     {0},
+                     END});
+  std::vector<Event> notes = read(MldBuilder().track(track).build()).with(WAVE_NOTE_STATUS);
+  ASSERT_EQ(notes.size(), 1u);
+  EXPECT_EQ(notes[0].data, (Bytes{2, 100, 0, 10}));
+}
+
 TEST_F(MldReader, DeviceMessagesForBendsModulationAndMasks) {
   Bytes track = cat({{0},
                      extended(0xFF, {0x31, 0xE9, 0x50}),  // bend MSB, part 1
