@@ -342,6 +342,7 @@ int chooseVoice(int inCh, int pitch, bool* needsSetup) {
     count = xs.poolSize;
   } else {
     count = ic.outCount;
+    count = std::min<int>(count, OUTPUT_CHANNELS - ic.firstOut);
     for (int k = 0; k < count; ++k) run[k] = uint8_t(ic.firstOut + k);
     channels = run;
   }

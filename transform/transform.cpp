@@ -4,6 +4,7 @@
 // cannot play. Reads through the merge cursor, writes through its own emitter with the stream
 // writer's encoding and state.
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <numeric>
 #include <vector>
@@ -58,6 +59,7 @@ struct Pass {
   bool suspended = false, cueControl = false;
   uint32_t pendingTempo = 0;  // tempo met while suspended
   uint32_t tempoPos = 0, tempoTime = 0, tempoUsec = 0;
+  uint32_t nextEnd = UINT32_MAX;  // earliest input end of the sounding notes
   int volumeMode = VOLUME_FOLLOW;
   bool forPlayback = false;
 };
@@ -75,9 +77,15 @@ void setRatio() {
   ps.carry = 0;
 }
 
+// Converts a span with the carried remainder of the ratio (kept apart for equal rates).
+uint32_t scaleSpan(uint32_t span, uint32_t* carry) {
+  if (ps.mul == ps.div) return span;
+  return scaleCarry(span, carry, ps.div, ps.mul);
+}
+
 uint32_t convertPlain(uint32_t span) {
   uint32_t carry = 0;
-  return scaleCarry(span, &carry, ps.div, ps.mul);
+  return scaleSpan(span, &carry);
 }
 
 uint32_t convertDuration(uint32_t duration) {
@@ -113,7 +121,7 @@ bool inKeptRange(uint32_t t) {
 uint32_t outTimeAt(uint32_t inTime) {
   if (inTime <= xs.inNow || ps.leadingCut || ps.suspended) return xs.outNow;
   uint32_t carry = ps.carry;
-  return xs.outNow + scaleCarry(keptSpan(xs.inNow, inTime), &carry, ps.div, ps.mul);
+  return xs.outNow + scaleSpan(keptSpan(xs.inNow, inTime), &carry);
 }
 
 void removeNote(int index) {
@@ -135,11 +143,19 @@ void finishNote(int index, uint32_t end, uint32_t minimum) {
 
 // Moves the pass to input time t: patches the notes that ended and converts the kept span.
 void advanceTo(uint32_t t) {
-  for (int i = xs.noteCount - 1; i >= 0; --i)
-    if (xs.notes[i].inEnd <= t) finishNote(i, outTimeAt(xs.notes[i].inEnd), 1);
+  if (t >= ps.nextEnd) {
+    uint32_t next = UINT32_MAX;
+    for (int i = xs.noteCount - 1; i >= 0; --i) {
+      if (xs.notes[i].inEnd <= t)
+        finishNote(i, outTimeAt(xs.notes[i].inEnd), 1);
+      else
+        next = std::min(next, xs.notes[i].inEnd);
+    }
+    ps.nextEnd = next;
+  }
   if (t <= xs.inNow) return;
   const uint32_t span = ps.leadingCut || ps.suspended ? 0 : keptSpan(xs.inNow, t);
-  xs.outNow += scaleCarry(span, &ps.carry, ps.div, ps.mul);
+  xs.outNow += scaleSpan(span, &ps.carry);
   xs.inNow = t;
 }
 
@@ -305,7 +321,8 @@ int targetsOf(int c, uint8_t* list) {
       if (xs.lastUser[xs.pool[k]] == c) list[n++] = xs.pool[k];
     return n;
   }
-  for (int k = 0; k < ic.outCount; ++k) list[n++] = uint8_t(ic.firstOut + k);
+  const int count = std::min<int>(ic.outCount, OUTPUT_CHANNELS - ic.firstOut);
+  for (int k = 0; k < count; ++k) list[n++] = uint8_t(ic.firstOut + k);
   return n;
 }
 
@@ -356,6 +373,7 @@ void handleNote(const StreamEvent& ev) {
   xs.notes[xs.noteCount++] =
       SoundingNote{uint8_t(c), uint8_t(oc), uint8_t(pitch),    writer.pos - 5,
                    xs.outNow,  ev.time,     ev.time + duration};
+  ps.nextEnd = std::min(ps.nextEnd, ev.time + duration);
   xs.lastUser[oc] = uint8_t(c);
   ps.leadingCut = false;
   ps.lastNoteEnd = std::max(ps.lastNoteEnd, xs.outNow + outDuration);
@@ -371,6 +389,7 @@ void handleHighNote(const StreamEvent& ev) {
   const uint8_t ch = uint8_t(16 + (ev.status & 0x0F));
   xs.notes[xs.noteCount++] =
       SoundingNote{ch, ch, ev.data[0], writer.pos - 5, xs.outNow, ev.time, ev.time + duration};
+  ps.nextEnd = std::min(ps.nextEnd, ev.time + duration);
   ps.leadingCut = false;
   ps.lastNoteEnd = std::max(ps.lastNoteEnd, xs.outNow + outDuration);
 }

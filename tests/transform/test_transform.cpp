@@ -363,8 +363,9 @@ TEST_F(Transform, NotesFoldIntoTheRangeAndRhythmIsNotTransposed) {
   auto s = transform(b.image()).notes();
   EXPECT_EQ(s[2].data[0], 48 + 5);  // 41 folds up to 53
   EXPECT_EQ(s[3].data[0], 30);
-  for (const OutEvent& e : s)
+  for (const OutEvent& e : s) {
     if ((e.status & 0x0F) != 9) EXPECT_TRUE(e.data[0] >= 48 && e.data[0] <= 84);
+  }
 }
 
 TEST_F(Transform, KeyVolumeVelocityAndChannelSelection) {

@@ -1,0 +1,150 @@
+// Throughput of the conversion pipeline: the Standard MIDI File reader, the transform pass and
+// the whole reader + transform + SMF writer path on a generated 16-channel song of about 2 MB,
+// and one ringtone-sized conversion of a 10 KB song.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "convert/conversion_run.h"
+#include "convert/options.h"
+#include "convert/stages.h"
+#include "core/codec.h"
+#include "core/vstream.h"
+
+namespace vlm {
+namespace {
+
+constexpr uint32_t BUFFER_MARGIN = 131072;
+
+void put32(std::vector<uint8_t>& v, uint32_t x) {
+  for (int s = 24; s >= 0; s -= 8) v.push_back(uint8_t(x >> s));
+}
+
+void putVarLen(std::vector<uint8_t>& v, uint32_t x) {
+  uint8_t b[5];
+  int n = writeVarLen(b, x);
+  v.insert(v.end(), b, b + n);
+}
+
+// A format-1 file with one track per channel: programs, volumes, bends and note pairs, the
+// rhythm part on channel 10. Grows until it reaches `targetBytes`.
+std::vector<uint8_t> makeSong(size_t targetBytes) {
+  const int tracks = 16;
+  const size_t perTrack = targetBytes / tracks;
+  std::vector<uint8_t> smf = {'M',  'T', 'h', 'd', 0, 0, 0, 6, 0, 1, 0, uint8_t(tracks),
+                              0x01, 0xE0};  // 480 ticks a quarter
+  uint32_t seed = 12345;
+  auto rnd = [&seed](uint32_t n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) % n;
+  };
+  for (int t = 0; t < tracks; ++t) {
+    std::vector<uint8_t> body;
+    const uint8_t ch = uint8_t(t);
+    if (t == 0) body.insert(body.end(), {0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20});
+    body.insert(body.end(), {0x00, uint8_t(0xC0 | ch), uint8_t(t * 7 % 128)});
+    body.insert(body.end(), {0x00, uint8_t(0xB0 | ch), 7, 100});
+    int step = 0;
+    while (body.size() < perTrack) {
+      const uint8_t note = ch == 9 ? uint8_t(35 + rnd(12)) : uint8_t(48 + rnd(36));
+      putVarLen(body, rnd(3) == 0 ? 0 : 60 + rnd(180));
+      body.insert(body.end(), {uint8_t(0x90 | ch), note, uint8_t(60 + rnd(60))});
+      putVarLen(body, 30 + rnd(200));
+      body.insert(body.end(), {uint8_t(0x80 | ch), note, 0});
+      if (++step % 16 == 0) {
+        body.insert(body.end(), {0x00, uint8_t(0xE0 | ch), 0, uint8_t(0x40 + rnd(8))});
+        body.insert(body.end(), {0x00, uint8_t(0xB0 | ch), 11, uint8_t(80 + rnd(47))});
+      }
+    }
+    body.insert(body.end(), {0x00, 0xFF, 0x2F, 0x00});
+    smf.insert(smf.end(), {'M', 'T', 'r', 'k'});
+    put32(smf, uint32_t(body.size()));
+    smf.insert(smf.end(), body.begin(), body.end());
+  }
+  return smf;
+}
+
+void setUpRun() {
+  options = ConversionOptions{};
+  runState.forPlayback = false;
+  applyOutputPreset(2);
+}
+
+struct Buffers {
+  std::vector<uint8_t> song, a, b;
+  explicit Buffers(size_t bytes) : song(makeSong(bytes)) {
+    a.resize(song.size() + BUFFER_MARGIN);
+    b.resize(song.size() + BUFFER_MARGIN);
+  }
+};
+
+void BM_SmfReader(benchmark::State& state) {
+  setUpRun();
+  Buffers buf(2 << 20);
+  int32_t size = 0;
+  for (auto _ : state) {
+    readSmf(buf.song.data(), uint32_t(buf.song.size()), buf.a.data(), &size,
+            uint32_t(buf.a.size()));
+    benchmark::DoNotOptimize(size);
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(buf.song.size()));
+  state.counters["stream_bytes"] = double(size);
+}
+BENCHMARK(BM_SmfReader)->Unit(benchmark::kMillisecond);
+
+void BM_Transform(benchmark::State& state) {
+  setUpRun();
+  Buffers buf(2 << 20);
+  int32_t streamSize = 0, size = 0;
+  readSmf(buf.song.data(), uint32_t(buf.song.size()), buf.a.data(), &streamSize,
+          uint32_t(buf.a.size()));
+  for (auto _ : state) {
+    transformStream(buf.a.data(), uint32_t(streamSize), buf.b.data(), &size,
+                    uint32_t(buf.b.size()));
+    benchmark::DoNotOptimize(size);
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * streamSize);
+  state.counters["out_bytes"] = double(size);
+}
+BENCHMARK(BM_Transform)->Unit(benchmark::kMillisecond);
+
+// One run of the pipeline as the conversion run does it, alternating two work buffers.
+int32_t convertToSmf(Buffers& buf) {
+  int32_t s1 = 0, s2 = 0, s3 = 0;
+  readSmf(buf.song.data(), uint32_t(buf.song.size()), buf.a.data(), &s1, uint32_t(buf.a.size()));
+  const SongStats saved = songStats;
+  transformStream(buf.a.data(), uint32_t(s1), buf.b.data(), &s2, uint32_t(buf.b.size()));
+  writeSmf(buf.b.data(), uint32_t(s2), buf.a.data(), &s3, uint32_t(buf.a.size()));
+  songStats = saved;
+  return s3;
+}
+
+void BM_PipelineSmfPath(benchmark::State& state) {
+  setUpRun();
+  Buffers buf(2 << 20);
+  int32_t size = 0;
+  for (auto _ : state) {
+    size = convertToSmf(buf);
+    benchmark::DoNotOptimize(size);
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(buf.song.size()));
+  state.counters["out_bytes"] = double(size);
+}
+BENCHMARK(BM_PipelineSmfPath)->Unit(benchmark::kMillisecond);
+
+void BM_RingtoneConversion(benchmark::State& state) {
+  setUpRun();
+  Buffers buf(10 * 1024);
+  int32_t size = 0;
+  for (auto _ : state) {
+    size = convertToSmf(buf);
+    benchmark::DoNotOptimize(size);
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(buf.song.size()));
+  state.counters["out_bytes"] = double(size);
+}
+BENCHMARK(BM_RingtoneConversion)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+}  // namespace vlm
