@@ -120,7 +120,7 @@ struct AudioEngine {
   int soundfontId = -1;
   double rate = 44100;
 
-  std::mutex waveLock;  // guards the wave sound between the caller and the audio thread
+  std::mutex waveLock;        // guards the wave sound between the caller and the audio thread
   std::vector<int16_t> wave;  // stereo frames at `rate`
   size_t wavePos = 0;
 
@@ -243,10 +243,16 @@ void closeAudioOutput() {
 
 #else  // no synthesizer library: there is never an audio output
 
-DeviceError openAudioOutput() { return DEVERR_NO_AUDIO_OUTPUT; }
-bool playWaveImage(const uint8_t*, uint32_t) { return false; }
+DeviceError openAudioOutput() {
+  return DEVERR_NO_AUDIO_OUTPUT;
+}
+bool playWaveImage(const uint8_t*, uint32_t) {
+  return false;
+}
 void stopWaveSounds() {}
-bool waveSoundPlaying() { return false; }
+bool waveSoundPlaying() {
+  return false;
+}
 void closeAudioOutput() {}
 
 #endif

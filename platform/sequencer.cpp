@@ -437,9 +437,9 @@ class FluidSequencer : public TimedDevice {
       watching_ = false;
       if (player_) {
         int now = fluid_player_get_current_tick(player_);
-        tick_ = finished_ ? timing_.endTick
-                          : std::min(std::max(uint32_t(std::max(now, 0)), startTick_),
-                                     timing_.endTick);
+        tick_ = finished_
+                    ? timing_.endTick
+                    : std::min(std::max(uint32_t(std::max(now, 0)), startTick_), timing_.endTick);
       }
       p = player_;
       player_ = nullptr;
@@ -498,6 +498,8 @@ DeviceError openMediaDevice(const char* type, const char* element,
   return f ? f(type, element, device) : realFactory(type, element, device);
 }
 
-void setMediaDeviceFactory(DeviceFactory factory) { currentFactory() = std::move(factory); }
+void setMediaDeviceFactory(DeviceFactory factory) {
+  currentFactory() = std::move(factory);
+}
 
 }  // namespace vlm

@@ -62,8 +62,8 @@ class MediaDevice {
 };
 
 // Opens a device of `type` on the file `element` and waits until it is ready.
-using DeviceFactory =
-    std::function<DeviceError(const char* type, const char* element, std::unique_ptr<MediaDevice>*)>;
+using DeviceFactory = std::function<DeviceError(const char* type, const char* element,
+                                                std::unique_ptr<MediaDevice>*)>;
 DeviceError openMediaDevice(const char* type, const char* element,
                             std::unique_ptr<MediaDevice>* device);
 // Replaces the factory (tests plug in a fake device); an empty function restores the real one.

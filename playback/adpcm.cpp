@@ -16,9 +16,9 @@ namespace {
 
 // ---- Step-table ADPCM ----------------------------------------------------------------------
 
-constexpr int STEP_TABLE[49] = {16,  17,  19,  21,  23,  25,  28,  31,  34,   37,   41,   45,  50,
-                                55,  60,  66,  73,  80,  88,  97,  107, 118,  130,  143,  157, 173,
-                                190, 209, 230, 253, 279, 307, 337, 371, 408,  449,  494,  544, 598,
+constexpr int STEP_TABLE[49] = {16,  17,  19,  21,  23,  25,   28,   31,   34,   37,  41,  45,  50,
+                                55,  60,  66,  73,  80,  88,   97,   107,  118,  130, 143, 157, 173,
+                                190, 209, 230, 253, 279, 307,  337,  371,  408,  449, 494, 544, 598,
                                 658, 724, 796, 876, 963, 1060, 1166, 1282, 1411, 1552};
 constexpr int INDEX_ADJUST[16] = {-1, -1, -1, -1, 2, 4, 6, 8, -1, -1, -1, -1, 2, 4, 6, 8};
 constexpr int STEP_VALUE_MIN = -2048;
@@ -44,7 +44,9 @@ int bitLength(int v) {
 }
 
 // Two's complement wrap to 16 bits.
-int wrap16(int v) { return static_cast<int16_t>(static_cast<uint16_t>(v & 0xFFFF)); }
+int wrap16(int v) {
+  return static_cast<int16_t>(static_cast<uint16_t>(v & 0xFFFF));
+}
 
 // Floating form of a sign-magnitude value: sign << 10 | exponent << 6 | 6-bit mantissa.
 int toFloat(int sign, int magnitude) {

@@ -40,12 +40,12 @@ struct G721State {
   int yu = 544;     // unlocked scale factor
   int dms = 0, dml = 0;
   int ap = 0;
-  int a[2] = {0, 0};                      // pole coefficients
-  int b[6] = {0, 0, 0, 0, 0, 0};          // zero coefficients
-  int pk[2] = {0, 0};                     // signs of past dq + sez
-  int dq[6] = {32, 32, 32, 32, 32, 32};   // past quantized differences, floating form
-  int sr[2] = {32, 32};                   // past reconstructed signals, floating form
-  int td = 0;                             // tone detect
+  int a[2] = {0, 0};                     // pole coefficients
+  int b[6] = {0, 0, 0, 0, 0, 0};         // zero coefficients
+  int pk[2] = {0, 0};                    // signs of past dq + sez
+  int dq[6] = {32, 32, 32, 32, 32, 32};  // past quantized differences, floating form
+  int sr[2] = {32, 32};                  // past reconstructed signals, floating form
+  int td = 0;                            // tone detect
 };
 // Returns the reconstructed signal in the recommendation's linear form (about 14 bits).
 int decodeG721(G721State& state, uint8_t code);

@@ -52,11 +52,15 @@ DeviceError statusLength(uint32_t* into) {
   return playerState.sequencer->statusLength(into);
 }
 
-bool playing() { return playerState.state == PLAY_PLAYING; }
+bool playing() {
+  return playerState.state == PLAY_PLAYING;
+}
 
 }  // namespace
 
-void setPlayerWindow(PlayerWindow* window) { playerWindow = window; }
+void setPlayerWindow(PlayerWindow* window) {
+  playerWindow = window;
+}
 
 void setPlaybackFile(const char* path) {
   copyPath(playerState.sequencerFile, path);
@@ -188,6 +192,8 @@ uint32_t waveLengthMs() {
   return playerState.waveLengthMsCache;
 }
 
-void installPlayer() { setPlaybackFileHook(setPlaybackFile); }
+void installPlayer() {
+  setPlaybackFileHook(setPlaybackFile);
+}
 
 }  // namespace vlm

@@ -7,10 +7,10 @@
 #include <cstring>
 
 #include "core/codec.h"
-#include "playback/adpcm.h"
-#include "playback/waves.h"
 #include "platform/audio.h"
 #include "platform/sequencer.h"
+#include "playback/adpcm.h"
+#include "playback/waves.h"
 
 #ifdef VLM_HAVE_FLUIDSYNTH
 #include <fluidsynth.h>

@@ -9,8 +9,8 @@ namespace vlm {
 
 struct EmbeddedWave {
   uint8_t number = 0;
-  uint8_t rateCode = 0;     // 0..4, or WAVE_RATE_NONE
-  uint32_t sampleRate = 0;  // 0 when the wave has no samples
+  uint8_t rateCode = 0;           // 0..4, or WAVE_RATE_NONE
+  uint32_t sampleRate = 0;        // 0 when the wave has no samples
   const uint8_t* data = nullptr;  // ADPCM bytes inside the stream image
   uint32_t size = 0;
 };

@@ -29,7 +29,9 @@ Decoded decode(const std::vector<uint8_t>& adpcm, uint32_t codec, uint32_t capac
   return d;
 }
 
-int sampleAt(const Decoded& d, int k) { return int(d.image[44 + k]) - 128; }
+int sampleAt(const Decoded& d, int k) {
+  return int(d.image[44 + k]) - 128;
+}
 
 TEST(Adpcm, EmptyInputGivesBareHeader) {
   Decoded d = decode({}, 0, 4096, 11000);

@@ -15,7 +15,9 @@
 namespace vlm {
 namespace {
 
-bool haveSoundfont() { return std::filesystem::exists(DEFAULT_SOUNDFONT); }
+bool haveSoundfont() {
+  return std::filesystem::exists(DEFAULT_SOUNDFONT);
+}
 
 std::vector<uint8_t> eightSecondSong() {
   test::SmfBuilder b(480);
@@ -164,8 +166,7 @@ TEST(Render, WavesWithoutSamplesOrCutShortAreSafe) {
     std::vector<uint8_t> part(full.begin(), full.begin() + cut);
     SongWaves waves;
     collectWaves(part.data(), uint32_t(part.size()), &waves);
-    for (const EmbeddedWave& w : waves.waves)
-      ASSERT_LE(w.data + w.size, part.data() + part.size());
+    for (const EmbeddedWave& w : waves.waves) ASSERT_LE(w.data + w.size, part.data() + part.size());
   }
 }
 
@@ -186,7 +187,7 @@ TEST(Render, VoicesAreMixedIntoTheRenderedSong) {
   std::string error;
   ASSERT_EQ(renderSmfToWave(request, &wave, &result, &error), 1) << error;
   auto left = [&](uint32_t frame) { return int16_t(getLE(wave.data() + 44 + frame * 4, 2)); };
-  EXPECT_NEAR(left(44100 / 2), 0, 2);  // the synthesizer dithers
+  EXPECT_NEAR(left(44100 / 2), 0, 2);             // the synthesizer dithers
   EXPECT_NEAR(left(44100 + 44100 / 2), 8000, 2);  // at the voice gain
   // A voice that runs past the song lengthens the output.
   request.voices[0].startSeconds = 1.9;

@@ -40,8 +40,8 @@ class SmfBuilder {
     }
     varLen(track, endTick > now ? endTick - now : 0);
     track.insert(track.end(), {0xFF, 0x2F, 0x00});
-    std::vector<uint8_t> out = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1,
-                                uint8_t(division_ >> 8), uint8_t(division_)};
+    std::vector<uint8_t> out = {
+        'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, uint8_t(division_ >> 8), uint8_t(division_)};
     out.insert(out.end(), {'M', 'T', 'r', 'k'});
     uint32_t n = uint32_t(track.size());
     out.insert(out.end(), {uint8_t(n >> 24), uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)});
