@@ -364,7 +364,9 @@ TEST_F(Transform, NotesFoldIntoTheRangeAndRhythmIsNotTransposed) {
   EXPECT_EQ(s[2].data[0], 48 + 5);  // 41 folds up to 53
   EXPECT_EQ(s[3].data[0], 30);
   for (const OutEvent& e : s) {
-    if ((e.status & 0x0F) != 9) EXPECT_TRUE(e.data[0] >= 48 && e.data[0] <= 84);
+    if ((e.status & 0x0F) != 9) {
+      EXPECT_TRUE(e.data[0] >= 48 && e.data[0] <= 84);
+    }
   }
 }
 
@@ -454,6 +456,51 @@ TEST_F(Transform, SongStatsAreRestoredButTheChannelMasks) {
   transformStream(img.data(), uint32_t(img.size()), out.data(), &size, uint32_t(out.size()));
   EXPECT_EQ(songStats.tempoMax, 77u);
   EXPECT_EQ(songStats.melodicMask, 1u << 0);  // channel 4 now plays on output channel 1
+}
+
+TEST_F(Transform, GarbageEventsNeverWriteOutsideTheBuffer) {
+  uint32_t seed = 7;
+  auto rnd = [&seed](uint32_t n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) % n;
+  };
+  for (int round = 0; round < 300; ++round) {
+    options = ConversionOptions{};
+    options.preset.polyphony = uint8_t(1 + rnd(64));
+    options.preset.oneVoicePerChannel = rnd(2);
+    options.waoncompress = rnd(2);
+    options.uncompressedChannels[0] = uint8_t(rnd(17));
+    options.preset.targetTimebase = uint16_t(rnd(3) * 48);
+    options.preset.fixedTempo = rnd(4) == 0;
+    options.rangeStart = rnd(3) * 8;
+    options.rangeEnd = rnd(3) * 8;
+    options.hinote = rnd(2);
+    options.exclusive = true;
+    options.cuePlay = true;
+    runState.forPlayback = rnd(2);
+    options.playbackLoop = true;
+    std::vector<uint8_t> img = {'V', 'T', 'h', 'd', 0, 0, 0, 2, 0, uint8_t(rnd(200)),
+                                'V', 'T', 'r', 'k', 0, 0, 0, 0};
+    const uint32_t n = 20 + rnd(400);
+    for (uint32_t i = 0; i < n; ++i) {
+      // Mostly well-formed deltas and statuses, with random data bytes.
+      img.push_back(uint8_t(rnd(4) == 0 ? rnd(256) : rnd(40)));
+      static const uint8_t statuses[] = {0x90, 0x99, 0xB0, 0xC1, 0xE2, 0x20, 0xFF, 0xF0, 0x03};
+      img.push_back(rnd(10) == 0 ? uint8_t(rnd(256)) : statuses[rnd(9)]);
+      for (uint32_t k = rnd(6); k > 0; --k) img.push_back(uint8_t(rnd(256)));
+    }
+    putBE(img.data() + 14, uint32_t(img.size() - 18 + rnd(3)), 4);
+    gatherStats(img);
+    const uint32_t cap = 30 + rnd(3000);
+    std::vector<uint8_t> out(cap + 32, 0xEE);
+    int32_t size = -1;
+    transformStream(img.data(), uint32_t(img.size()), out.data(), &size, cap);
+    ASSERT_LE(uint32_t(size), cap) << round;
+    for (uint32_t i = cap; i < out.size(); ++i) ASSERT_EQ(out[i], 0xEE) << round;
+    TrackTable table;
+    loadTrackTable(table, out.data(), uint32_t(size));
+    EXPECT_FALSE(table.truncated) << round;
+  }
 }
 
 }  // namespace
