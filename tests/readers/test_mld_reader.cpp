@@ -5,9 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "convert/conversion_run.h"
 #include "convert/options.h"
 #include "convert/stages.h"
 #include "core/vstream.h"
+#include "writers/smf_test_util.h"
 
 namespace vlm {
 namespace {
@@ -401,6 +403,56 @@ TEST_F(MldReader, EventsRunningPastTheirTrackStopCleanly) {
   image[image.size() - 7] = 0x40;  // track length now far beyond the file
   Result cut = read(image);
   EXPECT_EQ(cut.notes().size(), 2u);
+}
+
+TEST_F(MldReader, ReadsBackWhatTheWriterWrites) {
+  Bytes stream = vlmtest::StreamBuilder(48)
+                     .track()
+                     .meta(0, META_TEMPO, {0x07, 0xA1, 0x20})
+                     .program(0, 0, 5)
+                     .note(0, 0, 60, 100, 48)
+                     .note(0, 1, 64, 80, 96)
+                     .note(0, 5, 67, 40, 30)
+                     .note(48, 0, 62, 100, 48)
+                     .end(48)
+                     .build();
+  applyOutputPreset(30);
+  adjustForRun(30);
+  Bytes file(1 << 16);
+  int32_t size = 0;
+  writeMld(stream.data(), uint32_t(stream.size()), file.data(), &size, uint32_t(file.size()));
+  ASSERT_GT(size, 0);
+  file.resize(size_t(size));
+  ASSERT_EQ(file.size() > 4 && std::memcmp(file.data(), "melo", 4) == 0, true);
+
+  options = ConversionOptions{};
+  Result r = read(file);
+  EXPECT_EQ(r.timebase, 48);
+  ASSERT_FALSE(r.meta(META_TEMPO).empty());
+  EXPECT_EQ(r.meta(META_TEMPO)[0].data, (Bytes{0x07, 0xA1, 0x20}));
+  bool program = false;
+  for (const Event& e : r.with(0xC0)) program |= e.data == Bytes{5, 0};
+  EXPECT_TRUE(program);
+  struct Note {
+    uint32_t time;
+    uint8_t status, note, velocity;
+    uint16_t duration;
+  };
+  std::vector<Note> notes;
+  for (const Event& e : r.notes())
+    notes.push_back({e.time, e.status, e.data[0], e.data[1], uint16_t(e.data[2] << 8 | e.data[3])});
+  std::vector<Note> expected = {{0, 0x90, 60, 100, 48},
+                                {0, 0x91, 64, 80, 96},
+                                {0, 0x95, 67, 40, 30},
+                                {48, 0x90, 62, 100, 48}};
+  ASSERT_EQ(notes.size(), expected.size());
+  for (size_t i = 0; i < notes.size(); ++i) {
+    EXPECT_EQ(notes[i].time, expected[i].time) << i;
+    EXPECT_EQ(notes[i].status, expected[i].status) << i;
+    EXPECT_EQ(notes[i].note, expected[i].note) << i;
+    EXPECT_EQ(notes[i].velocity, expected[i].velocity) << i;
+    EXPECT_EQ(notes[i].duration, expected[i].duration) << i;
+  }
 }
 
 // A song with every kind of event, for the cutting and corruption tests.
