@@ -38,12 +38,17 @@ uint8_t rolandChecksum(const uint8_t* bytes, uint32_t length);
 
 inline bool isSjisLead(uint8_t c) { return (c >= 0x80 && c <= 0x9F) || c >= 0xE0; }
 
+// The field readers store at most `capacity` bytes and add a terminating zero when there is
+// room for it inside the capacity. readCommaField's `consumed` stops at the ending comma (the
+// caller steps over it); readQuotedField's is the index of the closing delimiter, or the source
+// length when there is none. A Shift-JIS lead byte that is the last source byte stands alone.
 struct FieldResult {
   uint32_t consumed;  // source bytes used (for readQuotedField: index of the closing delimiter)
   uint32_t produced;  // bytes the field holds (also those beyond the capacity)
 };
 FieldResult readCommaField(char* destination, uint32_t capacity, const char* source,
                            uint32_t sourceLength);
+// `destination` needs room for 2 x length + 1 bytes (every byte escaped, then the comma).
 uint32_t writeCommaField(char* destination, const char* source, uint32_t length);
 FieldResult readQuotedField(char* destination, uint32_t capacity, const char* source,
                             uint32_t sourceLength);

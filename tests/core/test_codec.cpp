@@ -442,5 +442,41 @@ TEST(Codec, ParseLength) {
   EXPECT_EQ(used, 2u);
 }
 
+// Every reader stays inside the bytes it is given: run under AddressSanitizer, each input sits
+// in a heap block of exactly its size.
+TEST(Codec, ReadersStayInBounds) {
+  uint32_t seed = 12345;
+  auto next = [&seed] {
+    seed = seed * 1103515245u + 12345u;
+    return uint8_t(seed >> 16);
+  };
+  const char alphabet[] = {',', '\\', '"', '\'', '.',    '^',    '&',    '*', '/',
+                           '+', '-',  '1', '6',  '\x81', '\xE0', '\x80', 'a'};
+  for (int round = 0; round < 3000; ++round) {
+    const size_t n = next() % 12;
+    std::vector<char> text(n);
+    for (char& c : text) c = alphabet[next() % sizeof alphabet];
+    std::vector<uint8_t> raw(n);
+    for (uint8_t& b : raw) b = next();
+    char out[32];
+    uint32_t used = 0;
+    FieldResult r = readCommaField(out, 4, text.data(), uint32_t(n));
+    EXPECT_LE(r.consumed, n);
+    r = readQuotedField(out, 4, text.data(), uint32_t(n));
+    EXPECT_LE(r.consumed, n);
+    std::vector<char> written(2 * n + 1);
+    EXPECT_LE(writeCommaField(written.data(), text.data(), uint32_t(n)), 2 * n + 1);
+    parseLength(text.data(), uint32_t(n), &used, 48, 48);
+    EXPECT_LE(used, n);
+    parseValue(text.data(), uint32_t(n), &used, 5, 0, 127);
+    EXPECT_LE(used, n);
+    readVarLen(raw.data(), uint32_t(n), &used);
+    EXPECT_LE(used, n);
+    readSmafVarLen(raw.data(), uint32_t(n), &used);
+    EXPECT_LE(used, n);
+    if (n) lookupVoiceRecord(raw.data(), 3 + int(n % 2), uint32_t(n));
+  }
+}
+
 }  // namespace
 }  // namespace vlm
