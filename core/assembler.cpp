@@ -121,11 +121,11 @@ bool normaliseRequest(uint8_t kind) {
   if (status > ST_EXCLUSIVE) return false;
   if (kind == ST_TIMED_END || writer.count == 0) return true;
   if (kind == ST_CONTROL && (writer.data[0] == CC_FREQ_LOW || writer.data[0] == CC_FREQ_HIGH))
-    return true;  // frequency requests carry one or both parts
+    return writer.count >= 2;  // frequency requests carry one or both parts
   const int size = eventDataSize(status);
   if (size == 0xFF) return false;
   if (writer.count != uint32_t(size)) {
-    uint8_t bytes[4] = {};
+    uint8_t bytes[16] = {};  // the largest fixed size is a filler of 15 bytes
     std::memcpy(bytes, writer.data, std::min<uint32_t>(writer.count, uint32_t(size)));
     setEvent(status, bytes, uint32_t(size));
   }

@@ -621,6 +621,11 @@ bool nextStreamEvent(TrackTable& table, StreamEvent& ev) {
     }
     if (best < 0) return false;
     TrackCursor& t = table.track[best];
+    if (t.pos >= t.end) {  // a delta with no event behind it
+      t.ended = true;
+      table.truncated = true;
+      continue;
+    }
     const uint8_t* image = table.image;
     const uint32_t start = t.pos;
     const uint8_t status = image[start];

@@ -182,7 +182,9 @@ TEST(Assembler, MalformedRequestsKeepTheStreamReadable) {
   a.put(0, 0xC0, {5});                // short program change: padded
   a.put(0, 0xFF, {0x01, 0x05, 'a'});  // meta longer than its bytes: dropped
   a.put(0, 0x45, {1, 2});             // no such status: dropped
-  EXPECT_EQ(a.finish(10), "0 0 C0 05 00\n");
+  a.put(0, 0xB1, {CC_FREQ_LOW});      // a frequency part without its value: dropped
+  a.put(0, 0x03, {1});                // a filler short of its bytes: padded
+  EXPECT_EQ(a.finish(10), "0 0 C0 05 00\n0 0 03 01 00 00\n");
 }
 
 }  // namespace

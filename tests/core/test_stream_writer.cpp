@@ -204,6 +204,11 @@ TEST(TrackTable, TruncatedChunksAndEventsEndTheirTrack) {
   EXPECT_EQ(dumpStream(image.data(), uint32_t(image.size())),
             "timebase 48\n0 0 C0 01 00\n0 1 B0 07 64\n");
 
+  // A delta that ends exactly at the chunk's end has no event behind it.
+  std::vector<uint8_t> dangling;
+  addChunk(dangling, "VTrk", {0, 0x00, 0x05});
+  EXPECT_EQ(dumpStream(dangling.data(), uint32_t(dangling.size())), "timebase 0\n0 0 00\n");
+
   // Every prefix of a valid stream reads without running past the image.
   std::vector<uint8_t> good;
   addChunk(good, "VThd", {0, 48});
