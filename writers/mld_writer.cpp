@@ -496,7 +496,9 @@ void writeNote(int channel, uint32_t time, const uint8_t* data) {
   if (rhythm) noteTimbre(RHYTHM_TIMBRE_BASE + data[0]);
   uint8_t key, octave;
   encodeKey(n, &key, &octave);
-  uint8_t extra = uint8_t(std::min(data[1] / 2, 63) * 4 + octave);
+  // Velocity 1 would halve to 0, which reads back as no note at all: keep it audible.
+  int level = data[1] ? std::clamp(data[1] / 2, 1, 63) : 0;
+  uint8_t extra = uint8_t(level * 4 + octave);
   uint8_t voiceKey = uint8_t(voiceBits(c) + key);
 
   OutTrack& tr = state.tracks[c.track];

@@ -150,7 +150,7 @@ class MldWriterTest : public ::testing::Test {
     vlm::options = vlm::ConversionOptions{};
     vlm::warnings = vlm::ConversionWarnings{};
     vlm::runState = vlm::RunState{};
-    std::memset(&vlm::song, 0, sizeof vlm::song);
+    vlm::song = vlm::SongRecord{};
     vlm::resetSongStats();
   }
 
@@ -201,13 +201,13 @@ class MldWriterTest : public ::testing::Test {
   Bytes file_;
 };
 
-Bytes simpleSong(int note, uint16_t duration, uint16_t timebase = 48) {
+Bytes simpleSong(int note, uint16_t duration, uint16_t timebase = 48, int velocity = 100) {
   return StreamBuilder(timebase)
       .track()
       .meta(0, vlm::META_TEMPO, {0x07, 0xA1, 0x20})
       .program(0, 0, 5)
       .cc(0, 0, 7, 100)
-      .note(0, 0, note, 100, duration)
+      .note(0, 0, note, velocity, duration)
       .end(duration)
       .build();
 }
@@ -338,6 +338,13 @@ TEST_F(MldWriterTest, NotesOutsideTheRangeFoldByOctaves) {
   ASSERT_EQ(n.size(), 1u);
   ASSERT_EQ(n[0].bytes.size(), 2u);
   EXPECT_EQ(decodeNote(n[0], false), 54);
+
+  // The quietest note keeps a velocity that reads back as a note.
+  SetUp();
+  r = run(25, simpleSong(60, 24, 48, 1));
+  n = notes(r, 0);
+  ASSERT_EQ(n.size(), 1u);
+  EXPECT_EQ(n[0].bytes[2] >> 2, 1);
 
   // Note 30 with 3-byte notes stands as it is, two octaves down from key 9.
   SetUp();
