@@ -3,11 +3,14 @@
 #include "platform/audio.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 #include "convert/options.h"
 #include "core/codec.h"
@@ -120,11 +123,17 @@ struct AudioEngine {
   int soundfontId = -1;
   double rate = 44100;
 
+  // The silent output: a thread that pulls the mix at real-time pace and discards it.
+  std::thread silent;
+  std::atomic<bool> silentRunning{false};
+
   std::mutex waveLock;        // guards the wave sound between the caller and the audio thread
   std::vector<int16_t> wave;  // stereo frames at `rate`
   size_t wavePos = 0;
 
   ~AudioEngine() {
+    silentRunning = false;
+    if (silent.joinable()) silent.join();
     if (driver) delete_fluid_audio_driver(driver);
     if (synth) delete_fluid_synth(synth);
     if (settings) delete_fluid_settings(settings);
@@ -133,6 +142,7 @@ struct AudioEngine {
 
 std::mutex engineLock;
 std::unique_ptr<AudioEngine> engine;
+std::atomic<bool> silentAllowed{false};
 
 // The driver's callback: the synthesizer, then the wave sound added on top.
 int mixAudio(void* data, int len, int nfx, float* fx[], int nout, float* out[]) {
@@ -187,7 +197,25 @@ AudioEngine* openEngine(DeviceError* error) {
     e->driver = new_fluid_audio_driver2(e->settings, mixAudio, e.get());
     if (e->driver) break;
   }
-  if (!e->driver) return *error = DEVERR_NO_AUDIO_OUTPUT, nullptr;
+  if (!e->driver && silentAllowed) {
+    e->silentRunning = true;
+    AudioEngine* raw = e.get();
+    e->silent = std::thread([raw] {
+      constexpr int FRAMES = 441;  // 10 ms at 44.1 kHz
+      std::vector<float> left(FRAMES), right(FRAMES);
+      auto next = std::chrono::steady_clock::now();
+      while (raw->silentRunning) {
+        float* out[2] = {left.data(), right.data()};
+        int frames = int(raw->rate / 100);
+        if (frames > FRAMES) frames = FRAMES;
+        mixAudio(raw, frames, 0, nullptr, 2, out);
+        next += std::chrono::milliseconds(10);
+        std::this_thread::sleep_until(next);
+      }
+    });
+  } else if (!e->driver) {
+    return *error = DEVERR_NO_AUDIO_OUTPUT, nullptr;
+  }
   engine = std::move(e);
   return engine.get();
 }
@@ -241,6 +269,10 @@ void closeAudioOutput() {
   engine.reset();
 }
 
+void allowSilentAudioOutput(bool allow) {
+  silentAllowed = allow;
+}
+
 #else  // no synthesizer library: there is never an audio output
 
 DeviceError openAudioOutput() {
@@ -254,6 +286,7 @@ bool waveSoundPlaying() {
   return false;
 }
 void closeAudioOutput() {}
+void allowSilentAudioOutput(bool) {}
 
 #endif
 

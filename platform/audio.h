@@ -54,6 +54,10 @@ bool playWaveSound(const char* path);
 bool playWaveImage(const uint8_t* image, uint32_t size);
 void stopWaveSounds();
 bool waveSoundPlaying();
+// When no audio driver opens, play into a silent output that keeps real time instead of failing
+// (for tests of the devices on machines without sound). Off by default; takes effect at the next
+// open.
+void allowSilentAudioOutput(bool allow);
 // Closes the output (at exit).
 void closeAudioOutput();
 

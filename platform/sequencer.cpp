@@ -417,7 +417,11 @@ class FluidSequencer : public TimedDevice {
       {
         std::lock_guard<std::mutex> hold(lock_);
         if (!watching_ || !player_) break;
-        if (fluid_player_get_status(player_) != FLUID_PLAYER_DONE) continue;
+        // The player itself lingers two seconds after the last event for the release; the
+        // song ends at its last tick.
+        bool atEnd = fluid_player_get_status(player_) == FLUID_PLAYER_DONE ||
+                     fluid_player_get_current_tick(player_) >= int(timing_.endTick);
+        if (!atEnd) continue;
         finished_ = true;
         watching_ = false;
         done = std::move(notify_);

@@ -123,7 +123,10 @@ int renderSmfToWave(const RenderRequest& request, std::vector<uint8_t>* wave, Re
     uint64_t frames = 0, tail = 0;
     mix.reserve(size_t(songFrames + maxTail) * 2);
     while (true) {
-      bool playing = fluid_player_get_status(player) == FLUID_PLAYER_PLAYING && frames < maxSong;
+      // The player lingers after the last event, so the song ends at its last tick.
+      bool playing = fluid_player_get_status(player) == FLUID_PLAYER_PLAYING &&
+                     fluid_player_get_current_tick(player) < int(timing.endTick) &&
+                     frames < maxSong;
       if (!playing) {
         if (tail >= maxTail || fluid_synth_get_active_voice_count(synth) == 0) break;
       }

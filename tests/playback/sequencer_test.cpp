@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "convert/conversion_run.h"
 #include "core/codec.h"
@@ -157,6 +159,54 @@ TEST(Sequencer, OpenAnswersPromptlyAndNamesTheProblem) {
   EXPECT_EQ(openMediaDevice(DEVICE_SEQUENCER, "/nonexistent.mid", &d), DEVERR_FILE_NOT_FOUND);
   std::remove(path.c_str());
   std::remove(junk.c_str());
+}
+
+// The FluidSynth sequencer end to end, on the silent output when the machine has no sound.
+TEST(Sequencer, PlaysToTheEndAndNotifiesOnceStopAborts) {
+  if (!std::filesystem::exists(DEFAULT_SOUNDFONT)) GTEST_SKIP() << "no SoundFont";
+  allowSilentAudioOutput(true);
+  test::SmfBuilder b(480);
+  b.tempo(0, 250000).note(0, 0, 60, 200).note(480, 0, 64, 200);
+  std::string path = writeTemp("vlm_seq_play.mid", b.build(480 * 2));  // 0.5 s
+  std::unique_ptr<MediaDevice> d;
+  ASSERT_EQ(openMediaDevice(DEVICE_SEQUENCER, path.c_str(), &d), DEVICE_OK);
+  ASSERT_EQ(d->setTimeFormat(TIME_FORMAT_SONGPTR), DEVICE_OK);
+  uint32_t length = 0;
+  d->statusLength(&length);
+  EXPECT_EQ(length, 8u);
+
+  std::atomic<int> successes{0}, others{0};
+  auto notice = [&](uint32_t code) { (code == NOTIFY_SUCCESSFUL ? successes : others)++; };
+  ASSERT_EQ(d->play(nullptr, notice), DEVICE_OK);
+  std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  uint32_t position = 0;
+  d->statusPosition(&position);
+  EXPECT_GT(position, 0u);
+  EXPECT_LT(position, 8u);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+  while (successes == 0 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(successes, 1);
+  d->statusPosition(&position);
+  EXPECT_EQ(position, 8u);
+
+  // Play from a position, then stop: the pending notice is aborted and the position kept.
+  uint32_t from = 4;
+  ASSERT_EQ(d->play(&from, notice), DEVICE_OK);
+  d->statusPosition(&position);
+  EXPECT_GE(position, 4u);
+  EXPECT_EQ(d->stop(), DEVICE_OK);
+  EXPECT_EQ(others, 1);
+  uint32_t kept = 0;
+  d->statusPosition(&kept);
+  EXPECT_GE(kept, 4u);
+  from = 9;
+  EXPECT_EQ(d->play(&from, notice), DEVERR_OUTOFRANGE);
+  EXPECT_EQ(d->close(), DEVICE_OK);
+  EXPECT_EQ(successes, 1);
+  std::remove(path.c_str());
+  closeAudioOutput();
+  allowSilentAudioOutput(false);
 }
 
 }  // namespace
