@@ -139,6 +139,7 @@ struct ChannelStats {
   uint8_t lowNote, highNote;          // valid when notes > 0
   uint8_t lowVelocity, highVelocity;  // non-zero velocities only
   uint8_t lowVolume, highVolume;      // effective volume = volume x expression / 127
+  // (resetSongStats leaves every low value at 0xFF and high value at 0 until one is seen)
   uint32_t firstNotePos;              // sixteenth position of the first start + 1 (0 = none)
   uint32_t lastNotePos;               // sixteenth position of the latest end + 1
   uint32_t notes;
