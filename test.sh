@@ -11,7 +11,12 @@ vlm_build build
 (cd build && ctest --output-on-failure -j "$(nproc)")
 
 echo "== Sanitizer build (ASan, UBSan) =="
-vlm_build build-asan -DVLM_SANITIZE=ON -DVLM_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
+# clang when present: GCC's UBSan reports thread_local records as null pointers.
+if command -v clang++ >/dev/null 2>&1; then
+  CC=clang CXX=clang++ vlm_build build-asan -DVLM_SANITIZE=ON -DVLM_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
+else
+  vlm_build build-asan -DVLM_SANITIZE=ON -DVLM_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
+fi
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --output-on-failure -j "$(nproc)")
 

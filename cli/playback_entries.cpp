@@ -1,19 +1,13 @@
 // render, play and extract-waves: handed to the playback commands.
-#include <cstdio>
-
 #include "cli/commands.h"
+#include "cli/playback_commands.h"
 
 namespace vlm::cli {
 
-namespace {
-int notYet(const char* what) {
-  std::fprintf(stderr, "vlmconv: %s is not supported yet\n", what);
-  return 1;
-}
-}  // namespace
+int cmdRenderEntry(int argc, char** argv) { return cmdRender(argc, argv); }
 
-int cmdRenderEntry(int, char**) { return notYet("render"); }
-int cmdPlayEntry(int, char**) { return notYet("play"); }
-int cmdExtractWavesEntry(int, char**) { return notYet("extract-waves"); }
+int cmdPlayEntry(int argc, char** argv) { return cmdPlay(argc, argv); }
+
+int cmdExtractWavesEntry(int argc, char** argv) { return cmdExtractWaves(argc, argv); }
 
 }  // namespace vlm::cli

@@ -247,6 +247,7 @@ void loadSettings(const char* file) {
 }
 
 void saveSettings(const char* file) {
+  ProfileBatch batch(file);  // one write of the file for all keys
   for (const KeySpec& spec : KEYS)
     if (!spec.readOnly) saveKey(spec, file);
   saveHistory(file);
