@@ -324,10 +324,13 @@ int putEvent(uint8_t* out, uint32_t capacity, uint32_t time) {
     // 5. Early end of a note given with a length.
     if (k == ST_TIMED_END) {
       if (writer.data) {
-        const int i = findTimed(writer.data[0], writer.sourceTrack, c);
+        // Notes of the second channel group (0x2n, such as wave notes) end through the same
+        // request on channel n.
+        int i = findTimed(writer.data[0], writer.sourceTrack, c);
+        if (i < 0) i = findTimed(writer.data[0], writer.sourceTrack, uint8_t(c + 16));
         if (i >= 0) {
           const TimedNote n = writer.timed[i];
-          endNote(out, n.position, n.start, c, now, isRhythm(c) ? 1 : 0);
+          endNote(out, n.position, n.start, n.channel, now, isRhythm(n.channel) ? 1 : 0);
           removeTimedNotes(i);
         }
       }

@@ -315,9 +315,8 @@ TEST_F(MldReader, WavesAndWaveNotes) {
   EXPECT_EQ(notes[1].data, (Bytes{4, 90, 0, 255}));
 }
 
-// Disabled until the assembler matches an early end (0x3n) against the channel that the note of
-// the second channel group (0x2n, channel n + 16) was entered with; today it looks on channel n.
-TEST_F(MldReader, DISABLED_WaveNoteEndsEarly) {
+// An early end (0x3n) reaches a wave note of the second channel group (0x2n, channel n + 16).
+TEST_F(MldReader, WaveNoteEndsEarly) {
   Bytes track = cat({{0},
                      extended(0xFF, {0x31, 0x10, 0x49, 2, 100}),
                      {10},
