@@ -55,6 +55,9 @@ void setRange(int c, const SongStats& stats) {
     int boundary = (top / OCTAVE + 1) * OCTAVE;
     int wHi = std::min(hi, boundary - 1);
     int wLo = std::max(lo, wHi - (ONE_VOICE_WINDOW - 1));
+    // A channel that lies below the range would get a window of a few notes, and every note
+    // would land on the same pitch: the window keeps its three octaves inside the range.
+    wHi = std::max(wHi, std::min(hi, wLo + ONE_VOICE_WINDOW - 1));
     if (wLo <= wHi) lo = wLo, hi = wHi;
   }
   if (lo > hi) std::swap(lo, hi);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <set>
 #include <vector>
 
 #include "convert/conversion_run.h"
@@ -501,6 +502,30 @@ TEST_F(Transform, GarbageEventsNeverWriteOutsideTheBuffer) {
     loadTrackTable(table, out.data(), uint32_t(size));
     EXPECT_FALSE(table.truncated) << round;
   }
+}
+
+}  // namespace
+}  // namespace vlm
+
+namespace vlm {
+namespace {
+
+// A bass line below the range of a one-voice target keeps its shape inside a three-octave
+// window instead of collapsing onto the lowest note.
+TEST_F(Transform, BassBelowTheRangeKeepsItsIntervals) {
+  StreamBuilder b;
+  const int bass[4] = {29, 33, 36, 40};
+  for (int i = 0; i < 4; ++i) b.note(uint32_t(i * 96), 1, bass[i], 100, 90);
+  applyOutputPreset(35);  // 3 voices, range 45..107, one voice per channel
+  auto n = transform(b.image()).notes();
+  ASSERT_EQ(n.size(), 4u);
+  std::set<int> pitches;
+  for (const OutEvent& e : n) {
+    EXPECT_GE(e.data[0], 45);
+    EXPECT_LE(e.data[0], 107);
+    pitches.insert(e.data[0]);
+  }
+  EXPECT_EQ(pitches.size(), 4u);
 }
 
 }  // namespace
