@@ -78,10 +78,11 @@ Outcome convertOne(ConvertJob& job, const OutputFormat& output,
     return Outcome::Skipped;
   }
   if (!result) {
-    printError("vlmconv: " + job.input + ": conversion gave nothing");
+    printError("vlmconv: " + job.input + ": nothing converted (unreadable input, or the output could not be written)");
     return Outcome::Failed;
   }
-  printError(job.input + " -> " + job.deliveredPath);
+  printError(job.input + " -> " +
+             (job.deliveredPath.empty() ? std::string("standard output") : job.deliveredPath));
   return Outcome::Converted;
 }
 

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -163,12 +164,14 @@ int deliver(RunBlocks& blocks, const char* output) {
     uint32_t messageLength =
         composeMelodyMail(reinterpret_cast<const char*>(text.data), length,
                           reinterpret_cast<char*>(message.data), uint32_t(messageSize), marker);
-    saveFile(output, message.data, messageLength);
+    const int saved = saveFile(output, message.data, messageLength);
     blockFree(&message);
+    if (!saved) return 0;
     conversionUi().openWithShell(output);
   } else {
-    saveFile(output, image.data, size_t(image.length));
     runState.lastOutputSize = image.length;
+    // A file that could not be written is not delivered, and the caller must hear of it.
+    if (!saveFile(output, image.data, size_t(image.length))) return 0;
   }
   return 1;
 }
@@ -244,7 +247,10 @@ std::string writableDataDir() {
     const char* home = std::getenv("HOME");
     base = std::string(home && *home ? home : "/tmp") + "/.local/share";
   }
-  return base + "/vlmplay/";
+  const std::string dir = base + "/vlmplay/";
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  return dir;
 }
 
 int32_t binaryLimitForMailText(int32_t mailTextLimit) {

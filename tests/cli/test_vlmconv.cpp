@@ -36,8 +36,9 @@ Result vlmconv(const std::string& args, const std::string& stdinFile = "/dev/nul
   return run;
 }
 
+// One quarter note; the track ends when it does.
 const std::vector<uint8_t> STREAM = {'V', 'T', 'h', 'd', 0, 0, 0, 2, 0, 48, 'V', 'T', 'r', 'k',
-                                     0,   0,   0,   10,  0, 0x90, 60, 100, 0, 48, 0, 0xFF, 0x2F, 0};
+                                     0,   0,   0,   10,  0, 0x90, 60, 100, 0, 48, 48, 0xFF, 0x2F, 0};
 
 TEST(Vlmconv, UsageErrorsExitTwo) {
   EXPECT_EQ(vlmconv("").status, 2);
@@ -136,6 +137,57 @@ TEST(Vlmconv, InfoJsonHasTheKeys) {
   for (const char* key : {"\"format\": 3", "\"title\"", "\"protect\"", "\"timebase\": 48",
                           "\"channels\"", "\"lyrics\""})
     EXPECT_NE(run.out.find(key), std::string::npos) << key;
+}
+
+}  // namespace
+}  // namespace vlm
+
+namespace vlm {
+namespace {
+
+TEST(Vlmconv, ParallelConversionsMatchSerialOnes) {
+  ScratchDir dir;
+  std::filesystem::create_directories(dir.file("in"));
+  for (int i = 0; i < 6; ++i) {
+    std::vector<uint8_t> song = STREAM;
+    song[19] = uint8_t(0x90 | i);  // a different channel each
+    song[20] = uint8_t(48 + i);
+    writeBytes(dir.file("in/s" + std::to_string(i) + ".vlm"), song);
+  }
+  for (const char* j : {"1", "3"}) {
+    std::filesystem::create_directories(dir.file(std::string("out") + j));
+    Result r = vlmconv("convert " + dir.file("in") + " --to mid -j " + j + " -d " +
+                       dir.file(std::string("out") + j));
+    ASSERT_EQ(r.status, 0) << r.out;
+  }
+  for (int i = 0; i < 6; ++i) {
+    const std::string name = "/s" + std::to_string(i) + ".mid";
+    EXPECT_EQ(readBytes(dir.file("out1") + name), readBytes(dir.file("out3") + name));
+    EXPECT_FALSE(readBytes(dir.file("out1") + name).empty());
+  }
+}
+
+TEST(Vlmconv, AnUnwritableOutputFailsAndLeavesNoFile) {
+  ScratchDir dir;
+  writeBytes(dir.file("x.vlm"), STREAM);
+  Result r = vlmconv("convert " + dir.file("x.vlm") + " --to -3 -o " +
+                     dir.file("no/such/folder/x.vlm"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("0 converted, 0 skipped, 1 failed"), std::string::npos);
+}
+
+TEST(Vlmconv, MelodyMailTextRoundTrip) {
+  ScratchDir dir;
+  writeBytes(dir.file("x.vlm"), STREAM);
+  // The text goes to standard output; read back from standard input it is the same song.
+  Result text = vlmconv("convert " + dir.file("x.vlm") + " --to mld-fm16n --mail-text 2>/dev/null");
+  ASSERT_EQ(text.status, 0);
+  ASSERT_EQ(text.out.rfind("--B:M\r\n", 0), 0u) << text.out;
+  test::writeText(dir.file("mail.txt"), text.out);
+  Result info = vlmconv("info clip.txt --json", dir.file("mail.txt"));
+  EXPECT_EQ(info.status, 0) << info.out;
+  EXPECT_NE(info.out.find("\"format\": 24"), std::string::npos);
+  EXPECT_NE(info.out.find("\"notes\": 1"), std::string::npos);
 }
 
 }  // namespace
