@@ -1,4 +1,4 @@
-// The clipboard layer of Part 8.1 behind a backend: an in-memory one by default (tests), the
+// The clipboard layer behind a backend: an in-memory one by default (tests), the
 // desktop clipboard in the GUI, standard input and output on the command line.
 #include "platform/clipboard.h"
 

@@ -1,4 +1,4 @@
-// Whole-file I/O, temporary files, path and command-line helpers of Part 8.1, on POSIX.
+// Whole-file I/O, temporary files, path and command-line helpers, on POSIX.
 #include "util/files.h"
 
 #include <fcntl.h>
@@ -239,7 +239,7 @@ void replacePathParts(const char* path, char* out, const char* drive, const char
   copySlot(out, joined);
 }
 
-// Besides the rule of Part 8.1 (a space followed by a drive letter and a colon starts the next
+// Besides the Windows rule (a space followed by a drive letter and a colon starts the next
 // name), a space followed by '/' does too: that is how a full path begins here, and a directory
 // name ending in a space is rare enough to give up for splitting unquoted lists of full paths.
 int firstArgument(const char* commandLine, char* out, size_t outSize) {

@@ -1,4 +1,4 @@
-// Memory blocks of Part 8.1 over malloc/realloc. A handle points at a small header that keeps
+// Memory blocks over malloc/realloc. A handle points at a small header that keeps
 // the allocated size (what the Windows memory manager would report); the data follow it.
 #include "util/memblock.h"
 
@@ -30,7 +30,7 @@ void* allocBlock(uint8_t** pointer, size_t bytes) {
 }
 
 // A failed resize releases the old block too, so `h = reallocBlock(h, ...)` never leaks and a
-// failed resize leaves no block, as Part 8.1 asks of blockResize.
+// failed resize leaves no block, so callers never hold a stale one.
 void* reallocBlock(void* handle, uint8_t** pointer, size_t bytes) {
   if (!handle) return allocBlock(pointer, bytes);
   if (pointer) *pointer = nullptr;

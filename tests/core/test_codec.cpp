@@ -1,4 +1,4 @@
-// Codec primitives of Part 1.3 and the voice tables.
+// Codec primitives and the voice tables.
 #include <gtest/gtest.h>
 
 #include <cstring>

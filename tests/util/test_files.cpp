@@ -1,4 +1,4 @@
-// Memory blocks, whole-file I/O, temporary files, paths and the command line (Part 8.1).
+// Memory blocks, whole-file I/O, temporary files, paths and the command line .
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -342,7 +342,7 @@ TEST(CommandLine, FirstArgument) {
   EXPECT_EQ(firstArgument("/home/me/a.mid /home/me/b.mid", out, sizeof out), 1);
   EXPECT_STREQ(out, "/home/me/a.mid");
   EXPECT_EQ(firstArgument("C:\\My Music\\a.mid D:\\b.mid", out, sizeof out), 1);
-  EXPECT_STREQ(out, "C:\\My Music\\a.mid");  // the rule of Part 8.1
+  EXPECT_STREQ(out, "C:\\My Music\\a.mid");  // the drive-letter rule of firstArgument
   EXPECT_EQ(firstArgument("  song.mid\n", out, sizeof out), 1);
   EXPECT_STREQ(out, "song.mid");
   EXPECT_EQ(firstArgument("\"unterminated name", out, sizeof out), 1);
