@@ -7,7 +7,7 @@
 
 namespace vlm {
 
-thread_local PlayRange playRange;
+thread_local constinit PlayRange playRange{};
 
 namespace {
 

@@ -59,7 +59,7 @@ struct PlayRange {
   uint32_t endSixteenths = 0;  // 0 = unbounded
   uint32_t timebase = 48;
 };
-extern thread_local PlayRange playRange;
+extern thread_local constinit PlayRange playRange;
 uint32_t rangeOverlap(uint32_t a, uint32_t b);
 
 uint16_t noteToFnum(int note, int bendRange, uint16_t bendWord);

@@ -11,9 +11,9 @@
 
 namespace vlm {
 
-thread_local VStreamWriter writer;
+thread_local constinit VStreamWriter writer{};
 thread_local SongStats songStats;
-thread_local SongRecord song;
+thread_local constinit SongRecord song{};
 
 namespace {
 

@@ -122,7 +122,8 @@ struct SongRecord {
   uint8_t ProtectFlags;
   uint32_t fileSize;  // size of the input image
 };
-extern thread_local SongRecord song;
+// Constant-initialised and trivially destructible: other sources reach it without a TLS wrapper.
+extern thread_local constinit SongRecord song;
 
 void clearSongInfo();
 void setSongText(int field, const char* bytes, size_t length);  // truncated to 255 bytes
@@ -256,7 +257,8 @@ struct VStreamWriter {
 
   MemBlock scratch;  // 64 KiB for event data
 };
-extern thread_local VStreamWriter writer;
+// Constant-initialised and trivially destructible: other sources reach it without a TLS wrapper.
+extern thread_local constinit VStreamWriter writer;
 
 void resetSongStats();
 void beginStream();

@@ -19,7 +19,7 @@
 namespace vlm {
 
 namespace xform {
-thread_local TransformState xs;
+thread_local constinit TransformState xs{};
 }
 
 namespace {

@@ -71,7 +71,7 @@ struct TransformState {
   uint32_t cutLength = 0;  // input ticks after which a sounding note may be cut (0 = never)
 };
 
-extern thread_local TransformState xs;
+extern thread_local constinit TransformState xs;
 
 // allocation.cpp
 void allocateChannels(const SongStats& stats, bool forPlayback);
