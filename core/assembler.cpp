@@ -338,10 +338,11 @@ int putEvent(uint8_t* out, uint32_t capacity, uint32_t time) {
     }
 
     // 6. Rhythm notes sound at most a sixteenth; timed notes that have ended leave the table.
+    // The open notes are sorted by start, so those sounding longer than the cut come first.
     const uint32_t cut = writer.timebase / 4;
-    for (int i = 0; i < writer.openCount;) {
+    for (int i = 0; i < writer.openCount && elapsed(now, writer.open[i].start) > cut;) {
       const OpenNote n = writer.open[i];
-      if (isRhythm(n.channel) && elapsed(now, n.start) > cut) {
+      if (isRhythm(n.channel)) {
         patchDuration(out, n.position, cut);
         noteEndStats(n.channel, n.start + cut);
         removeOpenNotes(i);

@@ -11,7 +11,6 @@ thread_local constinit PlayRange playRange{};
 
 namespace {
 
-constexpr uint32_t MAX_VARLEN_BYTES = 5;  // 35 bits hold any 32-bit value
 constexpr uint32_t SMAF_VARLEN_MAX = 16511;
 constexpr uint16_t CRC16_POLY = 0x1021;
 constexpr uint8_t BACKSLASH = 0x5C;
@@ -48,49 +47,10 @@ inline bool isDigit(char c) {
 
 }  // namespace
 
-bool testBit(const uint8_t* bytes, uint32_t n) {
-  return (bytes[n >> 3] >> (n & 7)) & 1;
-}
-
-void setBit(uint8_t* bytes, uint32_t n, bool on) {
-  uint8_t bit = uint8_t(1u << (n & 7));
-  if (on)
-    bytes[n >> 3] |= bit;
-  else
-    bytes[n >> 3] &= uint8_t(~bit);
-}
-
-uint32_t readVarLen(const uint8_t* bytes, uint32_t available, uint32_t* count) {
-  uint32_t value = 0;
-  uint32_t i = 0;
-  while (i < available && i < MAX_VARLEN_BYTES) {
-    uint8_t b = bytes[i++];
-    value = (value << 7) | (b & 0x7F);
-    if (!(b & 0x80)) break;
-  }
-  if (count) *count = i;
-  return value;
-}
-
-int varLenSize(uint32_t value) {
-  int n = 1;
-  while (n < int(MAX_VARLEN_BYTES) && (value >> (7 * n)) != 0) ++n;
-  return n;
-}
-
-int writeVarLen(uint8_t* buffer, uint32_t value) {
-  int n = varLenSize(value);
-  for (int i = 0; i < n; ++i) {
-    uint8_t group = uint8_t((value >> (7 * (n - 1 - i))) & 0x7F);
-    buffer[i] = i < n - 1 ? uint8_t(group | 0x80) : group;
-  }
-  return n;
-}
-
 uint32_t readSmafVarLen(const uint8_t* bytes, uint32_t available, uint32_t* count) {
   uint32_t value = 0xFFFFFFFFu;  // -1: the first byte then gives itself
   uint32_t i = 0;
-  while (i < available && i < MAX_VARLEN_BYTES) {
+  while (i < available && i < VARLEN_MAX_BYTES) {
     uint8_t b = bytes[i++];
     value = ((value + 1) << 7) | (b & 0x7F);
     if (!(b & 0x80)) break;
@@ -108,28 +68,6 @@ int writeSmafVarLen(uint8_t* buffer, uint32_t value) {
   buffer[0] = uint8_t((n >> 7) + 127);
   buffer[1] = uint8_t(n & 0x7F);
   return 2;
-}
-
-uint32_t getBE(const uint8_t* bytes, int n) {
-  uint32_t v = 0;
-  for (int i = 0; i < n; ++i) v = (v << 8) | bytes[i];
-  return v;
-}
-
-uint32_t getLE(const uint8_t* bytes, int n) {
-  uint32_t v = 0;
-  for (int i = 0; i < n; ++i) v |= uint32_t(bytes[i]) << (8 * i);
-  return v;
-}
-
-int putBE(uint8_t* buffer, uint32_t value, int n) {
-  for (int i = 0; i < n; ++i) buffer[i] = uint8_t(value >> (8 * (n - 1 - i)));
-  return n;
-}
-
-int putLE(uint8_t* buffer, uint32_t value, int n) {
-  for (int i = 0; i < n; ++i) buffer[i] = uint8_t(value >> (8 * i));
-  return n;
 }
 
 int compareBytes(const void* a, const void* b, uint32_t n) {
@@ -246,27 +184,6 @@ FieldResult readQuotedField(char* destination, uint32_t capacity, const char* so
   }
   terminate(destination, capacity, produced);
   return {std::min(i, sourceLength), produced};
-}
-
-uint32_t rangeOverlap(uint32_t a, uint32_t b) {
-  const int64_t tb = playRange.timebase;
-  const int64_t start = int64_t(playRange.startSixteenths) * tb / 4;
-  const int64_t end =
-      playRange.endSixteenths == 0 ? INT64_MAX : int64_t(playRange.endSixteenths) * tb / 4;
-  const int64_t x = a;
-  const int64_t y = b;
-  int64_t r;
-  if (start < end) {
-    if (y < start || x > end)
-      r = 0;
-    else
-      r = std::min(y, end) - std::max(x, start);
-  } else if (x >= start || y <= end) {
-    r = y - x;
-  } else {
-    r = (x < end ? end - x : 0) + (y > start ? y - start : 0);
-  }
-  return r > 0 ? uint32_t(r) : 0;
 }
 
 uint16_t noteToFnum(int note, int bendRange, uint16_t bendWord) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <algorithm>
 #include <cstdint>
 
 namespace vlm {
@@ -12,22 +13,75 @@ namespace vlm {
 inline constexpr uint16_t FNUM_TABLE[13] = {87, 109, 131, 154, 178, 204, 231,
                                             260, 291, 324, 358, 395, 433};
 
-bool testBit(const uint8_t* bytes, uint32_t n);
-void setBit(uint8_t* bytes, uint32_t n, bool on);
+// The primitives below run for every event of every stage, so they are inline.
+inline bool testBit(const uint8_t* bytes, uint32_t n) {
+  return (bytes[n >> 3] >> (n & 7)) & 1;
+}
+
+inline void setBit(uint8_t* bytes, uint32_t n, bool on) {
+  uint8_t bit = uint8_t(1u << (n & 7));
+  if (on)
+    bytes[n >> 3] |= bit;
+  else
+    bytes[n >> 3] &= uint8_t(~bit);
+}
 
 // MIDI variable-length quantity. `available` bounds the read; `count` receives the bytes used
 // (a quantity that runs past `available` or past 5 bytes stops there).
-uint32_t readVarLen(const uint8_t* bytes, uint32_t available, uint32_t* count);
-int writeVarLen(uint8_t* buffer, uint32_t value);  // 1..5 bytes, shortest form
-int varLenSize(uint32_t value);
+inline constexpr uint32_t VARLEN_MAX_BYTES = 5;  // 35 bits hold any 32-bit value
+
+inline uint32_t readVarLen(const uint8_t* bytes, uint32_t available, uint32_t* count) {
+  uint32_t value = 0;
+  uint32_t i = 0;
+  while (i < available && i < VARLEN_MAX_BYTES) {
+    uint8_t b = bytes[i++];
+    value = (value << 7) | (b & 0x7F);
+    if (!(b & 0x80)) break;
+  }
+  if (count) *count = i;
+  return value;
+}
+
+inline int varLenSize(uint32_t value) {
+  int n = 1;
+  while (n < int(VARLEN_MAX_BYTES) && (value >> (7 * n)) != 0) ++n;
+  return n;
+}
+
+// 1..5 bytes, shortest form.
+inline int writeVarLen(uint8_t* buffer, uint32_t value) {
+  int n = varLenSize(value);
+  for (int i = 0; i < n; ++i) {
+    uint8_t group = uint8_t((value >> (7 * (n - 1 - i))) & 0x7F);
+    buffer[i] = i < n - 1 ? uint8_t(group | 0x80) : group;
+  }
+  return n;
+}
 
 uint32_t readSmafVarLen(const uint8_t* bytes, uint32_t available, uint32_t* count);
 int writeSmafVarLen(uint8_t* buffer, uint32_t value);  // 1 or 2 bytes, capped at 16511
 
-uint32_t getBE(const uint8_t* bytes, int n);
-uint32_t getLE(const uint8_t* bytes, int n);
-int putBE(uint8_t* buffer, uint32_t value, int n);
-int putLE(uint8_t* buffer, uint32_t value, int n);
+inline uint32_t getBE(const uint8_t* bytes, int n) {
+  uint32_t v = 0;
+  for (int i = 0; i < n; ++i) v = (v << 8) | bytes[i];
+  return v;
+}
+
+inline uint32_t getLE(const uint8_t* bytes, int n) {
+  uint32_t v = 0;
+  for (int i = 0; i < n; ++i) v |= uint32_t(bytes[i]) << (8 * i);
+  return v;
+}
+
+inline int putBE(uint8_t* buffer, uint32_t value, int n) {
+  for (int i = 0; i < n; ++i) buffer[i] = uint8_t(value >> (8 * (n - 1 - i)));
+  return n;
+}
+
+inline int putLE(uint8_t* buffer, uint32_t value, int n) {
+  for (int i = 0; i < n; ++i) buffer[i] = uint8_t(value >> (8 * i));
+  return n;
+}
 int compareBytes(const void* a, const void* b, uint32_t n);  // bytes as signed 8-bit values
 int copyBytes(void* destination, const void* source, int n);  // n = -1: a C string
 
@@ -60,7 +114,27 @@ struct PlayRange {
   uint32_t timebase = 48;
 };
 extern thread_local constinit PlayRange playRange;
-uint32_t rangeOverlap(uint32_t a, uint32_t b);
+// Ticks of [a, b) inside the play range; inline, as every note start and end asks it.
+inline uint32_t rangeOverlap(uint32_t a, uint32_t b) {
+  const int64_t tb = playRange.timebase;
+  const int64_t start = int64_t(playRange.startSixteenths) * tb / 4;
+  const int64_t end =
+      playRange.endSixteenths == 0 ? INT64_MAX : int64_t(playRange.endSixteenths) * tb / 4;
+  const int64_t x = a;
+  const int64_t y = b;
+  int64_t r;
+  if (start < end) {
+    if (y < start || x > end)
+      r = 0;
+    else
+      r = std::min(y, end) - std::max(x, start);
+  } else if (x >= start || y <= end) {
+    r = y - x;
+  } else {
+    r = (x < end ? end - x : 0) + (y > start ? y - start : 0);
+  }
+  return r > 0 ? uint32_t(r) : 0;
+}
 
 uint16_t noteToFnum(int note, int bendRange, uint16_t bendWord);
 

@@ -2,7 +2,9 @@
 // gathered from every written event; and the reading side, the one merge cursor over the chunks
 // of a VStream that every consumer uses.
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "core/codec.h"
@@ -26,12 +28,29 @@ constexpr uint8_t TRACKED_CONTROLLERS[5] = {CC_MODULATION, CC_VOLUME, CC_PAN, CC
 constexpr uint32_t NO_CAPACITY = 0;
 
 // Private state of the emitter beside the public writer record.
+// Trivially destructible, so that the records of this source need no TLS wrapper; the scratch
+// block is freed by endStream.
 struct EmitterState {
-  std::vector<uint8_t> scratch;     // backing store of writer.scratch
+  uint8_t* scratch = nullptr;       // backing store of writer.scratch
+  size_t scratchSize = 0;           // bytes in use, zero-filled when they were added
+  size_t scratchCapacity = 0;       // bytes allocated
   uint32_t capacity = NO_CAPACITY;  // last capacity given to emitEvent (0 = not known yet)
   bool chunkRefused = false;        // the current track head did not fit: nothing more is written
 };
-thread_local EmitterState emitter;
+thread_local constinit EmitterState emitter{};
+
+// Sets the scratch size; bytes added are zero, as a vector's resize leaves them.
+void resizeScratch(size_t size) {
+  if (size > emitter.scratchCapacity) {
+    void* grown = std::realloc(emitter.scratch, size);
+    if (!grown) throw std::bad_alloc();
+    emitter.scratch = static_cast<uint8_t*>(grown);
+    emitter.scratchCapacity = size;
+  }
+  if (size > emitter.scratchSize)
+    std::memset(emitter.scratch + emitter.scratchSize, 0, size - emitter.scratchSize);
+  emitter.scratchSize = size;
+}
 
 inline uint16_t channelBit(int channel) {
   return uint16_t(1u << (channel & 15));
@@ -47,8 +66,9 @@ void putId(uint8_t* out, const uint8_t id[4]) {
 
 // Appends a lyric text at a sixteenth position; entries stay sorted, one per position.
 void addLyric(uint32_t position, const uint8_t* text, uint32_t length, bool newLine) {
+  SongStats& stats = songStats;  // one TLS look-up for the whole function
   if (position >= uint32_t(STATS_POSITIONS)) return;
-  auto& lyrics = songStats.lyrics;
+  auto& lyrics = stats.lyrics;
   auto it = std::lower_bound(lyrics.begin(), lyrics.end(), position,
                              [](const LyricEntry& e, uint32_t p) { return e.position < p; });
   if (it == lyrics.end() || it->position != position)
@@ -64,15 +84,16 @@ void addLyric(uint32_t position, const uint8_t* text, uint32_t length, bool newL
 }
 
 void noteLyricText(uint32_t time, uint8_t* data, const uint8_t* text, uint32_t length) {
+  SongStats& stats = songStats;  // one TLS look-up for the whole function
   if (length == 1 && text[0] == '/') {
-    songStats.slashLyrics = true;
+    stats.slashLyrics = true;
     data[0] = META_LYRIC;
     return;
   }
   bool newLine = false;
   if (length > 0) {
-    if ((songStats.slashLyrics && (text[0] == '/' || text[0] == '<')) ||
-        (songStats.karaokeText && (text[0] == '/' || text[0] == '\\'))) {
+    if ((stats.slashLyrics && (text[0] == '/' || text[0] == '<')) ||
+        (stats.karaokeText && (text[0] == '/' || text[0] == '\\'))) {
       newLine = true;
       ++text;
       --length;
@@ -83,6 +104,7 @@ void noteLyricText(uint32_t time, uint8_t* data, const uint8_t* text, uint32_t l
 }
 
 void noteMetaEvent(uint32_t time) {
+  SongStats& stats = songStats;  // one TLS look-up for the whole function
   uint8_t* data = writer.data;
   const uint32_t count = writer.count;
   if (count < 1) return;
@@ -100,8 +122,8 @@ void noteMetaEvent(uint32_t time) {
         uint32_t usec = getBE(body, 3);
         if (usec > 0) {
           uint32_t bpm = 60000000u / usec;
-          if (songStats.tempoMin == 0 || bpm < songStats.tempoMin) songStats.tempoMin = bpm;
-          if (bpm > songStats.tempoMax) songStats.tempoMax = bpm;
+          if (stats.tempoMin == 0 || bpm < stats.tempoMin) stats.tempoMin = bpm;
+          if (bpm > stats.tempoMax) stats.tempoMax = bpm;
         }
       }
       break;
@@ -109,38 +131,38 @@ void noteMetaEvent(uint32_t time) {
       noteLyricText(time, data, body, length);
       break;
     case META_TEXT:
-      if (songStats.karaokeText) {
+      if (stats.karaokeText) {
         noteLyricText(time, data, body, length);
       } else if (length >= 6 && std::memcmp(body, "@KMIDI", 6) == 0) {
-        songStats.karaokeText = true;
+        stats.karaokeText = true;
       }
       break;
     case META_SEQUENCER:
       if (length >= 5 && std::memcmp(body, YAMAHA_SLASH_LYRICS, 5) == 0)
-        songStats.slashLyrics = true;
+        stats.slashLyrics = true;
       break;
     case META_MASTER_VOLUME:
       if (length >= 1) {
         uint8_t v = body[0];
-        if (!songStats.masterVolumeSeen || v < songStats.masterVolumeMin)
-          songStats.masterVolumeMin = v;
-        if (!songStats.masterVolumeSeen || v > songStats.masterVolumeMax)
-          songStats.masterVolumeMax = v;
-        songStats.masterVolumeSeen = true;
+        if (!stats.masterVolumeSeen || v < stats.masterVolumeMin)
+          stats.masterVolumeMin = v;
+        if (!stats.masterVolumeSeen || v > stats.masterVolumeMax)
+          stats.masterVolumeMax = v;
+        stats.masterVolumeSeen = true;
       }
       break;
     case META_CUE:
       if (length >= 1) {
-        if (body[0] == 0 && !songStats.cueStartSeen) {
-          songStats.cueStart = sixteenthOf(time);
-          songStats.cueStartSeen = true;
+        if (body[0] == 0 && !stats.cueStartSeen) {
+          stats.cueStart = sixteenthOf(time);
+          stats.cueStartSeen = true;
         } else if (body[0] == 1) {
-          songStats.cueStop = sixteenthOf(time) + 1;
+          stats.cueStop = sixteenthOf(time) + 1;
         }
       }
       break;
     case META_WAVE:
-      if (length >= 3 && body[1] != WAVE_RATE_NONE) songStats.hasVoiceSamples = true;
+      if (length >= 3 && body[1] != WAVE_RATE_NONE) stats.hasVoiceSamples = true;
       break;
     default:
       break;
@@ -148,6 +170,7 @@ void noteMetaEvent(uint32_t time) {
 }
 
 void noteControl(uint8_t c) {
+  SongStats& stats = songStats;  // one TLS look-up for the whole function
   ChannelState& cs = writer.ch[c];
   uint8_t* data = writer.data;
   if (writer.count < 2) return;
@@ -160,7 +183,7 @@ void noteControl(uint8_t c) {
       uint8_t volume = uint8_t(cs.controller[CC_VOLUME] * cs.controller[CC_EXPRESSION] / 127);
       data[0] = CC_VOLUME;
       data[1] = volume;
-      ChannelStats& st = songStats.ch[c];
+      ChannelStats& st = stats.ch[c];
       st.lowVolume = std::min(st.lowVolume, volume);
       st.highVolume = std::max(st.highVolume, volume);
     } else if (controller == CC_NRPN_LSB || controller == CC_NRPN_MSB) {
@@ -182,6 +205,7 @@ void noteControl(uint8_t c) {
 }
 
 void noteNoteStart(uint8_t c, uint32_t time) {
+  SongStats& stats = songStats;  // one TLS look-up for the whole function
   ChannelState& cs = writer.ch[c];
   // The positions recorded while the channel was silent no longer stand before its first note.
   for (uint8_t controller : TRACKED_CONTROLLERS) cs.controllerPos[controller] = 0;
@@ -193,7 +217,7 @@ void noteNoteStart(uint8_t c, uint32_t time) {
   const uint8_t note = writer.data[0] & 0x7F;
   const uint8_t velocity = writer.data[1];
   const uint32_t duration = getBE(writer.data + 2, 2);
-  ChannelStats& st = songStats.ch[c];
+  ChannelStats& st = stats.ch[c];
   if (st.notes == 0) {
     st.lowNote = st.highNote = note;
   } else {
@@ -204,44 +228,44 @@ void noteNoteStart(uint8_t c, uint32_t time) {
   if (velocity) {
     st.lowVelocity = std::min(st.lowVelocity, velocity);
     st.highVelocity = std::max(st.highVelocity, velocity);
-    songStats.lowVelocity = std::min(songStats.lowVelocity, velocity);
-    songStats.highVelocity = std::max(songStats.highVelocity, velocity);
+    stats.lowVelocity = std::min(stats.lowVelocity, velocity);
+    stats.highVelocity = std::max(stats.highVelocity, velocity);
   }
   st.maxSounding = std::max(st.maxSounding, cs.sounding);
   int total = 0;
   for (const ChannelState& other : writer.ch) total += other.sounding;
-  songStats.sounding = uint8_t(std::min(total, 255));
-  songStats.maxPolyphony = std::max(songStats.maxPolyphony, songStats.sounding);
+  stats.sounding = uint8_t(std::min(total, 255));
+  stats.maxPolyphony = std::max(stats.maxPolyphony, stats.sounding);
 
   const uint32_t sixteenth = sixteenthOf(time);
   if (st.firstNotePos == 0) st.firstNotePos = sixteenth + 1;
   st.lastNotePos = std::max(st.lastNotePos, sixteenthOf(time + duration) + 1);
   const uint32_t beat = sixteenth / 4;
-  if (beat < uint32_t(STATS_POSITIONS)) songStats.beatChannels[beat] |= channelBit(c);
+  if (beat < uint32_t(STATS_POSITIONS)) stats.beatChannels[beat] |= channelBit(c);
 
   if (writer.DRUM_CHANNEL_MASK & channelBit(c)) {
-    songStats.rhythmMask |= channelBit(c);
-    if (!testBit(songStats.rhythmNoteSet, note)) {
-      setBit(songStats.rhythmNoteSet, note, true);
-      ++songStats.rhythmNoteCount;
+    stats.rhythmMask |= channelBit(c);
+    if (!testBit(stats.rhythmNoteSet, note)) {
+      setBit(stats.rhythmNoteSet, note, true);
+      ++stats.rhythmNoteCount;
     }
-    if (songStats.rhythmNoteHits[note] < 0xFFFF) ++songStats.rhythmNoteHits[note];
+    if (stats.rhythmNoteHits[note] < 0xFFFF) ++stats.rhythmNoteHits[note];
     int slot = -1;
-    for (int i = 0; i < songStats.rhythmSlotCount; ++i)
-      if (songStats.rhythmSlotNote[i] == note) slot = i;
-    if (slot < 0 && songStats.rhythmSlotCount < RHYTHM_SLOTS) {
-      slot = songStats.rhythmSlotCount++;
-      songStats.rhythmSlotNote[slot] = note;
+    for (int i = 0; i < stats.rhythmSlotCount; ++i)
+      if (stats.rhythmSlotNote[i] == note) slot = i;
+    if (slot < 0 && stats.rhythmSlotCount < RHYTHM_SLOTS) {
+      slot = stats.rhythmSlotCount++;
+      stats.rhythmSlotNote[slot] = note;
     }
     if (slot >= 0 && beat < uint32_t(STATS_POSITIONS))
-      songStats.beatRhythm[beat] |= uint8_t(1u << slot);
+      stats.beatRhythm[beat] |= uint8_t(1u << slot);
   } else {
-    songStats.melodicMask |= channelBit(c);
-    if ((cs.program >> 8 & 0x1F) == 0x1B) songStats.bankMask |= channelBit(c);
+    stats.melodicMask |= channelBit(c);
+    if ((cs.program >> 8 & 0x1F) == 0x1B) stats.bankMask |= channelBit(c);
     const uint8_t program = cs.program & 0x7F;
-    if (!testBit(songStats.programSet, program)) {
-      setBit(songStats.programSet, program, true);
-      ++songStats.programCount;
+    if (!testBit(stats.programSet, program)) {
+      setBit(stats.programSet, program, true);
+      ++stats.programCount;
     }
     if (st.programUse == PROGRAM_NONE) {
       st.programUse = PROGRAM_SINGLE;
@@ -301,8 +325,9 @@ void removeTimedNotes(int index, int n) {
 }
 
 void noteEndStats(uint8_t channel, uint32_t time) {
+  SongStats& stats = songStats;  // one TLS look-up for the whole function
   if (channel >= CHANNELS || !inPlayRange(time)) return;
-  ChannelStats& st = songStats.ch[channel];
+  ChannelStats& st = stats.ch[channel];
   st.lastNotePos = std::max(st.lastNotePos, sixteenthOf(time) + 1);
 }
 
@@ -354,9 +379,10 @@ uint32_t sixteenthOf(uint32_t time) {
 }
 
 void resetSongStats() {
-  songStats = SongStats{};
-  songStats.lowVelocity = 0xFF;
-  for (ChannelStats& st : songStats.ch) {
+  SongStats& stats = songStats;  // one TLS look-up for the whole function
+  stats = SongStats{};
+  stats.lowVelocity = 0xFF;
+  for (ChannelStats& st : stats.ch) {
     st.lowVelocity = 0xFF;
     st.lowVolume = 0xFF;
   }
@@ -392,11 +418,12 @@ void beginStream() {
   writer.timedCount = 0;
   writer.mergeRhythmRepeats = false;
 
-  emitter.scratch.assign(EVENT_SCRATCH_SIZE, 0);
+  emitter.scratchSize = 0;  // every byte is zero again
+  resizeScratch(EVENT_SCRATCH_SIZE);
   emitter.capacity = NO_CAPACITY;
   emitter.chunkRefused = false;
   writer.scratch.handle = nullptr;  // owned by the emitter's vector, not by the allocator
-  writer.scratch.data = emitter.scratch.data();
+  writer.scratch.data = emitter.scratch;
   writer.scratch.length = int32_t(EVENT_SCRATCH_SIZE);
   writer.data = writer.scratch.data;
 }
@@ -462,6 +489,7 @@ int emitEvent(uint8_t* out, uint32_t capacity, uint32_t time) {
 }
 
 void noteSongEvent(uint32_t time, uint8_t status) {
+  SongStats& stats = songStats;  // one TLS look-up for the whole function
   const uint8_t kind = status & 0xF0;
   const uint8_t c = status & 0x0F;
   ChannelState& cs = writer.ch[c];
@@ -485,7 +513,7 @@ void noteSongEvent(uint32_t time, uint8_t status) {
     case ST_NOTE_HIGH:
       if (writer.count >= 1 && writer.data[0] < 32) {
         uint32_t s = sixteenthOf(time);
-        if (s < uint32_t(STATS_POSITIONS)) songStats.marker[s] = writer.data[0];
+        if (s < uint32_t(STATS_POSITIONS)) stats.marker[s] = writer.data[0];
       }
       break;
     case ST_NOTE_OFF:
@@ -526,8 +554,9 @@ void finishStream(uint8_t* out) {
 }
 
 void endStream() {
-  emitter.scratch.clear();
-  emitter.scratch.shrink_to_fit();
+  std::free(emitter.scratch);
+  emitter.scratch = nullptr;
+  emitter.scratchSize = emitter.scratchCapacity = 0;
   writer.scratch = MemBlock{};
   writer.data = nullptr;
   writer.count = 0;
@@ -535,10 +564,10 @@ void endStream() {
 
 int submitEvent(uint8_t* out, uint32_t capacity, uint32_t time, uint8_t status, uint8_t sourceTrack,
                 const uint8_t* data, uint32_t count) {
-  if (emitter.scratch.size() < std::max<size_t>(count, EVENT_SCRATCH_SIZE)) {
-    emitter.scratch.resize(std::max<size_t>(count, EVENT_SCRATCH_SIZE));
-    writer.scratch.data = emitter.scratch.data();
-    writer.scratch.length = int32_t(emitter.scratch.size());
+  if (emitter.scratchSize < std::max<size_t>(count, EVENT_SCRATCH_SIZE)) {
+    resizeScratch(std::max<size_t>(count, EVENT_SCRATCH_SIZE));
+    writer.scratch.data = emitter.scratch;
+    writer.scratch.length = int32_t(emitter.scratchSize);
   }
   // Generated events can take the place of a request; a bound keeps a faulty chain finite.
   constexpr int MAX_SUBMISSIONS = 64;
@@ -548,7 +577,7 @@ int submitEvent(uint8_t* out, uint32_t capacity, uint32_t time, uint8_t status, 
                          ? uint8_t((status & 0x0F) + ((status & 0xF0) == ST_NOTE_HIGH ? 16 : 0))
                          : 0;
     writer.sourceTrack = sourceTrack;
-    writer.data = emitter.scratch.data();
+    writer.data = emitter.scratch;
     // A note-off has count 0 and still names its note in the first byte.
     if (data) std::memcpy(writer.data, data, count ? count : 1);
     writer.count = count;

@@ -72,6 +72,9 @@ struct SmfReader {
   uint8_t exclusiveKinds;
   uint32_t endTime;  // latest end of track seen
   bool full;         // the output buffer is full: reading stops
+  // Merge key per track: next time above the track index, so the smallest key is the earliest
+  // track and the lowest index on ties; NO_KEY once the track has ended.
+  uint64_t key[MAX_TRACKS];
 };
 thread_local SmfReader r;
 
@@ -351,38 +354,61 @@ uint32_t readEvent(int index) {
   return used + dataBytes;
 }
 
+// Reads the next event of a track and the delta behind it; the track ends when it cannot go on.
+void readTrack(SourceTrack& t, int index) {
+  if (t.pos >= t.end) {
+    t.ended = true;
+    return;
+  }
+  const uint32_t consumed = readEvent(index);
+  if (r.full) return;
+  if (consumed == 0) {
+    t.ended = true;
+    return;
+  }
+  t.pos += consumed;
+  if (t.pos >= t.end) {
+    t.ended = true;
+    return;
+  }
+  uint32_t used = 0;
+  const uint32_t delta = readVarLen(r.image + t.pos, t.end - t.pos, &used);
+  if (used == 0 || (r.image[t.pos + used - 1] & 0x80)) {
+    t.ended = true;
+    return;
+  }
+  t.pos += used;
+  t.nextTime = delta > 0xFFFFFFFFu - t.nextTime ? 0xFFFFFFFFu : t.nextTime + delta;
+}
+
+constexpr uint64_t NO_KEY = ~uint64_t(0);
+
+uint64_t mergeKey(const SourceTrack& t, int index) {
+  return t.ended ? NO_KEY : uint64_t(t.nextTime) << 8 | uint32_t(index);
+}
+
+// Takes the events of all tracks in time order, the lowest track index first on ties. A track
+// whose next event falls at the time just taken stays the earliest, so the search is skipped.
 void mergeTracks() {
+  for (int i = 0; i < r.trackCount; ++i) r.key[i] = mergeKey(r.tracks[i], i);
+  uint64_t bestKey = NO_KEY;
   for (;;) {
-    int best = -1;
-    for (int i = 0; i < r.trackCount; ++i) {
-      const SourceTrack& t = r.tracks[i];
-      if (!t.ended && (best < 0 || t.nextTime < r.tracks[best].nextTime)) best = i;
+    const int count = r.trackCount;
+    if (bestKey == NO_KEY) {
+      if (count == 0) return;
+      bestKey = r.key[0];
+      for (int i = 1; i < count; ++i)
+        if (r.key[i] < bestKey) bestKey = r.key[i];
+      if (bestKey == NO_KEY) return;
     }
-    if (best < 0) return;
+    const int best = int(bestKey & 0xFF);
+    const uint64_t takenKey = bestKey;
+    bestKey = NO_KEY;
     SourceTrack& t = r.tracks[best];
-    if (t.pos >= t.end) {
-      t.ended = true;
-      continue;
-    }
-    const uint32_t consumed = readEvent(best);
+    readTrack(t, best);
+    r.key[best] = mergeKey(t, best);
     if (r.full) return;
-    if (consumed == 0) {
-      t.ended = true;
-      continue;
-    }
-    t.pos += consumed;
-    if (t.pos >= t.end) {
-      t.ended = true;
-      continue;
-    }
-    uint32_t used = 0;
-    const uint32_t delta = readVarLen(r.image + t.pos, t.end - t.pos, &used);
-    if (used == 0 || (r.image[t.pos + used - 1] & 0x80)) {
-      t.ended = true;
-      continue;
-    }
-    t.pos += used;
-    t.nextTime = delta > 0xFFFFFFFFu - t.nextTime ? 0xFFFFFFFFu : t.nextTime + delta;
+    if (r.key[best] == takenKey) bestKey = takenKey;
   }
 }
 
