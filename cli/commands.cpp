@@ -219,27 +219,47 @@ int cmdDetect(int argc, char** argv) {
   return 0;
 }
 
-int cmdInfo(int argc, char** argv) {
-  std::string input;
-  bool json = false;
+namespace {
+
+constexpr int HELP_SHOWN = -1;
+
+// The arguments of a command that takes one input: `own` consumes the command's own options at
+// argv[i] (returns the count, 0 when not one of them, HELP_SHOWN after printing the help).
+// Returns -1 to go on, or the exit status.
+template <typename Own>
+int parseOneInput(int argc, char** argv, const char* name, std::string& input, Own own) {
   for (int i = 1; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "--json")) {
-      json = true;
-    } else if (!std::strcmp(argv[i], "--help")) {
-      std::puts("usage: vlmconv info INPUT [--json] [--ini FILE] [--set KEY=VALUE]...");
-      return 0;
-    } else if (argv[i][0] == '-' && std::strcmp(argv[i], "-")) {
-      int used = parseCommonOption(argc, argv, i);
+    int used = own(i);
+    if (used == HELP_SHOWN) return 0;
+    if (used == 0 && argv[i][0] == '-' && std::strcmp(argv[i], "-")) {
+      used = parseCommonOption(argc, argv, i);
       if (used < 0) return 2;
       if (used == 0) return usageError(std::string("unknown option ") + argv[i]);
+    }
+    if (used > 0) {
       i += used - 1;
     } else if (input.empty()) {
       input = argv[i];
     } else {
-      return usageError("info takes one input");
+      return usageError(std::string(name) + " takes one input");
     }
   }
-  if (input.empty()) return usageError("info needs an input");
+  if (input.empty()) return usageError(std::string(name) + " needs an input");
+  return -1;
+}
+
+}  // namespace
+
+int cmdInfo(int argc, char** argv) {
+  std::string input;
+  bool json = false;
+  int status = parseOneInput(argc, argv, "info", input, [&](int i) {
+    if (!std::strcmp(argv[i], "--json")) return json = true, 1;
+    if (std::strcmp(argv[i], "--help")) return 0;
+    std::puts("usage: vlmconv info INPUT [--json] [--ini FILE] [--set KEY=VALUE]...");
+    return HELP_SHOWN;
+  });
+  if (status >= 0) return status;
   setClipboardBackend(&stdioClipboard());
   FormatCode code = 0;
   MemBlock stream;
@@ -255,28 +275,16 @@ int cmdInfo(int argc, char** argv) {
 
 int cmdDump(int argc, char** argv) {
   std::string input, stage = "read", to = "2";
-  for (int i = 1; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "--stage") && i + 1 < argc) {
-      stage = argv[++i];
-    } else if (!std::strcmp(argv[i], "--to") && i + 1 < argc) {
-      to = argv[++i];
-    } else if (!std::strcmp(argv[i], "--help")) {
-      std::printf("usage: vlmconv dump INPUT [--stage read|transform] [--to CODE] "
-                  "[--ini FILE] [--set KEY=VALUE]... [window options]\n%s",
-                  windowOptionsHelp());
-      return 0;
-    } else if (argv[i][0] == '-' && std::strcmp(argv[i], "-")) {
-      int used = parseCommonOption(argc, argv, i);
-      if (used < 0) return 2;
-      if (used == 0) return usageError(std::string("unknown option ") + argv[i]);
-      i += used - 1;
-    } else if (input.empty()) {
-      input = argv[i];
-    } else {
-      return usageError("dump takes one input");
-    }
-  }
-  if (input.empty()) return usageError("dump needs an input");
+  int status = parseOneInput(argc, argv, "dump", input, [&](int i) {
+    if (!std::strcmp(argv[i], "--stage") && i + 1 < argc) return stage = argv[i + 1], 2;
+    if (!std::strcmp(argv[i], "--to") && i + 1 < argc) return to = argv[i + 1], 2;
+    if (std::strcmp(argv[i], "--help")) return 0;
+    std::printf("usage: vlmconv dump INPUT [--stage read|transform] [--to CODE] "
+                "[--ini FILE] [--set KEY=VALUE]... [window options]\n%s",
+                windowOptionsHelp());
+    return HELP_SHOWN;
+  });
+  if (status >= 0) return status;
   if (stage != "read" && stage != "transform") return usageError("--stage is read or transform");
   const OutputFormat* target = findOutputFormat(to.c_str());
   if (!target) return usageError("unknown output format: " + to);
