@@ -3,8 +3,8 @@
 // number syntax of the MML text, the play-range overlap, frequency numbers and voice lookups.
 #pragma once
 
-#include <cstddef>
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 
 namespace vlm {

@@ -138,16 +138,13 @@ void noteMetaEvent(uint32_t time) {
       }
       break;
     case META_SEQUENCER:
-      if (length >= 5 && std::memcmp(body, YAMAHA_SLASH_LYRICS, 5) == 0)
-        stats.slashLyrics = true;
+      if (length >= 5 && std::memcmp(body, YAMAHA_SLASH_LYRICS, 5) == 0) stats.slashLyrics = true;
       break;
     case META_MASTER_VOLUME:
       if (length >= 1) {
         uint8_t v = body[0];
-        if (!stats.masterVolumeSeen || v < stats.masterVolumeMin)
-          stats.masterVolumeMin = v;
-        if (!stats.masterVolumeSeen || v > stats.masterVolumeMax)
-          stats.masterVolumeMax = v;
+        if (!stats.masterVolumeSeen || v < stats.masterVolumeMin) stats.masterVolumeMin = v;
+        if (!stats.masterVolumeSeen || v > stats.masterVolumeMax) stats.masterVolumeMax = v;
         stats.masterVolumeSeen = true;
       }
       break;
