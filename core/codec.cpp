@@ -1,4 +1,4 @@
-// Codec primitives of Part 1.3. Every function is pure apart from `playRange`, which the
+// Codec primitives. Every function is pure apart from `playRange`, which the
 // conversion run sets before a run.
 #include "core/codec.h"
 
