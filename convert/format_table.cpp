@@ -54,7 +54,7 @@ const OutputFormat OUTPUT_FORMATS[] = {
     {54, 121, "SMAF16和音作成(EZweb)", "mmf16ez", ".mmf", "EzMmfSize", 11, 0, nullptr},
     {55, 122, "SMAF4和音作成(J-SKY)", "mmf4j", ".mmf", "JMmfSize", 11, 0, nullptr},
     {56, 123, "SMAF4和音作成(EZweb)", "mmf4ez", ".mmf", "EzMmfSize", 11, 0, nullptr},
-    {59, 124, "SMAF40和音作成", "mmf40", ".mmf", "Mmf3Size", 11, 0, nullptr},
+    {59, 124, "SMAF40和音作成", "mmf40", ".mmf", "Mmf3Size", 11, 0, writeSmaf40},
     {61, 117, "au-PMD16和音作成", "pmd16", ".pmd", "PmdSize", 2, 0, writeMld},
     {62, 118, "", "pmd16b", ".pmd", "PmdSize", 2, 0, writeMld},
     {63, 119, "au-PMD3和音作成", "pmd3", ".pmd", "PmdSize", 2, 0, writeMld},
