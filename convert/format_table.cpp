@@ -35,8 +35,8 @@ const InputFormat INPUT_FORMATS[] = {
 // melody-mail text length, writer.
 const OutputFormat OUTPUT_FORMATS[] = {
     {2, 101, "MIDIﾌｧｲﾙ作成", "mid", ".mid", nullptr, 10, 0, writeSmf},
-    {13, 102, "feelsound12和音作成", "dxm12", ".dxm", "DxmSize", 12, 0, nullptr},
-    {14, 103, "feelsound32和音作成", "dxm32", ".dxm", "DxmSize", 12, 0, nullptr},
+    {13, 102, "feelsound12和音作成", "dxm12", ".dxm", "DxmSize", 12, 0, writeDxm},
+    {14, 103, "feelsound32和音作成", "dxm32", ".dxm", "DxmSize", 12, 0, writeDxm},
     {24, 105, "iﾒﾛﾃﾞｨFM16和音作成(N)", "mld-fm16n", ".mld", "Mld2Size", 9, 498, writeMld},
     {25, 106, "iﾒﾛﾃﾞｨPCM16和音作成(P,D)", "mld-pcm16", ".mld", "Mld2Size", 9, 498, writeMld},
     {26, 107, "iﾒﾛﾃﾞｨPCM24和音作成(SO)", "mld-pcm24so", ".mld", "Mld2Size", 9, 498, writeMld},
