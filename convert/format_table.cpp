@@ -15,20 +15,20 @@ const InputFormat INPUT_FORMATS[] = {
     {FORMAT_MML, "MML text (.mml, .mmlc)", nullptr, false},
     {FORMAT_SMF, "Standard MIDI File (.mid, .midi, .rmi, .kar)", readSmf, false},
     {FORMAT_VLM, "event stream (.vlm)", nullptr, false},
-    {FORMAT_DAT, "P-melody (.dat)", nullptr, true},
-    {FORMAT_ALS, "P-melody (.als)", nullptr, false},
+    {FORMAT_DAT, "P-melody (.dat)", readDat, true},
+    {FORMAT_ALS, "P-melody (.als)", readAls, false},
     {FORMAT_DXM, "feelsound (.dxm)", readSmf, false},
-    {FORMAT_CMD, "chara-melody (.cmd)", nullptr, false},
-    {FORMAT_PMD_RAW, "PMD without header (.pmd)", nullptr, false},
+    {FORMAT_CMD, "chara-melody (.cmd)", readCmd, false},
+    {FORMAT_PMD_RAW, "PMD without header (.pmd)", readPmdRaw, false},
     {FORMAT_MLD, "i-melody (.mld, .dlm, .txt)", readMld, true},
-    {FORMAT_MEL, "melody (.mmd, .mel, .sml)", nullptr, false},
-    {FORMAT_SMD_TEXT, "J-SKY text melody (.smd)", nullptr, false},
-    {FORMAT_SMZ_TEXT, "J-SKY text melody, protected (.smz)", nullptr, false},
+    {FORMAT_MEL, "melody (.mmd, .mel, .sml)", readMel, false},
+    {FORMAT_SMD_TEXT, "J-SKY text melody (.smd)", readJskyText, false},
+    {FORMAT_SMZ_TEXT, "J-SKY text melody, protected (.smz)", readJskyText, false},
     {FORMAT_SMAF, "SMAF (.mmf, .smd)", readSmaf, false},
     {FORMAT_SMZ_SMAF, "SMAF, protected (.smz)", readSmaf, false},
     {FORMAT_PMD, "EZweb PMD (.pmd)", readMld, false},
-    {FORMAT_QCP, "voice file (.qcp)", nullptr, false},
-    {FORMAT_WAV, "WAVE sound (.wav)", nullptr, false},
+    {FORMAT_QCP, "voice file (.qcp)", readQcp, false},
+    {FORMAT_WAV, "WAVE sound (.wav)", readWave, false},
 };
 
 // Output formats: code, command id, menu label, short name, extension, size key, dialog,
@@ -81,7 +81,7 @@ int* sizeSettingSlot(const OutputFormat& format) {
 
 }  // namespace
 
-StageFn fadePass() { return nullptr; }
+StageFn fadePass() { return fadeStream; }
 StageFn transformPass() { return transformStream; }
 
 const InputFormat* inputFormats(int* count) {

@@ -126,6 +126,11 @@ struct ConversionOptions {
   bool ringtoneMode = false;  // MIDI file settings: drop exclusives and metas but tempo
   // Frequency-note handling of the assembler.
   bool freqNotesIgnored = false, freqFractionByBend = false, freqBendRange24 = false;
+  // Waves made from .wav and .qcp sounds: rate code 0..4 of the ADPCM (4000, 8000, 11000, 22050,
+  // 44100 Hz; check box "WAV→着声高音質(8KHz)" gives 1), and the sound's length in tenths of a
+  // second as measured when it was opened (0: taken from the wave itself).
+  int waveRateCode = 0;
+  int waveLengthTenths = 0;
 
   TargetPreset preset;
 };

@@ -1,0 +1,251 @@
+// Reader of wave sounds (.wav, and .qcp once the outside voice converter has made a .wav of
+// it): the PCM samples are encoded as 4-bit step-table (Dialogic/OKI) ADPCM, carried in one wave
+// meta event and started by one wave note that lasts as long as the sound.
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "convert/options.h"
+#include "convert/stages.h"
+#include "core/codec.h"
+#include "core/vstream.h"
+
+namespace vlm {
+
+namespace {
+
+constexpr uint16_t WAVE_TIMEBASE = 96;
+constexpr uint32_t WAVE_TEMPO_MICROS = 250000;  // 240 beats per minute: a bar is one second
+constexpr uint8_t WAVE_NUMBER = 1;
+constexpr uint8_t WAVE_VELOCITY = 127;
+constexpr uint32_t MAX_WAVE_BYTES = 0xFFDC;
+constexpr uint32_t WAVE_END_RESERVE = 8;  // encoding stops this far below the maximum
+// Room kept in the output for the header, the tempo, the meta head, the wave note and the end.
+constexpr uint32_t STREAM_OVERHEAD = 64;
+
+constexpr uint16_t PCM_FORMAT = 1;
+constexpr uint32_t DEFAULT_RATE = 8000;
+constexpr uint16_t DEFAULT_CHANNELS = 1;
+constexpr uint16_t DEFAULT_BITS = 8;
+
+constexpr int STEP_TABLE[49] = {16,  17,  19,  21,  23,  25,   28,   31,   34,   37,  41,  45,  50,
+                                55,  60,  66,  73,  80,  88,   97,   107,  118,  130, 143, 157, 173,
+                                190, 209, 230, 253, 279, 307,  337,  371,  408,  449, 494, 544, 598,
+                                658, 724, 796, 876, 963, 1060, 1166, 1282, 1411, 1552};
+constexpr int INDEX_ADJUST[8] = {-1, -1, -1, -1, 2, 4, 6, 8};
+constexpr int PREDICTOR_MIN = -2048, PREDICTOR_MAX = 2047;
+constexpr int STEP_INDEX_MAX = 48;
+
+// What the chunks of a RIFF WAVE image say about its samples.
+struct WaveFormat {
+  bool pcm = true;
+  uint32_t rate = DEFAULT_RATE;
+  uint16_t channels = DEFAULT_CHANNELS;
+  uint16_t bits = DEFAULT_BITS;
+  uint32_t byteRate = 0;
+  uint32_t data = 0;    // offset of the samples
+  uint32_t length = 0;  // bytes of samples
+  bool hasData = false;
+};
+
+struct WaveReader {
+  const uint8_t* image = nullptr;
+  uint32_t size = 0;
+  WaveFormat format;
+  std::vector<uint8_t> samples;  // ADPCM bytes
+  std::vector<uint8_t> meta;     // type, length, wave number, rate code, ADPCM bytes
+  int predictor = 0;
+  int index = 0;
+};
+
+thread_local WaveReader r;
+
+bool idAt(uint32_t pos, const char* id) {
+  return pos <= r.size && r.size - pos >= 4 && std::memcmp(r.image + pos, id, 4) == 0;
+}
+
+void scanChunks() {
+  r.format = WaveFormat{};
+  uint64_t pos = 0;
+  while (pos + 8 <= r.size) {
+    const uint32_t at = uint32_t(pos);
+    if (idAt(at, "RIFF")) {
+      pos += 8;
+      continue;
+    }
+    if (idAt(at, "WAVE")) {
+      pos += 4;
+      continue;
+    }
+    const uint32_t length = getLE(r.image + at + 4, 4);
+    const uint32_t body = at + 8;
+    const uint32_t available = std::min(length, r.size - body);
+    if (idAt(at, "fmt ")) {
+      auto field = [&](uint32_t offset, int n, uint32_t fallback) {
+        return offset + n <= available ? getLE(r.image + body + offset, n) : fallback;
+      };
+      r.format.pcm = field(0, 2, PCM_FORMAT) == PCM_FORMAT;
+      r.format.channels = uint16_t(field(2, 2, DEFAULT_CHANNELS));
+      r.format.rate = field(4, 4, DEFAULT_RATE);
+      r.format.byteRate = field(8, 4, 0);
+      r.format.bits = uint16_t(field(14, 2, DEFAULT_BITS));
+      if (!r.format.pcm) return;
+    } else if (idAt(at, "data")) {
+      r.format.data = body;
+      r.format.length = available;
+      r.format.hasData = true;
+      return;
+    }
+    // Chunks are padded to an even length.
+    pos = uint64_t(body) + length + (length & 1);
+  }
+}
+
+// 12-bit value of the first channel of frame `frame`.
+int sampleAt(uint64_t frame, uint32_t frameSize, uint32_t sampleBytes) {
+  const uint8_t* p = r.image + r.format.data + frame * frameSize;
+  if (sampleBytes == 1) return (int(p[0]) - 128) * 16;
+  // The two most significant bytes of a wider sample, as a signed 16-bit value.
+  const int16_t value = int16_t(p[sampleBytes - 2] | p[sampleBytes - 1] << 8);
+  return value / 16;
+}
+
+uint8_t encodeSample(int sample) {
+  const int step = STEP_TABLE[r.index];
+  int d = sample - r.predictor;
+  uint8_t code = 0;
+  if (d < 0) {
+    code = 8;
+    d = -d;
+  }
+  int q = ((d * 8) / step - 1) / 2;
+  q = std::clamp(q, 0, 7);
+  code = uint8_t(code | q);
+  const int move = step * (2 * q + 1) / 8;
+  r.predictor = std::clamp(r.predictor + (code & 8 ? -move : move), PREDICTOR_MIN, PREDICTOR_MAX);
+  r.index = std::clamp(r.index + INDEX_ADJUST[q], 0, STEP_INDEX_MAX);
+  return code;
+}
+
+// Encodes the samples into r.samples; returns the bytes written.
+uint32_t encodeWave(uint32_t targetRate, uint32_t maxBytes) {
+  r.predictor = 0;
+  r.index = 0;
+  if (!r.format.pcm || !r.format.hasData || maxBytes <= WAVE_END_RESERVE) return 0;
+  const uint32_t channels = std::max<uint32_t>(r.format.channels, 1);
+  const uint32_t sampleBytes = std::max<uint32_t>((r.format.bits + 7) / 8, 1);
+  const uint64_t frameSize = uint64_t(channels) * sampleBytes;
+  const uint64_t frames = r.format.length / frameSize;
+  const uint32_t sourceRate = r.format.rate ? r.format.rate : DEFAULT_RATE;
+  r.samples.resize(maxBytes);
+  uint8_t* out = r.samples.data();
+  uint32_t produced = 0;
+  bool highNibble = false;
+  uint32_t carry = 0;
+  for (uint64_t frame = 0; frame < frames;) {
+    if (produced + WAVE_END_RESERVE >= maxBytes) break;
+    const uint8_t code = encodeSample(sampleAt(frame, uint32_t(frameSize), sampleBytes));
+    if (!highNibble) {
+      out[produced] = code;
+    } else {
+      out[produced++] |= uint8_t(code << 4);
+    }
+    highNibble = !highNibble;
+    const uint64_t total = uint64_t(sourceRate) + carry;
+    frame += total / targetRate;
+    carry = uint32_t(total % targetRate);
+  }
+  if (highNibble) ++produced;  // a last code alone fills the low nibble
+  return produced;
+}
+
+// Length of the sound in tenths of a second, as the player measures it.
+uint32_t waveTenths() {
+  if (options.waveLengthTenths > 0) return uint32_t(options.waveLengthTenths);
+  uint64_t ms = 0;
+  if (r.format.hasData) {
+    const uint64_t frameSize = uint64_t(std::max<uint32_t>(r.format.channels, 1)) *
+                               std::max<uint32_t>((r.format.bits + 7) / 8, 1);
+    if (r.format.pcm && r.format.rate)
+      ms = r.format.length / frameSize * 1000 / r.format.rate;
+    else if (r.format.byteRate)
+      ms = uint64_t(r.format.length) * 1000 / r.format.byteRate;
+  }
+  return uint32_t(std::min<uint64_t>(ms / 100 + 1, 0xFFFF));
+}
+
+void readSound(uint8_t* out, int32_t* destinationSize, uint32_t capacity) {
+  resetSongStats();
+  beginStream();
+  writer.timebase = WAVE_TIMEBASE;
+  writeHeaderChunk(out);
+  writeTrackChunk(out);
+
+  uint8_t tempo[5] = {META_TEMPO, 3};
+  putBE(tempo + 2, WAVE_TEMPO_MICROS, 3);
+  bool ok = submitEvent(out, capacity, 0, ST_META, 0, tempo, 5);
+  writer.tempoBpm = 60000000u / WAVE_TEMPO_MICROS;
+
+  scanChunks();
+  const int rateCode = std::clamp(options.waveRateCode, 0, 4);
+  // The wave shortens rather than vanishes when the buffer is small.
+  const uint32_t room = capacity > STREAM_OVERHEAD ? capacity - STREAM_OVERHEAD : 0;
+  const uint32_t maxBytes = std::min(MAX_WAVE_BYTES, room);
+  const uint32_t bytes = encodeWave(WAVE_RATES[rateCode], maxBytes);
+  const uint32_t bodyLength = 2 + bytes;
+  r.meta.resize(1 + VARLEN_MAX_BYTES + bodyLength);
+  uint32_t n = 0;
+  r.meta[n++] = META_WAVE;
+  n += uint32_t(writeVarLen(r.meta.data() + n, bodyLength));
+  r.meta[n++] = WAVE_NUMBER;
+  r.meta[n++] = bytes ? uint8_t(rateCode) : WAVE_RATE_NONE;
+  if (bytes) std::memcpy(r.meta.data() + n, r.samples.data(), bytes);
+  r.meta.resize(n + bytes);
+  // The list entry names where the PCM samples lie in the source and how many ADPCM bytes
+  // came of them.
+  songStats.waves[0] = WaveEntry{bytes ? WAVE_RATES[rateCode] : 0, r.format.data, bytes};
+  songStats.waveCount = 1;
+  if (ok) ok = submitEvent(out, capacity, 0, ST_META, 0, r.meta.data(), uint32_t(r.meta.size()));
+
+  const uint32_t leadIn = uint32_t(uint64_t(WAVE_TIMEBASE) * 4 * waveTenths() / 10);
+  const uint32_t duration = std::min(leadIn, MAX_DURATION);
+  const uint8_t note[4] = {WAVE_NUMBER, WAVE_VELOCITY, uint8_t(duration >> 8), uint8_t(duration)};
+  if (ok) ok = submitEvent(out, capacity, 0, WAVE_NOTE_STATUS, 0, note, 4);
+  if (ok) writer.now = std::max(writer.now, leadIn);  // the track ends with the sound
+  finishStream(out);
+  *destinationSize = int32_t(writer.pos);
+  endStream();
+}
+
+bool isRiffWave(const uint8_t* image, uint32_t size) {
+  return size >= 12 && std::memcmp(image, "RIFF", 4) == 0 && std::memcmp(image + 8, "WAVE", 4) == 0;
+}
+
+bool begin(const uint8_t* source, uint32_t sourceSize, uint8_t* destination, uint32_t capacity) {
+  if (destination == nullptr || capacity < EMPTY_STREAM_SIZE + 16) return false;
+  r.image = source;
+  r.size = source ? sourceSize : 0;
+  return true;
+}
+
+}  // namespace
+
+void readWave(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
+              int32_t* destinationSize, uint32_t capacity) {
+  *destinationSize = 0;
+  if (!begin(source, sourceSize, destination, capacity)) return;
+  readSound(destination, destinationSize, capacity);
+}
+
+void readQcp(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
+             int32_t* destinationSize, uint32_t capacity) {
+  *destinationSize = 0;
+  // Only the .wav that the voice converter made from the .qcp can be read; the voice file itself
+  // yields nothing.
+  if (!source || !isRiffWave(source, sourceSize)) return;
+  if (!begin(source, sourceSize, destination, capacity)) return;
+  readSound(destination, destinationSize, capacity);
+}
+
+}  // namespace vlm
