@@ -72,9 +72,9 @@ struct SmfReader {
   uint8_t exclusiveKinds;
   uint32_t endTime;  // latest end of track seen
   bool full;         // the output buffer is full: reading stops
-  // Merge key per track: next time above the track index, so the smallest key is the earliest
-  // track and the lowest index on ties; NO_KEY once the track has ended.
-  uint64_t key[MAX_TRACKS];
+  // Merge heap: one key per track that has not ended, the next time above the track index, so
+  // the smallest key is the earliest track and the lowest index on ties.
+  uint64_t heap[MAX_TRACKS];
 };
 thread_local SmfReader r;
 
@@ -381,34 +381,45 @@ void readTrack(SourceTrack& t, int index) {
   t.nextTime = delta > 0xFFFFFFFFu - t.nextTime ? 0xFFFFFFFFu : t.nextTime + delta;
 }
 
-constexpr uint64_t NO_KEY = ~uint64_t(0);
-
-uint64_t mergeKey(const SourceTrack& t, int index) {
-  return t.ended ? NO_KEY : uint64_t(t.nextTime) << 8 | uint32_t(index);
+inline uint64_t mergeKey(const SourceTrack& t, int index) {
+  return uint64_t(t.nextTime) << 8 | uint32_t(index);
 }
 
-// Takes the events of all tracks in time order, the lowest track index first on ties. A track
-// whose next event falls at the time just taken stays the earliest, so the search is skipped.
-void mergeTracks() {
-  for (int i = 0; i < r.trackCount; ++i) r.key[i] = mergeKey(r.tracks[i], i);
-  uint64_t bestKey = NO_KEY;
+// Moves the key at `i` down the heap until no child is smaller.
+inline void siftDown(uint64_t* heap, int size, int i) {
+  const uint64_t key = heap[i];
   for (;;) {
-    const int count = r.trackCount;
-    if (bestKey == NO_KEY) {
-      if (count == 0) return;
-      bestKey = r.key[0];
-      for (int i = 1; i < count; ++i)
-        if (r.key[i] < bestKey) bestKey = r.key[i];
-      if (bestKey == NO_KEY) return;
-    }
-    const int best = int(bestKey & 0xFF);
-    const uint64_t takenKey = bestKey;
-    bestKey = NO_KEY;
+    int child = 2 * i + 1;
+    if (child >= size) break;
+    if (child + 1 < size && heap[child + 1] < heap[child]) ++child;
+    if (heap[child] >= key) break;
+    heap[i] = heap[child];
+    i = child;
+  }
+  heap[i] = key;
+}
+
+// Takes the events of all tracks in time order, the lowest track index first on ties. The keys
+// are unique, so a heap gives the same order as a search for the smallest one; a track's key
+// only grows while it is read, so after each event its key only moves down.
+void mergeTracks() {
+  uint64_t* heap = r.heap;
+  int size = 0;
+  for (int i = 0; i < r.trackCount; ++i)
+    if (!r.tracks[i].ended) heap[size++] = mergeKey(r.tracks[i], i);
+  for (int i = size / 2 - 1; i >= 0; --i) siftDown(heap, size, i);
+  while (size > 0) {
+    const int best = int(heap[0] & 0xFF);
     SourceTrack& t = r.tracks[best];
     readTrack(t, best);
-    r.key[best] = mergeKey(t, best);
-    if (r.full) return;
-    if (r.key[best] == takenKey) bestKey = takenKey;
+    if (r.full) break;
+    if (t.ended) {
+      heap[0] = heap[--size];
+      if (size == 0) break;
+    } else {
+      heap[0] = mergeKey(t, best);
+    }
+    siftDown(heap, size, 0);
   }
 }
 
