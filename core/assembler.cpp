@@ -83,6 +83,7 @@ uint16_t bendForFrequency(const ChannelState& cs, int r) {
 }
 
 int findOpen(uint8_t note, uint8_t track, uint8_t channel) {
+  if (!mayBeOpen(channel, note)) return -1;
   for (int i = 0; i < writer.openCount; ++i) {
     const OpenNote& n = writer.open[i];
     if (n.note == note && n.track == track && n.channel == channel) return i;
@@ -216,7 +217,10 @@ int transposeByBend(uint8_t* out, uint32_t capacity, uint8_t c, uint32_t now) {
   // Notes that started now simply take the new pitch.
   for (int i = 0; i < writer.openCount; ++i) {
     OpenNote& n = writer.open[i];
-    if (n.channel == c && n.start == now) out[n.position + 1] = n.note = clampNote(n.note + d);
+    if (n.channel == c && n.start == now) {
+      renumberOpenNote(n, clampNote(n.note + d));
+      out[n.position + 1] = n.note;
+    }
   }
   for (int i = 0; i < writer.timedCount; ++i) {
     TimedNote& n = writer.timed[i];
@@ -339,8 +343,10 @@ int putEvent(uint8_t* out, uint32_t capacity, uint32_t time) {
 
     // 6. Rhythm notes sound at most a sixteenth; timed notes that have ended leave the table.
     // The open notes are sorted by start, so those sounding longer than the cut come first.
+    // The scan ends as soon as no rhythm channel has an open note left.
     const uint32_t cut = writer.timebase / 4;
-    for (int i = 0; i < writer.openCount && elapsed(now, writer.open[i].start) > cut;) {
+    for (int i = 0; (writer.DRUM_CHANNEL_MASK & openIndex.channelMask) && i < writer.openCount &&
+                    elapsed(now, writer.open[i].start) > cut;) {
       const OpenNote n = writer.open[i];
       if (isRhythm(n.channel)) {
         patchDuration(out, n.position, cut);

@@ -9,11 +9,28 @@
 
 namespace vlm {
 
+// How many open notes there are per channel and note number (channel and note reduced to 16 x 128
+// keys, so a count is never lower than the notes that match), and which of channels 0..15 have
+// open notes. Kept by insertOpenNote and removeOpenNotes and cleared by beginStream; a search for
+// a note whose count is zero can end at once.
+struct OpenNoteIndex {
+  uint8_t count[CHANNELS][128];
+  uint8_t onChannel[CHANNELS];
+  uint16_t channelMask;
+};
+extern thread_local constinit OpenNoteIndex openIndex;
+
+inline bool mayBeOpen(uint8_t channel, uint8_t note) {
+  return openIndex.count[channel & 15][note & 0x7F] != 0;
+}
+
 // Inserts after all entries whose start is not later; -1 when the table is full.
 int insertOpenNote(const OpenNote& note);
 // Inserts after all entries whose end is not later; -1 when the table is full.
 int insertTimedNote(const TimedNote& note);
 void removeOpenNotes(int index, int n = 1);
+// Gives an open note another note number, keeping the index.
+void renumberOpenNote(OpenNote& note, uint8_t number);
 void removeTimedNotes(int index, int n = 1);
 
 // Statistics of a note end at `time` on `channel` (latest note end, within the play range).

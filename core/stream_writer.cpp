@@ -16,6 +16,7 @@ namespace vlm {
 thread_local constinit VStreamWriter writer{};
 thread_local SongStats songStats;
 thread_local constinit SongRecord song{};
+thread_local constinit OpenNoteIndex openIndex{};
 
 namespace {
 
@@ -284,7 +285,12 @@ int insertOpenNote(const OpenNote& note) {
   std::memmove(&writer.open[i + 1], &writer.open[i], sizeof(OpenNote) * (writer.openCount - i));
   writer.open[i] = note;
   ++writer.openCount;
-  if (note.channel < CHANNELS) ++writer.ch[note.channel].sounding;
+  ++openIndex.count[note.channel & 15][note.note & 0x7F];
+  if (note.channel < CHANNELS) {
+    ++writer.ch[note.channel].sounding;
+    ++openIndex.onChannel[note.channel];
+    openIndex.channelMask |= channelBit(note.channel);
+  }
   return i;
 }
 
@@ -302,12 +308,25 @@ int insertTimedNote(const TimedNote& note) {
 void removeOpenNotes(int index, int n) {
   if (index < 0 || n <= 0 || index + n > writer.openCount) return;
   for (int i = index; i < index + n; ++i) {
-    uint8_t c = writer.open[i].channel;
-    if (c < CHANNELS && writer.ch[c].sounding) --writer.ch[c].sounding;
+    const uint8_t c = writer.open[i].channel;
+    uint8_t& keyed = openIndex.count[c & 15][writer.open[i].note & 0x7F];
+    if (keyed) --keyed;
+    if (c < CHANNELS) {
+      if (writer.ch[c].sounding) --writer.ch[c].sounding;
+      if (openIndex.onChannel[c] && --openIndex.onChannel[c] == 0)
+        openIndex.channelMask &= uint16_t(~channelBit(c));
+    }
   }
   std::memmove(&writer.open[index], &writer.open[index + n],
                sizeof(OpenNote) * (writer.openCount - index - n));
   writer.openCount -= n;
+}
+
+void renumberOpenNote(OpenNote& note, uint8_t number) {
+  uint8_t& keyed = openIndex.count[note.channel & 15][note.note & 0x7F];
+  if (keyed) --keyed;
+  note.note = number;
+  ++openIndex.count[note.channel & 15][number & 0x7F];
 }
 
 void removeTimedNotes(int index, int n) {
@@ -412,6 +431,7 @@ void beginStream() {
     cs.map = uint8_t(c);
   }
   writer.openCount = 0;
+  openIndex = OpenNoteIndex{};
   writer.timedCount = 0;
   writer.mergeRhythmRepeats = false;
 
