@@ -126,6 +126,16 @@ TEST(Assembler, BendAsTransposition) {
   EXPECT_EQ(a.finish(400), "0 0 90 3E 64 00 64\n100 0 90 3C 64 00 32\n300 0 90 3C 64 00 64\n");
 }
 
+TEST(Assembler, NoteMovedByTheBendOfItsTickEndsAtItsNoteOff) {
+  Assembly a;
+  options.bendsepflg = true;
+  a.put(0, 0x90, {60, 100, 0, 0});
+  a.put(0, 0xE0, {0x00, 0x7F});  // the note of this tick moves up to 62
+  a.put(50, 0x80, {60, 64});     // read as 62 under the bend: ends that note
+  EXPECT_EQ(writer.openCount, 0);
+  EXPECT_EQ(a.finish(400), "0 0 90 3E 64 00 32\n");
+}
+
 TEST(Assembler, BendAsTranspositionReEmitsTimedNotes) {
   Assembly a;
   options.bendsepflg = true;
