@@ -176,6 +176,7 @@ uint32_t waveTenths() {
 }
 
 void readSound(uint8_t* out, int32_t* destinationSize, uint32_t capacity) {
+  clearSongInfo();  // a sound has no texts: nothing of the last song stays
   resetSongStats();
   beginStream();
   writer.timebase = WAVE_TIMEBASE;

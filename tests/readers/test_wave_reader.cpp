@@ -106,6 +106,7 @@ class WaveReader : public ::testing::Test {
 };
 
 TEST_F(WaveReader, SilenceGivesAlternatingCodes) {
+  setSongText(INFO_TITLE, "old", 3);
   // 16-bit silence: codes 0 and 8 alternate from the first sample on, the step index stays at 0
   // (so the predictor only moves by 2 each way).
   WaveStream w = read(readWave, riff({{"fmt ", fmtChunk(1, 1, 4000, 16)},
@@ -118,6 +119,7 @@ TEST_F(WaveReader, SilenceGivesAlternatingCodes) {
   ASSERT_EQ(w.adpcm.size(), 200u);
   for (uint8_t b : w.adpcm) ASSERT_EQ(b, 0x80);  // low nibble first
   EXPECT_EQ(songStats.waveCount, 1);
+  EXPECT_STREQ(song.info.text[INFO_TITLE], "");
   EXPECT_EQ(songStats.waves[0].sampleRate, 4000u);
   EXPECT_EQ(songStats.waves[0].length, 200u);
   EXPECT_TRUE(songStats.hasVoiceSamples);
