@@ -12,7 +12,7 @@ namespace {
 // Input formats, by the code detectFormat returns. A null reader means the format is known but
 // has no reader yet (code 3 needs none: the image already is a VStream).
 const InputFormat INPUT_FORMATS[] = {
-    {FORMAT_MML, "MML text (.mml, .mmlc)", nullptr, false},
+    {FORMAT_MML, "MML text (.mml, .mmlc)", readMml, false},
     {FORMAT_SMF, "Standard MIDI File (.mid, .midi, .rmi, .kar)", readSmf, false},
     {FORMAT_VLM, "event stream (.vlm)", nullptr, false},
     {FORMAT_DAT, "P-melody (.dat)", readDat, true},
