@@ -503,7 +503,8 @@ void translate(const StreamEvent& ev, Pass& p) {
   }
   switch (kind) {
     case ST_NOTE_HIGH:
-      if (!state.fourVoice) {
+      // A wave number of 0x00 or 0xFF would read back as a control or escape event.
+      if (!state.fourVoice && ev.data[0] != EV_CONTROL && ev.data[0] != 0xFF) {
         p.target = SEQ_AUDIO;
         p.bytes = {ev.data[0]};
         appendLength(p.bytes, std::min<uint32_t>(getBE(ev.data + 2, 2), MAX_LENGTH));
