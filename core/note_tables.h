@@ -17,11 +17,28 @@ struct OpenNoteIndex {
   uint8_t count[CHANNELS][128];
   uint8_t onChannel[CHANNELS];
   uint16_t channelMask;
+  // Sum of ChannelState::sounding over the 16 channels, each counted as its 8-bit value.
+  int sounding;
 };
 extern thread_local constinit OpenNoteIndex openIndex;
 
 inline bool mayBeOpen(uint8_t channel, uint8_t note) {
   return openIndex.count[channel & 15][note & 0x7F] != 0;
+}
+
+// Every change of a channel's sounding count goes through these two, which keep the sum: one
+// more note (the 8-bit count wraps as before), one less unless none sounds.
+inline void countSounding(uint8_t channel) {
+  uint8_t& n = writer.ch[channel].sounding;
+  ++n;
+  openIndex.sounding += n == 0 ? -255 : 1;
+}
+inline void uncountSounding(uint8_t channel) {
+  uint8_t& n = writer.ch[channel].sounding;
+  if (n) {
+    --n;
+    --openIndex.sounding;
+  }
 }
 
 // Inserts after all entries whose start is not later; -1 when the table is full.

@@ -230,9 +230,7 @@ void noteNoteStart(uint8_t c, uint32_t time) {
     stats.highVelocity = std::max(stats.highVelocity, velocity);
   }
   st.maxSounding = std::max(st.maxSounding, cs.sounding);
-  int total = 0;
-  for (const ChannelState& other : writer.ch) total += other.sounding;
-  stats.sounding = uint8_t(std::min(total, 255));
+  stats.sounding = uint8_t(std::min(openIndex.sounding, 255));
   stats.maxPolyphony = std::max(stats.maxPolyphony, stats.sounding);
 
   const uint32_t sixteenth = sixteenthOf(time);
@@ -287,7 +285,7 @@ int insertOpenNote(const OpenNote& note) {
   ++writer.openCount;
   ++openIndex.count[note.channel & 15][note.note & 0x7F];
   if (note.channel < CHANNELS) {
-    ++writer.ch[note.channel].sounding;
+    countSounding(note.channel);
     ++openIndex.onChannel[note.channel];
     openIndex.channelMask |= channelBit(note.channel);
   }
@@ -301,7 +299,7 @@ int insertTimedNote(const TimedNote& note) {
   std::memmove(&writer.timed[i + 1], &writer.timed[i], sizeof(TimedNote) * (writer.timedCount - i));
   writer.timed[i] = note;
   ++writer.timedCount;
-  if (note.channel < CHANNELS) ++writer.ch[note.channel].sounding;
+  if (note.channel < CHANNELS) countSounding(note.channel);
   return i;
 }
 
@@ -312,7 +310,7 @@ void removeOpenNotes(int index, int n) {
     uint8_t& keyed = openIndex.count[c & 15][writer.open[i].note & 0x7F];
     if (keyed) --keyed;
     if (c < CHANNELS) {
-      if (writer.ch[c].sounding) --writer.ch[c].sounding;
+      uncountSounding(c);
       if (openIndex.onChannel[c] && --openIndex.onChannel[c] == 0)
         openIndex.channelMask &= uint16_t(~channelBit(c));
     }
@@ -333,7 +331,7 @@ void removeTimedNotes(int index, int n) {
   if (index < 0 || n <= 0 || index + n > writer.timedCount) return;
   for (int i = index; i < index + n; ++i) {
     uint8_t c = writer.timed[i].channel;
-    if (c < CHANNELS && writer.ch[c].sounding) --writer.ch[c].sounding;
+    if (c < CHANNELS) uncountSounding(c);
   }
   std::memmove(&writer.timed[index], &writer.timed[index + n],
                sizeof(TimedNote) * (writer.timedCount - index - n));

@@ -222,7 +222,7 @@ struct ChannelState {
   uint16_t rpn;                  // MSB * 256 + LSB
   uint16_t program;              // program | bank byte << 8
   uint32_t programPos;
-  uint8_t sounding;              // notes of this channel now sounding
+  uint8_t sounding;              // notes of this channel now sounding (see countSounding)
   uint8_t map;                   // channel map entry
   uint16_t freqNumber;           // 9 bits
   uint8_t freqFlags;             // bits 0..2 block, bit 3 key on

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "convert/options.h"
+#include "core/note_tables.h"
 #include "transform/transform_state.h"
 
 namespace vlm::xform {
@@ -255,9 +256,7 @@ int soundingOn(int outCh) {
 }
 
 int soundingTotal() {
-  int n = 0;
-  for (int oc = 0; oc < OUTPUT_CHANNELS; ++oc) n += writer.ch[oc].sounding;
-  return n;
+  return openIndex.sounding;  // the sum over the 16 channels, kept by the note tables
 }
 
 void allocateChannels(const SongStats& stats, bool forPlayback) {

@@ -13,6 +13,7 @@
 #include "convert/options.h"
 #include "convert/stages.h"
 #include "core/codec.h"
+#include "core/note_tables.h"
 #include "core/vstream.h"
 #include "transform/transform_state.h"
 
@@ -126,7 +127,7 @@ uint32_t outTimeAt(uint32_t inTime) {
 
 void removeNote(int index) {
   const SoundingNote& n = xs.notes[index];
-  if (n.outCh < OUTPUT_CHANNELS && writer.ch[n.outCh].sounding) --writer.ch[n.outCh].sounding;
+  if (n.outCh < OUTPUT_CHANNELS) uncountSounding(n.outCh);
   std::memmove(&xs.notes[index], &xs.notes[index + 1],
                sizeof(SoundingNote) * size_t(xs.noteCount - index - 1));
   --xs.noteCount;
@@ -365,9 +366,9 @@ void handleNote(const StreamEvent& ev) {
   const uint32_t outDuration = convertDuration(duration);
   const uint8_t data[4] = {uint8_t(pitch), velocity, uint8_t(outDuration >> 8),
                            uint8_t(outDuration)};
-  ++writer.ch[oc].sounding;
+  countSounding(uint8_t(oc));
   if (!emitRaw(xs.outNow, uint8_t(ST_NOTE | oc), data, 4)) {
-    --writer.ch[oc].sounding;
+    uncountSounding(uint8_t(oc));
     return;
   }
   xs.notes[xs.noteCount++] =
