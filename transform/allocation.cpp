@@ -292,16 +292,17 @@ void allocateChannels(const SongStats& stats, bool forPlayback) {
 
 int mapProgram(int inCh, uint16_t word, bool setup, bool forPlayback) {
   const InputChannel& ic = xs.in[inCh & 15];
-  const int override = options.programOverride[inCh & 15];
+  const ConversionOptions& o = options;
+  const int override = o.programOverride[inCh & 15];
   if (override >= 0) {
     word = uint16_t(override & 0x7F);
-  } else if (ic.rhythm && !forPlayback && !options.dramtoneflg) {
+  } else if (ic.rhythm && !forPlayback && !o.dramtoneflg) {
     word = 0;
-  } else if (fourVoiceTarget()) {
+  } else if (o.preset.fourVoiceFm && o.preset.oneVoicePerChannel) {  // fourVoiceTarget()
     if (!setup) return -1;  // the initial program stands on the 4-voice targets
     word = ic.initialProgram;
   }
-  if (options.preset.psgSource) {
+  if (o.preset.psgSource) {
     int index = word & 0x7F;
     if (index >= PSG_PROGRAMS) index = 0;
     const int group = index / PSG_GROUP;
@@ -313,7 +314,8 @@ int mapProgram(int inCh, uint16_t word, bool setup, bool forPlayback) {
 int transformNote(int inCh, int note) {
   const InputChannel& ic = xs.in[inCh & 15];
   if (ic.rhythm) return note & 0x7F;  // the rhythm set is not transposed
-  int n = note + options.keyShift + OCTAVE * options.octaveShift[inCh & 15];
+  const ConversionOptions& o = options;
+  int n = note + o.keyShift + OCTAVE * o.octaveShift[inCh & 15];
   const int lo = ic.lowNote, hi = ic.highNote;
   if (n < lo) n = lo - ((lo - n) % OCTAVE) + OCTAVE;
   if (n > hi) n = hi + ((n - hi) % OCTAVE) - OCTAVE;

@@ -5,9 +5,10 @@
 // writer's encoding and state.
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <numeric>
-#include <vector>
 
 #include "convert/conversion_run.h"
 #include "convert/options.h"
@@ -43,14 +44,16 @@ constexpr int BEND_MID = 8192;
 enum CutMode { CUT_NONE, CUT_KEEP, CUT_MIDDLE };
 enum VolumeMode { VOLUME_FOLLOW, VOLUME_FLAT, VOLUME_TO_VELOCITY };
 
-// Everything the pass keeps for one run.
+// Everything the pass keeps for one run. Trivially destructible and constant-initialised, so
+// that its accesses need no TLS wrapper; the scratch block is freed at the end of the run.
 struct Pass {
   uint8_t* out = nullptr;
   uint32_t cap = 0;
   bool full = false;
   uint32_t lastWritten = 0;
   uint32_t lastNoteEnd = 0;
-  std::vector<uint8_t> scratch;
+  uint8_t* scratch = nullptr;  // event bytes; every byte is written before it is read
+  uint32_t scratchSize = 0;
   // Time ratio: spans are multiplied by mul and divided by div (q x U over p x V, reduced).
   uint32_t p = 1, q = 1, S = TEMPO_UNITY, V = DEFAULT_TEMPO_BPM, U = DEFAULT_TEMPO_BPM;
   uint32_t mul = 1, div = 1, carry = 0;
@@ -64,7 +67,7 @@ struct Pass {
   int volumeMode = VOLUME_FOLLOW;
   bool forPlayback = false;
 };
-thread_local Pass ps;
+thread_local constinit Pass ps{};
 
 // ---- Time ------------------------------------------------------------------------------------
 
@@ -163,8 +166,13 @@ void advanceTo(uint32_t t) {
 // ---- Emitting --------------------------------------------------------------------------------
 
 uint8_t* scratch(uint32_t count) {
-  if (ps.scratch.size() < count) ps.scratch.resize(count);
-  return ps.scratch.data();
+  if (ps.scratchSize < count) {
+    void* grown = std::realloc(ps.scratch, count);
+    if (!grown) throw std::bad_alloc();
+    ps.scratch = static_cast<uint8_t*>(grown);
+    ps.scratchSize = count;
+  }
+  return ps.scratch;
 }
 
 // Writes one event with the stream encoding; false (and the merge ends) when it does not fit
@@ -275,8 +283,9 @@ bool emitTempo(uint32_t usec) {
 // ---- Values ----------------------------------------------------------------------------------
 
 int scaleVolume(int value, int c) {
+  const ConversionOptions& o = options;
   const int64_t v =
-      int64_t(value) * options.volumePercent / PERCENT * options.channelVolumePercent[c] / PERCENT;
+      int64_t(value) * o.volumePercent / PERCENT * o.channelVolumePercent[c] / PERCENT;
   return int(std::clamp<int64_t>(v, 0, 127));
 }
 
@@ -287,8 +296,9 @@ uint8_t effectiveVolume(int c) {
 }
 
 uint8_t scaleVelocity(int c, uint8_t velocity) {
-  int64_t v = int64_t(velocity) * options.velocityPercent / PERCENT *
-              options.channelVelocityPercent[c] / PERCENT;
+  const ConversionOptions& o = options;
+  int64_t v =
+      int64_t(velocity) * o.velocityPercent / PERCENT * o.channelVelocityPercent[c] / PERCENT;
   if (ps.volumeMode == VOLUME_TO_VELOCITY)
     v = v * xs.in[c].volume / 127 * xs.in[c].expression / 127;
   return uint8_t(std::clamp<int64_t>(v, 0, 127));
@@ -296,13 +306,14 @@ uint8_t scaleVelocity(int c, uint8_t velocity) {
 
 // Bend of an input channel as the target takes it (14-bit value).
 int transformBend(int c, int value) {
+  const ConversionOptions& o = options;
   int range = xs.in[c].bendRange;
   int v = value;
-  if (!(options.real & REAL_BEND_RANGE)) {
+  if (!(o.real & REAL_BEND_RANGE)) {
     v = std::clamp((v - BEND_MID) * range / 2, -BEND_MID, BEND_MID - 1) + BEND_MID;
     range = 2;
   }
-  if (options.bendecoflg && range) {
+  if (o.bendecoflg && range) {
     const int s = std::max(4096 / range, 1);
     if (v < BEND_MID)
       v = BEND_MID - ((BEND_MID - v + s / 2) / s) * s;
@@ -397,7 +408,8 @@ void handleHighNote(const StreamEvent& ev) {
 
 void handleControl(int c, uint8_t cc, uint8_t v) {
   InputChannel& ic = xs.in[c];
-  const int real = options.real;
+  const ConversionOptions& o = options;
+  const int real = o.real;
   switch (cc) {
     case CC_MODULATION:
       ic.modulation = v;
@@ -418,13 +430,13 @@ void handleControl(int c, uint8_t cc, uint8_t v) {
         sendAll(c, ST_CONTROL, CC_VOLUME, effectiveVolume(c));
       break;
     case CC_PAN:
-      if ((real & REAL_STEREO) && !options.panleft) sendAll(c, ST_CONTROL, cc, v);
+      if ((real & REAL_STEREO) && !o.panleft) sendAll(c, ST_CONTROL, cc, v);
       break;
     case CC_HOLD:
       if (real & REAL_HOLD) sendAll(c, ST_CONTROL, cc, v);
       break;
     case CC_RHYTHM_PART:
-      if (options.noefficflg) sendAll(c, ST_CONTROL, cc, v);
+      if (o.noefficflg) sendAll(c, ST_CONTROL, cc, v);
       break;
     case CC_BEND_RANGE:
       ic.bendRange = v;
@@ -703,8 +715,9 @@ void transformStream(const uint8_t* source, uint32_t sourceSize, uint8_t* destin
   const SongStats saved = songStats;
   resetSongStats();
   beginStream();
+  std::free(ps.scratch);  // left by a run that threw
   ps = Pass{};
-  ps.scratch.resize(EVENT_SCRATCH_SIZE);
+  scratch(EVENT_SCRATCH_SIZE);
   ps.out = destination;
   ps.cap = capacity;
   ps.forPlayback = runState.forPlayback;
@@ -802,8 +815,9 @@ void transformStream(const uint8_t* source, uint32_t sourceSize, uint8_t* destin
   songStats.melodicMask = melodic;
   songStats.rhythmMask = rhythm;
   songStats.bankMask = bank;
-  ps.scratch.clear();
-  ps.scratch.shrink_to_fit();
+  std::free(ps.scratch);
+  ps.scratch = nullptr;
+  ps.scratchSize = 0;
 }
 
 }  // namespace vlm
