@@ -280,7 +280,8 @@ int insertOpenNote(const OpenNote& note) {
   if (writer.openCount >= MAX_NOTES) return -1;
   int i = writer.openCount;
   while (i > 0 && writer.open[i - 1].start > note.start) --i;
-  std::memmove(&writer.open[i + 1], &writer.open[i], sizeof(OpenNote) * (writer.openCount - i));
+  if (i < writer.openCount)
+    std::memmove(&writer.open[i + 1], &writer.open[i], sizeof(OpenNote) * (writer.openCount - i));
   writer.open[i] = note;
   ++writer.openCount;
   ++openIndex.count[note.channel & 15][note.note & 0x7F];
@@ -296,7 +297,9 @@ int insertTimedNote(const TimedNote& note) {
   if (writer.timedCount >= MAX_NOTES) return -1;
   int i = writer.timedCount;
   while (i > 0 && writer.timed[i - 1].end > note.end) --i;
-  std::memmove(&writer.timed[i + 1], &writer.timed[i], sizeof(TimedNote) * (writer.timedCount - i));
+  if (i < writer.timedCount)
+    std::memmove(&writer.timed[i + 1], &writer.timed[i],
+                 sizeof(TimedNote) * (writer.timedCount - i));
   writer.timed[i] = note;
   ++writer.timedCount;
   if (note.channel < CHANNELS) countSounding(note.channel);
@@ -315,8 +318,9 @@ void removeOpenNotes(int index, int n) {
         openIndex.channelMask &= uint16_t(~channelBit(c));
     }
   }
-  std::memmove(&writer.open[index], &writer.open[index + n],
-               sizeof(OpenNote) * (writer.openCount - index - n));
+  if (index + n < writer.openCount)
+    std::memmove(&writer.open[index], &writer.open[index + n],
+                 sizeof(OpenNote) * (writer.openCount - index - n));
   writer.openCount -= n;
 }
 
@@ -498,7 +502,7 @@ int emitEvent(uint8_t* out, uint32_t capacity, uint32_t time) {
   }
   noteSongEvent(time, status);
   out[writer.pos++] = status;
-  std::memcpy(out + writer.pos, writer.data, writer.count);
+  copyEventBytes(out + writer.pos, writer.data, writer.count);
   writer.pos += writer.count;
   return 1;
 }
@@ -594,7 +598,7 @@ int submitEvent(uint8_t* out, uint32_t capacity, uint32_t time, uint8_t status, 
     writer.sourceTrack = sourceTrack;
     writer.data = emitter.scratch;
     // A note-off has count 0 and still names its note in the first byte.
-    if (data) std::memcpy(writer.data, data, count ? count : 1);
+    if (data) copyEventBytes(writer.data, data, count ? count : 1);
     writer.count = count;
     writer.resubmit = false;
     if (!putEvent(out, capacity, time)) return 0;
