@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The main job on the bundled examples: detection, information, the unchanged copy, conversions
-# to a Standard MIDI File, an i-melody and a PMD file (each read back), and a WAVE rendering.
+# to a Standard MIDI File, i-melody, PMD, SMAF and feelsound files (read back), and a WAVE rendering.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 vlmconv="${1:-build/bin/vlmconv}"
@@ -17,7 +17,7 @@ step() {
   fi
 }
 
-for song in examples/*.mid examples/*.vlm; do
+for song in examples/*.mid examples/*.vlm examples/*.mml; do
   [ -e "$song" ] || continue
   name=$(basename "$song")
   base="${name%.*}-${name##*.}"
@@ -32,6 +32,11 @@ for song in examples/*.mid examples/*.vlm; do
   step info "$out/$base.mld"
   step convert "$song" --to pmd16 -o "$out/$base.pmd"
   step info "$out/$base.pmd"
+  step convert "$song" --to mmf16j -o "$out/$base.mmf"
+  step info "$out/$base.mmf"
+  step convert "$song" --to mmf40 -o "$out/$base-40.mmf"
+  step convert "$song" --to dxm12 -o "$out/$base.dxm"
+  step info "$out/$base.dxm"
   step render "$song" -o "$out/$base.wav"
   if [ -s "$out/$base.wav" ]; then
     bytes=$(stat -c %s "$out/$base.wav")
