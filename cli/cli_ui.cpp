@@ -33,8 +33,12 @@ CliUi& cliUi() {
   return ui;
 }
 
-void setCurrentJob(ConvertJob* j) { job = j; }
-ConvertJob* currentJob() { return job; }
+void setCurrentJob(ConvertJob* j) {
+  job = j;
+}
+ConvertJob* currentJob() {
+  return job;
+}
 
 void printError(const std::string& line) {
   std::lock_guard<std::mutex> lock(outputMutex);
@@ -87,9 +91,13 @@ bool CliUi::warningBox(const char* text) {
   return true;
 }
 
-void CliUi::noticeBox(const char* text) { printLines("", text); }
+void CliUi::noticeBox(const char* text) {
+  printLines("", text);
+}
 
-void CliUi::errorBox(const char* text) { printError(std::string("ERROR: ") + text); }
+void CliUi::errorBox(const char* text) {
+  printError(std::string("ERROR: ") + text);
+}
 
 void CliUi::openWithShell(const char* path) {
   if (job) job->deliveredPath = path;

@@ -129,10 +129,11 @@ void printInfoJson(FormatCode code, uint16_t timebase) {
     const ChannelStats& c = songStats.ch[ch];
     if (c.notes == 0) continue;
     const bool rhythm = (songStats.rhythmMask >> ch) & 1;
-    std::printf("%s\n    {\"channel\": %d, \"notes\": %u, \"lowNote\": %u, \"highNote\": %u, "
-                "\"program\": %d, \"rhythm\": %s}",
-                first ? "" : ",", ch + 1, c.notes, c.lowNote, c.highNote,
-                c.programUse == PROGRAM_NONE ? -1 : c.program & 0x7F, rhythm ? "true" : "false");
+    std::printf(
+        "%s\n    {\"channel\": %d, \"notes\": %u, \"lowNote\": %u, \"highNote\": %u, "
+        "\"program\": %d, \"rhythm\": %s}",
+        first ? "" : ",", ch + 1, c.notes, c.lowNote, c.highNote,
+        c.programUse == PROGRAM_NONE ? -1 : c.program & 0x7F, rhythm ? "true" : "false");
     first = false;
   }
   std::printf("%s],\n  \"lyrics\": [", first ? "" : "\n  ");
@@ -279,9 +280,10 @@ int cmdDump(int argc, char** argv) {
     if (!std::strcmp(argv[i], "--stage") && i + 1 < argc) return stage = argv[i + 1], 2;
     if (!std::strcmp(argv[i], "--to") && i + 1 < argc) return to = argv[i + 1], 2;
     if (std::strcmp(argv[i], "--help")) return 0;
-    std::printf("usage: vlmconv dump INPUT [--stage read|transform] [--to CODE] "
-                "[--ini FILE] [--set KEY=VALUE]... [window options]\n%s",
-                windowOptionsHelp());
+    std::printf(
+        "usage: vlmconv dump INPUT [--stage read|transform] [--to CODE] "
+        "[--ini FILE] [--set KEY=VALUE]... [window options]\n%s",
+        windowOptionsHelp());
     return HELP_SHOWN;
   });
   if (status >= 0) return status;

@@ -78,7 +78,8 @@ Outcome convertOne(ConvertJob& job, const OutputFormat& output,
     return Outcome::Skipped;
   }
   if (!result) {
-    printError("vlmconv: " + job.input + ": nothing converted (unreadable input, or the output could not be written)");
+    printError("vlmconv: " + job.input +
+               ": nothing converted (unreadable input, or the output could not be written)");
     return Outcome::Failed;
   }
   printError(job.input + " -> " +
@@ -139,8 +140,9 @@ int cmdConvert(int argc, char** argv) {
                !std::strcmp(a, "--attachment")) {
       const char* v = value(a);
       if (!v) return usageError(std::string(a) + " needs a value");
-      std::string& field = a[2] == 'm' ? proto.mailTo : a[2] == 's' ? proto.subject
-                                                                    : proto.attachment;
+      std::string& field = a[2] == 'm'   ? proto.mailTo
+                           : a[2] == 's' ? proto.subject
+                                         : proto.attachment;
       field = v;
     } else if (a[0] == '-' && a[1] != '\0') {
       int used = parseCommonOption(argc, argv, i);
@@ -193,9 +195,12 @@ int cmdConvert(int argc, char** argv) {
 
   size_t converted = 0, skipped = 0, failed = 0;
   for (const BatchResult& r : results) {
-    if (r.outcome == Outcome::Converted) ++converted;
-    else if (r.outcome == Outcome::Skipped) ++skipped;
-    else ++failed;
+    if (r.outcome == Outcome::Converted)
+      ++converted;
+    else if (r.outcome == Outcome::Skipped)
+      ++skipped;
+    else
+      ++failed;
   }
   std::fprintf(stderr, "%zu converted, %zu skipped, %zu failed\n", converted, skipped, failed);
   return converted == files.size() ? 0 : 1;

@@ -32,14 +32,10 @@ struct Command {
 };
 
 const Command COMMANDS[] = {
-    {"formats", vlm::cli::cmdFormats},
-    {"detect", vlm::cli::cmdDetect},
-    {"convert", vlm::cli::cmdConvert},
-    {"info", vlm::cli::cmdInfo},
-    {"dump", vlm::cli::cmdDump},
-    {"render", vlm::cli::cmdRenderEntry},
-    {"play", vlm::cli::cmdPlayEntry},
-    {"extract-waves", vlm::cli::cmdExtractWavesEntry},
+    {"formats", vlm::cli::cmdFormats}, {"detect", vlm::cli::cmdDetect},
+    {"convert", vlm::cli::cmdConvert}, {"info", vlm::cli::cmdInfo},
+    {"dump", vlm::cli::cmdDump},       {"render", vlm::cli::cmdRenderEntry},
+    {"play", vlm::cli::cmdPlayEntry},  {"extract-waves", vlm::cli::cmdExtractWavesEntry},
 };
 
 }  // namespace

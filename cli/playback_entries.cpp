@@ -4,10 +4,16 @@
 
 namespace vlm::cli {
 
-int cmdRenderEntry(int argc, char** argv) { return cmdRender(argc, argv); }
+int cmdRenderEntry(int argc, char** argv) {
+  return cmdRender(argc, argv);
+}
 
-int cmdPlayEntry(int argc, char** argv) { return cmdPlay(argc, argv); }
+int cmdPlayEntry(int argc, char** argv) {
+  return cmdPlay(argc, argv);
+}
 
-int cmdExtractWavesEntry(int argc, char** argv) { return cmdExtractWaves(argc, argv); }
+int cmdExtractWavesEntry(int argc, char** argv) {
+  return cmdExtractWaves(argc, argv);
+}
 
 }  // namespace vlm::cli

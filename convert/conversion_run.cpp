@@ -81,9 +81,9 @@ void base64Step(RunBlocks& blocks, FormatCode inputCode) {
   if (inputCode == FORMAT_DAT && (src.data[0] == 'A' || src.data[0] == 'B')) start = 1;
   if (start < 0) return;
   MemBlock& dst = blocks.block[blocks.next()];
-  uint32_t produced = decodeMelodyText(reinterpret_cast<const char*>(src.data),
-                                       uint32_t(src.length), dst.data, blocks.capacity(blocks.next()),
-                                       start);
+  uint32_t produced =
+      decodeMelodyText(reinterpret_cast<const char*>(src.data), uint32_t(src.length), dst.data,
+                       blocks.capacity(blocks.next()), start);
   if (produced == 0) return;
   dst.length = int32_t(produced);
   blocks.current = blocks.next();
@@ -137,7 +137,9 @@ void gatherStreamStats(const MemBlock& stream, MemBlock& scratch) {
 }
 
 // Base64 text of a melody: 4 characters per 3 bytes, a line break per 72 characters, the marker.
-size_t melodyTextCapacity(size_t bytes) { return bytes * 4 / 3 + bytes / 27 + 64; }
+size_t melodyTextCapacity(size_t bytes) {
+  return bytes * 4 / 3 + bytes / 27 + 64;
+}
 
 int deliver(RunBlocks& blocks, const char* output) {
   MemBlock& image = blocks.block[blocks.current];
@@ -153,8 +155,9 @@ int deliver(RunBlocks& blocks, const char* output) {
     putClipboardText(reinterpret_cast<const char*>(text.data), length);
   } else if (runState.MailFlags & MAIL_FILE) {
     const int marker = (runState.MailFlags & MAIL_TEXT_FORM) ? 1 : 0;
-    uint32_t length = encodeMelodyText(image.data, uint32_t(image.length),
-                                       reinterpret_cast<char*>(text.data), uint32_t(needed), marker);
+    uint32_t length =
+        encodeMelodyText(image.data, uint32_t(image.length), reinterpret_cast<char*>(text.data),
+                         uint32_t(needed), marker);
     runState.lastOutputSize = int32_t(length);
     // The message is the text plus a few header lines.
     const size_t messageSize = length + 1024 + runState.mailTo.size() +
@@ -193,7 +196,9 @@ std::string attachmentName(const char* input, const char* extension) {
   return name + extension;
 }
 
-bool isImelodyOutput(FormatCode c) { return (c >= 24 && c <= 31) || (c >= 35 && c <= 39); }
+bool isImelodyOutput(FormatCode c) {
+  return (c >= 24 && c <= 31) || (c >= 35 && c <= 39);
+}
 
 // Remembers the format dialog's size and timebase in the settings.
 void rememberDialogChoices(FormatCode c, const OutputFormat& format) {
@@ -234,9 +239,15 @@ void copyPath(char* slot, const std::string& path) {
 
 }  // namespace
 
-void setConversionUi(ConversionUi* ui) { currentUi = ui ? ui : &silentUi; }
-ConversionUi& conversionUi() { return *currentUi; }
-void setPlaybackFileHook(PlaybackFileHook hook) { playbackHook = hook; }
+void setConversionUi(ConversionUi* ui) {
+  currentUi = ui ? ui : &silentUi;
+}
+ConversionUi& conversionUi() {
+  return *currentUi;
+}
+void setPlaybackFileHook(PlaybackFileHook hook) {
+  playbackHook = hook;
+}
 
 std::string writableDataDir() {
   const char* xdg = std::getenv("XDG_DATA_HOME");
@@ -322,8 +333,7 @@ int preparePlayback(const char* input, const char* tempPath) {
   PathParts parts;
   splitPath(input, &parts);
   char title[PATH_SLOT * 2 + 32];
-  std::snprintf(title, sizeof title, "[%s%s] %s", parts.name, parts.extension,
-                WINDOW_TITLE_SUFFIX);
+  std::snprintf(title, sizeof title, "[%s%s] %s", parts.name, parts.extension, WINDOW_TITLE_SUFFIX);
   conversionUi().setTitle(title);
 
   const FormatCode code = detectFormat(input);
@@ -349,7 +359,8 @@ std::string collectWarnings(FormatCode c, const OutputFormat* format) {
     appendLine(text, "和音分解によるトラック数が%dを超えています。\r\n", p.polyphony);
   if (warnings.slot[WARN_TOO_MANY_CHANNELS])
     appendLine(text, "使用音色チャンネル数が%dを越えています。\r\n", p.channelCount);
-  if (warnings.slot[WARN_VOLUME_CLIPS]) text += "音量が大きすぎるので音割れする可能性があります。\r\n";
+  if (warnings.slot[WARN_VOLUME_CLIPS])
+    text += "音量が大きすぎるので音割れする可能性があります。\r\n";
   if (warnings.slot[WARN_SIZE_LIMIT])
     text += "指定サイズを超えたので、曲の途中までしか変換できませんでした。\r\n";
   if (warnings.slot[WARN_NO_SAMPLES]) text += "PCMファイルでは無いので変換できませんでした。\r\n";
@@ -403,7 +414,8 @@ int convertCommand(const char* input, FormatCode c) {
     copyPath(outputPath, writableDataDir() + "melody.eml");
     runState.mailAttachment = attachmentName(input, extension.c_str());
     if (!conversionUi().mailDialog()) return finish();
-    if (!options.shamezoflg && (isImelodyOutput(c) || (inputCode == FORMAT_MLD && c == OUTPUT_MAIL)))
+    if (!options.shamezoflg &&
+        (isImelodyOutput(c) || (inputCode == FORMAT_MLD && c == OUTPUT_MAIL)))
       runState.MailFlags |= MAIL_TEXT_FORM;
   } else if (runState.AutoConvertFlags & AUTO_UNATTENDED) {
     std::snprintf(outputPath, sizeof outputPath, "%s%s%s", options.SaveDir.c_str(), parts.name,

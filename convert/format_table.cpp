@@ -81,8 +81,12 @@ int* sizeSettingSlot(const OutputFormat& format) {
 
 }  // namespace
 
-StageFn fadePass() { return fadeStream; }
-StageFn transformPass() { return transformStream; }
+StageFn fadePass() {
+  return fadeStream;
+}
+StageFn transformPass() {
+  return transformStream;
+}
 
 const InputFormat* inputFormats(int* count) {
   *count = int(sizeof INPUT_FORMATS / sizeof INPUT_FORMATS[0]);

@@ -126,23 +126,34 @@ const KeySpec KEYS[] = {
     textKey("SaveDir", &O::SaveDir),
 };
 
-int clampInt(int value, int low, int high) { return value < low ? low : value > high ? high : value; }
+int clampInt(int value, int low, int high) {
+  return value < low ? low : value > high ? high : value;
+}
 
 int normalise(Norm norm, int value) {
   switch (norm) {
-    case Norm::None: return value;
-    case Norm::Byte: return clampInt(value, 0, 255);
-    case Norm::Word: return clampInt(value, 0, 65535);
-    case Norm::Files: return value < 1 || value > 1024 ? 1024 : value;
-    case Norm::MaxVoices: return clampInt(value, 0, 64);
-    case Norm::MasterVolume: return value < 2 ? 0 : value;
-    case Norm::MidMono: return clampInt(value, 0, 5);
+    case Norm::None:
+      return value;
+    case Norm::Byte:
+      return clampInt(value, 0, 255);
+    case Norm::Word:
+      return clampInt(value, 0, 65535);
+    case Norm::Files:
+      return value < 1 || value > 1024 ? 1024 : value;
+    case Norm::MaxVoices:
+      return clampInt(value, 0, 64);
+    case Norm::MasterVolume:
+      return value < 2 ? 0 : value;
+    case Norm::MidMono:
+      return clampInt(value, 0, 5);
   }
   return value;
 }
 
 // Flags are on only when the stored value is exactly 1.
-bool flagFrom(int value) { return value == 1; }
+bool flagFrom(int value) {
+  return value == 1;
+}
 
 int defaultNumber(const KeySpec& spec) {
   static const ConversionOptions defaults;
@@ -226,7 +237,8 @@ void loadFamilies(const char* file) {
         readProfileString(SECTION, numberedKey("app%dname", i).c_str(), "", file);
   }
   for (int i = 1; i <= CUSTOM_BUTTONS; ++i)
-    options.custmenu[i - 1] = readProfileInt(SECTION, numberedKey("custmenu%d", i).c_str(), 0, file);
+    options.custmenu[i - 1] =
+        readProfileInt(SECTION, numberedKey("custmenu%d", i).c_str(), 0, file);
 }
 
 void saveFamilies(const char* file) {
@@ -258,9 +270,15 @@ bool setOptionByKey(const char* key, const char* value) {
   for (const KeySpec& spec : KEYS) {
     if (strcasecmp(spec.key, key) != 0) continue;
     switch (spec.kind) {
-      case Kind::Flag: options.*(spec.flag) = flagFrom(std::atoi(value)); break;
-      case Kind::Int: options.*(spec.number) = normalise(spec.norm, std::atoi(value)); break;
-      case Kind::Text: options.*(spec.text) = value; break;
+      case Kind::Flag:
+        options.*(spec.flag) = flagFrom(std::atoi(value));
+        break;
+      case Kind::Int:
+        options.*(spec.number) = normalise(spec.norm, std::atoi(value));
+        break;
+      case Kind::Text:
+        options.*(spec.text) = value;
+        break;
     }
     return true;
   }

@@ -109,8 +109,8 @@ struct ConversionOptions {
                                     100, 100, 100, 100, 100, 100, 100, 100};
   uint16_t channelMask = 0xFFFF;  // bit n: input channel n is converted
   uint8_t channelPriority[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
-  uint8_t channelMaxVoices[16] = {};    // 0 = not set
-  uint8_t uncompressedChannels[2] = {}; // 1-based, 0 = none
+  uint8_t channelMaxVoices[16] = {};     // 0 = not set
+  uint8_t uncompressedChannels[2] = {};  // 1-based, 0 = none
   int octaveShift[16] = {};
   int programOverride[16] = {-1, -1, -1, -1, -1, -1, -1, -1,
                              -1, -1, -1, -1, -1, -1, -1, -1};  // -1 = keep the song's
@@ -151,7 +151,9 @@ struct ConversionWarnings {
 extern thread_local ConversionOptions options;
 extern thread_local ConversionWarnings warnings;
 
-inline void raiseWarning(int slot) { warnings.slot[slot] = 1; }
+inline void raiseWarning(int slot) {
+  warnings.slot[slot] = 1;
+}
 
 // Settings file. The file name follows profilePath (a bare name goes to the config folder).
 void loadSettings(const char* file);

@@ -9,18 +9,27 @@ namespace vlm {
 
 namespace {
 
-bool isImelody(FormatCode c) { return (c >= 24 && c <= 31) || (c >= 35 && c <= 39); }
-bool isPmd(FormatCode c) { return c >= 61 && c <= 63; }
+bool isImelody(FormatCode c) {
+  return (c >= 24 && c <= 31) || (c >= 35 && c <= 39);
+}
+bool isPmd(FormatCode c) {
+  return c >= 61 && c <= 63;
+}
 
 // The handset that playback and MIDI output imitate, by `midmono`.
 FormatCode imitatedOutput(int midmono) {
   switch (midmono) {
     case 1:
-    case 2: return 24;
-    case 3: return 38;
-    case 4: return 35;
-    case 5: return 13;
-    default: return 2;
+    case 2:
+      return 24;
+    case 3:
+      return 38;
+    case 4:
+      return 35;
+    case 5:
+      return 13;
+    default:
+      return 2;
   }
 }
 
@@ -60,9 +69,16 @@ void setFourVoiceFm(TargetPreset& p) {
 
 void setHandset(TargetPreset& p, FormatCode c) {
   switch (c) {
-    case 2: setVoices(p, 64, 0, 127, 1); break;
-    case 13: setVoices(p, 12, 0, 127, 1); p.channelCount = 4; break;
-    case 14: setVoices(p, 32, 0, 127, 2); break;
+    case 2:
+      setVoices(p, 64, 0, 127, 1);
+      break;
+    case 13:
+      setVoices(p, 12, 0, 127, 1);
+      p.channelCount = 4;
+      break;
+    case 14:
+      setVoices(p, 32, 0, 127, 2);
+      break;
     case 24:
     case 28:
       setVoices(p, 16, 21, 119, 2);
@@ -71,7 +87,10 @@ void setHandset(TargetPreset& p, FormatCode c) {
       p.familyCode = c == 24 ? 0x11 : 0x21;
       break;
     case 25:
-    case 27: setVoices(p, c == 25 ? 16 : 32, 21, 119, 2); p.fourChannelTracks = true; break;
+    case 27:
+      setVoices(p, c == 25 ? 16 : 32, 21, 119, 2);
+      p.fourChannelTracks = true;
+      break;
     case 26:
     case 29:
       setVoices(p, 24, 21, 119, 2);
@@ -105,7 +124,10 @@ void setHandset(TargetPreset& p, FormatCode c) {
       p.voiceParamExclusive = c == 39;
       break;
     case 53:
-    case 54: setVoices(p, 16, 1, 120, 2); p.ezwebTarget = c == 54; break;
+    case 54:
+      setVoices(p, 16, 1, 120, 2);
+      p.ezwebTarget = c == 54;
+      break;
     case 55:
     case 56:
       setVoices(p, 4, 37, 108, 1);
@@ -114,14 +136,17 @@ void setHandset(TargetPreset& p, FormatCode c) {
       p.voiceParamExclusive = true;
       p.ezwebTarget = c == 56;
       break;
-    case 59: setVoices(p, 40, 0, 127, 1); break;
+    case 59:
+      setVoices(p, 40, 0, 127, 1);
+      break;
     case 61:
     case 62:
       setVoices(p, 16, 21, 119, 2);
       p.fourChannelTracks = !options.pmdfmt0;
       p.ezwebTarget = true;
       break;
-    default: break;  // -3, -4 and unknown codes keep the defaults
+    default:
+      break;  // -3, -4 and unknown codes keep the defaults
   }
 }
 
@@ -134,7 +159,8 @@ uint8_t topNoteFromSong() {
     if (options.uncompressedChannels[0] == ch + 1 || options.uncompressedChannels[1] == ch + 1)
       continue;
     if (songStats.ch[ch].notes == 0) continue;
-    top = std::max(top, songStats.ch[ch].highNote + options.keyShift + 12 * options.octaveShift[ch]);
+    top =
+        std::max(top, songStats.ch[ch].highNote + options.keyShift + 12 * options.octaveShift[ch]);
   }
   top = std::min((top + 11) / 12 * 12, 108);
   top = std::clamp(top, 72, 107);
@@ -175,11 +201,24 @@ void adjustForRun(FormatCode c) {
     case 2:
       switch (o.midmono) {
         case 1:
-        case 2: o.real &= 0x7A; break;
-        case 3: o.volctlflg = false; o.rzmchn = 0; o.real &= 0x20; break;
-        case 4: o.rzmchn = 0; o.real = 0; break;
-        case 5: o.gsmode = false; o.real &= 0x3E; break;
-        default: break;
+        case 2:
+          o.real &= 0x7A;
+          break;
+        case 3:
+          o.volctlflg = false;
+          o.rzmchn = 0;
+          o.real &= 0x20;
+          break;
+        case 4:
+          o.rzmchn = 0;
+          o.real = 0;
+          break;
+        case 5:
+          o.gsmode = false;
+          o.real &= 0x3E;
+          break;
+        default:
+          break;
       }
       break;
     case 13:
@@ -209,14 +248,28 @@ void adjustForRun(FormatCode c) {
       break;
     case 35:
     case 36:
-    case 63: p.noteType = false; o.rzmchn = 0; break;
+    case 63:
+      p.noteType = false;
+      o.rzmchn = 0;
+      break;
     case 37:
     case 38:
-    case 39: p.noteType = false; o.volctlflg = false; o.rzmchn = 0; break;
+    case 39:
+      p.noteType = false;
+      o.volctlflg = false;
+      o.rzmchn = 0;
+      break;
     case 53:
-    case 54: p.noteType = o.mldnote; break;
+    case 54:
+      p.noteType = o.mldnote;
+      break;
     case 55:
-    case 56: p.noteType = false; o.mmf4op = false; o.volctlflg = false; o.rzmchn = 0; break;
+    case 56:
+      p.noteType = false;
+      o.mmf4op = false;
+      o.volctlflg = false;
+      o.rzmchn = 0;
+      break;
     case 59:
       if (o.mastervol == 0 && songStats.masterVolumeMax == 0) o.mastervol = 100;
       if (songStats.melodicMask == 0xFFFF) o.drambankflg = true;
@@ -227,7 +280,8 @@ void adjustForRun(FormatCode c) {
       p.fourChannelTracks = !o.pmdfmt0;
       o.real &= ~REAL_BEND_RANGE;
       break;
-    default: break;
+    default:
+      break;
   }
   if (o.waoncompress && p.topNoteFromSong) p.topNote = topNoteFromSong();
   if (!runState.forPlayback) {

@@ -11,18 +11,18 @@ using StageFn = void (*)(const uint8_t* source, uint32_t sourceSize, uint8_t* de
                          int32_t* destinationSize, uint32_t capacity);
 
 // Readers: file image in, VStream out.
-void readSmf(const uint8_t*, uint32_t, uint8_t*, int32_t*, uint32_t);   // 2, 13
-void readMld(const uint8_t*, uint32_t, uint8_t*, int32_t*, uint32_t);   // 24, 61
-void readSmaf(const uint8_t*, uint32_t, uint8_t*, int32_t*, uint32_t);  // 53, 57
-void readMml(const uint8_t*, uint32_t, uint8_t*, int32_t*, uint32_t);   // 1
-void readDat(const uint8_t*, uint32_t, uint8_t*, int32_t*, uint32_t);        // 11
-void readAls(const uint8_t*, uint32_t, uint8_t*, int32_t*, uint32_t);        // 12
-void readCmd(const uint8_t*, uint32_t, uint8_t*, int32_t*, uint32_t);        // 21
-void readPmdRaw(const uint8_t*, uint32_t, uint8_t*, int32_t*, uint32_t);     // 22
-void readMel(const uint8_t*, uint32_t, uint8_t*, int32_t*, uint32_t);        // 41
-void readJskyText(const uint8_t*, uint32_t, uint8_t*, int32_t*, uint32_t);   // 51, 52
-void readQcp(const uint8_t*, uint32_t, uint8_t*, int32_t*, uint32_t);        // 71
-void readWave(const uint8_t*, uint32_t, uint8_t*, int32_t*, uint32_t);       // 72
+void readSmf(const uint8_t*, uint32_t, uint8_t*, int32_t*, uint32_t);       // 2, 13
+void readMld(const uint8_t*, uint32_t, uint8_t*, int32_t*, uint32_t);       // 24, 61
+void readSmaf(const uint8_t*, uint32_t, uint8_t*, int32_t*, uint32_t);      // 53, 57
+void readMml(const uint8_t*, uint32_t, uint8_t*, int32_t*, uint32_t);       // 1
+void readDat(const uint8_t*, uint32_t, uint8_t*, int32_t*, uint32_t);       // 11
+void readAls(const uint8_t*, uint32_t, uint8_t*, int32_t*, uint32_t);       // 12
+void readCmd(const uint8_t*, uint32_t, uint8_t*, int32_t*, uint32_t);       // 21
+void readPmdRaw(const uint8_t*, uint32_t, uint8_t*, int32_t*, uint32_t);    // 22
+void readMel(const uint8_t*, uint32_t, uint8_t*, int32_t*, uint32_t);       // 41
+void readJskyText(const uint8_t*, uint32_t, uint8_t*, int32_t*, uint32_t);  // 51, 52
+void readQcp(const uint8_t*, uint32_t, uint8_t*, int32_t*, uint32_t);       // 71
+void readWave(const uint8_t*, uint32_t, uint8_t*, int32_t*, uint32_t);      // 72
 
 // Passes: VStream in, VStream out.
 void fadeStream(const uint8_t*, uint32_t, uint8_t*, int32_t*, uint32_t);

@@ -10,7 +10,7 @@
 namespace vlm {
 
 // Frequency number of each semitone of an octave; entry 12 is the next octave's first semitone.
-inline constexpr uint16_t FNUM_TABLE[13] = {87, 109, 131, 154, 178, 204, 231,
+inline constexpr uint16_t FNUM_TABLE[13] = {87,  109, 131, 154, 178, 204, 231,
                                             260, 291, 324, 358, 395, 433};
 
 // The primitives below run for every event of every stage, so they are inline.
@@ -82,7 +82,7 @@ inline int putLE(uint8_t* buffer, uint32_t value, int n) {
   for (int i = 0; i < n; ++i) buffer[i] = uint8_t(value >> (8 * i));
   return n;
 }
-int compareBytes(const void* a, const void* b, uint32_t n);  // bytes as signed 8-bit values
+int compareBytes(const void* a, const void* b, uint32_t n);   // bytes as signed 8-bit values
 int copyBytes(void* destination, const void* source, int n);  // n = -1: a C string
 
 uint32_t scaleCarry(uint32_t a, uint32_t* carry, uint32_t b, uint32_t c);
@@ -90,7 +90,9 @@ uint32_t scaleCarry(uint32_t a, uint32_t* carry, uint32_t b, uint32_t c);
 uint16_t crc16(const uint8_t* bytes, uint32_t length);  // CRC-16/GENIBUS
 uint8_t rolandChecksum(const uint8_t* bytes, uint32_t length);
 
-inline bool isSjisLead(uint8_t c) { return (c >= 0x80 && c <= 0x9F) || c >= 0xE0; }
+inline bool isSjisLead(uint8_t c) {
+  return (c >= 0x80 && c <= 0x9F) || c >= 0xE0;
+}
 
 // The field readers store at most `capacity` bytes and add a terminating zero when there is
 // room for it inside the capacity. readCommaField's `consumed` stops at the ending comma (the
@@ -154,8 +156,8 @@ extern const uint8_t FM4_EXT_VOICES[VOICE_RECORDS][34];
 int parseInt(const char* text, uint32_t length, uint32_t* consumed, int min, int max);
 int parseValue(const char* text, uint32_t length, uint32_t* consumed, int current, int min,
                int max);
-uint32_t parseLength(const char* text, uint32_t length, uint32_t* consumed,
-                     uint32_t defaultLength, uint32_t timebase);
+uint32_t parseLength(const char* text, uint32_t length, uint32_t* consumed, uint32_t defaultLength,
+                     uint32_t timebase);
 
 // Bounds-checked view over an input image: reads past the end yield 0 and set `overrun`.
 struct ByteReader {

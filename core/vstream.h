@@ -18,29 +18,29 @@ namespace vlm {
 inline constexpr uint8_t VTHD_ID[4] = {'V', 'T', 'h', 'd'};
 inline constexpr uint8_t VTRK_ID[4] = {'V', 'T', 'r', 'k'};
 inline constexpr uint32_t VTHD_DATA_LENGTH = 2;
-inline constexpr uint32_t CHUNK_HEAD_SIZE = 8;     // id + 32-bit length
+inline constexpr uint32_t CHUNK_HEAD_SIZE = 8;  // id + 32-bit length
 inline constexpr uint32_t VTHD_TIMEBASE_OFFSET = 8;
 inline constexpr uint32_t EMPTY_STREAM_SIZE = 22;  // header, track head, end of track
 
-inline constexpr int MAX_TRACKS = 128;         // chunks a consumer reads
-inline constexpr int MAX_NOTES = 128;          // open-note and timed-note table size
+inline constexpr int MAX_TRACKS = 128;  // chunks a consumer reads
+inline constexpr int MAX_NOTES = 128;   // open-note and timed-note table size
 inline constexpr int CHANNELS = 16;
 inline constexpr uint32_t EVENT_SCRATCH_SIZE = 65536;
 inline constexpr uint32_t MAX_DURATION = 0xFFFF;
 
 // ---- Statuses and pseudo events ------------------------------------------------------------
 
-inline constexpr uint8_t ST_FILLER = 0x00;        // 0x0n: n bytes consumers skip
-inline constexpr uint8_t ST_TIMED_NOTE = 0x10;    // request only: note with duration, becomes 0x9n
-inline constexpr uint8_t ST_NOTE_HIGH = 0x20;     // note of channel n + 16, with duration
-inline constexpr uint8_t ST_TIMED_END = 0x30;     // request only: early end of a timed note
+inline constexpr uint8_t ST_FILLER = 0x00;      // 0x0n: n bytes consumers skip
+inline constexpr uint8_t ST_TIMED_NOTE = 0x10;  // request only: note with duration, becomes 0x9n
+inline constexpr uint8_t ST_NOTE_HIGH = 0x20;   // note of channel n + 16, with duration
+inline constexpr uint8_t ST_TIMED_END = 0x30;   // request only: early end of a timed note
 inline constexpr uint8_t ST_NOTE_OFF = 0x80;
-inline constexpr uint8_t ST_NOTE = 0x90;          // note with duration (never a note-on/off pair)
+inline constexpr uint8_t ST_NOTE = 0x90;  // note with duration (never a note-on/off pair)
 inline constexpr uint8_t ST_POLY_PRESSURE = 0xA0;
 inline constexpr uint8_t ST_CONTROL = 0xB0;
-inline constexpr uint8_t ST_PROGRAM = 0xC0;       // program, bank byte
+inline constexpr uint8_t ST_PROGRAM = 0xC0;  // program, bank byte
 inline constexpr uint8_t ST_CHANNEL_PRESSURE = 0xD0;
-inline constexpr uint8_t ST_PITCH_BEND = 0xE0;    // LSB, MSB
+inline constexpr uint8_t ST_PITCH_BEND = 0xE0;  // LSB, MSB
 inline constexpr uint8_t ST_EXCLUSIVE = 0xF0;
 inline constexpr uint8_t ST_META = 0xFF;
 
@@ -54,10 +54,10 @@ inline constexpr uint8_t CC_NRPN_LSB = 98;
 inline constexpr uint8_t CC_NRPN_MSB = 99;
 inline constexpr uint8_t CC_RPN_LSB = 100;
 inline constexpr uint8_t CC_RPN_MSB = 101;
-inline constexpr uint8_t CC_RHYTHM_PART = 0x80;   // v != 0: rhythm channel from here on
-inline constexpr uint8_t CC_BEND_RANGE = 0x82;    // bend sensitivity in semitones
-inline constexpr uint8_t CC_FREQ_LOW = 0x83;      // request only: frequency number, low 8 bits
-inline constexpr uint8_t CC_FREQ_HIGH = 0x84;     // request only: block, key-on, fnum bit 8
+inline constexpr uint8_t CC_RHYTHM_PART = 0x80;  // v != 0: rhythm channel from here on
+inline constexpr uint8_t CC_BEND_RANGE = 0x82;   // bend sensitivity in semitones
+inline constexpr uint8_t CC_FREQ_LOW = 0x83;     // request only: frequency number, low 8 bits
+inline constexpr uint8_t CC_FREQ_HIGH = 0x84;    // request only: block, key-on, fnum bit 8
 
 inline constexpr uint8_t META_TEXT = 0x01;
 inline constexpr uint8_t META_COPYRIGHT = 0x02;
@@ -141,8 +141,8 @@ struct ChannelStats {
   uint8_t lowVelocity, highVelocity;  // non-zero velocities only
   uint8_t lowVolume, highVolume;      // effective volume = volume x expression / 127
   // (resetSongStats leaves every low value at 0xFF and high value at 0 until one is seen)
-  uint32_t firstNotePos;              // sixteenth position of the first start + 1 (0 = none)
-  uint32_t lastNotePos;               // sixteenth position of the latest end + 1
+  uint32_t firstNotePos;  // sixteenth position of the first start + 1 (0 = none)
+  uint32_t lastNotePos;   // sixteenth position of the latest end + 1
   uint32_t notes;
   uint8_t maxSounding;
   uint8_t programUse;  // ProgramUse
@@ -168,7 +168,7 @@ struct SongStats {
   ChannelStats ch[CHANNELS];
   uint8_t lowVelocity, highVelocity;
   uint8_t maxPolyphony;
-  uint8_t sounding;  // notes sounding now over all channels
+  uint8_t sounding;                            // notes sounding now over all channels
   uint16_t melodicMask, rhythmMask, bankMask;  // bankMask: bank byte with 0x1B in its low 5 bits
   uint8_t programSet[16];                      // bit set of programs used on melodic channels
   uint16_t programCount;
@@ -189,8 +189,8 @@ struct SongStats {
   bool karaokeText, slashLyrics;
   bool hasVoiceSamples;  // a wave with samples was written
   // What the phone-format readers found in their source's information and device messages.
-  uint16_t formatVersion;     // "vers" of an i-melody or PMD source, as a decimal number
-  uint32_t deviceFlags;       // bit (family >> 4) - 1 per device-message family, bit 17 any
+  uint16_t formatVersion;      // "vers" of an i-melody or PMD source, as a decimal number
+  uint32_t deviceFlags;        // bit (family >> 4) - 1 per device-message family, bit 17 any
   WaveEntry waves[MAX_WAVES];  // embedded wave data, in the order found
   uint8_t waveCount;
   uint16_t vibrationMask, ledMask;  // channels linked to the vibrator and to the LED
@@ -213,27 +213,27 @@ struct TimedNote {
 };
 
 struct ChannelState {
-  uint8_t controller[128];       // last value of every controller
-  uint32_t controllerPos[128];   // write position where it was set while no note sounded
-  uint8_t bendRange;             // semitones
+  uint8_t controller[128];      // last value of every controller
+  uint32_t controllerPos[128];  // write position where it was set while no note sounded
+  uint8_t bendRange;            // semitones
   uint32_t bendRangePos;
-  uint16_t bend;                 // MSB * 256 + LSB
+  uint16_t bend;  // MSB * 256 + LSB
   uint32_t bendPos;
-  uint16_t rpn;                  // MSB * 256 + LSB
-  uint16_t program;              // program | bank byte << 8
+  uint16_t rpn;      // MSB * 256 + LSB
+  uint16_t program;  // program | bank byte << 8
   uint32_t programPos;
-  uint8_t sounding;              // notes of this channel now sounding (see countSounding)
-  uint8_t map;                   // channel map entry
-  uint16_t freqNumber;           // 9 bits
-  uint8_t freqFlags;             // bits 0..2 block, bit 3 key on
-  uint8_t freqNote;              // current frequency note, 0 = none
+  uint8_t sounding;     // notes of this channel now sounding (see countSounding)
+  uint8_t map;          // channel map entry
+  uint16_t freqNumber;  // 9 bits
+  uint8_t freqFlags;    // bits 0..2 block, bit 3 key on
+  uint8_t freqNote;     // current frequency note, 0 = none
 };
 
 struct VStreamWriter {
-  uint32_t pos;          // write position in the output buffer
-  uint32_t headerStart;  // of "VThd"
-  uint32_t trackStart;   // of the current "VTrk"
-  uint32_t now;          // absolute time of the event being submitted
+  uint32_t pos;                   // write position in the output buffer
+  uint32_t headerStart;           // of "VThd"
+  uint32_t trackStart;            // of the current "VTrk"
+  uint32_t now;                   // absolute time of the event being submitted
   uint32_t lastTime[MAX_TRACKS];  // time of the last written event per output track
   uint8_t outTrack;
   uint16_t timebase;
@@ -276,8 +276,8 @@ void endStream();
 // Convenience for readers: sets the current event and submits it until it is no longer asked
 // again. Returns 0 when the buffer is full. A request of count 0 (a note-off) still reads its note
 // from data[0] when data is not null.
-int submitEvent(uint8_t* out, uint32_t capacity, uint32_t time, uint8_t status,
-                uint8_t sourceTrack, const uint8_t* data, uint32_t count);
+int submitEvent(uint8_t* out, uint32_t capacity, uint32_t time, uint8_t status, uint8_t sourceTrack,
+                const uint8_t* data, uint32_t count);
 
 // Sixteenth-note position of a tick time in the writer's timebase.
 uint32_t sixteenthOf(uint32_t time);

@@ -40,7 +40,9 @@ std::string sjisToUtf8(const char* text, size_t length) {
   return convert("UTF-8", "CP932", text, length);
 }
 
-std::string sjisToUtf8(const std::string& text) { return sjisToUtf8(text.data(), text.size()); }
+std::string sjisToUtf8(const std::string& text) {
+  return sjisToUtf8(text.data(), text.size());
+}
 
 std::string utf8ToSjis(const std::string& text) {
   return convert("CP932", "UTF-8", text.data(), text.size());

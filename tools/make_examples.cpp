@@ -17,7 +17,7 @@ namespace {
 
 constexpr int TIMEBASE = 480;
 constexpr int BARS = 8;
-const int CHORD_ROOTS[4] = {48, 45, 41, 43};  // C, A, F, G
+const int CHORD_ROOTS[4] = {48, 45, 41, 43};      // C, A, F, G
 const int MELODY[8] = {0, 4, 7, 12, 7, 4, 0, 7};  // offsets above the chord root, eighth notes
 
 struct Note {

@@ -17,7 +17,7 @@ uint32_t encodeMelodyText(const uint8_t* image, uint32_t size, char* text, uint3
 uint32_t decodeMelodyText(const char* text, uint32_t length, uint8_t* image, uint32_t capacity,
                           int start);
 // Recipient, subject and attachment name come from runState (the mail dialog's values).
-uint32_t composeMelodyMail(const char* text, uint32_t textLength, char* message,
-                           uint32_t capacity, int plain);
+uint32_t composeMelodyMail(const char* text, uint32_t textLength, char* message, uint32_t capacity,
+                           int plain);
 
 }  // namespace vlm

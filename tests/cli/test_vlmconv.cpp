@@ -23,8 +23,8 @@ struct Result {
 
 Result vlmconv(const std::string& args, const std::string& stdinFile = "/dev/null") {
   const char* exe = std::getenv("VLMCONV");
-  std::string command = std::string(exe ? exe : "build/bin/vlmconv") + " " + args + " <" +
-                        stdinFile + " 2>&1";
+  std::string command =
+      std::string(exe ? exe : "build/bin/vlmconv") + " " + args + " <" + stdinFile + " 2>&1";
   Result run{-1, ""};
   FILE* pipe = popen(command.c_str(), "r");
   if (!pipe) return run;
@@ -37,15 +37,16 @@ Result vlmconv(const std::string& args, const std::string& stdinFile = "/dev/nul
 }
 
 // One quarter note; the track ends when it does.
-const std::vector<uint8_t> STREAM = {'V', 'T', 'h', 'd', 0, 0, 0, 2, 0, 48, 'V', 'T', 'r', 'k',
-                                     0,   0,   0,   10,  0, 0x90, 60, 100, 0, 48, 48, 0xFF, 0x2F, 0};
+const std::vector<uint8_t> STREAM = {'V', 'T', 'h', 'd', 0,  0,    0,    2,  0, 48,
+                                     'V', 'T', 'r', 'k', 0,  0,    0,    10, 0, 0x90,
+                                     60,  100, 0,   48,  48, 0xFF, 0x2F, 0};
 
 TEST(Vlmconv, UsageErrorsExitTwo) {
   EXPECT_EQ(vlmconv("").status, 2);
   EXPECT_EQ(vlmconv("frobnicate").status, 2);
-  EXPECT_EQ(vlmconv("convert x.vlm").status, 2);            // no --to
-  EXPECT_EQ(vlmconv("convert x.vlm --to 999").status, 2);   // unknown output
-  EXPECT_EQ(vlmconv("convert --to mid").status, 2);         // no input
+  EXPECT_EQ(vlmconv("convert x.vlm").status, 2);           // no --to
+  EXPECT_EQ(vlmconv("convert x.vlm --to 999").status, 2);  // unknown output
+  EXPECT_EQ(vlmconv("convert --to mid").status, 2);        // no input
   EXPECT_EQ(vlmconv("convert a.vlm --to -3 --bogus").status, 2);
   EXPECT_EQ(vlmconv("convert a.vlm --to -3 --set nosuchkey=1").status, 2);
   Result help = vlmconv("--help");
@@ -102,7 +103,8 @@ TEST(Vlmconv, FoldersAndPlaylistsExpand) {
   EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_EQ(readBytes(dir.file("out/a.vlm")), STREAM);
   EXPECT_EQ(readBytes(dir.file("out/b.vlm")), STREAM);
-  test::writeText(dir.file("list.m3u"), "#EXTM3U\nin/a.vlm\r\n\n" + dir.file("in/sub/b.vlm") + "\n");
+  test::writeText(dir.file("list.m3u"),
+                  "#EXTM3U\nin/a.vlm\r\n\n" + dir.file("in/sub/b.vlm") + "\n");
   std::filesystem::remove_all(dir.file("out"));
   std::filesystem::create_directories(dir.file("out"));
   run = vlmconv("convert " + dir.file("list.m3u") + " --to -3 -d " + dir.file("out"));
@@ -170,8 +172,8 @@ TEST(Vlmconv, ParallelConversionsMatchSerialOnes) {
 TEST(Vlmconv, AnUnwritableOutputFailsAndLeavesNoFile) {
   ScratchDir dir;
   writeBytes(dir.file("x.vlm"), STREAM);
-  Result r = vlmconv("convert " + dir.file("x.vlm") + " --to -3 -o " +
-                     dir.file("no/such/folder/x.vlm"));
+  Result r =
+      vlmconv("convert " + dir.file("x.vlm") + " --to -3 -o " + dir.file("no/such/folder/x.vlm"));
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("0 converted, 0 skipped, 1 failed"), std::string::npos);
 }

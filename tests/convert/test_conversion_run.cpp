@@ -173,8 +173,8 @@ class ConvertCommand : public ::testing::Test {
 
 // A small stream: one note of one quarter.
 std::vector<uint8_t> tinyStream() {
-  return {'V', 'T', 'h', 'd', 0, 0, 0, 2, 0, 48, 'V', 'T', 'r', 'k', 0, 0, 0, 10,
-          0, 0x90, 60, 100, 0, 48, 0, 0xFF, 0x2F, 0};
+  return {'V', 'T', 'h', 'd', 0, 0,    0,  2,   0, 48, 'V', 'T',  'r',  'k',
+          0,   0,   0,   10,  0, 0x90, 60, 100, 0, 48, 0,   0xFF, 0x2F, 0};
 }
 
 TEST_F(ConvertCommand, CopyKeepsTheImage) {
