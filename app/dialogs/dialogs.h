@@ -54,4 +54,8 @@ int runFileSettingsDialog(int resource, FormatCode output, QWidget* parent, bool
 // The melody-mail dialog (modal): DLG_OK or DLG_CANCEL.
 int runMailDialog(QWidget* parent);
 
+// Opens every dialog in turn over `parent` (a song loaded, so that the statics show values),
+// grabs it into DIR/dialog-NN.png and closes it without writing. Returns the number written.
+int writeDialogScreenshots(const char* dir, QWidget* parent);
+
 }  // namespace vlm::dialogs
