@@ -12,6 +12,7 @@
 #include "cli/window_options.h"
 #include "convert/conversion_run.h"
 #include "convert/format_table.h"
+#include "convert/path_expansion.h"
 #include "core/stream_dump.h"
 #include "core/vstream.h"
 #include "platform/clipboard.h"
@@ -56,30 +57,18 @@ namespace {
 
 void expandOne(const std::string& path, std::vector<std::string>& out, int depth) {
   if (depth > 8) return;  // a playlist that lists itself
-  std::error_code ec;
-  if (!isClipboardPath(path.c_str()) && fs::is_directory(path, ec)) {
-    std::vector<std::string> found;
-    for (auto it = fs::recursive_directory_iterator(path, ec);
-         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-      if (!it->is_regular_file(ec)) continue;
-      const std::string file = it->path().string();
-      if (detectFormat(file.c_str()) > 0) found.push_back(file);
-    }
-    std::sort(found.begin(), found.end());
-    out.insert(out.end(), found.begin(), found.end());
+  if (!isClipboardPath(path.c_str()) && isDirectory(path.c_str())) {
+    walkFolder(path, [&](const std::string& file) {
+      if (detectFormat(file.c_str()) > 0) out.push_back(file);
+      return true;
+    });
     return;
   }
   if (!isClipboardPath(path.c_str()) && detectFormat(path.c_str()) == FORMAT_PLAYLIST) {
-    std::ifstream list(path);
-    const fs::path base = fs::path(path).parent_path();
-    std::string line;
-    while (std::getline(list, line)) {
-      while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
-      if (line.empty() || line[0] == '#') continue;
-      fs::path entry(line);
-      if (entry.is_relative()) entry = base / entry;
-      expandOne(entry.string(), out, depth + 1);
-    }
+    walkPlaylistFile(path, [&](const std::string& entry) {
+      expandOne(entry, out, depth + 1);
+      return true;
+    });
     return;
   }
   out.push_back(path);
