@@ -6,8 +6,11 @@
 
 #include <QImage>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 #include <cstdint>
+
+class QLabel;
 
 namespace vlm {
 
@@ -35,7 +38,14 @@ ButtonGeometry buttonGeometry(int w, int h, int displayWidth, int displayHeight,
 // files are enabled, NAME.bmp from the first folder that has it: bmp/ beside the program, then
 // $XDG_DATA_HOME/vlmplay/bmp/.
 void setButtonFilesEnabled(bool enabled);
+bool buttonFilesEnabled();
 QImage loadButtonBitmap(const QString& resourceName);
+// The folders searched for NAME.bmp, in order.
+QStringList buttonBitmapFolders();
+// Decodes one .bmp file; a null image for a missing or damaged file or one larger than
+// GB_MAX_BITMAP_SIDE on either side (so a damaged header cannot make us allocate without bound).
+inline constexpr int GB_MAX_BITMAP_SIDE = 1024;
+QImage readButtonBitmapFile(const QString& path);
 
 class GraphicButton : public QWidget {
   Q_OBJECT
@@ -53,6 +63,11 @@ class GraphicButton : public QWidget {
   QString tooltipText() const { return tooltip_; }
   QSize sizeHint() const override;
   bool isDown() const { return down_; }
+  QSize displaySize() const { return QSize(displayWidth_, displayHeight_); }
+  const QImage& bitmap() const { return bitmap_; }
+  uint16_t flags() const { return flags_; }
+  // The tooltip window while it is shown, else null.
+  QWidget* tooltipWindow() const;
 
  signals:
   void pressed(int id);       // left button went down on it
@@ -66,6 +81,8 @@ class GraphicButton : public QWidget {
   void mouseMoveEvent(QMouseEvent*) override;
   void leaveEvent(QEvent*) override;
   void timerEvent(QTimerEvent*) override;
+  void changeEvent(QEvent*) override;
+  void hideEvent(QHideEvent*) override;
 
  private:
   void showTooltip();
@@ -78,6 +95,8 @@ class GraphicButton : public QWidget {
   bool down_ = false;
   int tooltipTimer_ = 0;
   QPoint lastPos_;
+  QImage greyed_;  // the bitmap as drawn while disabled, made when first needed
+  QLabel* tip_ = nullptr;
 };
 
 // Compiled-in resources (bitmaps); call once before the first button is made.
