@@ -1,0 +1,316 @@
+#include "setup/associations.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QProcess>
+#include <QSaveFile>
+#include <QXmlStreamWriter>
+#include <cstdlib>
+
+#include "util/files.h"
+
+namespace vlm {
+
+namespace {
+
+constexpr const char* MIME_NAMESPACE = "http://www.freedesktop.org/standards/shared-mime-info";
+constexpr const char* MIME_PREFIX = "audio/x-vlmplay-";
+// Above the default 50 of the system's own types, so that a checked row decides the type of
+// its extensions even where another format uses the same one (.mid, .mmf, .mml, .pmd, .smd).
+constexpr const char* GLOB_WEIGHT = "60";
+constexpr const char* MAGIC_PRIORITY = "50";
+constexpr int ICON_SIZE = 48;
+constexpr int HELPER_TIMEOUT_MS = 30000;
+
+const std::array<AssociationRow, ASSOCIATION_ROWS> ROWS = {{
+    {301, "Pメロディ(als)", {"als", nullptr}, "Pﾒﾛﾃﾞｨﾌｧｲﾙ", "audio/x-alpha5", nullptr, nullptr},
+    {302, "feelsound(dxm)", {"dxm", nullptr}, "feelsoundﾌｧｲﾙ", nullptr, "MCDF", nullptr},
+    {303, "iメロディ(mld)", {"mld", nullptr}, "iﾒﾛﾃﾞｨﾌｧｲﾙ", nullptr, "melo", nullptr},
+    {304, "EZwebメロディ(pmd)", {"pmd", nullptr}, "EZwebﾒﾛﾃﾞｨﾌｧｲﾙ", nullptr, "cmid", nullptr},
+    {305, "J-SKYメロディ(smd/smz)", {"smd", "smz"}, "J-SKYﾒﾛﾃﾞｨﾌｧｲﾙ", nullptr, nullptr, nullptr},
+    {306, "SMAF(mmf)", {"mmf", nullptr}, "SMAFﾌｧｲﾙ", nullptr, "MMMD", "application/vnd.smaf"},
+    {307, "音楽ﾏｸﾛ言語(mml)", {"mml", nullptr}, "MMLﾌｧｲﾙ", nullptr, nullptr, nullptr},
+    {308, "MIDIファイル(mid)", {"mid", nullptr}, "MIDIﾌｧｲﾙ", nullptr, "MThd", "audio/midi"},
+    {309, "ﾄﾞｯﾄiｽｰﾊﾟｰ着ﾒﾛ(mel/sml)", {"mel", "sml"}, "ﾄﾞｯﾄiｽｰﾊﾟｰ着ﾒﾛ", nullptr, nullptr,
+     nullptr},
+}};
+
+bool anyChecked(const AssociationSet& rows) {
+  for (bool b : rows)
+    if (b) return true;
+  return false;
+}
+
+// Atomic write (temp file and rename) of a whole small file, creating its folder.
+bool writeWhole(const QString& path, const QByteArray& data) {
+  QDir().mkpath(QFileInfo(path).absolutePath());
+  return saveFile(QFile::encodeName(path).constData(), data.constData(), size_t(data.size())) != 0;
+}
+
+void runHelper(const ProgramRunner& run, const QString& program, const QStringList& args,
+               QStringList* problems) {
+  const ProgramResult r = run(program, args);
+  if (!r.started) {
+    problems->append(QStringLiteral("%1 を起動できません (%2)").arg(program, r.errorText));
+  } else if (r.exitCode != 0) {
+    QString line = QStringLiteral("%1 が失敗しました (終了コード %2)").arg(program).arg(r.exitCode);
+    if (!r.errorText.isEmpty()) line += QStringLiteral(": ") + r.errorText;
+    problems->append(line);
+  }
+}
+
+// bmp/NAME.ico or bmp/NAME.png beside the program; empty when neither exists.
+QString iconSource(const QString& programDir, const QString& name) {
+  for (const char* suffix : {".ico", ".png"}) {
+    const QString path = programDir + "/bmp/" + name + suffix;
+    if (QFileInfo(path).isFile()) return path;
+  }
+  return {};
+}
+
+// Converts the icon to a 48-pixel PNG (icon themes do not read .ico) and saves it atomically.
+bool installIcon(const QString& source, const QString& target) {
+  QImage image(source);
+  if (image.isNull()) return false;
+  if (image.width() != ICON_SIZE || image.height() != ICON_SIZE)
+    image = image.scaled(ICON_SIZE, ICON_SIZE, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+  QDir().mkpath(QFileInfo(target).absolutePath());
+  QSaveFile out(target);
+  if (!out.open(QIODevice::WriteOnly)) return false;
+  if (!image.save(&out, "PNG")) {
+    out.cancelWriting();
+    return false;
+  }
+  return out.commit();
+}
+
+QString iconFolder(const QString& kind) {
+  return xdgDataHome() + "/icons/hicolor/" + QString::number(ICON_SIZE) + "x" +
+         QString::number(ICON_SIZE) + "/" + kind;
+}
+
+}  // namespace
+
+const std::array<AssociationRow, ASSOCIATION_ROWS>& associationRows() { return ROWS; }
+
+QString associationMimeType(const AssociationRow& row) {
+  return QString::fromLatin1(MIME_PREFIX) + QString::fromLatin1(row.extensions[0]);
+}
+
+QString associationIconName(const AssociationRow& row) {
+  return associationMimeType(row).replace('/', '-');
+}
+
+QString xdgDataHome() {
+  const char* env = std::getenv("XDG_DATA_HOME");
+  if (env && env[0] == '/') {  // a relative value is ignored, as the XDG rules say
+    QString dir = QFile::decodeName(env);
+    while (dir.size() > 1 && dir.endsWith('/')) dir.chop(1);
+    return dir;
+  }
+  return QDir::homePath() + "/.local/share";
+}
+
+QByteArray mimePackageXml(const AssociationSet& rows) {
+  QByteArray out;
+  QXmlStreamWriter w(&out);
+  w.setAutoFormatting(true);
+  w.setAutoFormattingIndent(2);
+  w.writeStartDocument();
+  w.writeDefaultNamespace(MIME_NAMESPACE);
+  w.writeStartElement(MIME_NAMESPACE, "mime-info");
+  for (int i = 0; i < ASSOCIATION_ROWS; ++i) {
+    if (!rows[size_t(i)]) continue;
+    const AssociationRow& row = ROWS[size_t(i)];
+    w.writeStartElement(MIME_NAMESPACE, "mime-type");
+    w.writeAttribute("type", associationMimeType(row));
+    w.writeTextElement(MIME_NAMESPACE, "comment", QString::fromUtf8(row.displayName));
+    if (row.parentType) {
+      w.writeEmptyElement(MIME_NAMESPACE, "sub-class-of");
+      w.writeAttribute("type", row.parentType);
+    }
+    if (row.contentType) {
+      w.writeEmptyElement(MIME_NAMESPACE, "alias");
+      w.writeAttribute("type", row.contentType);
+    }
+    w.writeEmptyElement(MIME_NAMESPACE, "generic-icon");
+    w.writeAttribute("name", "audio-x-generic");
+    for (const char* ext : row.extensions) {
+      if (!ext) continue;
+      w.writeEmptyElement(MIME_NAMESPACE, "glob");
+      w.writeAttribute("pattern", QStringLiteral("*.") + ext);
+      w.writeAttribute("weight", GLOB_WEIGHT);
+    }
+    if (row.magic) {
+      w.writeStartElement(MIME_NAMESPACE, "magic");
+      w.writeAttribute("priority", MAGIC_PRIORITY);
+      w.writeEmptyElement(MIME_NAMESPACE, "match");
+      w.writeAttribute("type", "string");
+      w.writeAttribute("offset", "0");
+      w.writeAttribute("value", row.magic);
+      w.writeEndElement();
+    }
+    w.writeEndElement();
+  }
+  w.writeEndElement();
+  w.writeEndDocument();
+  return out;
+}
+
+QString quoteExecArgument(const QString& argument) {
+  static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
+  bool needsQuotes = argument.isEmpty();
+  for (QChar c : argument)
+    if (reserved.contains(c)) needsQuotes = true;
+  QString arg;
+  if (needsQuotes) {
+    arg = QStringLiteral("\"");
+    for (QChar c : argument) {
+      if (c == '"' || c == '`' || c == '$' || c == '\\') arg += '\\';
+      arg += c;
+    }
+    arg += '"';
+  } else {
+    arg = argument;
+  }
+  // The value escapes of the file come on top of the quoting; '%' would start a field code.
+  QString value;
+  for (QChar c : arg) {
+    if (c == '\\')
+      value += QStringLiteral("\\\\");
+    else if (c == '\n')
+      value += QStringLiteral("\\n");
+    else if (c == '\t')
+      value += QStringLiteral("\\t");
+    else if (c == '\r')
+      value += QStringLiteral("\\r");
+    else if (c == '%')
+      value += QStringLiteral("%%");
+    else
+      value += c;
+  }
+  return value;
+}
+
+QByteArray desktopEntry(const QString& playerPath, const AssociationSet& rows,
+                        const QString& iconName) {
+  QString text = QStringLiteral(
+      "[Desktop Entry]\n"
+      "Type=Application\n"
+      "Version=1.0\n"
+      "Name=VlmPlayer\n"
+      "Comment=携帯電話の着信メロディを再生・変換します\n");
+  text += QStringLiteral("Exec=") + quoteExecArgument(playerPath) + QStringLiteral(" %F\n");
+  if (!iconName.isEmpty()) text += QStringLiteral("Icon=") + iconName + '\n';
+  text += QStringLiteral("Terminal=false\nCategories=AudioVideo;Audio;Player;\n");
+  QString types;
+  for (int i = 0; i < ASSOCIATION_ROWS; ++i)
+    if (rows[size_t(i)]) types += associationMimeType(ROWS[size_t(i)]) + ';';
+  if (!types.isEmpty()) text += QStringLiteral("MimeType=") + types + '\n';
+  return text.toUtf8();
+}
+
+AssociationSet rowsOfDesktopEntry(const QByteArray& entry) {
+  AssociationSet rows{};
+  bool inMainGroup = false;
+  for (const QByteArray& raw : entry.split('\n')) {
+    const QByteArray line = raw.trimmed();
+    if (line.startsWith('[')) {
+      inMainGroup = line == "[Desktop Entry]";
+      continue;
+    }
+    if (!inMainGroup) continue;
+    const int eq = line.indexOf('=');
+    if (eq < 0 || line.left(eq).trimmed() != "MimeType") continue;
+    const QList<QByteArray> types = line.mid(eq + 1).trimmed().split(';');
+    for (int i = 0; i < ASSOCIATION_ROWS; ++i)
+      rows[size_t(i)] = types.contains(associationMimeType(ROWS[size_t(i)]).toLatin1());
+  }
+  return rows;
+}
+
+AssociationSet registeredAssociations() {
+  QFile f(xdgDataHome() + "/applications/" + DESKTOP_ENTRY_NAME);
+  if (!f.open(QIODevice::ReadOnly)) return AssociationSet{};
+  return rowsOfDesktopEntry(f.read(1 << 20));
+}
+
+ProgramRunner processRunner() {
+  return [](const QString& program, const QStringList& args) {
+    ProgramResult result;
+    QProcess p;
+    p.setProcessChannelMode(QProcess::SeparateChannels);
+    p.start(program, args);
+    if (!p.waitForStarted(HELPER_TIMEOUT_MS)) {
+      result.errorText = p.errorString();
+      return result;
+    }
+    result.started = true;
+    if (!p.waitForFinished(HELPER_TIMEOUT_MS)) {
+      p.kill();
+      p.waitForFinished(1000);
+      result.errorText = QStringLiteral("時間切れ");
+      return result;
+    }
+    result.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    result.errorText = QString::fromLocal8Bit(p.readAllStandardError()).trimmed().section('\n', 0, 0);
+    return result;
+  };
+}
+
+QStringList applyAssociations(const AssociationSet& rows, const QString& programDir,
+                              const ProgramRunner& run) {
+  QStringList problems;
+  const QString data = xdgDataHome();
+  const QString mimeDir = data + "/mime";
+  const QString packagePath = mimeDir + "/packages/" + MIME_PACKAGE_NAME;
+  const QString appsDir = data + "/applications";
+
+  // The package holds the checked rows only; with none it goes away.
+  const bool hadPackage = QFileInfo::exists(packagePath);
+  if (anyChecked(rows)) {
+    if (!writeWhole(packagePath, mimePackageXml(rows)))
+      problems.append(QStringLiteral("%1 を書き込めません").arg(packagePath));
+  } else if (hadPackage && !QFile::remove(packagePath)) {
+    problems.append(QStringLiteral("%1 を削除できません").arg(packagePath));
+  }
+  if (anyChecked(rows) || hadPackage)
+    runHelper(run, QStringLiteral("update-mime-database"), {mimeDir}, &problems);
+
+  // Type icons: named as shared-mime-info derives them from the type.
+  for (int i = 0; i < ASSOCIATION_ROWS; ++i) {
+    const AssociationRow& row = ROWS[size_t(i)];
+    const QString target = iconFolder("mimetypes") + "/" + associationIconName(row) + ".png";
+    if (!rows[size_t(i)]) {
+      QFile::remove(target);
+      continue;
+    }
+    const QString source = iconSource(programDir, row.extensions[0]);
+    if (source.isEmpty()) continue;
+    if (!installIcon(source, target))
+      problems.append(QStringLiteral("%1 を読めません").arg(source));
+  }
+  QString appIcon;
+  const QString appIconSource = iconSource(programDir, PLAYER_PROGRAM_NAME);
+  if (!appIconSource.isEmpty() &&
+      installIcon(appIconSource, iconFolder("apps") + "/" + PLAYER_PROGRAM_NAME + ".png"))
+    appIcon = PLAYER_PROGRAM_NAME;
+
+  const QString player = QDir(programDir).absoluteFilePath(PLAYER_PROGRAM_NAME);
+  const QString entryPath = appsDir + "/" + DESKTOP_ENTRY_NAME;
+  if (!writeWhole(entryPath, desktopEntry(QDir::cleanPath(player), rows, appIcon)))
+    problems.append(QStringLiteral("%1 を書き込めません").arg(entryPath));
+  runHelper(run, QStringLiteral("update-desktop-database"), {appsDir}, &problems);
+
+  for (int i = 0; i < ASSOCIATION_ROWS; ++i)
+    if (rows[size_t(i)])
+      runHelper(run, QStringLiteral("xdg-mime"),
+                {QStringLiteral("default"), DESKTOP_ENTRY_NAME, associationMimeType(ROWS[size_t(i)])},
+                &problems);
+  problems.removeDuplicates();  // a missing xdg-mime is said once, not once per row
+  return problems;
+}
+
+}  // namespace vlm
