@@ -3,6 +3,7 @@
 // main window and the conversion run open them through these calls only.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 
 #include "convert/options.h"
@@ -34,6 +35,18 @@ inline constexpr int DLG_MLD2_FILE = 18;
 // Dialog results.
 inline constexpr int DLG_OK = 1;
 inline constexpr int DLG_CANCEL = 2;
+
+// Values the dialogs edit that the options record does not hold (kept while the program runs).
+struct DialogValues {
+  int compressVolume = 0;        // conversion settings 101: volume of compressed notes, 0 = none
+  int compressProgram = 0;       // 102: program of compressed notes + 1, 0 = none
+  int drumReplace = 0;           // 601 + 104: bit 7 on, low 7 bits the program
+  bool voiceDataOutput = false;  // voices 602 "音色ﾃﾞｰﾀ出力"
+  bool feelsoundNames = false;   // voices 601 "feelsound音色名"
+  uint16_t textConvertMask = 0x1FF;  // text information 601..609, bit n = edit 101 + n
+  uint64_t rhythmKeep = ~uint64_t(0);  // drums 601..664, bit n = check box 601 + n
+};
+extern DialogValues dialogValues;
 
 // The main window's command entry; "適用" sends 56 through it. Set by the main window.
 void setCommandSink(std::function<void(int id, int param)> sink);
