@@ -5,7 +5,9 @@
 
 #include <unistd.h>
 
+#include <QBuffer>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QLabel>
@@ -141,13 +143,63 @@ QStringList buttonBitmapFolders() {
   return dirs;
 }
 
+namespace {
+
+uint32_t le32(const QByteArray& b, int at) {
+  return uint32_t(uint8_t(b[at])) | uint32_t(uint8_t(b[at + 1])) << 8 |
+         uint32_t(uint8_t(b[at + 2])) << 16 | uint32_t(uint8_t(b[at + 3])) << 24;
+}
+uint16_t le16(const QByteArray& b, int at) {
+  return uint16_t(uint8_t(b[at]) | uint8_t(b[at + 1]) << 8);
+}
+
+constexpr int BMP_FILE_HEADER = 14;
+constexpr uint32_t BI_RGB = 0, BI_BITFIELDS = 3;
+// The largest picture allowed, at 32 bits, with room for headers and a colour table.
+constexpr qint64 MAX_BMP_FILE = qint64(GB_MAX_BITMAP_SIDE) * GB_MAX_BITMAP_SIDE * 4 + 4096;
+
+// The headers must describe a picture of sane size whose uncompressed pixels are all in the file;
+// a cut-short file would otherwise decode as a half-garbage picture.
+bool plausibleBmp(const QByteArray& b) {
+  if (b.size() < BMP_FILE_HEADER + 12 || b[0] != 'B' || b[1] != 'M') return false;
+  const uint32_t offBits = le32(b, 10);
+  const uint32_t infoSize = le32(b, 14);
+  int64_t w, h;
+  uint32_t bits, compression = BI_RGB;
+  if (infoSize == 12) {  // the old core header
+    w = le16(b, 18);
+    h = le16(b, 20);
+    bits = le16(b, 24);
+  } else {
+    if (infoSize < 40 || b.size() < BMP_FILE_HEADER + 40) return false;
+    w = int32_t(le32(b, 18));
+    h = int32_t(le32(b, 22));
+    bits = le16(b, 28);
+    compression = le32(b, 30);
+  }
+  if (h < 0) h = -h;  // top-down
+  if (w <= 0 || h <= 0 || w > GB_MAX_BITMAP_SIDE || h > GB_MAX_BITMAP_SIDE) return false;
+  if (offBits >= uint32_t(b.size())) return false;
+  if (compression == BI_RGB || compression == BI_BITFIELDS) {
+    const int64_t stride = (w * bits + 31) / 32 * 4;
+    if (int64_t(offBits) + stride * h > b.size()) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 QImage readButtonBitmapFile(const QString& path) {
-  QImageReader reader(path, "bmp");
+  QFile f(path);
+  if (!f.open(QIODevice::ReadOnly) || f.size() > MAX_BMP_FILE) return {};
+  const QByteArray bytes = f.readAll();
+  if (!plausibleBmp(bytes)) return {};
+  QBuffer buffer;
+  buffer.setData(bytes);
+  QImageReader reader(&buffer, "bmp");
   reader.setDecideFormatFromContent(false);
-  // The header alone gives the size: refuse before anything is decoded.
   const QSize size = reader.size();
-  if (!size.isValid() || size.width() <= 0 || size.height() <= 0 ||
-      size.width() > GB_MAX_BITMAP_SIDE || size.height() > GB_MAX_BITMAP_SIDE)
+  if (!size.isValid() || size.width() > GB_MAX_BITMAP_SIDE || size.height() > GB_MAX_BITMAP_SIDE)
     return {};
   QImage img;
   if (!reader.read(&img) || img.size() != size) return {};

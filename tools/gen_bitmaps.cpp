@@ -202,8 +202,8 @@ void drawOpen(Canvas& c) {
 void drawFlat(Canvas& c) {
   c.paint(box(7, 1.5f, 8.6f, 16), INK);
   // The bowl: an oval leaning right whose hollow is cut out, joined to the stem at the bottom.
-  const Inside outer = ellipse(10.1f, 12.0f, 4.0f, 3.1f, -0.55f);
-  const Inside hollow = ellipse(9.9f, 12.4f, 2.5f, 1.6f, -0.55f);
+  const Inside outer = ellipse(10.3f, 12.0f, 4.1f, 3.4f, -0.6f);
+  const Inside hollow = ellipse(9.8f, 12.6f, 2.3f, 1.4f, -0.6f);
   c.paint(both(minus(outer, hollow), [](float x, float y) { return x >= 7.5f && y <= 16; }), INK);
 }
 
@@ -333,8 +333,10 @@ void drawIcon(Canvas& c) {
     return (x - cx) * (x - cx) + (y - cy) * (y - cy) <= radius * radius;
   };
   c.paint(tile, rgb(0x1A3C8C));
-  // Lighter upper half for a little depth.
-  c.paint(both(tile, [=](float, float y) { return y < 0.5f * s; }), rgb(0x2C5CC0), 0, 0, 0.6f);
+  // Lighter towards the top for a little depth.
+  for (int band = 0; band < 16; ++band)
+    c.paint(both(tile, [=](float, float y) { return y < s * float(16 - band) / 24; }),
+            rgb(0x3468D0), 0, 0, 0.08f);
   const Rgb note = rgb(0xFFFFFF);
   c.paint(ellipse(0.33f * s, 0.72f * s, 0.115f * s, 0.08f * s, -0.4f), note);
   c.paint(ellipse(0.68f * s, 0.64f * s, 0.115f * s, 0.08f * s, -0.4f), note);
