@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QInputDevice>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -36,6 +37,19 @@ QImage blockPattern(int w, int h) {
 }
 
 QRgb at(const QImage& img, int x, int y) { return img.pixel(x, y) & 0xFFFFFF; }
+
+// The mouse events of QTest make a pointing device owned by the application. The test program's
+// application is a function-level static, destroyed at exit after the list of devices it would
+// unregister from; remove the devices while that list still exists.
+class InputDevicesCleanup : public ::testing::Environment {
+ public:
+  void TearDown() override {
+    if (!QCoreApplication::instance()) return;
+    const QList<const QInputDevice*> devices = QInputDevice::devices();
+    for (const QInputDevice* d : devices) delete const_cast<QInputDevice*>(d);
+  }
+};
+const auto* const g_cleanup = ::testing::AddGlobalTestEnvironment(new InputDevicesCleanup);
 
 class GraphicButtonTest : public ::testing::Test {
  protected:
