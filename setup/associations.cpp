@@ -86,6 +86,18 @@ bool installIcon(const QString& source, const QString& target) {
   return out.commit();
 }
 
+// The types a checked row makes vlmplay open: its own and the well-known type of the same
+// format. Not every type detector honours the glob weights of the user's package (the
+// File::MimeInfo one that xdg-mime uses outside a desktop session lets the system's *.mid and
+// *.mmf win), so the files open in vlmplay either way.
+QStringList handledTypes(const AssociationRow& row, bool checked) {
+  QStringList types;
+  if (!checked) return types;
+  types << associationMimeType(row);
+  if (row.parentType) types << QString::fromLatin1(row.parentType);
+  return types;
+}
+
 QString iconFolder(const QString& kind) {
   return xdgDataHome() + "/icons/hicolor/" + QString::number(ICON_SIZE) + "x" +
          QString::number(ICON_SIZE) + "/" + kind;
@@ -207,7 +219,7 @@ QByteArray desktopEntry(const QString& playerPath, const AssociationSet& rows,
   text += QStringLiteral("Terminal=false\nCategories=AudioVideo;Audio;Player;\n");
   QString types;
   for (int i = 0; i < ASSOCIATION_ROWS; ++i)
-    if (rows[size_t(i)]) types += associationMimeType(ROWS[size_t(i)]) + ';';
+    for (const QString& type : handledTypes(ROWS[size_t(i)], rows[size_t(i)])) types += type + ';';
   if (!types.isEmpty()) text += QStringLiteral("MimeType=") + types + '\n';
   return text.toUtf8();
 }
@@ -305,9 +317,8 @@ QStringList applyAssociations(const AssociationSet& rows, const QString& program
   runHelper(run, QStringLiteral("update-desktop-database"), {appsDir}, &problems);
 
   for (int i = 0; i < ASSOCIATION_ROWS; ++i)
-    if (rows[size_t(i)])
-      runHelper(run, QStringLiteral("xdg-mime"),
-                {QStringLiteral("default"), DESKTOP_ENTRY_NAME, associationMimeType(ROWS[size_t(i)])},
+    for (const QString& type : handledTypes(ROWS[size_t(i)], rows[size_t(i)]))
+      runHelper(run, QStringLiteral("xdg-mime"), {QStringLiteral("default"), DESKTOP_ENTRY_NAME, type},
                 &problems);
   problems.removeDuplicates();  // a missing xdg-mime is said once, not once per row
   return problems;

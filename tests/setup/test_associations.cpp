@@ -1,0 +1,253 @@
+// The freedesktop side of the associations: package and desktop entry content, the files the
+// apply step leaves under $XDG_DATA_HOME, the helper calls, and (when the helpers are
+// installed) what xdg-mime answers afterwards.
+#include <QImage>
+#include <QMap>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QXmlStreamReader>
+
+#include "setup_fixture.h"
+
+using namespace vlm;
+
+namespace {
+
+struct DeclaredType {
+  QString comment;
+  QStringList globs;
+  QStringList magic;
+  QString parent;
+};
+
+// Parses the package back; fails the test on malformed XML.
+QMap<QString, DeclaredType> parsePackage(const QByteArray& xml) {
+  QMap<QString, DeclaredType> types;
+  QXmlStreamReader r(xml);
+  QString current;
+  bool sawRoot = false;
+  while (!r.atEnd()) {
+    r.readNext();
+    if (!r.isStartElement()) continue;
+    const QStringView name = r.name();
+    if (name == u"mime-info") {
+      sawRoot = true;
+      EXPECT_EQ(r.namespaceUri(), u"http://www.freedesktop.org/standards/shared-mime-info");
+    } else if (name == u"mime-type") {
+      current = r.attributes().value("type").toString();
+      types[current];
+    } else if (name == u"comment") {
+      types[current].comment = r.readElementText();
+    } else if (name == u"glob") {
+      types[current].globs << r.attributes().value("pattern").toString();
+    } else if (name == u"match") {
+      EXPECT_EQ(r.attributes().value("offset"), u"0");
+      types[current].magic << r.attributes().value("value").toString();
+    } else if (name == u"sub-class-of") {
+      types[current].parent = r.attributes().value("type").toString();
+    }
+  }
+  EXPECT_FALSE(r.hasError()) << r.errorString().toStdString();
+  EXPECT_TRUE(sawRoot);
+  return types;
+}
+
+AssociationSet allRows() {
+  AssociationSet rows;
+  rows.fill(true);
+  return rows;
+}
+
+bool haveProgram(const char* name) { return !QStandardPaths::findExecutable(name).isEmpty(); }
+
+QString runAndRead(const QString& program, const QStringList& args) {
+  QProcess p;
+  p.start(program, args);
+  p.waitForFinished(30000);
+  return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
+}
+
+}  // namespace
+
+TEST(MimePackage, DeclaresOneTypePerRowWithGlobsMagicAndDisplayName) {
+  const QMap<QString, DeclaredType> types = parsePackage(mimePackageXml(allRows()));
+  ASSERT_EQ(types.size(), ASSOCIATION_ROWS);
+  const DeclaredType& smd = types["audio/x-vlmplay-smd"];
+  EXPECT_EQ(smd.globs, QStringList({"*.smd", "*.smz"}));
+  EXPECT_EQ(smd.comment, QString::fromUtf8("J-SKYﾒﾛﾃﾞｨﾌｧｲﾙ"));
+  EXPECT_TRUE(smd.magic.isEmpty());
+  EXPECT_EQ(types["audio/x-vlmplay-mel"].globs, QStringList({"*.mel", "*.sml"}));
+  EXPECT_EQ(types["audio/x-vlmplay-mel"].comment, QString::fromUtf8("ﾄﾞｯﾄiｽｰﾊﾟｰ着ﾒﾛ"));
+  EXPECT_EQ(types["audio/x-vlmplay-mld"].comment, QString::fromUtf8("iﾒﾛﾃﾞｨﾌｧｲﾙ"));
+  // The five formats that carry a mark in their first four bytes.
+  const QMap<QString, QString> marks = {{"audio/x-vlmplay-mid", "MThd"},
+                                        {"audio/x-vlmplay-mld", "melo"},
+                                        {"audio/x-vlmplay-pmd", "cmid"},
+                                        {"audio/x-vlmplay-mmf", "MMMD"},
+                                        {"audio/x-vlmplay-dxm", "MCDF"}};
+  int withMagic = 0;
+  for (auto it = types.begin(); it != types.end(); ++it) {
+    if (marks.contains(it.key())) {
+      EXPECT_EQ(it.value().magic, QStringList{marks[it.key()]}) << it.key().toStdString();
+      ++withMagic;
+    } else {
+      EXPECT_TRUE(it.value().magic.isEmpty()) << it.key().toStdString();
+    }
+    EXPECT_FALSE(it.value().comment.isEmpty());
+  }
+  EXPECT_EQ(withMagic, 5);
+  EXPECT_EQ(types["audio/x-vlmplay-mid"].parent, "audio/midi");
+}
+
+TEST(MimePackage, HoldsOnlyTheCheckedRows) {
+  const QMap<QString, DeclaredType> types = parsePackage(mimePackageXml(onlyRows({305})));
+  ASSERT_EQ(types.keys(), QStringList{"audio/x-vlmplay-smd"});
+  // Nothing checked still gives a well-formed (empty) package.
+  EXPECT_TRUE(parsePackage(mimePackageXml(AssociationSet{})).isEmpty());
+}
+
+TEST(DesktopEntry, ExecQuotingFollowsTheDesktopEntryRules) {
+  EXPECT_EQ(quoteExecArgument("/opt/vlm/bin/vlmplay"), "/opt/vlm/bin/vlmplay");
+  EXPECT_EQ(quoteExecArgument("/home/a b/vlmplay"), "\"/home/a b/vlmplay\"");
+  // Inside quotes " ` $ \ get a backslash, and every backslash is doubled once more for the
+  // string escapes of the file; % would start a field code.
+  EXPECT_EQ(quoteExecArgument("/x/$a\"b"), "\"/x/\\\\$a\\\\\"b\"");
+  EXPECT_EQ(quoteExecArgument("/x/100%"), "/x/100%%");
+  EXPECT_EQ(quoteExecArgument("/x/a\\b"), "\"/x/a\\\\\\\\b\"");
+}
+
+TEST(DesktopEntry, ExecAndMimeTypeOfTheCheckedRowsRoundTrip) {
+  const QByteArray entry = desktopEntry("/opt/my player/vlmplay", onlyRows({303, 308}), "");
+  EXPECT_TRUE(entry.contains("\nExec=\"/opt/my player/vlmplay\" %F\n"));
+  // The MIDI row also takes the system's audio/midi, so that .mid opens here whichever
+  // detector decides the type.
+  EXPECT_TRUE(entry.contains("\nMimeType=audio/x-vlmplay-mld;audio/x-vlmplay-mid;audio/midi;\n"));
+  EXPECT_FALSE(entry.contains("Icon="));
+  EXPECT_EQ(rowsOfDesktopEntry(entry), onlyRows({303, 308}));
+  // A MimeType line of another group and similar names do not count.
+  const QByteArray other =
+      "[Desktop Entry]\nMimeType=audio/x-vlmplay-mldx;\n[Desktop Action x]\n"
+      "MimeType=audio/x-vlmplay-als;\n";
+  EXPECT_EQ(rowsOfDesktopEntry(other), AssociationSet{});
+  EXPECT_EQ(rowsOfDesktopEntry(desktopEntry("/p/vlmplay", AssociationSet{}, "")), AssociationSet{});
+}
+
+class ApplyAssociations : public SetupTest {};
+
+TEST_F(ApplyAssociations, WritesPackageEntryIconAndRunsEachHelperWithArguments) {
+  putPlayer();
+  QImage icon(32, 32, QImage::Format_ARGB32);
+  icon.fill(Qt::red);
+  QDir().mkpath(programDir() + "/bmp");
+  ASSERT_TRUE(icon.save(programDir() + "/bmp/smd.ico", "ICO"));
+
+  const QStringList problems = applyAssociations(onlyRows({305}), programDir(), recorder());
+  EXPECT_TRUE(problems.isEmpty()) << problems.join('\n').toStdString();
+
+  const QMap<QString, DeclaredType> types =
+      parsePackage(readFile(dataHome() + "/mime/packages/vlmplay.xml"));
+  EXPECT_EQ(types.keys(), QStringList{"audio/x-vlmplay-smd"});
+  const QByteArray entry = readFile(dataHome() + "/applications/vlmplay.desktop");
+  EXPECT_TRUE(entry.contains("\nExec=" + QFile::encodeName(programDir()) + "/vlmplay %F\n"));
+  EXPECT_EQ(rowsOfDesktopEntry(entry), onlyRows({305}));
+  // One icon for both extensions, converted to a 48-pixel PNG.
+  const QImage installed(dataHome() + "/icons/hicolor/48x48/mimetypes/audio-x-vlmplay-smd.png");
+  EXPECT_EQ(installed.size(), QSize(48, 48));
+
+  ASSERT_EQ(callsOf("update-mime-database").size(), 1u);
+  EXPECT_EQ(callsOf("update-mime-database")[0].args, QStringList{dataHome() + "/mime"});
+  ASSERT_EQ(callsOf("update-desktop-database").size(), 1u);
+  EXPECT_EQ(callsOf("update-desktop-database")[0].args, QStringList{dataHome() + "/applications"});
+  ASSERT_EQ(callsOf("xdg-mime").size(), 1u);
+  EXPECT_EQ(callsOf("xdg-mime")[0].args,
+            QStringList({"default", "vlmplay.desktop", "audio/x-vlmplay-smd"}));
+  // Only our own names under the data folder; no temporary files left beside them.
+  EXPECT_EQ(QDir(dataHome() + "/applications").entryList(QDir::Files),
+            QStringList{"vlmplay.desktop"});
+  EXPECT_EQ(QDir(dataHome() + "/mime/packages").entryList(QDir::Files), QStringList{"vlmplay.xml"});
+}
+
+TEST_F(ApplyAssociations, UncheckingRemovesOurRowsAndLeavesOtherProgramsAlone) {
+  putPlayer();
+  const QByteArray foreign = "[Desktop Entry]\nType=Application\nName=X\nExec=x\n"
+                             "MimeType=audio/x-vlmplay-mld;\n";
+  writeFile(dataHome() + "/applications/other.desktop", foreign);
+  writeFile(programDir() + "/bmp/mid.png", QByteArray());  // unreadable: reported, not fatal
+  QImage(16, 16, QImage::Format_RGB32).save(programDir() + "/bmp/mld.png", "PNG");
+
+  applyAssociations(onlyRows({303, 308}), programDir(), recorder());
+  const QString mldIcon = dataHome() + "/icons/hicolor/48x48/mimetypes/audio-x-vlmplay-mld.png";
+  EXPECT_TRUE(QFile::exists(mldIcon));
+  EXPECT_EQ(registeredAssociations(), onlyRows({303, 308}));
+
+  calls_.clear();
+  const QStringList problems = applyAssociations(onlyRows({308}), programDir(), recorder());
+  EXPECT_EQ(registeredAssociations(), onlyRows({308}));
+  EXPECT_EQ(parsePackage(readFile(dataHome() + "/mime/packages/vlmplay.xml")).keys(),
+            QStringList{"audio/x-vlmplay-mid"});
+  EXPECT_FALSE(QFile::exists(mldIcon));
+  EXPECT_EQ(problems.size(), 1);  // the empty mid.png
+  ASSERT_EQ(callsOf("xdg-mime").size(), 2u);
+  EXPECT_EQ(callsOf("xdg-mime")[1].args, QStringList({"default", "vlmplay.desktop", "audio/midi"}));
+
+  // Nothing checked: the package goes, the database is rebuilt without it, no default is set.
+  calls_.clear();
+  applyAssociations(AssociationSet{}, programDir(), recorder());
+  EXPECT_FALSE(QFile::exists(dataHome() + "/mime/packages/vlmplay.xml"));
+  EXPECT_EQ(callsOf("update-mime-database").size(), 1u);
+  EXPECT_TRUE(callsOf("xdg-mime").empty());
+  EXPECT_EQ(registeredAssociations(), AssociationSet{});
+  EXPECT_EQ(readFile(dataHome() + "/applications/other.desktop"), foreign);
+}
+
+TEST_F(ApplyAssociations, MissingOrFailingHelpersAreReportedOnce) {
+  putPlayer();
+  missing_ << "update-mime-database";
+  failing_ << "xdg-mime";
+  const QStringList problems = applyAssociations(onlyRows({301, 302, 303}), programDir(), recorder());
+  ASSERT_EQ(problems.size(), 2) << problems.join('\n').toStdString();
+  EXPECT_TRUE(problems[0].contains("update-mime-database"));
+  EXPECT_TRUE(problems[1].contains("xdg-mime"));
+  EXPECT_TRUE(problems[1].contains("bad package"));
+  EXPECT_EQ(callsOf("xdg-mime").size(), 3u);  // each row still tried
+  // The files are written all the same.
+  EXPECT_EQ(registeredAssociations(), onlyRows({301, 302, 303}));
+}
+
+TEST_F(ApplyAssociations, RealHelpersMakeVlmplayTheDefaultAndKnowOurTypes) {
+  if (!haveProgram("update-mime-database") || !haveProgram("xdg-mime") ||
+      !haveProgram("update-desktop-database"))
+    GTEST_SKIP() << "shared-mime-info, xdg-utils or desktop-file-utils not installed";
+  putPlayer();
+  AssociationSet rows;
+  rows.fill(true);
+  const QStringList problems = applyAssociations(rows, programDir(), processRunner());
+  EXPECT_TRUE(problems.isEmpty()) << problems.join('\n').toStdString();
+  EXPECT_TRUE(QFile::exists(dataHome() + "/mime/mime.cache"));
+  EXPECT_TRUE(QFile::exists(dataHome() + "/applications/mimeinfo.cache"));
+  for (const char* type : {"audio/x-vlmplay-mld", "audio/x-vlmplay-smd", "audio/x-vlmplay-mid",
+                           "audio/midi", "application/vnd.smaf"})
+    EXPECT_EQ(runAndRead("xdg-mime", {"query", "default", type}), "vlmplay.desktop") << type;
+  if (haveProgram("desktop-file-validate")) {
+    QProcess v;
+    v.start("desktop-file-validate", {dataHome() + "/applications/vlmplay.desktop"});
+    v.waitForFinished(30000);
+    EXPECT_EQ(v.exitCode(), 0) << v.readAllStandardOutput().toStdString();
+  }
+  // File type by name and, without an extension, by the first bytes (xdg-mime asks the
+  // mimetype program of File::MimeInfo, which reads our database; plain `file` does not).
+  if (haveProgram("mimetype")) {
+    writeFile(path("song.mld"), "melo\0\0\0\0");
+    writeFile(path("noname"), QByteArray("melo\0\0\0\x20", 8));
+    EXPECT_EQ(runAndRead("xdg-mime", {"query", "filetype", path("song.mld")}),
+              "audio/x-vlmplay-mld");
+    EXPECT_EQ(runAndRead("xdg-mime", {"query", "filetype", path("noname")}),
+              "audio/x-vlmplay-mld");
+    // .mmf is also the system's application/vnd.smaf: whichever type is detected, its
+    // default is ours.
+    writeFile(path("tune.mmf"), "MMMD");
+    const QString smaf = runAndRead("xdg-mime", {"query", "filetype", path("tune.mmf")});
+    EXPECT_EQ(runAndRead("xdg-mime", {"query", "default", smaf}), "vlmplay.desktop")
+        << smaf.toStdString();
+  }
+}
