@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QInputDevice>
+#include <QMouseEvent>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -295,11 +296,21 @@ TEST_F(GraphicButtonTest, PressCommandAndRightPress) {
   EXPECT_EQ(pressed.count(), 1);
   EXPECT_EQ(command.count(), 1);
 
+  // A quick second click is a second press and command, not swallowed as a double click.
+  // What a real double click delivers: press, release, double click, release.
+  QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(10, 10));
+  QMouseEvent dbl(QEvent::MouseButtonDblClick, QPointF(10, 10), b->mapToGlobal(QPointF(10, 10)),
+                  Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(b, &dbl);
+  QTest::mouseRelease(b, Qt::LeftButton, {}, QPoint(10, 10));
+  EXPECT_EQ(pressed.count(), 3);
+  EXPECT_EQ(command.count(), 3);
+
   b->setEnabled(false);
   QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(10, 10));
   QTest::mouseClick(b, Qt::RightButton, {}, QPoint(10, 10));
-  EXPECT_EQ(pressed.count(), 1);
-  EXPECT_EQ(command.count(), 1);
+  EXPECT_EQ(pressed.count(), 3);
+  EXPECT_EQ(command.count(), 3);
   EXPECT_EQ(right.count(), 1);
 }
 
@@ -433,7 +444,7 @@ TEST_F(GraphicButtonTest, ButtonFilesReplaceTheCompiledInPictures) {
 
   const QStringList folders = buttonBitmapFolders();
   ASSERT_EQ(folders.size(), 2);
-  EXPECT_TRUE(folders[0].endsWith("/bmp"));
+  EXPECT_EQ(folders[0], QCoreApplication::applicationDirPath() + "/bmp");
   EXPECT_EQ(folders[1], dir);
 }
 
@@ -497,4 +508,23 @@ TEST_F(GraphicButtonTest, SetBitmapSwitchesSourceAndResetsTheDisplaySize) {
   b.setBitmap(GB_FROM_FILE, tmp_.path() + "/missing.bmp");
   EXPECT_TRUE(b.bitmap().isNull());
   EXPECT_EQ(b.displaySize(), QSize(0, 0));
+}
+
+TEST_F(GraphicButtonTest, IndexedColourBitmapsDrawWithTheirColourTable) {
+  QImage indexed(20, 18, QImage::Format_Indexed8);
+  indexed.setColorCount(3);
+  indexed.setColor(0, qRgb(0xC0, 0xC0, 0xC0));
+  indexed.setColor(1, qRgb(0x12, 0x34, 0x56));
+  indexed.setColor(2, qRgb(0xFE, 0xDC, 0xBA));
+  indexed.fill(0);
+  indexed.setPixel(0, 0, 1);
+  indexed.setPixel(19, 17, 2);
+  const QString path = tmp_.path() + "/indexed.bmp";
+  ASSERT_TRUE(indexed.save(path, "BMP"));
+  QWidget win;
+  GraphicButton b(1, path, GB_FROM_FILE | GB_PALETTE | GB_FIXED_GREY, &win);
+  b.setGeometry(0, 0, 30, 26);
+  const QImage img = b.grab().toImage();
+  EXPECT_EQ(at(img, 5, 4), 0x123456u);
+  EXPECT_EQ(at(img, 5 + 19, 4 + 17), 0xFEDCBAu);
 }
