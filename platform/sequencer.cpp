@@ -217,6 +217,66 @@ uint32_t SongTiming::msToTick(uint32_t ms) const {
   return lastTick + uint32_t((target - micros) * division / tempoNow);
 }
 
+// ---- Channel activity ------------------------------------------------------------------------
+
+namespace {
+
+constexpr int CHANNELS = 16;
+constexpr int KEYS = 128;
+
+// The velocity of every sounding key, written by the synthesizer's thread as the player hands
+// it the events, read by the window's timer.
+std::atomic<uint8_t> soundingVelocity[CHANNELS][KEYS];
+std::atomic<bool> levelsOverridden{false};
+std::atomic<uint8_t> overrideLevels[CHANNELS];
+
+void clearChannel(int channel) {
+  for (auto& key : soundingVelocity[channel]) key.store(0, std::memory_order_relaxed);
+}
+
+void clearAllChannels() {
+  for (int c = 0; c < CHANNELS; ++c) clearChannel(c);
+}
+
+// Bookkeeping of one channel-voice message: note on and off, and the controllers that silence
+// a channel (120 all sounds off, 123 all notes off and the mode messages 124..127).
+[[maybe_unused]] void trackMidiEvent(int type, int channel, int key, int velocity, int control) {
+  if (channel < 0 || channel >= CHANNELS) return;
+  if (type == 0x90 && key >= 0 && key < KEYS) {
+    soundingVelocity[channel][key].store(uint8_t(std::clamp(velocity, 0, 127)),
+                                         std::memory_order_relaxed);
+  } else if (type == 0x80 && key >= 0 && key < KEYS) {
+    soundingVelocity[channel][key].store(0, std::memory_order_relaxed);
+  } else if (type == 0xB0 && (control == 120 || control >= 123)) {
+    clearChannel(channel);
+  }
+}
+
+}  // namespace
+
+void sequencerChannelLevels(uint8_t levels[16]) {
+  if (!levels) return;
+  if (levelsOverridden.load()) {
+    for (int c = 0; c < CHANNELS; ++c) levels[c] = overrideLevels[c].load();
+    return;
+  }
+  for (int c = 0; c < CHANNELS; ++c) {
+    uint8_t highest = 0;
+    for (const auto& key : soundingVelocity[c])
+      highest = std::max(highest, key.load(std::memory_order_relaxed));
+    levels[c] = highest;
+  }
+}
+
+void setSequencerChannelLevelsForTest(const uint8_t* levels) {
+  if (!levels) {
+    levelsOverridden = false;
+    return;
+  }
+  for (int c = 0; c < CHANNELS; ++c) overrideLevels[c] = levels[c];
+  levelsOverridden = true;
+}
+
 // ---- Devices ---------------------------------------------------------------------------------
 
 namespace {
@@ -325,6 +385,7 @@ class FluidSequencer : public TimedDevice {
     }
     fluid_player_t* p = new_fluid_player(synth_);
     if (!p) return DEVERR_NO_AUDIO_OUTPUT;
+    fluid_player_set_playback_callback(p, &FluidSequencer::onPlayerEvent, synth_);
     if (fluid_player_add_mem(p, image_.data(), image_.size()) != FLUID_OK) {
       delete_fluid_player(p);
       return DEVERR_INVALID_FILE;
@@ -402,6 +463,20 @@ class FluidSequencer : public TimedDevice {
   std::atomic<bool> watching_{false};
   std::thread watcher_;
 
+  // Every event the player sends: noted for the channel monitor, then handed to the synthesizer
+  // as the player's default handler does.
+  static int onPlayerEvent(void* data, fluid_midi_event_t* event) {
+    const int status = fluid_midi_event_get_type(event);
+    const int type = status & 0xF0;
+    if (type == 0x80 || type == 0x90 || type == 0xB0) {
+      const int channel = fluid_midi_event_get_channel(event);
+      trackMidiEvent(type, channel, type == 0xB0 ? -1 : fluid_midi_event_get_key(event),
+                     type == 0x90 ? fluid_midi_event_get_velocity(event) : 0,
+                     type == 0xB0 ? fluid_midi_event_get_control(event) : -1);
+    }
+    return fluid_synth_handle_midi_event(static_cast<fluid_synth_t*>(data), event);
+  }
+
   uint32_t positionTick() {
     std::lock_guard<std::mutex> hold(lock_);
     if (!player_) return tick_;
@@ -423,6 +498,7 @@ class FluidSequencer : public TimedDevice {
                      fluid_player_get_current_tick(player_) >= int(timing_.endTick);
         if (!atEnd) continue;
         finished_ = true;
+        clearAllChannels();
         watching_ = false;
         done = std::move(notify_);
         notify_ = nullptr;
@@ -460,6 +536,7 @@ class FluidSequencer : public TimedDevice {
       fluid_player_stop(p);
       delete_fluid_player(p);
       fluid_synth_all_sounds_off(synth_, -1);
+      clearAllChannels();
     }
     if (pending) pending(code);
   }

@@ -69,6 +69,16 @@ DeviceError openMediaDevice(const char* type, const char* element,
 // Replaces the factory (tests plug in a fake device); an empty function restores the real one.
 void setMediaDeviceFactory(DeviceFactory factory);
 
+// ---- Channel activity ------------------------------------------------------------------------
+
+// For each MIDI channel the highest velocity of the notes now sounding on the playing sequencer
+// (0 = silent); all zero when nothing plays. Safe to call from any thread (the channel monitor
+// reads it from its timer while the synthesizer's thread writes it).
+void sequencerChannelLevels(uint8_t levels[16]);
+// For tests of the windows over a fake device: the levels to report instead of the real ones;
+// null returns to the real ones.
+void setSequencerChannelLevelsForTest(const uint8_t* levels);
+
 // The text of an error code (UTF-8, at most 255 bytes).
 std::string deviceErrorText(DeviceError code);
 
