@@ -24,7 +24,6 @@ struct RecordedCall {
 class SetupTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    qtApp();
     root_ = std::make_unique<QTemporaryDir>();
     ASSERT_TRUE(root_->isValid());
     for (const char* d : {"config", "data", "runtime", "tmp", "prog"})
@@ -34,7 +33,11 @@ class SetupTest : public ::testing::Test {
     setenv("XDG_DATA_HOME", QFile::encodeName(path("data")).constData(), 1);
     setenv("XDG_RUNTIME_DIR", QFile::encodeName(path("runtime")).constData(), 1);
     setenv("TMPDIR", QFile::encodeName(path("tmp")).constData(), 1);
-    unsetenv("XDG_CURRENT_DESKTOP");  // the helpers then keep to the generic freedesktop files
+    // The helpers then keep to the generic freedesktop files instead of a desktop's own tools.
+    for (const char* v : {"XDG_CURRENT_DESKTOP", "DESKTOP_SESSION", "KDE_FULL_SESSION",
+                          "GNOME_DESKTOP_SESSION_ID", "DISPLAY", "WAYLAND_DISPLAY"})
+      unsetenv(v);
+    qtApp();
   }
 
   QString path(const QString& relative) const { return root_->path() + "/" + relative; }
