@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <QApplication>
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
@@ -129,7 +130,14 @@ ButtonGeometry buttonGeometry(int w, int h, int displayWidth, int displayHeight,
 
 // ---- bitmaps ----
 
-void setButtonFilesEnabled(bool enabled) { g_buttonFiles = enabled; }
+void setButtonFilesEnabled(bool enabled) {
+  if (enabled == g_buttonFiles) return;
+  g_buttonFiles = enabled;
+  if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return;
+  for (QWidget* w : QApplication::allWidgets())
+    if (auto* b = qobject_cast<GraphicButton*>(w); b && !(b->flags() & GB_FROM_FILE))
+      b->setBitmap(0, b->bitmapSource());
+}
 bool buttonFilesEnabled() { return g_buttonFiles; }
 
 QStringList buttonBitmapFolders() {
@@ -233,7 +241,7 @@ QImage loadButtonBitmap(const QString& resourceName) {
 // ---- the widget ----
 
 GraphicButton::GraphicButton(int id, const QString& bitmapName, uint16_t flags, QWidget* parent)
-    : QWidget(parent), id_(id), flags_(flags) {
+    : QWidget(parent), id_(id), flags_(flags), source_(bitmapName) {
   setMouseTracking(true);
   setAttribute(Qt::WA_OpaquePaintEvent);  // every pixel is painted
   bitmap_ = (flags_ & GB_FROM_FILE) ? readButtonBitmapFile(bitmapName)
@@ -265,6 +273,7 @@ void GraphicButton::setDisplaySize(bool percent, int width, int height) {
 void GraphicButton::setBitmap(uint16_t sourceFlag, const QString& nameOrPath) {
   if (nameOrPath.isEmpty()) return;
   flags_ = uint16_t((flags_ & ~GB_FROM_FILE) | (sourceFlag & GB_FROM_FILE));
+  source_ = nameOrPath;
   bitmap_ = (flags_ & GB_FROM_FILE) ? readButtonBitmapFile(nameOrPath)
                                     : loadButtonBitmap(nameOrPath);
   greyed_ = QImage();

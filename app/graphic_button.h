@@ -36,7 +36,7 @@ ButtonGeometry buttonGeometry(int w, int h, int displayWidth, int displayHeight,
 
 // Bitmaps of the buttons by resource name ("BITMAP_PLAY", ...): compiled in, or, when button
 // files are enabled, NAME.bmp from the first folder that has it: bmp/ beside the program, then
-// $XDG_DATA_HOME/vlmplay/bmp/.
+// $XDG_DATA_HOME/vlmplay/bmp/. Switching it reloads the pictures of the buttons that exist.
 void setButtonFilesEnabled(bool enabled);
 bool buttonFilesEnabled();
 QImage loadButtonBitmap(const QString& resourceName);
@@ -66,6 +66,8 @@ class GraphicButton : public QWidget {
   QSize displaySize() const { return QSize(displayWidth_, displayHeight_); }
   const QImage& bitmap() const { return bitmap_; }
   uint16_t flags() const { return flags_; }
+  // The resource name or file path the bitmap was loaded from.
+  QString bitmapSource() const { return source_; }
   // The tooltip window while it is shown, else null.
   QWidget* tooltipWindow() const;
 
@@ -90,6 +92,7 @@ class GraphicButton : public QWidget {
   int id_;
   uint16_t flags_;
   QImage bitmap_;
+  QString source_;
   int displayWidth_ = 0, displayHeight_ = 0;
   QString tooltip_;
   bool down_ = false;

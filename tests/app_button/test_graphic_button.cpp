@@ -434,6 +434,14 @@ TEST_F(GraphicButtonTest, ButtonFilesReplaceTheCompiledInPictures) {
   const QString dir = dataBmpDir();
   ASSERT_TRUE(blockPattern(6, 4).save(dir + "/BITMAP_PLAY.bmp", "BMP"));
   EXPECT_EQ(loadButtonBitmap("BITMAP_PLAY").size(), QSize(20, 18));  // files not enabled
+  // Switching the setting reloads the buttons that exist, both ways.
+  QWidget w0;
+  GraphicButton early(151, "BITMAP_PLAY", GB_FIXED_GREY, &w0);
+  EXPECT_EQ(early.displaySize(), QSize(20, 18));
+  setButtonFilesEnabled(true);
+  EXPECT_EQ(early.displaySize(), QSize(6, 4));
+  setButtonFilesEnabled(false);
+  EXPECT_EQ(early.displaySize(), QSize(20, 18));
   setButtonFilesEnabled(true);
   EXPECT_EQ(loadButtonBitmap("BITMAP_PLAY").size(), QSize(6, 4));
   EXPECT_EQ(loadButtonBitmap("BITMAP_STOP").size(), QSize(20, 18));  // no file: compiled in
