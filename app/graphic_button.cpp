@@ -77,9 +77,11 @@ void polyline(QPainter& p, const QColor& c, QPoint a, QPoint b, QPoint e) {
   lineTo(p, c, b, e);
 }
 
-// The disabled look: the picture in grey levels, half way towards the face colour.
+// The disabled look: the picture in grey levels, half way towards the face colour. A picture that
+// is all greys already is the greyed look of its button (BITMAP_NPLAYBACK) and stays as it is.
 QImage greyedImage(const QImage& src, const QColor& face) {
   QImage img = src.convertToFormat(QImage::Format_RGB32);
+  if (img.allGray()) return img;
   for (int y = 0; y < img.height(); ++y) {
     auto* row = reinterpret_cast<QRgb*>(img.scanLine(y));
     for (int x = 0; x < img.width(); ++x) {

@@ -256,6 +256,14 @@ TEST_F(GraphicButtonTest, DisabledPictureIsGreyedAndMissingPictureLeavesTheFace)
   EXPECT_NE(at(img, 5, 4), rgbOf(0, 0));
   EXPECT_EQ(at(img, 29, 13), 0x404040u);  // the frame stays
 
+  // A picture drawn in greys is already the greyed look: shown unchanged.
+  QWidget w1;
+  GraphicButton grey(161, "BITMAP_NPLAYBACK", GB_FIXED_GREY, &w1);
+  grey.setGeometry(0, 0, 24, 22);
+  const QImage enabledLook = grey.grab().toImage();
+  grey.setEnabled(false);
+  EXPECT_EQ(grey.grab().toImage(), enabledLook);
+
   QWidget w2;
   GraphicButton none(1, "BITMAP_NO_SUCH", GB_FIXED_GREY, &w2);
   none.setGeometry(0, 0, 30, 26);
