@@ -1,0 +1,597 @@
+// Opening songs (openAndPlay and everything that leads to it), the convert commands, playlists,
+// the clipboard, external applications, help and the setup tool.
+#include <QClipboard>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QProcess>
+#include <QScrollBar>
+#include <QThread>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <random>
+
+#include "app/app_paths.h"
+#include "app/dialogs/dialogs.h"
+#include "app/graphic_button.h"
+#include "app/main_window.h"
+#include "app/menu_table.h"
+#include "app/panels/panels.h"
+#include "app/play_along.h"
+#include "app/playlist.h"
+#include "app/qt_ui.h"
+#include "convert/conversion_run.h"
+#include "convert/format_table.h"
+#include "core/vstream.h"
+#include "platform/audio.h"
+#include "platform/clipboard.h"
+#include "platform/text.h"
+#include "playback/adpcm.h"
+#include "playback/waves.h"
+#include "util/memblock.h"
+
+namespace vlm {
+
+namespace {
+
+constexpr int PVCONV_POLLS = 501;
+constexpr int PVCONV_POLL_MS = 10;
+constexpr int PVCONV_FINISH_MS = 2000;
+
+std::string newTempFile(const char* suffix) {
+  uint8_t* name = nullptr;
+  void* block = makeTempFile(&name, "dum");
+  if (!block) return std::string();
+  std::string path = reinterpret_cast<const char*>(name);
+  freeBlock(block);
+  if (suffix && *suffix) {
+    // The extension tells players and converters what the file is.
+    std::string named = path + suffix;
+    if (::rename(path.c_str(), named.c_str()) == 0) path = named;
+  }
+  return path;
+}
+
+bool copyFileTo(const std::string& from, const std::string& to) {
+  uint8_t* data = nullptr;
+  int32_t size = 0;
+  void* block = loadFile(from.c_str(), &data, &size);
+  if (!block) return false;
+  const int ok = saveFile(to.c_str(), data, size_t(size));
+  freeBlock(block);
+  return ok != 0;
+}
+
+const OutputFormat* formatOfCommand(int id) {
+  int count = 0;
+  const OutputFormat* formats = outputFormats(&count);
+  for (int i = 0; i < count; ++i)
+    if (formats[i].command == id) return &formats[i];
+  return nullptr;
+}
+
+std::string baseNameOf(const std::string& path) {
+  PathParts parts;
+  splitPath(path.c_str(), &parts);
+  return std::string(parts.name) + parts.extension;
+}
+
+// Bit n of a 16-bit mask.
+bool has(uint16_t mask, int n) {
+  return mask & (1u << n);
+}
+
+}  // namespace
+
+bool MainWindow::fileCommand(int id, int param) {
+  (void)param;
+  const bool ctrl = modifiers() & Qt::ControlModifier;
+  if ((id >= 101 && id <= 124) || id == 126) {
+    convert(id);
+    return true;
+  }
+  if (id >= CMD_HISTORY_FIRST && id < CMD_HISTORY_FIRST + HISTORY_SLOTS) {
+    const int slot = id - CMD_HISTORY_FIRST + 1;
+    if (slot < options.hsfcount && !options.histfile[slot].empty()) {
+      const std::string path = options.histfile[slot];
+      setWholePlaylist(path);
+      if (playlist.count > 0) openAndPlay(playlistEntry(playlist.index));
+    }
+    return true;
+  }
+  if (id >= CMD_EXT_APP_FIRST && id < CMD_EXT_APP_FIRST + EXT_APPS) {
+    runExternalApp(id - CMD_EXT_APP_FIRST + 1);
+    return true;
+  }
+  switch (id) {
+    case 53:
+      saveAllSettings();
+      return true;
+    case 54:
+      setWholePlaylist(commandPath_);
+      return true;
+    case 125:
+      saveWave();
+      return true;
+    case 131:
+      if (runState.lastOutputPath[0]) {
+        setWholePlaylist(runState.lastOutputPath);
+        if (playlist.count > 0) openAndPlay(playlistEntry(playlist.index));
+      }
+      return true;
+    case 132:
+      if (loaded_) convertCommand(currentFile_.c_str(), OUTPUT_COPY);
+      return true;
+    case 133:
+      savePlaylist();
+      return true;
+    case 134:
+      toggleAutoConvert();
+      return true;
+    case 135:
+      if (loaded_) {
+        stop();
+        convertCommand(currentFile_.c_str(), OUTPUT_MAIL);
+      }
+      return true;
+    case 136:
+      openDialogOrSay(dialogs::DLG_PROPERTIES);
+      return true;
+    case 137:
+      close();
+      return true;
+    case 154: {
+      QString start = pathToQt(options.LoadDir.c_str());
+      QString chosen = runFileDialog(this, false, QStringLiteral("[ファイルを開く]"), start,
+                                     openDialogFilter());
+      if (chosen.isEmpty() || !QFileInfo(chosen).exists()) return true;
+      const std::string path = pathFromQt(chosen);
+      options.LoadDir = folderOf(path);
+      setWholePlaylist(path);
+      if (playlist.count > 0) openAndPlay(playlistEntry(playlist.index));
+      return true;
+    }
+    case 164:
+      openDialogOrSay(dialogs::DLG_RANGE);
+      return true;
+    case 165:
+      if (options.recmode != 165) onCommand(options.recmode);
+      return true;
+    case 202:
+      openDialogOrSay(dialogs::DLG_VOLUME);
+      return true;
+    case 203:
+      openDialogOrSay(dialogs::DLG_VOICES);
+      return true;
+    case 204:
+      openDialogOrSay(dialogs::DLG_OCTAVE);
+      return true;
+    case 205:
+      openDialogOrSay(dialogs::DLG_DRUMS);
+      return true;
+    case 233:
+      openDialogOrSay(dialogs::DLG_CHANNELS);
+      return true;
+    case 255:
+      startSetupTool();
+      return true;
+    case 365:
+      clipboardPlay();
+      return true;
+    case 401:
+      openDialogOrSay(dialogs::DLG_ABOUT);
+      return true;
+    case 402:
+      openHelpFile("help/vlmplay.html");
+      return true;
+    case 403:
+      openHomePage();
+      return true;
+    case 404:
+      openHelpFile("help/readme.txt");
+      return true;
+    default:
+      (void)ctrl;
+      return false;
+  }
+}
+
+void MainWindow::openDialogOrSay(int resource) {
+  if (dialogs::openDialog(resource, this) < 0) say(QStringLiteral("(ダイアログ未実装)"));
+}
+
+void MainWindow::setWholePlaylist(const std::string& path) {
+  clearPlaylist();
+  addPlaylistPath(path.c_str());
+  playlist.index = 0;
+  positionBar_->setValue(0);
+  onCommand(501);
+}
+
+void MainWindow::refreshPlaylistPanel() {
+  QStringList paths;
+  for (int i = 0; i < playlist.count; ++i) paths << pathToQt(playlistEntry(i));
+  playlistPanel_->setEntries(paths, playlist.index);
+}
+
+void MainWindow::resetPerSong() {
+  options.channelMask = 0xFFFF;
+  options.voiceOutput = true;
+  options.cutRange = false;
+  options.rangeStart = options.rangeEnd = 0;
+  options.fadeIn = options.fadeOut = false;
+  for (int c = 0; c < 16; ++c) {
+    options.octaveShift[c] = 0;
+    options.channelVolumePercent[c] = 100;
+    options.channelVelocityPercent[c] = 100;
+    options.programOverride[c] = -1;
+  }
+  if (options.autoreset) {
+    options.keyShift = 0;
+    options.tempoRatio = TEMPO_NORMAL;
+    options.volumePercent = 100;
+  }
+}
+
+bool MainWindow::convertQcp(const std::string& path, std::string* wavePath) {
+  const std::string program = findProgram("pvconv");
+  if (program.empty()) return false;
+  const std::string copy = newTempFile(".qcp");
+  const std::string wave = newTempFile(".wav");
+  bool made = false;
+  if (!copy.empty() && !wave.empty() && copyFileTo(path, copy)) {
+    QProcess converter;
+    converter.setWorkingDirectory(pathToQt(programDir().c_str()));
+    converter.start(pathToQt(program.c_str()),
+                    {pathToQt(copy.c_str()), pathToQt(wave.c_str())});
+    for (int i = 0; i < PVCONV_POLLS && converter.state() != QProcess::NotRunning; ++i) {
+      if (fileSize(wave.c_str()) > 0) break;
+      converter.waitForFinished(PVCONV_POLL_MS);
+    }
+    // The converter is done when it has ended; give it a little time to close the file.
+    if (converter.state() != QProcess::NotRunning && !converter.waitForFinished(PVCONV_FINISH_MS))
+      converter.kill(), converter.waitForFinished(100);
+    made = fileSize(wave.c_str()) > 0;
+  }
+  if (!copy.empty()) ::unlink(copy.c_str());
+  if (made) {
+    *wavePath = wave;
+  } else if (!wave.empty()) {
+    ::unlink(wave.c_str());
+  }
+  return made;
+}
+
+void MainWindow::prepareWave(int code, const std::string& path) {
+  std::string wave;
+  if (code == FORMAT_QCP) {
+    if (!convertQcp(path, &wave)) return;
+  } else {
+    if (!waveTempPath_.empty()) ::unlink(waveTempPath_.c_str());
+    waveTempPath_ = newTempFile(".wav");
+    if (waveTempPath_.empty() || !copyFileTo(path, waveTempPath_)) return;
+    wave = waveTempPath_;
+  }
+  setWaveFile(wave.c_str());
+  QThread::msleep(100);
+  const uint32_t ms = waveLengthMs();
+  options.waveLengthTenths = int(ms / 100 + 1);
+  if (code == FORMAT_QCP) {
+    if (ms != 0)
+      std::snprintf(runState.convertedWavePath, PATH_SLOT, "%s", wave.c_str());
+    else
+      ::unlink(wave.c_str());
+  }
+}
+
+void MainWindow::removeVoiceFiles() {
+  for (const std::string& f : voiceFiles_) ::unlink(f.c_str());
+  voiceFiles_.clear();
+  if (runState.convertedWavePath[0]) {
+    ::unlink(runState.convertedWavePath);
+    runState.convertedWavePath[0] = '\0';
+  }
+}
+
+void MainWindow::extractVoices(const std::string& path) {
+  const FormatCode code = detectFormat(path.c_str());
+  MemBlock stream;
+  const SongStats kept = songStats;  // reading again must not change what the song showed
+  if (!readInput(path.c_str(), code, &stream)) {
+    songStats = kept;
+    return;
+  }
+  SongWaves waves;
+  collectWaves(stream.data, uint32_t(stream.length), &waves);
+  for (const EmbeddedWave& w : waves.waves) {
+    if (int(voiceFiles_.size()) >= MAX_PLAY_ALONG_VOICES) break;
+    if (!w.sampleRate || !w.size) continue;
+    const uint32_t capacity = WAVE_HEADER_SIZE + w.size * 2 + WAVE_CAPACITY_RESERVE;
+    std::vector<uint8_t> image(capacity);
+    int32_t size = 0;
+    decodeAdpcmToWave(w.data, w.size, image.data(), &size, capacity, w.sampleRate);
+    if (size <= int32_t(WAVE_HEADER_SIZE)) continue;
+    const std::string file = newTempFile(".wav");
+    if (file.empty()) continue;
+    if (saveFile(file.c_str(), image.data(), size_t(size)))
+      voiceFiles_.push_back(file);
+    else
+      ::unlink(file.c_str());
+  }
+  blockFree(&stream);
+  songStats = kept;
+}
+
+bool MainWindow::openAndPlay(const std::string& pathIn) {
+  const std::string path = pathIn;  // the caller's text may live in the playlist we change
+  // 1. Sound off.
+  stopWaveSounds();
+  playAlongStop();
+  if (playerState.state != PLAY_STOPPED) {
+    discardNotifications();
+    stopPlayback();
+  }
+  // 2. Per-song state.
+  resetPerSong();
+  removeVoiceFiles();
+  options.waveLengthTenths = 0;
+  currentFile_ = path;
+  // 3. Sounds are measured; a .qcp goes through the outside converter when there is one.
+  const FormatCode code = detectFormat(path.c_str());
+  runState.convertedWavePath[0] = '\0';
+  if (code == FORMAT_QCP || code == FORMAT_WAV) prepareWave(code, path);
+  // 4. The playback file.
+  const int result = preparePlayback(path.c_str(), tempPath_.c_str());
+  loaded_ = result != 0;
+  // 5. Voice samples to play along.
+  if (loaded_ && songStats.hasVoiceSamples &&
+      (code == FORMAT_MLD || code == FORMAT_SMAF || code == FORMAT_SMZ_SMAF))
+    extractVoices(path);
+  // 6. Neighbours and history.
+  positionBar_->setRange(0, 0);
+  positionBar_->setValue(0);
+  rebuildNeighbourMenus();
+  pushHistory(path);
+  rebuildHistoryMenu();
+  // 7. Channel buttons.
+  labelChannels();
+  updateNeighbourButtons();
+  // 8. Display.
+  if (options.dispcolor >= 8) pickRandomColour();
+  showSongLines();
+  refreshPlaylistPanel();
+  // 9. Automatic conversion.
+  if (loaded_ && (runState.AutoConvertFlags & AUTO_CONVERT_MODE)) {
+    runState.AutoConvertFlags |= AUTO_UNATTENDED;
+    onCommand(options.recmode);
+    runState.AutoConvertFlags &= ~AUTO_UNATTENDED;
+  }
+  return loaded_;
+}
+
+void pushHistory(const std::string& path) {
+  std::vector<std::string> entries;
+  entries.push_back(path);
+  for (int s = 0; s < options.hsfcount && s <= HISTORY_SLOTS; ++s) {
+    const std::string& e = options.histfile[s];
+    if (e.empty() || e == path) continue;
+    if (int(entries.size()) >= HISTORY_SLOTS) break;
+    entries.push_back(e);
+  }
+  for (int s = 0; s <= HISTORY_SLOTS; ++s)
+    options.histfile[s] = s < int(entries.size()) ? entries[s] : std::string();
+  options.hsfcount = int(entries.size());
+}
+
+void MainWindow::rebuildHistoryMenu() {
+  historyMenu_->clear();
+  for (int s = 1; s < options.hsfcount && s <= HISTORY_SLOTS; ++s) {
+    if (options.histfile[s].empty()) continue;
+    const int id = CMD_HISTORY_FIRST + s - 1;
+    QAction* a = historyMenu_->addAction(pathToQt(baseNameOf(options.histfile[s]).c_str()));
+    connect(a, &QAction::triggered, this, [this, id] { onCommand(id); });
+  }
+}
+
+void MainWindow::rebuildNeighbourMenus() {
+  prevMenu_->clear();
+  nextMenu_->clear();
+  for (int k = 1; k <= 10; ++k) {
+    const int before = playlist.index - k;
+    if (before >= 0) {
+      const int id = CMD_PREV_POPUP_FIRST + k - 1;
+      QAction* a = prevMenu_->addAction(pathToQt(baseNameOf(playlistEntry(before)).c_str()));
+      connect(a, &QAction::triggered, this, [this, id] { onCommand(id); });
+    }
+    const int after = playlist.index + k;
+    if (after < playlist.count) {
+      const int id = CMD_NEXT_POPUP_FIRST + k - 1;
+      QAction* a = nextMenu_->addAction(pathToQt(baseNameOf(playlistEntry(after)).c_str()));
+      connect(a, &QAction::triggered, this, [this, id] { onCommand(id); });
+    }
+  }
+}
+
+void MainWindow::updateNeighbourButtons() {
+  const bool hasPrev = playlist.index > 0 && playlist.count > 0;
+  const bool hasNext = playlist.index + 1 < playlist.count;
+  if (GraphicButton* b = button(161)) {
+    b->setBitmap(0, hasPrev ? QStringLiteral("BITMAP_PLAYBACK") : QStringLiteral("BITMAP_NPLAYBACK"));
+    b->setEnabled(hasPrev);
+  }
+  if (GraphicButton* b = button(162)) {
+    b->setBitmap(0, hasNext ? QStringLiteral("BITMAP_PLAYNEXT") : QStringLiteral("BITMAP_NPLAYNEXT"));
+    b->setEnabled(hasNext);
+  }
+  if (QAction* a = action(161)) a->setEnabled(hasPrev);
+  if (QAction* a = action(162)) a->setEnabled(hasNext);
+  if (QAction* a = action(163)) a->setEnabled(playlist.count > 1);
+}
+
+void MainWindow::labelChannels() {
+  const uint16_t used = songStats.melodicMask | songStats.rhythmMask;
+  for (int c = 0; c < 16; ++c) {
+    QString label;
+    if (has(songStats.bankMask, c))
+      label = QStringLiteral("Ds ");
+    else if (has(songStats.rhythmMask, c))
+      label = QStringLiteral("Dr ");
+    else
+      label = QStringLiteral("%1  ").arg(c + 1);
+    channelPanel_->setChannelLabel(c, label);
+    channelPanel_->setChannelEnabled(c, loaded_ && has(used, c));
+  }
+  channelPanel_->setVoiceEnabled(loaded_ && songStats.hasVoiceSamples);
+  channelPanel_->setSelection(options.channelMask, options.voiceOutput);
+}
+
+void MainWindow::showSongLines() {
+  const char* title = song.info.text[INFO_TITLE];
+  QString line0 = title[0] ? QString::fromUtf8(sjisToUtf8(title, std::strlen(title)).c_str())
+                           : pathToQt(baseNameOf(currentFile_).c_str());
+  display_->setLine(0, line0);
+  std::string second;
+  for (int field : {INFO_ARTIST, INFO_COPYRIGHT}) {
+    const char* t = song.info.text[field];
+    if (!t[0]) continue;
+    if (!second.empty()) second += " / ";
+    second += sjisToUtf8(t, std::strlen(t));
+  }
+  if (second.empty()) second = baseNameOf(currentFile_);
+  if (!loaded_) second = "(" + baseNameOf(currentFile_) + ")";
+  display_->setLine(1, QString::fromUtf8(second.c_str()));
+  updateTimeLine();
+  // Lyrics for the karaoke display.
+  std::vector<KaraokeView::Lyric> lyrics;
+  for (const LyricEntry& l : songStats.lyrics)
+    lyrics.push_back({l.position, QString::fromUtf8(sjisToUtf8(l.text).c_str())});
+  karaoke_->setLyrics(lyrics);
+  karaoke_->setPosition(0);
+}
+
+void MainWindow::pickRandomColour() {
+  static std::mt19937 random{std::random_device{}()};
+  display_->setColour(9 + int(random() % 7));
+}
+
+void MainWindow::convert(int id) {
+  options.recmode = id;
+  stop();
+  const OutputFormat* format = formatOfCommand(id);
+  if (!format || !loaded_ || currentFile_.empty()) return;
+  convertCommand(currentFile_.c_str(), format->code);
+  // The conversion ran the reader again; the window still shows the loaded song.
+}
+
+void MainWindow::saveWave() {
+  options.recmode = 125;
+  stop();
+  if (!loaded_) return;
+  std::string source;
+  const FormatCode code = detectFormat(currentFile_.c_str());
+  if (code == FORMAT_WAV)
+    source = waveTempPath_;
+  else if (code == FORMAT_QCP)
+    source = runState.convertedWavePath;
+  else if (!voiceFiles_.empty())
+    source = voiceFiles_.front();
+  if (source.empty()) return;
+  PathParts parts;
+  splitPath(currentFile_.c_str(), &parts);
+  std::string proposed = (options.SaveDir.empty() ? std::string(parts.directory) : options.SaveDir) +
+                         parts.name + ".wav";
+  QString chosen = runFileDialog(this, true, QStringLiteral("[ファイルを作成]"),
+                                 pathToQt(proposed.c_str()), QStringLiteral("すべてのﾌｧｲﾙ (*)"));
+  if (chosen.isEmpty()) return;
+  const std::string target = pathFromQt(chosen);
+  options.SaveDir = folderOf(target);
+  if (copyFileTo(source, target))
+    std::snprintf(runState.lastOutputPath, PATH_SLOT, "%s", target.c_str());
+}
+
+void MainWindow::savePlaylist() {
+  if (playlist.count <= 0) return;
+  std::string proposed = options.SaveDir + "playlist.m3u";
+  QString chosen = runFileDialog(this, true, QStringLiteral("[ファイルを作成]"),
+                                 pathToQt(proposed.c_str()), QStringLiteral("すべてのﾌｧｲﾙ (*)"));
+  if (chosen.isEmpty()) return;
+  const std::string target = pathFromQt(chosen);
+  options.SaveDir = folderOf(target);
+  savePlaylistFile(target.c_str());
+}
+
+void MainWindow::toggleAutoConvert() {
+  if (!(runState.AutoConvertFlags & AUTO_CONVERT_MODE)) {
+    const QString question = QStringLiteral(
+        "ファイルを開くたびに直前に変換した形式で自動変換します。\n"
+        "(保存先は前回保存した場所です。)\n\n設定しますか？");
+    if (!showMessageBox(this, BoxKind::Question, QStringLiteral("注意"), question, true)) return;
+  }
+  runState.AutoConvertFlags ^= AUTO_CONVERT_MODE;
+}
+
+void MainWindow::runExternalApp(int n) {
+  if (n < 1 || n > EXT_APPS) return;
+  const std::string& program = options.appFile[n - 1];
+  if (program.empty()) return;
+  const bool ctrl = modifiers() & Qt::ControlModifier;
+  const std::string argument = ctrl ? std::string(runState.lastOutputPath) : currentFile_;
+  // An argument list goes to the program as it is: a path with spaces needs no quotes.
+  QStringList args;
+  if (!argument.empty()) args << pathToQt(argument.c_str());
+  QProcess::startDetached(pathToQt(program.c_str()), args);
+}
+
+void MainWindow::clipboardPlay() {
+  std::string text;
+  if (!clipboardBackend().getText(text) || text.empty()) return;
+  clearPlaylist();
+  std::snprintf(playlist.entries.data(), PATH_SLOT, "%s", CLIPBOARD_FILE);
+  playlist.count = 1;
+  playlist.index = 0;
+  onCommand(501);
+  onCommand(55, options.autoplay ? 0 : 1);
+}
+
+void MainWindow::openHelpFile(const char* name) {
+  const std::string path = findBesideProgram(name);
+  if (path.empty()) {
+    say(QStringLiteral("%1 がありません").arg(QString::fromLatin1(name)));
+    return;
+  }
+  openWithDesktop(pathToQt(path.c_str()));
+}
+
+void MainWindow::openHomePage() {
+  const std::string path = findBesideProgram("help/homepage.url");
+  if (path.empty()) return;
+  // An Internet shortcut: the line "URL=..." names the page.
+  QFile file(pathToQt(path.c_str()));
+  if (!file.open(QIODevice::ReadOnly)) return;
+  const QList<QByteArray> lines = file.readAll().split('\n');
+  for (QByteArray line : lines) {
+    line = line.trimmed();
+    if (line.startsWith("URL=")) {
+      const QString url = QString::fromUtf8(line.mid(4));
+      if (url.startsWith(QLatin1String("http://")) || url.startsWith(QLatin1String("https://")))
+        openWithDesktop(url);
+      return;
+    }
+  }
+}
+
+void MainWindow::startSetupTool() {
+  const std::string program = findProgram("setting");
+  if (program.empty()) {
+    say(QStringLiteral("setting がありません"));
+    return;
+  }
+  QProcess::startDetached(pathToQt(program.c_str()), {});
+}
+
+}  // namespace vlm

@@ -1,0 +1,460 @@
+// Playback commands of the main window: play, stop, pause, re-preparing after a change, the
+// adjustment buttons with their auto-repeat, the channel buttons, moving in the playlist, the
+// repeat modes, the position timer and the end of a song.
+#include <QApplication>
+#include <QScrollBar>
+#include <QTimer>
+
+#include <cstdio>
+#include <random>
+
+#include "app/dialogs/dialogs.h"
+#include "app/graphic_button.h"
+#include "app/main_window.h"
+#include "app/menu_table.h"
+#include "app/panels/panels.h"
+#include "app/playlist.h"
+#include "convert/conversion_run.h"
+#include "convert/format_table.h"
+#include "core/vstream.h"
+#include "platform/audio.h"
+#include "platform/text.h"
+#include "app/play_along.h"
+
+namespace vlm {
+
+int adjustedValue(int button, int value, bool ctrl, bool shift) {
+  const bool coarse = ctrl && !shift;
+  const bool fine = shift && !ctrl;
+  switch (button) {
+    case 155:
+      if (value > -KEY_SHIFT_LIMIT) value -= coarse ? 12 : 1;
+      return std::max(value, -KEY_SHIFT_LIMIT);
+    case 156:
+      if (value < KEY_SHIFT_LIMIT) value += coarse ? 12 : 1;
+      return std::min(value, KEY_SHIFT_LIMIT);
+    case 159:
+      if (value > VOLUME_MIN) value -= coarse ? 50 : 10;
+      return std::max(value, VOLUME_MIN);
+    case 160:
+      if (value < VOLUME_MAX) value += coarse ? 50 : 10;
+      return std::min(value, VOLUME_MAX);
+    case 157:
+      if (value > TEMPO_MIN) {
+        if (coarse)
+          value /= 2;
+        else if (fine)
+          value -= 1;
+        else
+          value -= value <= TEMPO_NORMAL ? 16 : 32;
+      }
+      return std::max(value, TEMPO_MIN);
+    case 158:
+      if (value < TEMPO_MAX) {
+        if (coarse)
+          value *= 2;
+        else if (fine)
+          value += 1;
+        else
+          value += value < TEMPO_NORMAL ? 16 : 32;
+      }
+      return std::min(value, TEMPO_MAX);
+    default:
+      return value;
+  }
+}
+
+std::string adjustmentText(int button, int value) {
+  char text[32];
+  if (button == 155 || button == 156)
+    std::snprintf(text, sizeof text, "key %d", value);
+  else if (button == 159 || button == 160)
+    std::snprintf(text, sizeof text, "volume %d%%", value);
+  else
+    std::snprintf(text, sizeof text, "speed %d.%02d", value / 256, (value % 256) * 25 / 64);
+  return text;
+}
+
+uint16_t channelClick(uint16_t mask, int channel, bool ctrl, bool shift, bool* voiceOutput) {
+  if (channel < 0 || channel > 15) return mask;
+  const uint16_t bit = uint16_t(1u << channel);
+  if (ctrl) {
+    *voiceOutput = false;
+    return bit;
+  }
+  if (shift) {
+    const bool on = !(mask & bit);  // the state the run of channels is switched to
+    for (int c = channel; c >= 0; --c) {
+      const uint16_t b = uint16_t(1u << c);
+      if (c != channel && bool(mask & b) == on) break;
+      mask = on ? (mask | b) : (mask & ~b);
+    }
+    return mask;
+  }
+  return mask ^ bit;
+}
+
+bool MainWindow::playbackCommand(int id, int param) {
+  const Qt::KeyboardModifiers mods = modifiers();
+  const bool ctrl = mods & Qt::ControlModifier;
+  const bool shift = mods & Qt::ShiftModifier;
+  switch (id) {
+    case 55:
+      if (playlist.count <= 0) return true;
+      if (playlist.index >= playlist.count) playlist.index = 0;
+      if (openAndPlay(playlistEntry(playlist.index)) && param == 0)
+        QMetaObject::invokeMethod(this, [this] { onCommand(151); }, Qt::QueuedConnection);
+      return true;
+    case 56:
+      apply();
+      return true;
+    case 151:
+      play();
+      return true;
+    case 152:
+      stop();
+      return true;
+    case 153:
+      pause();
+      return true;
+    case 155: case 156: case 157: case 158: case 159: case 160:
+      // Released: the auto-repeat ends and the new value is applied.
+      repeatTimer_->stop();
+      repeatButton_ = 0;
+      apply();
+      return true;
+    case 161:
+      if (playlist.index > 0) moveTo(playlist.index - 1, playerState.state == PLAY_PLAYING);
+      return true;
+    case 162:
+      if (playlist.index + 1 < playlist.count)
+        moveTo(playlist.index + 1, playerState.state == PLAY_PLAYING);
+      return true;
+    case 163:
+      if (playlist.count > 0) moveTo(0, playerState.state == PLAY_PLAYING);
+      return true;
+    case 201:
+      if (ctrl) {
+        options.autoreset = !options.autoreset;
+        return true;
+      }
+      options.keyShift = 0;
+      options.tempoRatio = TEMPO_NORMAL;
+      options.volumePercent = 100;
+      options.velocityPercent = 100;
+      for (int c = 0; c < 16; ++c) {
+        options.channelVolumePercent[c] = 100;
+        options.channelVelocityPercent[c] = 100;
+        options.octaveShift[c] = 0;
+      }
+      apply();
+      say(QStringLiteral("RESET"));
+      return true;
+    case 361:
+      if (playlist.count > 1) {
+        shufflePlaylist(std::random_device{}());
+        refreshPlaylistPanel();
+        updateNeighbourButtons();
+        rebuildNeighbourMenus();
+      }
+      return true;
+    case 362:
+    case 363: {
+      const int mode = id - 361;
+      options.loopmode = options.loopmode == mode ? 0 : mode;
+      return true;
+    }
+    case 364:
+      options.playbackLoop = !options.playbackLoop;
+      apply();
+      return true;
+    case 366:
+      introMode_ = !introMode_;
+      return true;
+    case 367:
+      options.cuePlay = !options.cuePlay;
+      apply();
+      return true;
+    case CMD_ALL_CHANNELS:
+      options.channelMask = 0xFFFF;
+      options.voiceOutput = true;
+      channelPanel_->setSelection(options.channelMask, options.voiceOutput);
+      apply();
+      return true;
+    case CMD_VOICE_OUTPUT:
+      if (ctrl) {
+        options.voiceOutput = true;
+        options.channelMask = 0;
+      } else {
+        options.voiceOutput = !options.voiceOutput;
+      }
+      channelPanel_->setSelection(options.channelMask, options.voiceOutput);
+      apply();
+      return true;
+    case 501:
+      refreshPlaylistPanel();
+      return true;
+    default:
+      break;
+  }
+  if (id >= CMD_CHANNEL_FIRST && id < CMD_CHANNEL_FIRST + 16) {
+    bool voice = options.voiceOutput;
+    options.channelMask = channelClick(options.channelMask, id - CMD_CHANNEL_FIRST, ctrl, shift,
+                                       &voice);
+    options.voiceOutput = voice;
+    channelPanel_->setSelection(options.channelMask, options.voiceOutput);
+    apply();
+    return true;
+  }
+  if (id > CMD_PREV_POPUP_FIRST - 1 && id < CMD_PREV_POPUP_FIRST + 10) {
+    const int target = playlist.index - (id - CMD_PREV_POPUP_FIRST + 1);
+    if (target >= 0) moveTo(target, playerState.state == PLAY_PLAYING);
+    return true;
+  }
+  if (id > CMD_NEXT_POPUP_FIRST - 1 && id < CMD_NEXT_POPUP_FIRST + 10) {
+    const int target = playlist.index + (id - CMD_NEXT_POPUP_FIRST + 1);
+    if (target < playlist.count) moveTo(target, playerState.state == PLAY_PLAYING);
+    return true;
+  }
+  return false;
+}
+
+void MainWindow::play() {
+  if (!loaded_) return;
+  const int before = playerState.state;
+  if (playerState.state == PLAY_PAUSED)
+    resumePlayback();
+  else
+    playFromStart();
+  if (playerState.state == PLAY_PLAYING) {
+    positionBar_->setRange(0, playerState.songLength > 0 ? int(playerState.songLength) - 1 : 0);
+    if (before != PLAY_PLAYING) {
+      const FormatCode code = detectFormat(currentFile_.c_str());
+      if (code == FORMAT_WAV && !waveTempPath_.empty())
+        playWaveSound(waveTempPath_.c_str());
+      else if (code == FORMAT_QCP && runState.convertedWavePath[0])
+        playWaveSound(runState.convertedWavePath);
+      else if (options.voiceOutput)
+        playAlongStart(voiceFiles_, playerState.position);
+    }
+  }
+}
+
+void MainWindow::stop() {
+  stopWaveSounds();
+  playAlongStop();
+  discardNotifications();
+  stopPlayback();
+  positionBar_->setValue(0);
+  monitor_->clear();
+  updateTimeLine();
+}
+
+void MainWindow::pause() {
+  if (playerState.state != PLAY_PLAYING) return;
+  stopWaveSounds();
+  playAlongStop();
+  discardNotifications();
+  pausePlayback(true);
+}
+
+void MainWindow::apply() {
+  if (!loaded_ || currentFile_.empty()) return;
+  const int state = playerState.state;
+  uint32_t position = playerState.position;
+  if (state == PLAY_PLAYING) {
+    playAlongStop();
+    pausePlayback(true);
+    discardNotifications();
+    position = playerState.position;
+  }
+  preparePlayback(currentFile_.c_str(), tempPath_.c_str());
+  if (state == PLAY_PLAYING) {
+    playerState.position = position;
+    playerState.state = PLAY_PAUSED;
+    resumePlayback();
+    if (playerState.state == PLAY_PLAYING && options.voiceOutput)
+      playAlongStart(voiceFiles_, playerState.position);
+    ticksToSkip_ = TICKS_AFTER_ADJUSTMENT;
+  } else if (state == PLAY_PAUSED) {
+    playerState.position = position;
+    playerState.state = PLAY_PAUSED;
+  }
+}
+
+void MainWindow::adjustPress(int button) {
+  const Qt::KeyboardModifiers mods = modifiers();
+  const bool ctrl = mods & Qt::ControlModifier;
+  const bool shift = mods & Qt::ShiftModifier;
+  int* value = nullptr;
+  if (button == 155 || button == 156) value = &options.keyShift;
+  if (button == 157 || button == 158) value = &options.tempoRatio;
+  if (button == 159 || button == 160) value = &options.volumePercent;
+  if (!value) return;
+  *value = adjustedValue(button, *value, ctrl, shift);
+  say(QString::fromLatin1(adjustmentText(button, *value).c_str()));
+  if (repeatButton_ != button) {
+    repeatButton_ = button;
+    repeatModifiers_ = mods;
+    repeatTimer_->start(REPEAT_FIRST_MS);
+  }
+}
+
+void MainWindow::adjustRepeat() {
+  if (!repeatButton_) {
+    repeatTimer_->stop();
+    return;
+  }
+  GraphicButton* b = button(repeatButton_);
+  if (b && !b->isDown() && !modifierOverride_) {
+    repeatTimer_->stop();
+    repeatButton_ = 0;
+    return;
+  }
+  repeatTimer_->setInterval(REPEAT_NEXT_MS);
+  const int held = repeatButton_;
+  auto saved = modifierOverride_;
+  if (!modifierOverride_) modifierOverride_ = repeatModifiers_;
+  adjustPress(held);
+  modifierOverride_ = saved;
+}
+
+void MainWindow::moveTo(int index, bool playAfter) {
+  if (index < 0 || index >= playlist.count) return;
+  playlist.index = index;
+  onCommand(501);
+  if (openAndPlay(playlistEntry(index)) && playAfter) play();
+}
+
+void MainWindow::setPositionTimer(bool on, int intervalMs) {
+  if (on)
+    positionTimer_->start(intervalMs);
+  else
+    positionTimer_->stop();
+}
+
+void MainWindow::playbackStopped() {
+  positionBar_->setValue(0);
+  monitor_->clear();
+}
+
+void MainWindow::playNotify(uint32_t code) {
+  const unsigned generation = playGeneration_.load();
+  QMetaObject::invokeMethod(
+      this, [this, code, generation] { handlePlayNotify(code, generation); },
+      Qt::QueuedConnection);
+}
+
+void MainWindow::handlePlayNotify(uint32_t code, unsigned generation) {
+  if (generation != playGeneration_.load()) return;  // from a play that was since stopped
+  if (code != NOTIFY_SUCCESSFUL) return;
+  const bool loopOne = options.loopmode == 1 || (options.loopmode == 2 && playlist.count == 1);
+  if (loopOne) {
+    pausePlayback(false);
+    playerState.position = 0;
+    resumePlayback();
+    if (playerState.state == PLAY_PLAYING && options.voiceOutput)
+      playAlongStart(voiceFiles_, 0);
+    return;
+  }
+  onPlayNotify(code);
+  playAlongStop();
+  endOfSong();
+}
+
+void MainWindow::endOfSong() {
+  if (dialogs::anyDialogOpen()) return;
+  if (playlist.index + 1 < playlist.count) {
+    moveTo(playlist.index + 1, true);
+  } else if (options.loopmode == 2 && playlist.count > 0) {
+    moveTo(0, true);
+  } else {
+    stop();
+  }
+}
+
+void MainWindow::positionTick() {
+  if (playerState.state != PLAY_PLAYING) return;
+  updatePosition();
+  const uint32_t position = playerState.position;
+  if (!positionBar_->isSliderDown()) positionBar_->setValue(int(position));
+  if (ticksToSkip_ > 0) {
+    --ticksToSkip_;
+    return;
+  }
+  updateTimeLine();
+  uint8_t levels[16] = {};
+  playAlongLevels(levels);
+  if (monitor_->isVisible()) monitor_->setLevels(levels);
+  updateKaraoke(position);
+  playAlongTick(position);
+  if (introMode_ && int(position) > options.introtime && isEnabled() && playlist.count > 1 &&
+      !dialogs::anyDialogOpen()) {
+    moveTo((playlist.index + 1) % playlist.count, true);
+  }
+}
+
+void MainWindow::updateTimeLine() {
+  const uint32_t ms = lengthMsCached();
+  const uint32_t length = playerState.songLength;
+  const uint32_t now =
+      length ? uint32_t(uint64_t(playerState.position) * ms / std::max<uint32_t>(length, 1)) : 0;
+  char text[64];
+  std::snprintf(text, sizeof text, "%02u:%02u / %02u:%02u   key %d  speed %d.%02d  vol %d%%",
+                now / 60000, now / 1000 % 60, ms / 60000, ms / 1000 % 60, options.keyShift,
+                options.tempoRatio / 256, (options.tempoRatio % 256) * 25 / 64,
+                options.volumePercent);
+  display_->setLine(2, QString::fromLatin1(text));
+}
+
+uint32_t MainWindow::lengthMsCached() const {
+  return playerState.lengthMsCache;
+}
+
+void MainWindow::updateKaraoke(uint32_t position) {
+  if (karaoke_->isVisible()) karaoke_->setPosition(position);
+}
+
+void MainWindow::onPositionBarAction(int action) {
+  if (!loaded_) return;
+  if (!dragging_) {
+    dragging_ = true;
+    wasPlayingBeforeDrag_ = playerState.state == PLAY_PLAYING;
+    if (wasPlayingBeforeDrag_) {
+      playAlongStop();
+      discardNotifications();
+      pausePlayback(false);
+    } else if (playerState.state == PLAY_STOPPED) {
+      queryLength();
+      playerState.state = PLAY_PAUSED;
+      positionBar_->setRange(0, playerState.songLength > 0 ? int(playerState.songLength) - 1 : 0);
+    }
+  }
+  const int last = playerState.songLength > 0 ? int(playerState.songLength) - 1 : 0;
+  int pos = int(playerState.position);
+  switch (action) {
+    case QAbstractSlider::SliderSingleStepAdd: pos += 1; break;
+    case QAbstractSlider::SliderSingleStepSub: pos -= 1; break;
+    case QAbstractSlider::SliderPageStepAdd: pos += 16; break;
+    case QAbstractSlider::SliderPageStepSub: pos -= 16; break;
+    case QAbstractSlider::SliderMove: pos = positionBar_->sliderPosition(); break;
+    case QAbstractSlider::SliderToMinimum: pos = 0; break;
+    case QAbstractSlider::SliderToMaximum: pos = last; break;
+    default: break;
+  }
+  pos = std::clamp(pos, 0, last);
+  playerState.position = uint32_t(pos);
+  if (!positionBar_->isSliderDown()) onPositionBarReleased();
+}
+
+void MainWindow::onPositionBarReleased() {
+  if (!dragging_) return;
+  dragging_ = false;
+  if (wasPlayingBeforeDrag_) {
+    resumePlayback();
+    if (playerState.state == PLAY_PLAYING && options.voiceOutput)
+      playAlongStart(voiceFiles_, playerState.position);
+  }
+}
+
+}  // namespace vlm

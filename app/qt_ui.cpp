@@ -1,0 +1,182 @@
+#include "app/qt_ui.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QUrl>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/dialogs/dialogs.h"
+#include "util/files.h"
+
+namespace vlm {
+
+namespace {
+
+MessageBoxFn boxHandler;
+FileDialogFn fileHandler;
+OpenUrlFn urlHandler;
+
+// The message texts end their lines with CR LF; Qt wants LF.
+QString boxText(const char* text) {
+  QString s = QString::fromUtf8(text);
+  s.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+  return s;
+}
+
+}  // namespace
+
+void setMessageBoxHandler(MessageBoxFn handler) {
+  boxHandler = std::move(handler);
+}
+
+bool noModalBoxes() {
+  const char* v = std::getenv("VLMPLAY_NO_MODAL");
+  return v && std::strcmp(v, "1") == 0;
+}
+
+bool showMessageBox(QWidget* parent, BoxKind kind, const QString& caption, const QString& text,
+                    bool withCancel) {
+  if (boxHandler) return boxHandler(kind, caption, text, withCancel);
+  QMessageBox::Icon icon = QMessageBox::Information;
+  if (kind == BoxKind::Warning || kind == BoxKind::Error) icon = QMessageBox::Warning;
+  if (kind == BoxKind::Question) icon = QMessageBox::Question;
+  QMessageBox::StandardButtons buttons =
+      withCancel ? (QMessageBox::Ok | QMessageBox::Cancel) : QMessageBox::Ok;
+  if (noModalBoxes()) {
+    // Shown beside the window and answered OK at once: nothing may wait for a user here.
+    std::fprintf(stderr, "vlmplay: [%s] %s\n", caption.toUtf8().constData(),
+                 text.toUtf8().constData());
+    auto* box = new QMessageBox(icon, caption, text, buttons, parent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    box->show();
+    return true;
+  }
+  QMessageBox box(icon, caption, text, buttons, parent);
+  return box.exec() == QMessageBox::Ok;
+}
+
+void setFileDialogHandler(FileDialogFn handler) {
+  fileHandler = std::move(handler);
+}
+
+QString runFileDialog(QWidget* parent, bool save, const QString& title, const QString& start,
+                      const QString& filter) {
+  if (fileHandler) return fileHandler(save, title, start, filter);
+  if (noModalBoxes()) return QString();
+  if (save) return QFileDialog::getSaveFileName(parent, title, start, filter);
+  return QFileDialog::getOpenFileName(parent, title, start, filter);
+}
+
+void setOpenUrlHandler(OpenUrlFn handler) {
+  urlHandler = std::move(handler);
+}
+
+bool openWithDesktop(const QString& pathOrUrl) {
+  if (urlHandler) return urlHandler(pathOrUrl);
+  QUrl url = pathOrUrl.contains(QLatin1String("://")) ? QUrl(pathOrUrl)
+                                                      : QUrl::fromLocalFile(pathOrUrl);
+  return QDesktopServices::openUrl(url);
+}
+
+QString pathToQt(const char* path) {
+  return QFile::decodeName(path ? path : "");
+}
+
+std::string pathFromQt(const QString& path) {
+  return QFile::encodeName(path).toStdString();
+}
+
+std::string folderOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return std::string();
+  return path.substr(0, slash + 1);
+}
+
+QString openDialogFilter() {
+  struct Family {
+    const char* label;
+    const char* patterns;
+  };
+  static const Family FAMILIES[] = {
+      {"MIDIﾌｧｲﾙ(*.mid;*.rmi;*.kar)", "*.mid *.rmi *.kar"},
+      {"feelsoundﾌｧｲﾙ(*.dxm)", "*.dxm"},
+      {"Pﾒﾛﾃﾞｨﾌｧｲﾙ(*.als;*.dat)", "*.als *.dat"},
+      {"きゃらﾒﾛﾃﾞｨﾌｧｲﾙ(*.cmd)", "*.cmd"},
+      {"623P用ﾊﾟﾅﾒﾛﾃﾞｨ/EZwebﾒﾛﾃﾞｨﾌｧｲﾙ(*.pmd)", "*.pmd"},
+      {"ﾄﾞｯﾄiｽｰﾊﾟｰ着ﾒﾛﾌｧｲﾙ(*.mel;*.sml)", "*.mel *.sml"},
+      {"iﾒﾛﾃﾞｨﾌｧｲﾙ(*.mld)", "*.mld"},
+      {"J-SKY/EZweb用SMAFﾌｧｲﾙ(*.mmf)", "*.mmf"},
+      {"J-SKYﾒﾛﾃﾞｨﾌｧｲﾙ(*.smd;*.smz)", "*.smd *.smz"},
+      {"ｻｳﾝﾄﾞﾌｧｲﾙ(*.wav)", "*.wav"},
+      {"VlmPlayer専用MMLﾌｧｲﾙ(*.mml)", "*.mml"},
+      {"ﾌﾟﾚｲﾘｽﾄﾌｧｲﾙ(*.m3u)", "*.m3u"},
+  };
+  // Extensions detectFormat knows beyond the families' own.
+  QString all = QStringLiteral("*.mmlc *.midi *.dlm *.txt *.vlm *.qcp");
+  QStringList rows;
+  for (const Family& f : FAMILIES) {
+    all = QString::fromLatin1(f.patterns) + QLatin1Char(' ') + all;
+    rows << QString::fromUtf8(f.label) + QStringLiteral(" (") + QString::fromLatin1(f.patterns) +
+                QLatin1Char(')');
+  }
+  rows.prepend(QStringLiteral("全てのﾒﾛﾃﾞｨﾌｧｲﾙ (") + all + QLatin1Char(')'));
+  return rows.join(QStringLiteral(";;"));
+}
+
+bool QtUi::formatDialog(int dialogId, FormatCode output) {
+  if (dialogId <= 0) return true;
+  const bool unattended = runState.AutoConvertFlags & AUTO_UNATTENDED;
+  return dialogs::runFileSettingsDialog(dialogId, output, window_, unattended) == dialogs::DLG_OK;
+}
+
+bool QtUi::mailDialog() {
+  return dialogs::runMailDialog(window_) == dialogs::DLG_OK;
+}
+
+bool QtUi::saveDialog(char* path, FormatCode) {
+  PathParts parts;
+  splitPath(path, &parts);
+  std::string start = options.SaveDir.empty() ? std::string(parts.directory) : options.SaveDir;
+  start += parts.name;
+  start += parts.extension;
+  QString chosen = runFileDialog(window_, true, QStringLiteral("[ファイルを作成]"),
+                                 pathToQt(start.c_str()), QStringLiteral("すべてのﾌｧｲﾙ (*)"));
+  if (chosen.isEmpty()) return false;
+  std::string target = pathFromQt(chosen);
+  if (target.size() > size_t(MAX_PATH_CHARS)) {
+    showMessageBox(window_, BoxKind::Warning, QStringLiteral("警告"),
+                   QStringLiteral("パスが長すぎます。"), false);
+    return false;
+  }
+  std::snprintf(path, PATH_SLOT, "%s", target.c_str());
+  options.SaveDir = folderOf(target);
+  return true;
+}
+
+bool QtUi::warningBox(const char* text) {
+  return showMessageBox(window_, BoxKind::Warning, QStringLiteral("警告"), boxText(text), true);
+}
+
+void QtUi::noticeBox(const char* text) {
+  showMessageBox(window_, BoxKind::Notice, QStringLiteral("お知らせ"), boxText(text), false);
+}
+
+void QtUi::errorBox(const char* text) {
+  showMessageBox(window_, BoxKind::Error, QStringLiteral("ERROR"), boxText(text), false);
+}
+
+void QtUi::openWithShell(const char* path) {
+  openWithDesktop(pathToQt(path));
+}
+
+void QtUi::setTitle(const char* title) {
+  if (window_) window_->setWindowTitle(pathToQt(title));
+}
+
+}  // namespace vlm
