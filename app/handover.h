@@ -13,11 +13,11 @@
 namespace vlm {
 
 inline constexpr int32_t HANDOVER_COMMAND = 50;
-inline constexpr uint32_t HANDOVER_BEGIN_LOW = 0;      // low word of the begin message
-inline constexpr uint32_t HANDOVER_PIECE_LOW = 1;      // low word: a piece follows in the payload
-inline constexpr uint32_t HANDOVER_END = 0xBFFF;       // the whole parameter of the end message
-inline constexpr size_t HANDOVER_PIECE_CHARS = 255;    // characters per piece
-inline constexpr size_t HANDOVER_PIECE_COPY = 256;     // bytes a piece may fill
+inline constexpr uint32_t HANDOVER_BEGIN_LOW = 0;       // low word of the begin message
+inline constexpr uint32_t HANDOVER_PIECE_LOW = 1;       // low word: a piece follows in the payload
+inline constexpr uint32_t HANDOVER_END = 0xBFFF;        // the whole parameter of the end message
+inline constexpr size_t HANDOVER_PIECE_CHARS = 255;     // characters per piece
+inline constexpr size_t HANDOVER_PIECE_COPY = 256;      // bytes a piece may fill
 inline constexpr size_t HANDOVER_MAX_BUFFER = 1 << 20;  // larger announcements are cut to this
 
 // The size a begin message announces for a text of `length` characters:

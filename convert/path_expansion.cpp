@@ -90,7 +90,8 @@ bool walkPlaylistFile(const std::string& listPath, const PathVisitor& visit) {
   if (!blockLoadFile(&block, listPath.c_str())) return true;
   // A list without a folder part lies in the current folder: its entries stay as they are.
   const size_t slash = listPath.rfind('/');
-  const std::string base = slash == std::string::npos ? std::string() : listPath.substr(0, slash + 1);
+  const std::string base =
+      slash == std::string::npos ? std::string() : listPath.substr(0, slash + 1);
   const bool go = walkPlaylistText(reinterpret_cast<const char*>(block.data),
                                    size_t(block.length > 0 ? block.length : 0), base, visit);
   blockFree(&block);

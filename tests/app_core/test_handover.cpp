@@ -69,7 +69,8 @@ TEST_F(Handover, SixHundredCharactersInThreePiecesInto766Bytes) {
   std::string done;
   EXPECT_FALSE(onHandoverMessage(r, got[0].param, got[0].payload, &done));
   EXPECT_EQ(r.buffer.size(), 767u);  // the 766 announced bytes and a zero that always stays
-  for (int i = 1; i < 4; ++i) EXPECT_FALSE(onHandoverMessage(r, got[i].param, got[i].payload, &done));
+  for (int i = 1; i < 4; ++i)
+    EXPECT_FALSE(onHandoverMessage(r, got[i].param, got[i].payload, &done));
   EXPECT_TRUE(onHandoverMessage(r, got[4].param, got[4].payload, &done));
   EXPECT_EQ(done, text);
   // The end resets the receiver: a second end completes nothing.
@@ -100,8 +101,8 @@ TEST_F(Handover, ReceiverStaysInsideItsBuffer) {
   onHandoverMessage(r, 10u << 16, "", &done);  // 11 bytes: 10 characters and the zero
   ASSERT_EQ(r.buffer.size(), 11u);
   onHandoverMessage(r, 0u << 16 | 1u, std::string(300, 'x'), &done);  // longer than the buffer
-  onHandoverMessage(r, 0xFFFFu << 16 | 1u, "far away", &done);         // starts past the end
-  onHandoverMessage(r, 1u << 16 | 1u, "beyond", &done);                // offset 255 > 10
+  onHandoverMessage(r, 0xFFFFu << 16 | 1u, "far away", &done);        // starts past the end
+  onHandoverMessage(r, 1u << 16 | 1u, "beyond", &done);               // offset 255 > 10
   EXPECT_EQ(r.buffer.back(), '\0');
   ASSERT_TRUE(onHandoverMessage(r, HANDOVER_END, "", &done));
   EXPECT_EQ(done, std::string(10, 'x'));

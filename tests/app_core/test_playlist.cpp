@@ -97,8 +97,8 @@ TEST_F(PlaylistTest, CommandLineKeepsExistingSupportedFiles) {
   const std::string a = song("my folder/first song.mid");
   const std::string b = song("b.mld");
   test::writeText(dir.file("notes.xyz"), "?");
-  const std::string text = a + " " + b + " " + dir.file("missing.mid") + " " +
-                           dir.file("notes.xyz") + " \"" + a + "\"";
+  const std::string text =
+      a + " " + b + " " + dir.file("missing.mid") + " " + dir.file("notes.xyz") + " \"" + a + "\"";
   addPathsToPlaylist(text.c_str());
   EXPECT_EQ(entries(), (std::vector<std::string>{a, b, a}));
 
@@ -109,9 +109,9 @@ TEST_F(PlaylistTest, CommandLineKeepsExistingSupportedFiles) {
 }
 
 TEST_F(PlaylistTest, FolderIsAddedRecursivelyInNameOrderUpToFiles) {
-  const std::vector<std::string> expected = {
-      song("top/a.mid"), song("top/b/c.mmf"), song("top/b/d/e.mld"), song("top/b0.dxm"),
-      song("top/z.kar")};
+  const std::vector<std::string> expected = {song("top/a.mid"), song("top/b/c.mmf"),
+                                             song("top/b/d/e.mld"), song("top/b0.dxm"),
+                                             song("top/z.kar")};
   test::writeText(dir.file("top/b/skip.xyz"), "?");
   test::writeText(dir.file("top/b/list.m3u"), expected[0] + "\n");  // lists are not files here
   fs::create_directories(dir.file("top/empty"));

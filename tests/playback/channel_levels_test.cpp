@@ -46,10 +46,10 @@ TEST(ChannelLevels, FollowTheNotesOfThePlayingSequencer) {
   test::SmfBuilder b(480);
   // 120 quarter notes a minute: 480 ticks are 0.5 s.
   b.tempo(0, 500000)
-      .note(0, 2, 60, 480 * 4, 90)   // long on channel 3
-      .note(0, 2, 64, 480 * 4, 40)   // a softer one beside it: the highest counts
-      .note(0, 9, 36, 480 * 4, 110)  // rhythm channel
-      .note(0, 5, 70, 48, 80)        // short: over after 50 ms
+      .note(0, 2, 60, 480 * 4, 90)     // long on channel 3
+      .note(0, 2, 64, 480 * 4, 40)     // a softer one beside it: the highest counts
+      .note(0, 9, 36, 480 * 4, 110)    // rhythm channel
+      .note(0, 5, 70, 48, 80)          // short: over after 50 ms
       .note(480 * 2, 0, 72, 480, 70);  // starts after a second
   test::ScratchDir dir;
   const std::string path = dir.file("levels.mid");
