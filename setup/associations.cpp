@@ -33,8 +33,7 @@ const std::array<AssociationRow, ASSOCIATION_ROWS> ROWS = {{
     {306, "SMAF(mmf)", {"mmf", nullptr}, "SMAFﾌｧｲﾙ", nullptr, "MMMD", "application/vnd.smaf"},
     {307, "音楽ﾏｸﾛ言語(mml)", {"mml", nullptr}, "MMLﾌｧｲﾙ", nullptr, nullptr, nullptr},
     {308, "MIDIファイル(mid)", {"mid", nullptr}, "MIDIﾌｧｲﾙ", nullptr, "MThd", "audio/midi"},
-    {309, "ﾄﾞｯﾄiｽｰﾊﾟｰ着ﾒﾛ(mel/sml)", {"mel", "sml"}, "ﾄﾞｯﾄiｽｰﾊﾟｰ着ﾒﾛ", nullptr, nullptr,
-     nullptr},
+    {309, "ﾄﾞｯﾄiｽｰﾊﾟｰ着ﾒﾛ(mel/sml)", {"mel", "sml"}, "ﾄﾞｯﾄiｽｰﾊﾟｰ着ﾒﾛ", nullptr, nullptr, nullptr},
 }};
 
 bool anyChecked(const AssociationSet& rows) {
@@ -105,7 +104,9 @@ QString iconFolder(const QString& kind) {
 
 }  // namespace
 
-const std::array<AssociationRow, ASSOCIATION_ROWS>& associationRows() { return ROWS; }
+const std::array<AssociationRow, ASSOCIATION_ROWS>& associationRows() {
+  return ROWS;
+}
 
 QString associationMimeType(const AssociationRow& row) {
   return QString::fromLatin1(MIME_PREFIX) + QString::fromLatin1(row.extensions[0]);
@@ -267,7 +268,8 @@ ProgramRunner processRunner() {
       return result;
     }
     result.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    result.errorText = QString::fromLocal8Bit(p.readAllStandardError()).trimmed().section('\n', 0, 0);
+    result.errorText =
+        QString::fromLocal8Bit(p.readAllStandardError()).trimmed().section('\n', 0, 0);
     return result;
   };
 }
@@ -318,8 +320,8 @@ QStringList applyAssociations(const AssociationSet& rows, const QString& program
 
   for (int i = 0; i < ASSOCIATION_ROWS; ++i)
     for (const QString& type : handledTypes(ROWS[size_t(i)], rows[size_t(i)]))
-      runHelper(run, QStringLiteral("xdg-mime"), {QStringLiteral("default"), DESKTOP_ENTRY_NAME, type},
-                &problems);
+      runHelper(run, QStringLiteral("xdg-mime"),
+                {QStringLiteral("default"), DESKTOP_ENTRY_NAME, type}, &problems);
   problems.removeDuplicates();  // a missing xdg-mime is said once, not once per row
   return problems;
 }

@@ -15,13 +15,13 @@
 namespace vlm {
 
 struct AssociationRow {
-  int id;                   // check box id, 301..309
-  const char* label;        // check box text
+  int id;                     // check box id, 301..309
+  const char* label;          // check box text
   const char* extensions[2];  // first and optional second extension, without the dot
-  const char* displayName;  // the type's comment
-  const char* contentType;  // the row's content type of old, kept as an alias; null = none
-  const char* magic;        // four bytes at offset 0 that mark the format; null = none
-  const char* parentType;   // a well-known type this one refines; null = none
+  const char* displayName;    // the type's comment
+  const char* contentType;    // the row's content type of old, kept as an alias; null = none
+  const char* magic;          // four bytes at offset 0 that mark the format; null = none
+  const char* parentType;     // a well-known type this one refines; null = none
 };
 
 inline constexpr int ASSOCIATION_ROWS = 9;

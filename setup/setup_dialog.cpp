@@ -33,13 +33,19 @@ QString firstDroppedFile(const QMimeData* data) {
   return {};
 }
 
-void setId(QWidget* w, int id) { w->setObjectName(QString::number(id)); }
+void setId(QWidget* w, int id) {
+  w->setObjectName(QString::number(id));
+}
 
-QString pathForEdit(const std::string& bytes) { return QFile::decodeName(bytes.c_str()); }
+QString pathForEdit(const std::string& bytes) {
+  return QFile::decodeName(bytes.c_str());
+}
 std::string pathFromEdit(const QString& text) {
   return cutUtf8(QFile::encodeName(text).toStdString(), APP_PATH_BYTES);
 }
-QString nameForEdit(const std::string& sjis) { return QString::fromStdString(sjisToUtf8(sjis)); }
+QString nameForEdit(const std::string& sjis) {
+  return QString::fromStdString(sjisToUtf8(sjis));
+}
 std::string nameFromEdit(const QString& text) {
   return cutSjis(utf8ToSjis(text.toStdString()), APP_NAME_BYTES);
 }
@@ -179,9 +185,13 @@ QWidget* SetupDialog::control(int id) const {
   return findChild<QWidget*>(QString::number(id));
 }
 
-QString SetupDialog::statusText() const { return status_->text(); }
+QString SetupDialog::statusText() const {
+  return status_->text();
+}
 
-void SetupDialog::setStatus(const QString& text) { status_->setText(text); }
+void SetupDialog::setStatus(const QString& text) {
+  status_->setText(text);
+}
 
 void SetupDialog::storeVisibleRows() {
   for (int i = 0; i < VISIBLE_APP_ROWS; ++i) {
@@ -226,13 +236,15 @@ bool SetupDialog::applyChanges() {
 
   if (playerFound_) {
     AssociationSet rows{};
-    for (int i = 0; i < ASSOCIATION_ROWS; ++i) rows[size_t(i)] = associations_[size_t(i)]->isChecked();
+    for (int i = 0; i < ASSOCIATION_ROWS; ++i)
+      rows[size_t(i)] = associations_[size_t(i)]->isChecked();
     problems += applyAssociations(rows, programDir_, runner_);
   }
 
   const int reached = reloadRunningPlayers();
   QString text = problems.isEmpty() ? QStringLiteral("設定を保存しました") : problems.join('\n');
-  if (reached > 0) text += QStringLiteral("\n起動中のVlmPlayer %1 個に再読込を通知しました").arg(reached);
+  if (reached > 0)
+    text += QStringLiteral("\n起動中のVlmPlayer %1 個に再読込を通知しました").arg(reached);
   setStatus(text);
   return problems.isEmpty();
 }

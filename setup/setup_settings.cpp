@@ -19,11 +19,15 @@ std::string slotKey(const char* format, int n) {
   return key;
 }
 
-bool isSjisLead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+bool isSjisLead(unsigned char c) {
+  return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
 
 }  // namespace
 
-int filesShown(int stored) { return stored >= FILES_MIN && stored <= FILES_MAX ? stored : FILES_MAX; }
+int filesShown(int stored) {
+  return stored >= FILES_MIN && stored <= FILES_MAX ? stored : FILES_MAX;
+}
 
 int filesCorrected(int typed) {
   if (typed < FILES_MIN) return FILES_MIN;
@@ -82,9 +86,11 @@ bool saveSetupSettings(const SetupSettings& s, const char* file) {
   for (int i = 1; i <= APP_SLOTS; ++i) {
     const AppSlot& slot = s.apps[size_t(i - 1)];
     ok = writeProfileString(SECTION, slotKey("app%dfile", i).c_str(),
-                            cutUtf8(slot.file, APP_PATH_BYTES).c_str(), file) && ok;
+                            cutUtf8(slot.file, APP_PATH_BYTES).c_str(), file) &&
+         ok;
     ok = writeProfileString(SECTION, slotKey("app%dname", i).c_str(),
-                            cutSjis(slot.name, APP_NAME_BYTES).c_str(), file) && ok;
+                            cutSjis(slot.name, APP_NAME_BYTES).c_str(), file) &&
+         ok;
   }
   return batch.flush() && ok;
 }

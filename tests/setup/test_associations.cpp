@@ -58,7 +58,9 @@ AssociationSet allRows() {
   return rows;
 }
 
-bool haveProgram(const char* name) { return !QStandardPaths::findExecutable(name).isEmpty(); }
+bool haveProgram(const char* name) {
+  return !QStandardPaths::findExecutable(name).isEmpty();
+}
 
 QString runAndRead(const QString& program, const QStringList& args) {
   QProcess p;
@@ -169,8 +171,9 @@ TEST_F(ApplyAssociations, WritesPackageEntryIconAndRunsEachHelperWithArguments) 
 
 TEST_F(ApplyAssociations, UncheckingRemovesOurRowsAndLeavesOtherProgramsAlone) {
   putPlayer();
-  const QByteArray foreign = "[Desktop Entry]\nType=Application\nName=X\nExec=x\n"
-                             "MimeType=audio/x-vlmplay-mld;\n";
+  const QByteArray foreign =
+      "[Desktop Entry]\nType=Application\nName=X\nExec=x\n"
+      "MimeType=audio/x-vlmplay-mld;\n";
   writeFile(dataHome() + "/applications/other.desktop", foreign);
   writeFile(programDir() + "/bmp/mid.png", QByteArray());  // unreadable: reported, not fatal
   QImage(16, 16, QImage::Format_RGB32).save(programDir() + "/bmp/mld.png", "PNG");
@@ -204,7 +207,8 @@ TEST_F(ApplyAssociations, MissingOrFailingHelpersAreReportedOnce) {
   putPlayer();
   missing_ << "update-mime-database";
   failing_ << "xdg-mime";
-  const QStringList problems = applyAssociations(onlyRows({301, 302, 303}), programDir(), recorder());
+  const QStringList problems =
+      applyAssociations(onlyRows({301, 302, 303}), programDir(), recorder());
   ASSERT_EQ(problems.size(), 2) << problems.join('\n').toStdString();
   EXPECT_TRUE(problems[0].contains("update-mime-database"));
   EXPECT_TRUE(problems[1].contains("xdg-mime"));
@@ -241,8 +245,7 @@ TEST_F(ApplyAssociations, RealHelpersMakeVlmplayTheDefaultAndKnowOurTypes) {
     writeFile(path("noname"), QByteArray("melo\0\0\0\x20", 8));
     EXPECT_EQ(runAndRead("xdg-mime", {"query", "filetype", path("song.mld")}),
               "audio/x-vlmplay-mld");
-    EXPECT_EQ(runAndRead("xdg-mime", {"query", "filetype", path("noname")}),
-              "audio/x-vlmplay-mld");
+    EXPECT_EQ(runAndRead("xdg-mime", {"query", "filetype", path("noname")}), "audio/x-vlmplay-mld");
     // .mmf is also the system's application/vnd.smaf: whichever type is detected, its
     // default is ours.
     writeFile(path("tune.mmf"), "MMMD");

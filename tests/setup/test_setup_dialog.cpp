@@ -25,8 +25,12 @@ using namespace vlm;
 
 namespace {
 
-QLineEdit* edit(SetupDialog& d, int id) { return qobject_cast<QLineEdit*>(d.control(id)); }
-QString label(SetupDialog& d, int id) { return qobject_cast<QLabel*>(d.control(id))->text(); }
+QLineEdit* edit(SetupDialog& d, int id) {
+  return qobject_cast<QLineEdit*>(d.control(id));
+}
+QString label(SetupDialog& d, int id) {
+  return qobject_cast<QLabel*>(d.control(id))->text();
+}
 void click(SetupDialog& d, int id) {
   qobject_cast<QPushButton*>(d.control(id))->click();
 }
@@ -56,8 +60,9 @@ TEST_F(SetupDialogTest, FilesOutOfRangeShownAs1024AndCorrectedWhenWritten) {
   writeProfileInt("section", "files", 0, "vlmplay.ini");
   auto d = dialog();
   EXPECT_EQ(edit(*d, ID_FILES)->text(), "1024");
-  const std::pair<const char*, const char*> cases[] = {
-      {"0", "1"}, {"5000", "1024"}, {"300", "300"}, {"-7", "1"}, {"abc", "1"}, {"99999999999", "1024"}};
+  const std::pair<const char*, const char*> cases[] = {{"0", "1"},     {"5000", "1024"},
+                                                       {"300", "300"}, {"-7", "1"},
+                                                       {"abc", "1"},   {"99999999999", "1024"}};
   for (const auto& [typed, written] : cases) {
     edit(*d, ID_FILES)->setText(typed);
     click(*d, ID_APPLY);
@@ -150,8 +155,7 @@ TEST_F(SetupDialogTest, OtherKeysOfTheFileStayAndCancelWritesNothing) {
   EXPECT_EQ(ini("control", "dispcolor"), "7");
   EXPECT_EQ(ini("mine", "key"), "\x83\x65\x83\x58\x83\x67");
   EXPECT_EQ(ini("section", "app8file"), "");  // every slot is written
-  EXPECT_EQ(QDir(iniPath().section('/', 0, -2)).entryList(QDir::Files),
-            QStringList{"vlmplay.ini"});
+  EXPECT_EQ(QDir(iniPath().section('/', 0, -2)).entryList(QDir::Files), QStringList{"vlmplay.ini"});
 }
 
 TEST_F(SetupDialogTest, AssociationBoxesStartFromOurEntryAndAreDisabledWithoutThePlayer) {
