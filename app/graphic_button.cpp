@@ -140,7 +140,9 @@ void setButtonFilesEnabled(bool enabled) {
     if (auto* b = qobject_cast<GraphicButton*>(w); b && !(b->flags() & GB_FROM_FILE))
       b->setBitmap(0, b->bitmapSource());
 }
-bool buttonFilesEnabled() { return g_buttonFiles; }
+bool buttonFilesEnabled() {
+  return g_buttonFiles;
+}
 
 QStringList buttonBitmapFolders() {
   QStringList dirs;
@@ -246,8 +248,8 @@ GraphicButton::GraphicButton(int id, const QString& bitmapName, uint16_t flags, 
     : QWidget(parent), id_(id), flags_(flags), source_(bitmapName) {
   setMouseTracking(true);
   setAttribute(Qt::WA_OpaquePaintEvent);  // every pixel is painted
-  bitmap_ = (flags_ & GB_FROM_FILE) ? readButtonBitmapFile(bitmapName)
-                                    : loadButtonBitmap(bitmapName);
+  bitmap_ =
+      (flags_ & GB_FROM_FILE) ? readButtonBitmapFile(bitmapName) : loadButtonBitmap(bitmapName);
   displayWidth_ = bitmap_.width();
   displayHeight_ = bitmap_.height();
 }
@@ -276,8 +278,8 @@ void GraphicButton::setBitmap(uint16_t sourceFlag, const QString& nameOrPath) {
   if (nameOrPath.isEmpty()) return;
   flags_ = uint16_t((flags_ & ~GB_FROM_FILE) | (sourceFlag & GB_FROM_FILE));
   source_ = nameOrPath;
-  bitmap_ = (flags_ & GB_FROM_FILE) ? readButtonBitmapFile(nameOrPath)
-                                    : loadButtonBitmap(nameOrPath);
+  bitmap_ =
+      (flags_ & GB_FROM_FILE) ? readButtonBitmapFile(nameOrPath) : loadButtonBitmap(nameOrPath);
   greyed_ = QImage();
   displayWidth_ = bitmap_.width();
   displayHeight_ = bitmap_.height();
@@ -293,7 +295,9 @@ void GraphicButton::setTooltipText(const QString& text) {
   if (tooltip_.isEmpty()) hideTooltip();
 }
 
-QSize GraphicButton::sizeHint() const { return QSize(displayWidth_ + 4, displayHeight_ + 4); }
+QSize GraphicButton::sizeHint() const {
+  return QSize(displayWidth_ + 4, displayHeight_ + 4);
+}
 
 QWidget* GraphicButton::tooltipWindow() const {
   return tip_ && tip_->isVisible() ? tip_ : nullptr;

@@ -15,8 +15,8 @@ class QLabel;
 namespace vlm {
 
 // Flags given at creation.
-inline constexpr uint16_t GB_NO_CENTRE = 0x01;  // image at the fixed margin (2, pressed 4)
-inline constexpr uint16_t GB_STRETCH = 0x02;    // whole bitmap squeezed into the client less 4
+inline constexpr uint16_t GB_NO_CENTRE = 0x01;   // image at the fixed margin (2, pressed 4)
+inline constexpr uint16_t GB_STRETCH = 0x02;     // whole bitmap squeezed into the client less 4
 inline constexpr uint16_t GB_FIXED_GREY = 0x08;  // grey frame colours instead of the system's
 inline constexpr uint16_t GB_FROM_FILE = 0x10;   // the name is a .bmp path, not a resource name
 inline constexpr uint16_t GB_PALETTE = 0x20;     // colours from the bitmap's colour table

@@ -5,7 +5,9 @@
 #include "app/graphic_button.h"
 
 // Q_INIT_RESOURCE names a function in the global namespace, so it cannot be used inside vlm.
-static void initCompiledResources() { Q_INIT_RESOURCE(app); }
+static void initCompiledResources() {
+  Q_INIT_RESOURCE(app);
+}
 
 namespace vlm {
 

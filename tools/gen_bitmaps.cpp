@@ -175,7 +175,8 @@ void outlined(Canvas& c, const std::vector<Point>& pts, Rgb fill, Rgb edge, floa
   c.paint(polygon(pts), fill, dx, dy);
   for (size_t i = 0; i < pts.size(); ++i)
     c.paint(stroke(pts[i], pts[(i + 1) % pts.size()], 1.0f), edge, dx, dy);
-  for (const Point& p : pts) c.paint(box(p.x - 0.5f, p.y - 0.5f, p.x + 0.5f, p.y + 0.5f), edge, dx, dy);
+  for (const Point& p : pts)
+    c.paint(box(p.x - 0.5f, p.y - 0.5f, p.x + 0.5f, p.y + 0.5f), edge, dx, dy);
 }
 
 // ---- the button pictures ----
@@ -184,7 +185,9 @@ void drawPlay(Canvas& c, Rgb ink, float dx = 0, float dy = 0) {
   c.paint(polygon({{6.5f, 3.5f}, {6.5f, 14.5f}, {15, 9}}), ink, dx, dy);
 }
 
-void drawStop(Canvas& c) { c.paint(box(5.5f, 4.5f, 14.5f, 13.5f), NAVY); }
+void drawStop(Canvas& c) {
+  c.paint(box(5.5f, 4.5f, 14.5f, 13.5f), NAVY);
+}
 
 void drawPause(Canvas& c) {
   c.paint(box(5.5f, 4, 8.5f, 14), NAVY);
@@ -193,7 +196,8 @@ void drawPause(Canvas& c) {
 
 void drawOpen(Canvas& c) {
   // Back of the folder with its tab, then the opened front flap.
-  outlined(c, {{2.5f, 3.5f}, {7.5f, 3.5f}, {8.5f, 4.5f}, {15.5f, 4.5f}, {15.5f, 14.5f}, {2.5f, 14.5f}},
+  outlined(c,
+           {{2.5f, 3.5f}, {7.5f, 3.5f}, {8.5f, 4.5f}, {15.5f, 4.5f}, {15.5f, 14.5f}, {2.5f, 14.5f}},
            FOLDER, FOLDER_EDGE);
   outlined(c, {{5.5f, 7.5f}, {18.5f, 7.5f}, {15.5f, 14.5f}, {2.5f, 14.5f}}, FOLDER_FRONT,
            FOLDER_EDGE);
@@ -476,8 +480,8 @@ Canvas contactSheet(const std::vector<Canvas>& pictures) {
   const int rows = int(pictures.size() + COLUMNS - 1) / COLUMNS;
   const int w = GAP + COLUMNS * (BUTTON_W * ZOOM + GAP);
   const int top = GAP + (BUTTON_H + GAP) * 2;
-  Canvas sheet(std::max(w, int(pictures.size()) * (BUTTON_W + 4) + GAP), top + rows * (BUTTON_H * ZOOM + GAP),
-               WHITE, 1);
+  Canvas sheet(std::max(w, int(pictures.size()) * (BUTTON_W + 4) + GAP),
+               top + rows * (BUTTON_H * ZOOM + GAP), WHITE, 1);
   for (size_t i = 0; i < pictures.size(); ++i) {
     const Canvas& p = pictures[i];
     const int x1 = GAP + int(i) * (BUTTON_W + 4);
@@ -490,7 +494,8 @@ Canvas contactSheet(const std::vector<Canvas>& pictures) {
         const Rgb col = {float(px[0]), float(px[1]), float(px[2])};
         sheet.blend(x1 + x, GAP + y, col, 1);
         for (int zy = 0; zy < ZOOM; ++zy)
-          for (int zx = 0; zx < ZOOM; ++zx) sheet.blend(gx + x * ZOOM + zx, gy + y * ZOOM + zy, col, 1);
+          for (int zx = 0; zx < ZOOM; ++zx)
+            sheet.blend(gx + x * ZOOM + zx, gy + y * ZOOM + zy, col, 1);
       }
   }
   return sheet;

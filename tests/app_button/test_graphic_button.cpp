@@ -20,15 +20,19 @@ using namespace vlm;
 namespace {
 
 const char* const BUTTON_BITMAPS[] = {
-    "BITMAP_PLAY",     "BITMAP_STOP",     "BITMAP_PAUSE",    "BITMAP_OPEN",     "BITMAP_FLAT",
-    "BITMAP_SHARP",    "BITMAP_MINUS",    "BITMAP_PLUS",     "BITMAP_PLAYDOWN", "BITMAP_PLAYUP",
+    "BITMAP_PLAY",     "BITMAP_STOP",      "BITMAP_PAUSE",    "BITMAP_OPEN",      "BITMAP_FLAT",
+    "BITMAP_SHARP",    "BITMAP_MINUS",     "BITMAP_PLUS",     "BITMAP_PLAYDOWN",  "BITMAP_PLAYUP",
     "BITMAP_PLAYBACK", "BITMAP_NPLAYBACK", "BITMAP_PLAYNEXT", "BITMAP_NPLAYNEXT", "BITMAP_REC",
-    "BITMAP_CUT",      "BITMAP_PROP",     "BITMAP_CUST1"};
+    "BITMAP_CUT",      "BITMAP_PROP",      "BITMAP_CUST1"};
 
 // Pattern in 2 x 2 blocks, so a picture drawn at half size still has one exact colour per pixel.
-QRgb blockColour(int bx, int by) { return qRgb(40 + bx * 20, 30 + by * 20, 200); }
+QRgb blockColour(int bx, int by) {
+  return qRgb(40 + bx * 20, 30 + by * 20, 200);
+}
 
-QRgb rgbOf(int bx, int by) { return blockColour(bx, by) & 0xFFFFFF; }
+QRgb rgbOf(int bx, int by) {
+  return blockColour(bx, by) & 0xFFFFFF;
+}
 
 QImage blockPattern(int w, int h) {
   QImage img(w, h, QImage::Format_RGB32);
@@ -37,7 +41,9 @@ QImage blockPattern(int w, int h) {
   return img;
 }
 
-QRgb at(const QImage& img, int x, int y) { return img.pixel(x, y) & 0xFFFFFF; }
+QRgb at(const QImage& img, int x, int y) {
+  return img.pixel(x, y) & 0xFFFFFF;
+}
 
 // The mouse events of QTest make a pointing device owned by the application. The test program's
 // application is a function-level static, destroyed at exit after the list of devices it would
@@ -348,7 +354,9 @@ TEST_F(GraphicButtonTest, DestroyingAButtonLeavesTheApplicationRunning) {
 
 namespace {
 
-void moveTo(QWidget* w, QPoint p) { QTest::mouseMove(w, p); }
+void moveTo(QWidget* w, QPoint p) {
+  QTest::mouseMove(w, p);
+}
 
 }  // namespace
 
