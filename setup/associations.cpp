@@ -306,17 +306,19 @@ QStringList applyAssociations(const AssociationSet& rows, const QString& program
     if (!installIcon(source, target))
       problems.append(QStringLiteral("%1 を読めません").arg(source));
   }
-  QString appIcon;
-  const QString appIconSource = iconSource(programDir, PLAYER_PROGRAM_NAME);
-  if (!appIconSource.isEmpty() &&
-      installIcon(appIconSource, iconFolder("apps") + "/" + PLAYER_PROGRAM_NAME + ".png"))
-    appIcon = PLAYER_PROGRAM_NAME;
-
   const QString player = QDir(programDir).absoluteFilePath(PLAYER_PROGRAM_NAME);
   const QString entryPath = appsDir + "/" + DESKTOP_ENTRY_NAME;
-  if (!writeWhole(entryPath, desktopEntry(QDir::cleanPath(player), rows, appIcon)))
-    problems.append(QStringLiteral("%1 を書き込めません").arg(entryPath));
-  runHelper(run, QStringLiteral("update-desktop-database"), {appsDir}, &problems);
+  // Nothing checked and nothing registered before: no entry is made at all.
+  if (anyChecked(rows) || QFileInfo::exists(entryPath)) {
+    QString appIcon;
+    const QString appIconSource = iconSource(programDir, PLAYER_PROGRAM_NAME);
+    if (!appIconSource.isEmpty() &&
+        installIcon(appIconSource, iconFolder("apps") + "/" + PLAYER_PROGRAM_NAME + ".png"))
+      appIcon = PLAYER_PROGRAM_NAME;
+    if (!writeWhole(entryPath, desktopEntry(QDir::cleanPath(player), rows, appIcon)))
+      problems.append(QStringLiteral("%1 を書き込めません").arg(entryPath));
+    runHelper(run, QStringLiteral("update-desktop-database"), {appsDir}, &problems);
+  }
 
   for (int i = 0; i < ASSOCIATION_ROWS; ++i)
     for (const QString& type : handledTypes(ROWS[size_t(i)], rows[size_t(i)]))

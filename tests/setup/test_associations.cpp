@@ -142,6 +142,7 @@ TEST_F(ApplyAssociations, WritesPackageEntryIconAndRunsEachHelperWithArguments) 
   icon.fill(Qt::red);
   QDir().mkpath(programDir() + "/bmp");
   ASSERT_TRUE(icon.save(programDir() + "/bmp/smd.ico", "ICO"));
+  ASSERT_TRUE(icon.save(programDir() + "/bmp/vlmplay.png", "PNG"));
 
   const QStringList problems = applyAssociations(onlyRows({305}), programDir(), recorder());
   EXPECT_TRUE(problems.isEmpty()) << problems.join('\n').toStdString();
@@ -155,6 +156,8 @@ TEST_F(ApplyAssociations, WritesPackageEntryIconAndRunsEachHelperWithArguments) 
   // One icon for both extensions, converted to a 48-pixel PNG.
   const QImage installed(dataHome() + "/icons/hicolor/48x48/mimetypes/audio-x-vlmplay-smd.png");
   EXPECT_EQ(installed.size(), QSize(48, 48));
+  EXPECT_TRUE(entry.contains("\nIcon=vlmplay\n"));
+  EXPECT_EQ(QImage(dataHome() + "/icons/hicolor/48x48/apps/vlmplay.png").size(), QSize(48, 48));
 
   ASSERT_EQ(callsOf("update-mime-database").size(), 1u);
   EXPECT_EQ(callsOf("update-mime-database")[0].args, QStringList{dataHome() + "/mime"});
@@ -201,6 +204,15 @@ TEST_F(ApplyAssociations, UncheckingRemovesOurRowsAndLeavesOtherProgramsAlone) {
   EXPECT_TRUE(callsOf("xdg-mime").empty());
   EXPECT_EQ(registeredAssociations(), AssociationSet{});
   EXPECT_EQ(readFile(dataHome() + "/applications/other.desktop"), foreign);
+}
+
+TEST_F(ApplyAssociations, NothingCheckedOnAFreshAccountWritesNothing) {
+  putPlayer();
+  QDir().mkpath(programDir() + "/bmp");
+  ASSERT_TRUE(QImage(16, 16, QImage::Format_RGB32).save(programDir() + "/bmp/vlmplay.png", "PNG"));
+  EXPECT_TRUE(applyAssociations(AssociationSet{}, programDir(), recorder()).isEmpty());
+  EXPECT_TRUE(calls_.empty());
+  EXPECT_TRUE(QDir(dataHome()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
 }
 
 TEST_F(ApplyAssociations, MissingOrFailingHelpersAreReportedOnce) {
