@@ -22,7 +22,6 @@
 #include "app/main_window.h"
 #include "app/menu_table.h"
 #include "app/panels/panels.h"
-#include "app/play_along.h"
 #include "app/playlist.h"
 #include "app/qt_ui.h"
 #include "convert/conversion_run.h"
@@ -32,7 +31,7 @@
 #include "platform/clipboard.h"
 #include "platform/text.h"
 #include "playback/adpcm.h"
-#include "playback/waves.h"
+#include "playback/playalong.h"
 #include "util/memblock.h"
 
 namespace vlm {
@@ -290,48 +289,18 @@ void MainWindow::prepareWave(int code, const std::string& path) {
 }
 
 void MainWindow::removeVoiceFiles() {
-  for (const std::string& f : voiceFiles_) ::unlink(f.c_str());
-  voiceFiles_.clear();
+  releasePlayAlong();
   if (runState.convertedWavePath[0]) {
     ::unlink(runState.convertedWavePath);
     runState.convertedWavePath[0] = '\0';
   }
 }
 
-void MainWindow::extractVoices(const std::string& path) {
-  const FormatCode code = detectFormat(path.c_str());
-  MemBlock stream;
-  const SongStats kept = songStats;  // reading again must not change what the song showed
-  if (!readInput(path.c_str(), code, &stream)) {
-    songStats = kept;
-    return;
-  }
-  SongWaves waves;
-  collectWaves(stream.data, uint32_t(stream.length), &waves);
-  for (const EmbeddedWave& w : waves.waves) {
-    if (int(voiceFiles_.size()) >= MAX_PLAY_ALONG_VOICES) break;
-    if (!w.sampleRate || !w.size) continue;
-    const uint32_t capacity = WAVE_HEADER_SIZE + w.size * 2 + WAVE_CAPACITY_RESERVE;
-    std::vector<uint8_t> image(capacity);
-    int32_t size = 0;
-    decodeAdpcmToWave(w.data, w.size, image.data(), &size, capacity, w.sampleRate);
-    if (size <= int32_t(WAVE_HEADER_SIZE)) continue;
-    const std::string file = newTempFile(".wav");
-    if (file.empty()) continue;
-    if (saveFile(file.c_str(), image.data(), size_t(size)))
-      voiceFiles_.push_back(file);
-    else
-      ::unlink(file.c_str());
-  }
-  blockFree(&stream);
-  songStats = kept;
-}
-
 bool MainWindow::openAndPlay(const std::string& pathIn) {
   const std::string path = pathIn;  // the caller's text may live in the playlist we change
   // 1. Sound off.
   stopWaveSounds();
-  playAlongStop();
+  stopPlayAlong();
   if (playerState.state != PLAY_STOPPED) {
     discardNotifications();
     stopPlayback();
@@ -351,7 +320,7 @@ bool MainWindow::openAndPlay(const std::string& pathIn) {
   // 5. Voice samples to play along.
   if (loaded_ && songStats.hasVoiceSamples &&
       (code == FORMAT_MLD || code == FORMAT_SMAF || code == FORMAT_SMZ_SMAF))
-    extractVoices(path);
+    preparePlayAlongForFile(path.c_str(), code, tempPath_.c_str());
   // 6. Neighbours and history.
   positionBar_->setRange(0, 0);
   positionBar_->setValue(0);
@@ -498,8 +467,8 @@ void MainWindow::saveWave() {
     source = waveTempPath_;
   else if (code == FORMAT_QCP)
     source = runState.convertedWavePath;
-  else if (!voiceFiles_.empty())
-    source = voiceFiles_.front();
+  else if (songHasVoices())
+    source = playAlongFile(0);
   if (source.empty()) return;
   PathParts parts;
   splitPath(currentFile_.c_str(), &parts);

@@ -19,7 +19,8 @@
 #include "core/vstream.h"
 #include "platform/audio.h"
 #include "platform/text.h"
-#include "app/play_along.h"
+#include "platform/sequencer.h"
+#include "playback/playalong.h"
 
 namespace vlm {
 
@@ -234,15 +235,15 @@ void MainWindow::play() {
         playWaveSound(waveTempPath_.c_str());
       else if (code == FORMAT_QCP && runState.convertedWavePath[0])
         playWaveSound(runState.convertedWavePath);
-      else if (options.voiceOutput)
-        playAlongStart(voiceFiles_, playerState.position);
+      else
+        startPlayAlong(playAlongPositionMs(playerState.position));
     }
   }
 }
 
 void MainWindow::stop() {
   stopWaveSounds();
-  playAlongStop();
+  stopPlayAlong();
   discardNotifications();
   stopPlayback();
   positionBar_->setValue(0);
@@ -253,7 +254,7 @@ void MainWindow::stop() {
 void MainWindow::pause() {
   if (playerState.state != PLAY_PLAYING) return;
   stopWaveSounds();
-  playAlongStop();
+  stopPlayAlong();
   discardNotifications();
   pausePlayback(true);
 }
@@ -263,18 +264,22 @@ void MainWindow::apply() {
   const int state = playerState.state;
   uint32_t position = playerState.position;
   if (state == PLAY_PLAYING) {
-    playAlongStop();
+    stopPlayAlong();
     pausePlayback(true);
     discardNotifications();
     position = playerState.position;
   }
   preparePlayback(currentFile_.c_str(), tempPath_.c_str());
+  // The voices' cue times follow the tempo ratio.
+  if (songHasVoices())
+    preparePlayAlongForFile(currentFile_.c_str(), detectFormat(currentFile_.c_str()),
+                            tempPath_.c_str());
   if (state == PLAY_PLAYING) {
     playerState.position = position;
     playerState.state = PLAY_PAUSED;
     resumePlayback();
-    if (playerState.state == PLAY_PLAYING && options.voiceOutput)
-      playAlongStart(voiceFiles_, playerState.position);
+    if (playerState.state == PLAY_PLAYING)
+      startPlayAlong(playAlongPositionMs(playerState.position));
     ticksToSkip_ = TICKS_AFTER_ADJUSTMENT;
   } else if (state == PLAY_PAUSED) {
     playerState.position = position;
@@ -353,12 +358,12 @@ void MainWindow::handlePlayNotify(uint32_t code, unsigned generation) {
     pausePlayback(false);
     playerState.position = 0;
     resumePlayback();
-    if (playerState.state == PLAY_PLAYING && options.voiceOutput)
-      playAlongStart(voiceFiles_, 0);
+    if (playerState.state == PLAY_PLAYING)
+      startPlayAlong(0);
     return;
   }
   onPlayNotify(code);
-  playAlongStop();
+  stopPlayAlong();
   endOfSong();
 }
 
@@ -384,10 +389,10 @@ void MainWindow::positionTick() {
   }
   updateTimeLine();
   uint8_t levels[16] = {};
-  playAlongLevels(levels);
+  sequencerChannelLevels(levels);
   if (monitor_->isVisible()) monitor_->setLevels(levels);
   updateKaraoke(position);
-  playAlongTick(position);
+  playAlongTick(playAlongPositionMs(position));
   if (introMode_ && int(position) > options.introtime && isEnabled() && playlist.count > 1 &&
       !dialogs::anyDialogOpen()) {
     moveTo((playlist.index + 1) % playlist.count, true);
@@ -421,7 +426,7 @@ void MainWindow::onPositionBarAction(int action) {
     dragging_ = true;
     wasPlayingBeforeDrag_ = playerState.state == PLAY_PLAYING;
     if (wasPlayingBeforeDrag_) {
-      playAlongStop();
+      stopPlayAlong();
       discardNotifications();
       pausePlayback(false);
     } else if (playerState.state == PLAY_STOPPED) {
@@ -452,8 +457,8 @@ void MainWindow::onPositionBarReleased() {
   dragging_ = false;
   if (wasPlayingBeforeDrag_) {
     resumePlayback();
-    if (playerState.state == PLAY_PLAYING && options.voiceOutput)
-      playAlongStart(voiceFiles_, playerState.position);
+    if (playerState.state == PLAY_PLAYING)
+      startPlayAlong(playAlongPositionMs(playerState.position));
   }
 }
 

@@ -43,7 +43,6 @@ inline constexpr int TEMPO_MIN = 1, TEMPO_MAX = 32768, TEMPO_NORMAL = 256;
 inline constexpr int REPEAT_FIRST_MS = 500, REPEAT_NEXT_MS = 100;
 inline constexpr int TICKS_AFTER_ADJUSTMENT = 5;
 inline constexpr int CMD_CUSTOM_FIRST = 1501;  // the custom buttons' own ids (1501..1510)
-inline constexpr int MAX_PLAY_ALONG_VOICES = 32;
 
 // One press of an adjustment button (155..160) on the value it changes: key shift, volume
 // percent or tempo. Ctrl alone is the coarse step, Shift alone the fine one; a value already at
@@ -111,7 +110,6 @@ class MainWindow : public QMainWindow, public PlayerWindow {
   QMenu* colourMenu() const { return colourMenu_; }
   QMenu* toolsMenu() const { return toolsMenu_; }
   std::vector<QMenu*> barMenus() const;
-  const std::vector<std::string>& voiceFiles() const { return voiceFiles_; }
   void refreshMenuChecks();
   // Re-lays out the window after a panel was shown or hidden.
   void relayout();
@@ -156,7 +154,6 @@ class MainWindow : public QMainWindow, public PlayerWindow {
   void resetPerSong();
   void prepareWave(int code, const std::string& path);
   bool convertQcp(const std::string& path, std::string* wavePath);
-  void extractVoices(const std::string& path);
   void removeVoiceFiles();
   void rebuildNeighbourMenus();
   void rebuildHistoryMenu();
@@ -197,7 +194,6 @@ class MainWindow : public QMainWindow, public PlayerWindow {
   std::string currentFile_;
   std::string tempPath_;
   std::string waveTempPath_;  // copy of a .wav song, measured and played
-  std::vector<std::string> voiceFiles_;
   std::string commandPath_;
   bool loaded_ = false;
   bool introMode_ = false;
