@@ -97,7 +97,7 @@ class GraphicButton : public QWidget {
   QString tooltip_;
   bool down_ = false;
   int tooltipTimer_ = 0;
-  QPoint lastPos_;
+  QPoint lastPos_{-1, -1};  // no position seen yet
   QImage greyed_;  // the bitmap as drawn while disabled, made when first needed
   QLabel* tip_ = nullptr;
 };
