@@ -10,6 +10,8 @@ inline QApplication& qtApp() {
   static char name[] = "vlmtest";
   static char* argv[] = {name, nullptr};
   if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  static QApplication app(argc, argv);
-  return app;
+  // Never destroyed: at exit Qt has already freed its input devices, and a QApplication
+  // destroyed after that would delete the ones that QTest's mouse events made a second time.
+  static QApplication* app = new QApplication(argc, argv);
+  return *app;
 }
