@@ -6,6 +6,7 @@
 #include <QDropEvent>
 #include <QElapsedTimer>
 #include <QImage>
+#include <QInputDevice>
 #include <QListWidget>
 #include <QMimeData>
 #include <QSignalSpy>
@@ -35,6 +36,10 @@ class PanelsEnvironment : public ::testing::Environment {
                                       QFileDevice::ExeOwner);
       ::setenv(name, path.toLocal8Bit().constData(), 1);
     }
+    // QTest's mouse events make a pointing device that the application owns and that leaves the
+    // global device list when the application goes at exit: the list must be made first, so that
+    // it is destroyed after the application.
+    (void)QInputDevice::devices();
     qtApp();
   }
   void TearDown() override { dir_.reset(); }
