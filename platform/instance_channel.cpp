@@ -218,9 +218,12 @@ void closeInstanceListener(int fd) {
   if (!named) return;
   addr.sun_path[sizeof(addr.sun_path) - 1] = '\0';
   const std::string path = addr.sun_path;
-  const std::string own = socketPathOf(instanceSocketDir(), ::getpid());
+  const std::string ownName = "/" + std::to_string(::getpid());
   struct stat st;
-  if (path == own && isSocketFile(path, &st)) ::unlink(path.c_str());
+  if (path.size() > ownName.size() &&
+      path.compare(path.size() - ownName.size(), ownName.size(), ownName) == 0 &&
+      isSocketFile(path, &st))
+    ::unlink(path.c_str());
 }
 
 bool acceptInstanceMessage(int listenFd, InstanceMessage* message) {
