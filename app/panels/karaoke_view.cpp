@@ -38,33 +38,40 @@ int KaraokeView::visibleLines() const {
 }
 
 void KaraokeView::setLyrics(const std::vector<Lyric>& lyrics) {
+  // The song's lyric table marks its line starts with '\n': such entries are syllables.
+  for (const Lyric& l : lyrics) {
+    if (l.text.contains(QLatin1Char('\n'))) return setSyllables(lyrics);
+  }
   lines_.clear();
   lines_.reserve(lyrics.size());
   for (const Lyric& l : lyrics) {
-    Line line{l.position, {{l.position, l.text}}, l.text};
-    lines_.push_back(std::move(line));
+    QString text = l.text;
+    text.remove(QLatin1Char('\r'));
+    lines_.push_back(Line{l.position, {{l.position, text}}, text});
   }
-  current_ = -1;
-  sung_ = 0;
-  top_ = 0;
-  setPosition(position_);
-  update();
+  reset();
 }
 
 void KaraokeView::setSyllables(const std::vector<Lyric>& syllables) {
   lines_.clear();
   for (const Lyric& s : syllables) {
     QString text = s.text;
-    bool newLine = lines_.empty();
-    while (text.startsWith(QLatin1Char('\n')) || text.startsWith(QLatin1Char('\r'))) {
-      text.remove(0, 1);
-      newLine = true;
+    text.remove(QLatin1Char('\r'));
+    // Each '\n' starts a new line at this entry's time; the text before the first one (often
+    // none) still belongs to the line being sung.
+    const QStringList parts = text.split(QLatin1Char('\n'));
+    for (int i = 0; i < parts.size(); ++i) {
+      if (i > 0 || lines_.empty()) lines_.push_back(Line{s.position, {}, QString()});
+      if (parts[i].isEmpty()) continue;
+      Line& line = lines_.back();
+      line.segments.push_back(Segment{s.position, parts[i]});
+      line.text += parts[i];
     }
-    if (newLine) lines_.push_back(Line{s.position, {}, QString()});
-    Line& line = lines_.back();
-    line.segments.push_back(Segment{s.position, text});
-    line.text += text;
   }
+  reset();
+}
+
+void KaraokeView::reset() {
   current_ = -1;
   sung_ = 0;
   top_ = 0;

@@ -118,9 +118,10 @@ class KaraokeView : public QWidget {
     uint32_t position;  // sixteenth notes
     QString text;
   };
-  // One entry per line.
+  // One entry per line; but when an entry holds a '\n' (the song's lyric table marks its line
+  // starts so), the entries are taken as syllables (setSyllables).
   void setLyrics(const std::vector<Lyric>& lyrics);
-  // Entries as the song's lyric table holds them: syllables, a leading '\n' starts a new line.
+  // Entries as the song's lyric table holds them: syllables, each '\n' starts a new line.
   // The sung syllables of the current line are then highlighted as the song goes on.
   void setSyllables(const std::vector<Lyric>& syllables);
   void setPosition(uint32_t position);  // sixteenth notes
@@ -149,6 +150,7 @@ class KaraokeView : public QWidget {
   };
   int lineHeight() const;
   int sungSegments() const;
+  void reset();
   void follow();
   std::vector<Line> lines_;
   uint32_t position_ = 0;

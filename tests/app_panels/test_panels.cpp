@@ -377,6 +377,24 @@ TEST(KaraokeView, SyllablesMakeLinesAndTheSungPartGrows) {
   EXPECT_EQ(view.sungChars(), 9);
   view.resize(300, 80);
   view.grab();
+
+  // The song's lyric table as the window hands it to setLyrics: its '\n' marks make it
+  // syllables; a mark in the middle of an entry (two texts at one time) splits there.
+  view.setLyrics({{0, "ab"}, {2, "c\nde"}, {6, "f"}, {8, "\n\nlast"}});
+  ASSERT_EQ(view.lineCount(), 4);
+  EXPECT_EQ(view.lineText(0), "abc");
+  EXPECT_EQ(view.lineText(1), "def");
+  EXPECT_EQ(view.lineText(2), "");
+  EXPECT_EQ(view.lineText(3), "last");
+  view.setPosition(2);
+  EXPECT_EQ(view.currentLine(), 1);
+  EXPECT_EQ(view.sungChars(), 2);
+  view.setPosition(7);
+  EXPECT_EQ(view.sungChars(), 3);
+  view.setPosition(9);
+  EXPECT_EQ(view.currentLine(), 3);
+  EXPECT_EQ(view.lineText(-1), QString());
+  EXPECT_EQ(view.lineText(4), QString());
 }
 
 TEST(KaraokeView, ScrollingKeepsTheCurrentLineInView) {
