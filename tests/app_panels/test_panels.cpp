@@ -125,6 +125,17 @@ TEST(ChannelPanel, ShowsOnlyWhatTheWindowSets) {
   EXPECT_TRUE(button(panel.channelButton(0))->isChecked());
   EXPECT_FALSE(button(panel.channelButton(1))->isChecked());
   EXPECT_FALSE(button(panel.voiceButton())->isChecked());
+  // On and off channels look different (sampled near the corner, away from the label).
+  auto face = [&panel](int ch) {
+    QWidget* w = panel.channelButton(ch);
+    return w->grab().toImage().pixel(3, w->height() - 4);
+  };
+  panel.setSelection(0x0012, true);
+  EXPECT_NE(face(4), face(5));
+  EXPECT_EQ(face(5), face(6));
+  panel.setSelection(0x0022, true);
+  EXPECT_EQ(face(4), face(6));
+  EXPECT_NE(face(5), face(6));
   panel.setSelection(0x0002, true);
   EXPECT_FALSE(button(panel.channelButton(0))->isChecked());
   EXPECT_TRUE(button(panel.channelButton(1))->isChecked());
