@@ -346,6 +346,7 @@ QWidget* TableDialog::makeCell(const Control& c) {
       auto* b = new QPushButton(label, this);
       b->setObjectName(name);
       b->setAutoDefault(false);
+      if (c.span == 1) b->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
       connect(b, &QPushButton::clicked, this, [this, id = c.id] { command(id); });
       widgets_.insert(c.id, b);
       return b;
@@ -385,10 +386,39 @@ void TableDialog::build() {
   grid_->setHorizontalSpacing(12);
   grid_->setVerticalSpacing(4);
   outer->addLayout(grid_);
+  panes_.insert(0, grid_);
+  QHBoxLayout* paneRow = nullptr;
   for (const Control& c : table_) {
+    QGridLayout* g = panes_.value(c.pane, nullptr);
+    if (!g) {
+      if (!paneRow) {
+        paneRow = new QHBoxLayout;
+        paneRow->setSpacing(16);
+        outer->addLayout(paneRow);
+      }
+      auto* column = new QVBoxLayout;
+      g = new QGridLayout;
+      g->setHorizontalSpacing(12);
+      g->setVerticalSpacing(4);
+      column->addLayout(g);
+      column->addStretch(1);
+      paneRow->addLayout(column);
+      panes_.insert(c.pane, g);
+    }
     QWidget* w = makeCell(c);
-    if (w) grid_->addWidget(w, c.row, c.col, 1, c.span);
+    if (!w) continue;
+    g->addWidget(w, c.row, c.col, c.rowSpan, c.span);
+    if (c.kind == Kind::Text || c.kind == Kind::Combo || c.kind == Kind::Report)
+      g->setColumnStretch(c.col, 1);  // text fields take the width, buttons beside them do not
+    if ((c.kind == Kind::Edit || c.kind == Kind::HBar) && c.span == 1 && c.col >= 0)
+      if (QLabel* l = labels_.value(c.id, nullptr)) cellLabels_.insert(l, c.pane * 100 + c.col);
   }
+  // The edits of one column line up: their labels take the width of the widest.
+  QHash<int, int> widest;
+  for (auto it = cellLabels_.begin(); it != cellLabels_.end(); ++it)
+    widest[it.value()] = std::max(widest.value(it.value()), it.key()->sizeHint().width());
+  for (auto it = cellLabels_.begin(); it != cellLabels_.end(); ++it)
+    it.key()->setMinimumWidth(widest.value(it.value()));
   outer->addStretch(1);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);

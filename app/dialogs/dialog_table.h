@@ -50,7 +50,8 @@ struct Control {
   int id = 0;
   Kind kind = Kind::Caption;
   const char* label = "";  // UTF-8; edits show it to their left
-  int row = 0, col = 0, span = 1;
+  int row = 0, col = 0, span = 1, rowSpan = 1;
+  int pane = 0;  // 0: the top grid; 1, 2...: grids side by side below it, each its own rows
   int min = 0, max = 0;  // edits and bars: the range; radios: `max` is the value, `min` the group
   Step step = Step::None;
   int stepSmall = 1, stepCtrl = 1;
@@ -142,8 +143,10 @@ class TableDialog : public QDialog {
   std::vector<Control> table_;
   QHash<int, QWidget*> widgets_;
   QHash<int, QLabel*> labels_;
+  QHash<QLabel*, int> cellLabels_;  // leading labels of edit cells -> pane * 100 + column
   QHash<int, QButtonGroup*> groups_;
   QGridLayout* grid_ = nullptr;
+  QHash<int, QGridLayout*> panes_;
   bool built_ = false;
   bool loading_ = false;
 };

@@ -10,6 +10,7 @@
 
 #include "app/dialogs/dialog_procs.h"
 #include "convert/conversion_run.h"
+#include "convert/format_table.h"
 
 namespace vlm::dialogs {
 
@@ -55,6 +56,21 @@ FormatCode sampleCode(int resource) {
       return 30;
   }
   return 0;
+}
+
+bool isFileSettings(int resource) {
+  return sampleCode(resource) != 0 && resource != DLG_MAIL;
+}
+
+// Outside a conversion a file settings dialog shows what a conversion to its output would
+// start from: that output's preset and size limits.
+void prepareFileSettings(FormatCode code) {
+  const OutputFormat* f = findOutputFormat(code);
+  if (!f) return;
+  runState.forPlayback = false;
+  applyOutputPreset(code);
+  runState.outputSizeLimit = outputSizeSetting(*f);
+  runState.mailTextLimit = f->mailTextLimit;
 }
 
 TableDialog* makeDialog(int resource, QWidget* parent) {
@@ -133,6 +149,8 @@ int openDialog(int resource, QWidget* parent) {
     return 0;
   }
   if (resource == DLG_MAIL) return runMailDialog(parent);
+  if (isFileSettings(resource) && fileSettingsResource(runState.currentOutputCode) != resource)
+    prepareFileSettings(sampleCode(resource));
   TableDialog* d = makeDialog(resource, parent);
   if (!d) return -1;
   return runModal(d, false);
@@ -170,9 +188,15 @@ int writeDialogScreenshots(const char* dir, QWidget* parent) {
   QDir().mkpath(QString::fromUtf8(dir));
   int written = 0;
   for (int resource = 1; resource <= RESOURCES; ++resource) {
+    // Nothing of what a dialog shows or prepares stays behind.
+    const TargetPreset preset = options.preset;
+    const RunState run = runState;
+    if (isFileSettings(resource)) prepareFileSettings(sampleCode(resource));
     TableDialog* d = makeDialog(resource, parent);
+    if (d) d->load();
+    options.preset = preset;
+    runState = run;
     if (!d) continue;
-    d->load();
     d->show();
     d->adjustSize();
     QApplication::processEvents();

@@ -79,83 +79,88 @@ struct FileRow {
   Control c;
 };
 
+Control inPane(Control c, int pane) {
+  c.pane = pane;
+  return c;
+}
+
 Control sized(Control c, int width) {
   c.width = width;
   return c;
 }
 
-// Grid: columns 0 and 1 hold the check boxes with their channel or value edit, column 2 the
-// numbers, radios and buttons; the texts span 0..2 with their clear buttons in column 3.
+// Layout: the texts with their clear buttons on top; below them the check boxes (pane 1, with
+// their channel or value edit in column 1) beside the numbers, radios and buttons (pane 2).
 const std::vector<FileRow>& fileRows() {
   static const std::vector<FileRow> rows = {
-      {T_ALL, text(101, "曲名", 0, 0, 3, 255, SONG_TEXT(INFO_TITLE))},
-      {T_ALL, button(403, "消", 0, 3)},
-      {T_ALL, text(102, "歌手名", 1, 0, 3, 255, SONG_TEXT(INFO_ARTIST))},
-      {T_ALL, button(404, "消", 1, 3)},
-      {T_ALL, text(103, "著作権", 2, 0, 3, 255, SONG_TEXT(INFO_COPYRIGHT))},
-      {T_ALL, button(405, "消", 2, 3)},
-      {T_ALL, text(104, "ｿﾌﾄ名", 3, 0, 3, 255, SONG_TEXT(INFO_SOFTWARE))},
-      {T_ALL, button(406, "消", 3, 3)},
+      {T_ALL, text(101, "曲名", 0, 0, 1, 255, SONG_TEXT(INFO_TITLE))},
+      {T_ALL, button(403, "消", 0, 1)},
+      {T_ALL, text(102, "歌手名", 1, 0, 1, 255, SONG_TEXT(INFO_ARTIST))},
+      {T_ALL, button(404, "消", 1, 1)},
+      {T_ALL, text(103, "著作権", 2, 0, 1, 255, SONG_TEXT(INFO_COPYRIGHT))},
+      {T_ALL, button(405, "消", 2, 1)},
+      {T_ALL, text(104, "ｿﾌﾄ名", 3, 0, 1, 255, SONG_TEXT(INFO_SOFTWARE))},
+      {T_ALL, button(406, "消", 3, 1)},
 
-      {T_ALL, check(601, "コピー禁止(転送不可)", 4, 0, PROTECT(PROTECT_COPY), 2)},
-      {T_PHONE, check(616, "保存禁止", 5, 0, PROTECT(PROTECT_SAVE), 2)},
-      {T_PHONE, check(617, "編集禁止", 6, 0, PROTECT(PROTECT_EDIT), 2)},
-      {T_PHONE, check(602, "バイブ連動", 7, 0, OPT(vibrationLink))},
-      {T_PHONE, sized(edit(107, "ch", 7, 1, 1, 16, Step::Linear, 1, 4, OPT(vibrationChannel)), 2)},
-      {T_PHONE, check(603, "LED連動", 8, 0, OPT(ledLink))},
-      {T_PHONE, sized(edit(110, "ch", 8, 1, 1, 16, Step::Linear, 1, 4, OPT(ledChannel)), 2)},
-      {T_PMD | T_IMEL, check(604, "ﾀﾞｳﾝﾛｰﾄﾞ用CRC付加", 9, 0, OPT(dlcrc), 2)},
-      {T_ALL, check(605, "和音数圧縮する", 10, 0, OPT(waoncompress), 2)},
-      {T_SMAF, check(606, "高音質8和音(16和音)", 11, 0, OPT(mmf4op), 2)},
-      {T_PMD | T_IMEL | T_SMAF, check(607, "音域拡大+音力有効(16和音)", 12, 0, OPT(mldnote), 2)},
-      {T_PMD, check(608, "ﾃﾝﾎﾟ変更補正(C4xxS)", 13, 0, OPT(pmdtmpc4s), 2)},
-      {T_ALL & ~T_MIDI, check(609, "同じ音色のﾁｬﾝﾈﾙを結合する", 14, 0, OPT(dxmmldmix), 2)},
-      {T_PMD, check(610, "ﾌｫｰﾏｯﾄ0で作成(C309H)", 15, 0, OPT(pmdfmt0), 2)},
-      {T_IMEL | T_SMAF, check(611, "4和音用音色ｴｸｽｸﾙｰｼﾌﾞ出力", 16, 0, PRESET(voiceParamExclusive), 2)},
-      {T_PMD, check(612, "先頭16分音符付加(もたれ防止)", 17, 0, OPT(pmdtopplus), 2)},
+      {T_ALL, inPane(check(601, "コピー禁止(転送不可)", 4, 0, PROTECT(PROTECT_COPY), 2), 1)},
+      {T_PHONE, inPane(check(616, "保存禁止", 5, 0, PROTECT(PROTECT_SAVE), 2), 1)},
+      {T_PHONE, inPane(check(617, "編集禁止", 6, 0, PROTECT(PROTECT_EDIT), 2), 1)},
+      {T_PHONE, inPane(check(602, "バイブ連動", 7, 0, OPT(vibrationLink)), 1)},
+      {T_PHONE, inPane(sized(edit(107, "ch", 7, 1, 1, 16, Step::Linear, 1, 4, OPT(vibrationChannel)), 2), 1)},
+      {T_PHONE, inPane(check(603, "LED連動", 8, 0, OPT(ledLink)), 1)},
+      {T_PHONE, inPane(sized(edit(110, "ch", 8, 1, 1, 16, Step::Linear, 1, 4, OPT(ledChannel)), 2), 1)},
+      {T_PMD | T_IMEL, inPane(check(604, "ﾀﾞｳﾝﾛｰﾄﾞ用CRC付加", 9, 0, OPT(dlcrc), 2), 1)},
+      {T_ALL, inPane(check(605, "和音数圧縮する", 10, 0, OPT(waoncompress), 2), 1)},
+      {T_SMAF, inPane(check(606, "高音質8和音(16和音)", 11, 0, OPT(mmf4op), 2), 1)},
+      {T_PMD | T_IMEL | T_SMAF, inPane(check(607, "音域拡大+音力有効(16和音)", 12, 0, OPT(mldnote), 2), 1)},
+      {T_PMD, inPane(check(608, "ﾃﾝﾎﾟ変更補正(C4xxS)", 13, 0, OPT(pmdtmpc4s), 2), 1)},
+      {T_ALL & ~T_MIDI, inPane(check(609, "同じ音色のﾁｬﾝﾈﾙを結合する", 14, 0, OPT(dxmmldmix), 2), 1)},
+      {T_PMD, inPane(check(610, "ﾌｫｰﾏｯﾄ0で作成(C309H)", 15, 0, OPT(pmdfmt0), 2), 1)},
+      {T_IMEL | T_SMAF, inPane(check(611, "4和音用音色ｴｸｽｸﾙｰｼﾌﾞ出力", 16, 0, PRESET(voiceParamExclusive), 2), 1)},
+      {T_PMD, inPane(check(612, "先頭16分音符付加(もたれ防止)", 17, 0, OPT(pmdtopplus), 2), 1)},
       {T_IMEL | T_SMAF,
-       check(613, "WAV→着声高音質(8KHz)", 18, 0, [] { return options.waveRateCode == 1 ? 1 : 0; },
-             [](int v) { options.waveRateCode = v ? 1 : 0; }, 2)},
-      {T_MIDI, check(614, "着信音ﾓｰﾄﾞ(無効ﾃﾞｰﾀ削除)", 19, 0, OPT(ringtoneMode), 2)},
+       inPane(check(613, "WAV→着声高音質(8KHz)", 18, 0, [] { return options.waveRateCode == 1 ? 1 : 0; },
+             [](int v) { options.waveRateCode = v ? 1 : 0; }, 2), 1)},
+      {T_MIDI, inPane(check(614, "着信音ﾓｰﾄﾞ(無効ﾃﾞｰﾀ削除)", 19, 0, OPT(ringtoneMode), 2), 1)},
       // karaokeflg 1 or 2; the procedure writes 0 when neither is checked.
-      {T_PMD | T_IMEL, check(615, "ｶﾗｵｹ専用", 20, 0, [] { return options.karaokeflg == 1 ? 1 : 0; },
-                             nullptr, 2)},
-      {T_PMD | T_IMEL, check(618, "着信音兼用", 21, 0, [] { return options.karaokeflg == 2 ? 1 : 0; },
-                             nullptr, 2)},
+      {T_PMD | T_IMEL, inPane(check(615, "ｶﾗｵｹ専用", 20, 0, [] { return options.karaokeflg == 1 ? 1 : 0; },
+                             nullptr, 2), 1)},
+      {T_PMD | T_IMEL, inPane(check(618, "着信音兼用", 21, 0, [] { return options.karaokeflg == 2 ? 1 : 0; },
+                             nullptr, 2), 1)},
       {T_PMD | T_IMEL,
-       check(619, "ﾏｽﾀｰ音量(N/SO)", 22, 0, [] { return (options.N504Vol & N504_VOLUME_BIT) ? 1 : 0; },
+       inPane(check(619, "ﾏｽﾀｰ音量(N/SO)", 22, 0, [] { return (options.N504Vol & N504_VOLUME_BIT) ? 1 : 0; },
              [](int v) {
                options.N504Vol = v ? (options.N504Vol | N504_VOLUME_BIT) : (options.N504Vol & ~N504_VOLUME_BIT);
-             })},
+             }), 1)},
       {T_PMD | T_IMEL,
-       sized(edit(114, "", 22, 1, 0, N504_VOLUME_TOP, Step::Linear, 1, 8,
+       inPane(sized(edit(114, "", 22, 1, 0, N504_VOLUME_TOP, Step::Linear, 1, 8,
                   [] { return N504_VOLUME_TOP - std::min(N504_VOLUME_TOP, options.N504Vol & 0xFF); },
                   [](int v) {
                     options.N504Vol = (options.N504Vol & ~0xFF) | ((N504_VOLUME_TOP - v) & 0xFF);
                   }),
-             2)},
+             2), 1)},
 
       {T_ALL & ~T_MIDI,
-       edit(105, "変換後最大ｻｲｽﾞ(byte)", 4, 2, 0, MAX_SIZE_LIMIT, Step::Linear, 100, 1000,
-            [] { return int(runState.outputSizeLimit); }, [](int v) { runState.outputSizeLimit = v; })},
+       inPane(edit(105, "変換後最大ｻｲｽﾞ(byte)", 4, 2, 0, MAX_SIZE_LIMIT, Step::Linear, 100, 1000,
+            [] { return int(runState.outputSizeLimit); }, [](int v) { runState.outputSizeLimit = v; }), 2)},
       {T_IMEL,
-       edit(106, "ﾒｰﾙ用変換ｻｲｽﾞ(byte)", 5, 2, 0, MAX_SIZE_LIMIT, Step::Linear, 10, 100,
-            [] { return int(runState.mailTextLimit); }, [](int v) { runState.mailTextLimit = v; })},
+       inPane(edit(106, "ﾒｰﾙ用変換ｻｲｽﾞ(byte)", 5, 2, 0, MAX_SIZE_LIMIT, Step::Linear, 10, 100,
+            [] { return int(runState.mailTextLimit); }, [](int v) { runState.mailTextLimit = v; }), 2)},
       // 0 keeps the output's own polyphony.
-      {T_ALL, edit(111, "最大和音数", 6, 2, 0, 64, Step::Linear, 1, 4, [] { return int(options.preset.polyphony); },
+      {T_ALL, inPane(edit(111, "最大和音数", 6, 2, 0, 64, Step::Linear, 1, 4, [] { return int(options.preset.polyphony); },
                    [](int v) {
                      if (v > 0) options.preset.polyphony = uint8_t(v);
-                   })},
-      {T_ALL & ~T_MIDI, edit(112, "ﾀｲﾑﾍﾞｰｽ", 7, 2, 1, 960, Step::Ladder, 1, 2, PRESET(targetTimebase))},
-      {T_SMAF, edit(113, "ｶﾗｵｹ1行字数(16和音)", 8, 2, 0, 32, Step::Linear, 2, 2, OPT(kclen))},
-      {T_IMEL, radio(701, "N", 9, 2, 1, 0x11, PRESET(familyCode))},
-      {T_IMEL, radio(702, "F", 10, 2, 1, 0x21, PRESET(familyCode))},
-      {T_IMEL, radio(703, "SO", 11, 2, 1, 0x31, PRESET(familyCode))},
-      {T_IMEL, radio(704, "D", 12, 2, 1, 0x61, PRESET(familyCode))},
-      {T_IMEL, radio(705, "その他", 13, 2, 1, 0, PRESET(familyCode))},
-      {T_IMEL, button(401, "ﾄﾞｺﾓ ﾒﾛﾃﾞｨﾒｰﾙ", 15, 2)},
-      {T_PHONE | T_DXM, button(402, "Outlook送信", 16, 2)},
-      {T_ALL, button(407, "ﾁｬﾝﾈﾙ設定", 17, 2)},
+                   }), 2)},
+      {T_ALL & ~T_MIDI, inPane(edit(112, "ﾀｲﾑﾍﾞｰｽ", 7, 2, 1, 960, Step::Ladder, 1, 2, PRESET(targetTimebase)), 2)},
+      {T_SMAF, inPane(edit(113, "ｶﾗｵｹ1行字数(16和音)", 8, 2, 0, 32, Step::Linear, 2, 2, OPT(kclen)), 2)},
+      {T_IMEL, inPane(radio(701, "N", 9, 2, 1, 0x11, PRESET(familyCode)), 2)},
+      {T_IMEL, inPane(radio(702, "F", 10, 2, 1, 0x21, PRESET(familyCode)), 2)},
+      {T_IMEL, inPane(radio(703, "SO", 11, 2, 1, 0x31, PRESET(familyCode)), 2)},
+      {T_IMEL, inPane(radio(704, "D", 12, 2, 1, 0x61, PRESET(familyCode)), 2)},
+      {T_IMEL, inPane(radio(705, "その他", 13, 2, 1, 0, PRESET(familyCode)), 2)},
+      {T_IMEL, inPane(button(401, "ﾄﾞｺﾓ ﾒﾛﾃﾞｨﾒｰﾙ", 15, 2), 2)},
+      {T_PHONE | T_DXM, inPane(button(402, "Outlook送信", 16, 2), 2)},
+      {T_ALL, inPane(button(407, "ﾁｬﾝﾈﾙ設定", 17, 2), 2)},
   };
   return rows;
 }
