@@ -29,7 +29,9 @@ ChannelMonitor::ChannelMonitor(QWidget* parent) : QWidget(parent) {
   setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
 }
 
-QSize ChannelMonitor::sizeHint() const { return QSize(440, 64); }
+QSize ChannelMonitor::sizeHint() const {
+  return QSize(440, 64);
+}
 
 void ChannelMonitor::setLevels(const uint8_t levels[16]) {
   bool changed = false;

@@ -139,17 +139,25 @@ void ChannelPanel::setSelection(uint16_t channelMask, bool voiceOutput) {
   voice_->setChecked(voiceOutput);
 }
 
-void ChannelPanel::setVoiceEnabled(bool enabled) { voice_->setEnabled(enabled); }
+void ChannelPanel::setVoiceEnabled(bool enabled) {
+  voice_->setEnabled(enabled);
+}
 
-void ChannelPanel::setVoiceLabel(const QString& label) { voice_->setText(label); }
+void ChannelPanel::setVoiceLabel(const QString& label) {
+  voice_->setText(label);
+}
 
 QWidget* ChannelPanel::channelButton(int channel) const {
   if (channel < 0 || channel > 15) return nullptr;
   return channels_[channel];
 }
 
-QWidget* ChannelPanel::allButton() const { return all_; }
+QWidget* ChannelPanel::allButton() const {
+  return all_;
+}
 
-QWidget* ChannelPanel::voiceButton() const { return voice_; }
+QWidget* ChannelPanel::voiceButton() const {
+  return voice_;
+}
 
 }  // namespace vlm

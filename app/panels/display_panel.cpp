@@ -73,7 +73,9 @@ class DisplayLine : public QLabel {
 
 }  // namespace
 
-QColor displayColour(int colour) { return QColor(DISPLAY_COLOURS[colourIndex(colour)].face); }
+QColor displayColour(int colour) {
+  return QColor(DISPLAY_COLOURS[colourIndex(colour)].face);
+}
 
 QColor displayTextColour(int colour) {
   return QColor(DISPLAY_COLOURS[colourIndex(colour)].text);
@@ -119,7 +121,9 @@ void DisplayPanel::setColour(int colour) {
   update();
 }
 
-QColor DisplayPanel::faceColour() const { return displayColour(colour_); }
+QColor DisplayPanel::faceColour() const {
+  return displayColour(colour_);
+}
 
 void DisplayPanel::paintEvent(QPaintEvent*) {
   // A sunken bevel around the face, like the glass of a small LCD.

@@ -29,9 +29,13 @@ KaraokeView::KaraokeView(QWidget* parent) : QWidget(parent) {
   setFont(f);
 }
 
-QSize KaraokeView::sizeHint() const { return QSize(440, lineHeight() * 4 + 2 * MARGIN); }
+QSize KaraokeView::sizeHint() const {
+  return QSize(440, lineHeight() * 4 + 2 * MARGIN);
+}
 
-int KaraokeView::lineHeight() const { return fontMetrics().lineSpacing() + 2; }
+int KaraokeView::lineHeight() const {
+  return fontMetrics().lineSpacing() + 2;
+}
 
 int KaraokeView::visibleLines() const {
   return std::max(1, (height() - 2 * MARGIN) / lineHeight());
@@ -84,7 +88,9 @@ QString KaraokeView::lineText(int line) const {
   return lines_[line].text;
 }
 
-int KaraokeView::currentLine() const { return current_; }
+int KaraokeView::currentLine() const {
+  return current_;
+}
 
 int KaraokeView::sungSegments() const {
   if (current_ < 0) return 0;
@@ -134,7 +140,9 @@ void KaraokeView::follow() {
   top_ = top;
 }
 
-void KaraokeView::resizeEvent(QResizeEvent*) { follow(); }
+void KaraokeView::resizeEvent(QResizeEvent*) {
+  follow();
+}
 
 void KaraokeView::wheelEvent(QWheelEvent* event) {
   if (scrolling_) return QWidget::wheelEvent(event);
@@ -168,9 +176,9 @@ void KaraokeView::paintEvent(QPaintEvent*) {
         p.setPen(SUNG);
         p.drawText(r, Qt::AlignLeft | Qt::AlignVCenter, done);
         p.setPen(CURRENT);
-        p.drawText(r.adjusted(doneWidth, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter,
-                   fm.elidedText(line.text.mid(sung), Qt::ElideRight,
-                                 std::max(0, width - doneWidth)));
+        p.drawText(
+            r.adjusted(doneWidth, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter,
+            fm.elidedText(line.text.mid(sung), Qt::ElideRight, std::max(0, width - doneWidth)));
       } else {
         p.setPen(syllables ? CURRENT : SUNG);
         p.drawText(r, Qt::AlignLeft | Qt::AlignVCenter,

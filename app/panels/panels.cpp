@@ -1,8 +1,9 @@
-// The one source beside panels.h, so that its Q_OBJECT classes get their meta-object code.
-#include "app/panels/panel_util.h"
-
+// Helpers shared by the panels. This is also the one source named after panels.h, which is how
+// the build finds that header and makes the meta-object code of its Q_OBJECT classes.
 #include <QMimeData>
 #include <QUrl>
+
+#include "app/panels/panel_util.h"
 
 namespace vlm {
 

@@ -44,11 +44,13 @@ class DisplayPanel : public QWidget {
   QColor faceColour() const;
  signals:
   void filesDropped(const QStringList& paths, bool ctrl);
+
  protected:
   void dragEnterEvent(QDragEnterEvent*) override;
   void dragMoveEvent(QDragMoveEvent*) override;
   void dropEvent(QDropEvent*) override;
   void paintEvent(QPaintEvent*) override;
+
  private:
   QLabel* lines_[3];
   int colour_ = 4;
@@ -73,6 +75,7 @@ class ChannelPanel : public QWidget {
   void setVoiceLabel(const QString& label);
  signals:
   void command(int id, int modifiers);
+
  private:
   QToolButton* makeButton(int id, const QString& label);
   QToolButton* channels_[16] = {};
@@ -98,8 +101,10 @@ class ChannelMonitor : public QWidget {
   static constexpr int DECAY_PER_STEP = 6;  // 127 falls to 0 in about 0.85 s
   static constexpr int PEAK_HOLD_STEPS = 12;
   QSize sizeHint() const override;
+
  protected:
   void paintEvent(QPaintEvent*) override;
+
  private:
   int levels_[16] = {};
   int targets_[16] = {};
@@ -134,10 +139,12 @@ class KaraokeView : public QWidget {
   // Characters of the current line already sung (the whole line in line mode).
   int sungChars() const;
   QSize sizeHint() const override;
+
  protected:
   void paintEvent(QPaintEvent*) override;
   void resizeEvent(QResizeEvent*) override;
   void wheelEvent(QWheelEvent*) override;
+
  private:
   struct Segment {
     uint32_t position;
@@ -172,11 +179,13 @@ class PlaylistPanel : public QWidget {
  signals:
   void entryActivated(int index);
   void filesDropped(const QStringList& paths);
+
  protected:
   void dragEnterEvent(QDragEnterEvent*) override;
   void dragMoveEvent(QDragMoveEvent*) override;
   void dropEvent(QDropEvent*) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+
  private:
   void setCurrent(int current);
   QListWidget* list_ = nullptr;

@@ -57,9 +57,13 @@ void PlaylistPanel::setCurrent(int current) {
   list_->scrollToItem(list_->item(current), QAbstractItemView::EnsureVisible);
 }
 
-int PlaylistPanel::currentRow() const { return list_->currentRow(); }
+int PlaylistPanel::currentRow() const {
+  return list_->currentRow();
+}
 
-QListWidget* PlaylistPanel::list() const { return list_; }
+QListWidget* PlaylistPanel::list() const {
+  return list_;
+}
 
 bool PlaylistPanel::eventFilter(QObject* watched, QEvent* event) {
   if (watched == list_ && event->type() == QEvent::KeyPress) {

@@ -32,8 +32,8 @@ class PanelsEnvironment : public ::testing::Environment {
     for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR", "TMPDIR"}) {
       const QString path = dir_->filePath(QString::fromLatin1(name));
       QDir().mkpath(path);
-      QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                      QFileDevice::ExeOwner);
+      QFile::setPermissions(
+          path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
       ::setenv(name, path.toLocal8Bit().constData(), 1);
     }
     // QTest's mouse events make a pointing device that the application owns and that leaves the
@@ -69,7 +69,9 @@ bool dropOn(QWidget* target, QMimeData* mime, Qt::KeyboardModifiers mods) {
   return accepted;
 }
 
-QAbstractButton* button(QWidget* w) { return qobject_cast<QAbstractButton*>(w); }
+QAbstractButton* button(QWidget* w) {
+  return qobject_cast<QAbstractButton*>(w);
+}
 
 }  // namespace
 
@@ -151,7 +153,7 @@ TEST(ChannelPanel, LabelsEnabledStatesAndFocus) {
   EXPECT_EQ(button(panel.allButton())->text(), "ALL");
   panel.setChannelLabel(9, "Dr ");
   panel.setChannelLabel(10, "Ds ");
-  panel.setChannelLabel(16, "x");   // out of range: ignored
+  panel.setChannelLabel(16, "x");  // out of range: ignored
   panel.setChannelLabel(-1, "x");
   EXPECT_EQ(button(panel.channelButton(9))->text(), "Dr ");
   EXPECT_EQ(button(panel.channelButton(10))->text(), "Ds ");
@@ -368,7 +370,12 @@ TEST(KaraokeView, CurrentLineFollowsThePosition) {
 
 TEST(KaraokeView, SyllablesMakeLinesAndTheSungPartGrows) {
   KaraokeView view(nullptr);
-  view.setSyllables({{4, "か"}, {6, "ら"}, {8, "お"}, {10, "け"}, {16, "\nnext "}, {20, "line"},
+  view.setSyllables({{4, "か"},
+                     {6, "ら"},
+                     {8, "お"},
+                     {10, "け"},
+                     {16, "\nnext "},
+                     {20, "line"},
                      {24, "\r\nthird"}});
   ASSERT_EQ(view.lineCount(), 3);
   EXPECT_EQ(view.lineText(0), "からおけ");
