@@ -20,20 +20,66 @@ constexpr const char* MIME_PREFIX = "audio/x-vlmplay-";
 // Above the default 50 of the system's own types, so that a checked row decides the type of
 // its extensions even where another format uses the same one (.mid, .mmf, .mml, .pmd, .smd).
 constexpr const char* GLOB_WEIGHT = "60";
-constexpr const char* MAGIC_PRIORITY = "50";
+// High enough that detectors which look at the high-priority marks before any name (as
+// File::MimeInfo does) find our type for a file that carries its format's mark.
+constexpr const char* MAGIC_PRIORITY = "80";
 constexpr int ICON_SIZE = 48;
 constexpr int HELPER_TIMEOUT_MS = 30000;
 
 const std::array<AssociationRow, ASSOCIATION_ROWS> ROWS = {{
-    {301, "Pメロディ(als)", {"als", nullptr}, "Pﾒﾛﾃﾞｨﾌｧｲﾙ", "audio/x-alpha5", nullptr, nullptr},
-    {302, "feelsound(dxm)", {"dxm", nullptr}, "feelsoundﾌｧｲﾙ", nullptr, "MCDF", nullptr},
-    {303, "iメロディ(mld)", {"mld", nullptr}, "iﾒﾛﾃﾞｨﾌｧｲﾙ", nullptr, "melo", nullptr},
-    {304, "EZwebメロディ(pmd)", {"pmd", nullptr}, "EZwebﾒﾛﾃﾞｨﾌｧｲﾙ", nullptr, "cmid", nullptr},
-    {305, "J-SKYメロディ(smd/smz)", {"smd", "smz"}, "J-SKYﾒﾛﾃﾞｨﾌｧｲﾙ", nullptr, nullptr, nullptr},
-    {306, "SMAF(mmf)", {"mmf", nullptr}, "SMAFﾌｧｲﾙ", nullptr, "MMMD", "application/vnd.smaf"},
-    {307, "音楽ﾏｸﾛ言語(mml)", {"mml", nullptr}, "MMLﾌｧｲﾙ", nullptr, nullptr, nullptr},
-    {308, "MIDIファイル(mid)", {"mid", nullptr}, "MIDIﾌｧｲﾙ", nullptr, "MThd", "audio/midi"},
-    {309, "ﾄﾞｯﾄiｽｰﾊﾟｰ着ﾒﾛ(mel/sml)", {"mel", "sml"}, "ﾄﾞｯﾄiｽｰﾊﾟｰ着ﾒﾛ", nullptr, nullptr, nullptr},
+    // The text formats refine text/plain: a detector that finds text in the file then still
+    // prefers our type to another one of the same extension (MathML .mml, SMIL .sml).
+    {301,
+     "Pメロディ(als)",
+     {"als", nullptr},
+     "Pﾒﾛﾃﾞｨﾌｧｲﾙ",
+     "audio/x-alpha5",
+     nullptr,
+     nullptr,
+     nullptr},
+    {302, "feelsound(dxm)", {"dxm", nullptr}, "feelsoundﾌｧｲﾙ", nullptr, "MCDF", nullptr, nullptr},
+    {303, "iメロディ(mld)", {"mld", nullptr}, "iﾒﾛﾃﾞｨﾌｧｲﾙ", nullptr, "melo", nullptr, nullptr},
+    {304,
+     "EZwebメロディ(pmd)",
+     {"pmd", nullptr},
+     "EZwebﾒﾛﾃﾞｨﾌｧｲﾙ",
+     nullptr,
+     "cmid",
+     nullptr,
+     nullptr},
+    {305,
+     "J-SKYメロディ(smd/smz)",
+     {"smd", "smz"},
+     "J-SKYﾒﾛﾃﾞｨﾌｧｲﾙ",
+     nullptr,
+     nullptr,
+     "text/plain",
+     nullptr},
+    {306,
+     "SMAF(mmf)",
+     {"mmf", nullptr},
+     "SMAFﾌｧｲﾙ",
+     nullptr,
+     "MMMD",
+     "application/vnd.smaf",
+     "application/vnd.smaf"},
+    {307, "音楽ﾏｸﾛ言語(mml)", {"mml", nullptr}, "MMLﾌｧｲﾙ", nullptr, nullptr, "text/plain", nullptr},
+    {308,
+     "MIDIファイル(mid)",
+     {"mid", nullptr},
+     "MIDIﾌｧｲﾙ",
+     nullptr,
+     "MThd",
+     "audio/midi",
+     "audio/midi"},
+    {309,
+     "ﾄﾞｯﾄiｽｰﾊﾟｰ着ﾒﾛ(mel/sml)",
+     {"mel", "sml"},
+     "ﾄﾞｯﾄiｽｰﾊﾟｰ着ﾒﾛ",
+     nullptr,
+     nullptr,
+     "text/plain",
+     nullptr},
 }};
 
 bool anyChecked(const AssociationSet& rows) {
@@ -93,7 +139,7 @@ QStringList handledTypes(const AssociationRow& row, bool checked) {
   QStringList types;
   if (!checked) return types;
   types << associationMimeType(row);
-  if (row.parentType) types << QString::fromLatin1(row.parentType);
+  if (row.sharedType) types << QString::fromLatin1(row.sharedType);
   return types;
 }
 

@@ -22,6 +22,9 @@ struct AssociationRow {
   const char* contentType;    // the row's content type of old, kept as an alias; null = none
   const char* magic;          // four bytes at offset 0 that mark the format; null = none
   const char* parentType;     // a well-known type this one refines; null = none
+  // The system's own type for the same format, which a checked row also makes vlmplay open;
+  // null = none.
+  const char* sharedType;
 };
 
 inline constexpr int ASSOCIATION_ROWS = 9;

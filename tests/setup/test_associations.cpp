@@ -99,6 +99,23 @@ TEST(MimePackage, DeclaresOneTypePerRowWithGlobsMagicAndDisplayName) {
   }
   EXPECT_EQ(withMagic, 5);
   EXPECT_EQ(types["audio/x-vlmplay-mid"].parent, "audio/midi");
+  // The text formats refine text/plain, so that a text sniff keeps them apart from MathML/SMIL.
+  EXPECT_EQ(types["audio/x-vlmplay-mml"].parent, "text/plain");
+  EXPECT_EQ(types["audio/x-vlmplay-mel"].parent, "text/plain");
+}
+
+TEST(DesktopEntry, AllRowsTakeOnlyOurTypesAndTheSameFormatsSystemTypes) {
+  AssociationSet rows;
+  rows.fill(true);
+  const QByteArray entry = desktopEntry("/p/vlmplay", rows, "");
+  const int at = entry.indexOf("MimeType=");
+  ASSERT_GE(at, 0);
+  QList<QByteArray> types = entry.mid(at + 9, entry.indexOf('\n', at) - at - 9).split(';');
+  types.removeAll(QByteArray());
+  // Nine of ours plus audio/midi and application/vnd.smaf; never text/plain or another format.
+  EXPECT_EQ(types.size(), 11);
+  EXPECT_TRUE(types.contains("application/vnd.smaf"));
+  EXPECT_FALSE(types.contains("text/plain"));
 }
 
 TEST(MimePackage, HoldsOnlyTheCheckedRows) {
@@ -264,5 +281,15 @@ TEST_F(ApplyAssociations, RealHelpersMakeVlmplayTheDefaultAndKnowOurTypes) {
     const QString smaf = runAndRead("xdg-mime", {"query", "filetype", path("tune.mmf")});
     EXPECT_EQ(runAndRead("xdg-mime", {"query", "default", smaf}), "vlmplay.desktop")
         << smaf.toStdString();
+  }
+  // GLib's detector honours the glob weights: text files named .mml or .sml are ours, not
+  // MathML or SMIL.
+  if (haveProgram("gio")) {
+    writeFile(path("tune.mml"), "T120 L4 CDEFG\n");
+    writeFile(path("tune.sml"), "<MEL=x>\n");
+    for (const char* name : {"tune.mml", "tune.sml", "song.mld"}) {
+      const QString info = runAndRead("gio", {"info", "-a", "standard::content-type", path(name)});
+      EXPECT_TRUE(info.contains("audio/x-vlmplay-")) << name << ": " << info.toStdString();
+    }
   }
 }
