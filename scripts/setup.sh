@@ -2,7 +2,8 @@
 # configures and builds into build/. Sourced, not run.
 
 VLM_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-  libfluidsynth-dev timgm6mb-soundfont qt6-base-dev fonts-ipafont-gothic clang libclang-rt-14-dev)
+  libfluidsynth-dev timgm6mb-soundfont qt6-base-dev fonts-ipafont-gothic clang libclang-rt-14-dev
+  shared-mime-info desktop-file-utils xdg-utils libfile-mimeinfo-perl)
 
 vlm_install_missing() {
   local missing=()
