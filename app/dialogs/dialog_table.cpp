@@ -323,6 +323,7 @@ QWidget* TableDialog::makeCell(const Control& c) {
     case Kind::List: {
       auto* l = new QListWidget(this);
       l->setObjectName(name);
+      l->setMinimumWidth(QFontMetrics(l->font()).horizontalAdvance(QLatin1Char('0')) * 30);
       widgets_.insert(c.id, l);
       return l;
     }
@@ -410,7 +411,7 @@ void TableDialog::build() {
     g->addWidget(w, c.row, c.col, c.rowSpan, c.span);
     if (c.kind == Kind::Text || c.kind == Kind::Combo || c.kind == Kind::Report)
       g->setColumnStretch(c.col, 1);  // text fields take the width, buttons beside them do not
-    if ((c.kind == Kind::Edit || c.kind == Kind::HBar) && c.span == 1 && c.col >= 0)
+    if ((c.kind == Kind::Edit || c.kind == Kind::HBar || c.kind == Kind::Text) && c.span == 1)
       if (QLabel* l = labels_.value(c.id, nullptr)) cellLabels_.insert(l, c.pane * 100 + c.col);
   }
   // The edits of one column line up: their labels take the width of the widest.

@@ -2,6 +2,7 @@
 // details, text information) and the file properties report.
 #include <QComboBox>
 #include <QFont>
+#include <QFontDatabase>
 #include <QPlainTextEdit>
 #include <algorithm>
 #include <cstdlib>
@@ -39,7 +40,7 @@ class PropertiesDialog : public TableDialog {
  protected:
   void init() override {
     if (auto* report = qobject_cast<QPlainTextEdit*>(control(301))) {
-      QFont f = report->font();
+      QFont f = QFontDatabase::systemFont(QFontDatabase::FixedFont);
       f.setPixelSize(12);
       report->setFont(f);
       QPalette p = report->palette();
@@ -216,6 +217,17 @@ QString noteName(int note) {
   return QStringLiteral("%1%2").arg(QLatin1String(names[note % 12])).arg(note / 12 - 1);
 }
 
+// Pads to a width in columns of a fixed font: full-width characters take two, the half-width
+// katakana one.
+QString pad(const QString& text, int columns) {
+  int used = 0;
+  for (QChar ch : text) {
+    const char16_t u = ch.unicode();
+    used += (u >= 0x1100 && !(u >= 0xFF61 && u <= 0xFF9F)) ? 2 : 1;
+  }
+  return text + QString(std::max(1, columns - used), QLatin1Char(' '));
+}
+
 QString span(int lo, int hi) {
   return lo == hi ? QString::number(lo) : QStringLiteral("%1-%2").arg(lo).arg(hi);
 }
@@ -280,17 +292,17 @@ QString propertiesReport() {
   for (const ChannelStats& c : songStats.ch) notes += c.notes;
   lines << QStringLiteral("音符数: %1  最大和音数: %2").arg(notes).arg(songStats.maxPolyphony);
   lines << QString();
-  lines << QStringLiteral("ch   音域          音力     音量     音色");
+  lines << pad(QStringLiteral("ch"), 5) + pad(QStringLiteral("音域"), 12) +
+               pad(QStringLiteral("音力"), 9) + pad(QStringLiteral("音量"), 9) +
+               QStringLiteral("音色");
   for (int ch = 0; ch < 16; ++ch) {
     const ChannelStats& c = songStats.ch[ch];
     if (c.notes == 0) continue;
     const bool rhythm = songStats.rhythmMask >> ch & 1;
-    QString line = QStringLiteral("%1ch ").arg(ch + 1, 2);
-    line += QStringLiteral("%1～%2 ").arg(noteName(c.lowNote), -4).arg(noteName(c.highNote), -4);
-    line += (c.highVelocity ? span(c.lowVelocity, c.highVelocity) : QStringLiteral("-"))
-                .leftJustified(9);
-    line += (c.lowVolume != 0xFF ? span(c.lowVolume, c.highVolume) : QStringLiteral("-"))
-                .leftJustified(9);
+    QString line = pad(QStringLiteral("%1ch").arg(ch + 1), 5);
+    line += pad(noteName(c.lowNote) + QStringLiteral("-") + noteName(c.highNote), 12);
+    line += pad(c.highVelocity ? span(c.lowVelocity, c.highVelocity) : QStringLiteral("-"), 9);
+    line += pad(c.lowVolume != 0xFF ? span(c.lowVolume, c.highVolume) : QStringLiteral("-"), 9);
     if (rhythm)
       line += QStringLiteral("ﾄﾞﾗﾑ");
     else if (c.programUse != PROGRAM_NONE)

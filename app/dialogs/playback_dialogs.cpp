@@ -63,6 +63,13 @@ class PlayingDialog : public TableDialog {
     }
   }
   virtual void playingCommand(int) {}
+  // OK beside the window applies as well: the song playing takes the new values at once. Opened
+  // modally (from a file settings dialog) it only writes.
+  void done(int r) override {
+    const bool apply = r == QDialog::Accepted && !isModal();
+    TableDialog::done(r);
+    if (apply) sendCommand(COMMAND_REPREPARE, 0);
+  }
 };
 
 // ---- Volume ---------------------------------------------------------------------------------

@@ -8,6 +8,7 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QTimer>
 #include <cstring>
@@ -617,7 +618,9 @@ TEST_F(DialogTest, VoicesDialogKeepsUntouchedProgramsAndSetsFocusedChannel) {
   ASSERT_GE(melodic, 0);
   EXPECT_TRUE(d->isEnabledId(103 + melodic));
   for (int ch = 0; ch < 16; ++ch)
-    if (!(songStats.melodicMask >> ch & 1)) EXPECT_FALSE(d->isEnabledId(103 + ch)) << ch;
+    if (!(songStats.melodicMask >> ch & 1)) {
+      EXPECT_FALSE(d->isEnabledId(103 + ch)) << ch;
+    }
   auto* list = qobject_cast<QListWidget*>(d->control(501));
   ASSERT_NE(list, nullptr);
   EXPECT_EQ(list->count(), 128);
@@ -737,7 +740,13 @@ TEST_F(DialogTest, PropertiesReportShowsTheSong) {
   const QString report = d->textOf(301);
   EXPECT_TRUE(report.contains(QStringLiteral("ファイルサイズ:"))) << report.toStdString();
   EXPECT_TRUE(report.contains(QString::number(song.fileSize) + QStringLiteral("byte")));
-  EXPECT_TRUE(report.contains(QStringLiteral(" 1ch ")) || report.contains(QStringLiteral("1ch")));
+  // One line per channel that has notes, and none for the others.
+  int channelLines = 0, channelsWithNotes = 0;
+  for (const QString& line : report.split(QLatin1Char('\n')))
+    if (line.contains(QRegularExpression(QStringLiteral("^[0-9]+ch ")))) ++channelLines;
+  for (const ChannelStats& c : songStats.ch) channelsWithNotes += c.notes > 0;
+  EXPECT_GT(channelsWithNotes, 0);
+  EXPECT_EQ(channelLines, channelsWithNotes);
   EXPECT_TRUE(report.contains(QStringLiteral("演奏時間:")));
   song.ProtectFlags = PROTECT_COPY | PROTECT_EDIT;
   d->click(401);
@@ -758,6 +767,24 @@ TEST_F(DialogTest, BesideTheWindowDialogsOpenOnceAndCount) {
   EXPECT_EQ(openDialog(99, nullptr), -1);
   closeAllDialogs();
   EXPECT_FALSE(anyDialogOpen());
+  // OK of a dialog beside the window writes, applies to the playing song and closes it.
+  std::vector<int> sent;
+  setCommandSink([&](int id, int) { sent.push_back(id); });
+  ASSERT_EQ(openDialog(DLG_RANGE, nullptr), 0);
+  TableDialog* range = nullptr;
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (w->objectName() == QStringLiteral("dialog4") && w->isVisible())
+      range = qobject_cast<TableDialog*>(w);
+  ASSERT_NE(range, nullptr);
+  range->setTextOf(107, QStringLiteral("32"));
+  qobject_cast<QPushButton*>(range->control(DLG_OK))->click();
+  EXPECT_EQ(options.rangeEnd, 32u);
+  EXPECT_EQ(sent, std::vector<int>{56});
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_FALSE(anyDialogOpen());
+  EXPECT_EQ(openDialog(DLG_RANGE, nullptr), 0);  // opens anew after closing
+  closeAllDialogs();
+  setCommandSink(nullptr);
   // A modal dialog counts while it runs.
   bool seenOpen = false;
   QTimer::singleShot(0, [&] {
