@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScrollBar>
+#include <QTest>
 #include <QTimer>
 #include <cstring>
 #include <fstream>
@@ -709,6 +710,30 @@ TEST_F(DialogTest, ChannelsSwapRotateAndCompressionRules) {
     EXPECT_EQ(options.channelMaxVoices[i], 0);
   }
   EXPECT_EQ(options.uncompressedChannels[0], 0);
+}
+
+TEST_F(DialogTest, CtrlClicksRotateChannelsAndSelectOneDrum) {
+  auto d = opened(makeChannelsDialog(nullptr));
+  d->show();
+  QTest::mouseClick(qobject_cast<QPushButton*>(d->control(424)), Qt::LeftButton,
+                    Qt::ControlModifier);  // rows 14 and 15, Ctrl: rotate from row 14 down
+  EXPECT_EQ(d->value(114), 15);
+  EXPECT_EQ(d->value(115), 16);
+  EXPECT_EQ(d->value(116), 14);
+  EXPECT_EQ(d->value(113), 13);
+  QTest::mouseClick(qobject_cast<QPushButton*>(d->control(411)), Qt::LeftButton);
+  EXPECT_EQ(d->value(101), 2);  // without Ctrl a plain swap
+  EXPECT_EQ(d->value(116), 14);
+
+  songStats.rhythmNoteSet[36 >> 3] |= 1 << (36 & 7);
+  songStats.rhythmNoteSet[38 >> 3] |= 1 << (38 & 7);
+  auto drums = opened(makeDrumsDialog(nullptr));
+  drums->show();
+  auto* box = qobject_cast<QCheckBox*>(drums->control(615));  // note 38
+  QTest::mouseClick(box, Qt::LeftButton, Qt::ControlModifier, QPoint(6, box->height() / 2));
+  EXPECT_TRUE(drums->checked(615));
+  EXPECT_FALSE(drums->checked(613));
+  EXPECT_FALSE(drums->checked(601));
 }
 
 TEST_F(DialogTest, DetailsAndTextInformation) {
