@@ -200,19 +200,10 @@ class FileSettingsDialog : public TableDialog {
     setValue(107, 1);
     setValue(110, 1);
     if (between(code_, 55, 56)) setChecked(603, false);
-    if (code_ == 63) {
-      setChecked(615, false);
-      setChecked(618, false);
-    }
     for (int id : {601, 602, 603, 604, 605, 606, 607, 608, 609, 610, 611, 612, 613, 614, 615, 616,
                    617, 618, 619, 701, 702, 703, 704, 705, 105, 106, 111, 112, 113, 114, 107,
                    110, 401, 402, 407})
       if (control(id)) enable(id, fileSettingsEnabled(id, code_, checked(607)));
-    // Disabled check boxes of the PMD options write nothing on.
-    if (code_ != 61) {
-      setChecked(608, false);
-      setChecked(612, false);
-    }
     followVibration();
   }
 
@@ -266,7 +257,8 @@ class FileSettingsDialog : public TableDialog {
   }
 
   void store() override {
-    if (control(615) || control(618))
+    // Where the karaoke choice is disabled the setting stays as it was.
+    if ((control(615) || control(618)) && isEnabledId(615))
       options.karaokeflg = checked(615) ? 1 : checked(618) ? 2 : 0;
     // Options that only some outputs have stay as they were where the control was disabled.
   }

@@ -269,6 +269,15 @@ TEST_F(FileSettingsTest, PmdTempoOptionsFollowTheWideRange) {
   auto b = opened(makeFileSettingsDialog(DLG_PMD_FILE, 62, nullptr));
   EXPECT_FALSE(b->isEnabledId(608));
   EXPECT_FALSE(b->isEnabledId(612));
+  // Disabled choices keep the user's settings when OK writes the dialog back.
+  options.pmdtmpc4s = true;
+  options.karaokeflg = 2;
+  applyOutputPreset(63);
+  auto c = opened(makeFileSettingsDialog(DLG_PMD_FILE, 63, nullptr));
+  EXPECT_FALSE(c->isEnabledId(615));
+  c->acceptWithWrite();
+  EXPECT_TRUE(options.pmdtmpc4s);
+  EXPECT_EQ(options.karaokeflg, 2);
 }
 
 TEST_F(FileSettingsTest, MasterVolumeAndHandsetType) {
