@@ -74,8 +74,7 @@ Control text(int id, const char* label, int row, int col, int span, int maxBytes
   return c;
 }
 
-Control check(int id, const char* label, int row, int col, IntGetter get, IntSetter set,
-              int span) {
+Control check(int id, const char* label, int row, int col, IntGetter get, IntSetter set, int span) {
   Control c;
   c.id = id;
   c.kind = Kind::Check;
@@ -266,8 +265,7 @@ QWidget* TableDialog::makeCell(const Control& c) {
                      action == QAbstractSlider::SliderPageStepAdd)
               dir = -1;
             bar->setSliderPosition(1);
-            if (dir)
-              stepControl(id, dir, QApplication::keyboardModifiers() & Qt::ControlModifier);
+            if (dir) stepControl(id, dir, QApplication::keyboardModifiers() & Qt::ControlModifier);
           });
           box->addWidget(bar);
           widgets_.insert(c.id + 100, bar);

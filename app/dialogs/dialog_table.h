@@ -43,7 +43,7 @@ enum class Step : uint8_t {
 
 using IntGetter = int (*)();
 using IntSetter = void (*)(int);
-using TextGetter = std::string (*)();        // Shift-JIS bytes
+using TextGetter = std::string (*)();  // Shift-JIS bytes
 using TextSetter = void (*)(const std::string&);
 
 struct Control {
@@ -51,7 +51,7 @@ struct Control {
   Kind kind = Kind::Caption;
   const char* label = "";  // UTF-8; edits show it to their left
   int row = 0, col = 0, span = 1, rowSpan = 1;
-  int pane = 0;  // 0: the top grid; 1, 2...: grids side by side below it, each its own rows
+  int pane = 0;          // 0: the top grid; 1, 2...: grids side by side below it, each its own rows
   int min = 0, max = 0;  // edits and bars: the range; radios: `max` is the value, `min` the group
   Step step = Step::None;
   int stepSmall = 1, stepCtrl = 1;
@@ -60,9 +60,9 @@ struct Control {
   IntSetter set = nullptr;
   TextGetter getText = nullptr;
   TextSetter setText = nullptr;
-  int maxBytes = 255;       // Kind::Text: field size in Shift-JIS bytes
-  bool emptyNone = false;   // Kind::Edit: an empty field stands for -1 ("none")
-  int width = 0;            // edits: width in characters (0: from the range)
+  int maxBytes = 255;      // Kind::Text: field size in Shift-JIS bytes
+  bool emptyNone = false;  // Kind::Edit: an empty field stands for -1 ("none")
+  int width = 0;           // edits: width in characters (0: from the range)
 };
 
 // Short constructors for table rows.

@@ -122,9 +122,9 @@ int runModal(TableDialog* d, bool confirmAtOnce) {
 
 const char* screenshotName(int resource) {
   static const char* const names[RESOURCES + 1] = {
-      "",         "volume", "pmd-file",  "properties", "range",    "conversion", "about",
-      "mail",     "voices", "mld-file",  "midi-file",  "smaf-file", "dxm-file",  "octave",
-      "drums",    "channels", "details", "text-info",  "mld40-file"};
+      "",      "volume",   "pmd-file", "properties", "range",     "conversion", "about",
+      "mail",  "voices",   "mld-file", "midi-file",  "smaf-file", "dxm-file",   "octave",
+      "drums", "channels", "details",  "text-info",  "mld40-file"};
   return (resource >= 1 && resource <= RESOURCES) ? names[resource] : "";
 }
 

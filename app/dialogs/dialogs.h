@@ -43,7 +43,7 @@ struct DialogValues {
   int drumReplace = 0;           // 601 + 104: bit 7 on, low 7 bits the program
   bool voiceDataOutput = false;  // voices 602 "音色ﾃﾞｰﾀ出力"
   bool feelsoundNames = false;   // voices 601 "feelsound音色名"
-  uint16_t textConvertMask = 0x1FF;  // text information 601..609, bit n = edit 101 + n
+  uint16_t textConvertMask = 0x1FF;    // text information 601..609, bit n = edit 101 + n
   uint64_t rhythmKeep = ~uint64_t(0);  // drums 601..664, bit n = check box 601 + n
 };
 extern DialogValues dialogValues;

@@ -58,7 +58,8 @@ const char* fileCaption(int resource) {
 }
 
 // Timebases that the i-melody and PMD writers and the SMAF writers accept.
-constexpr uint16_t MLD_TIMEBASES[] = {6, 12, 15, 24, 30, 48, 60, 96, 120, 192, 240, 384, 480, 960, 0};
+constexpr uint16_t MLD_TIMEBASES[] = {6,   12,  15,  24,  30,  48,  60, 96,
+                                      120, 192, 240, 384, 480, 960, 0};
 constexpr uint16_t SMAF_TIMEBASES[] = {12, 24, 48, 96, 120, 240, 480, 0};
 
 constexpr int MAX_SIZE_LIMIT = 0x20000;
@@ -66,13 +67,16 @@ constexpr int N504_VOLUME_BIT = 0x100;
 constexpr int N504_VOLUME_TOP = 96;
 
 #define OPT(f) [] { return int(options.f); }, [](int v) { options.f = decltype(options.f)(v); }
-#define PRESET(f) \
-  [] { return int(options.preset.f); }, [](int v) { options.preset.f = decltype(options.preset.f)(v); }
-#define PROTECT(bit)                                   \
-  [] { return (song.ProtectFlags & (bit)) ? 1 : 0; }, \
-      [](int v) { song.ProtectFlags = uint8_t(v ? (song.ProtectFlags | (bit)) : (song.ProtectFlags & ~(bit))); }
-#define SONG_TEXT(field) \
-  [] { return std::string(song.info.text[field]); }, [](const std::string& s) { setSongText(field, s.data(), s.size()); }
+#define PRESET(f)                       \
+  [] { return int(options.preset.f); }, \
+      [](int v) { options.preset.f = decltype(options.preset.f)(v); }
+#define PROTECT(bit)                                                                             \
+  [] { return (song.ProtectFlags & (bit)) ? 1 : 0; }, [](int v) {                                \
+    song.ProtectFlags = uint8_t(v ? (song.ProtectFlags | (bit)) : (song.ProtectFlags & ~(bit))); \
+  }
+#define SONG_TEXT(field)                             \
+  [] { return std::string(song.info.text[field]); }, \
+      [](const std::string& s) { setSongText(field, s.data(), s.size()); }
 
 struct FileRow {
   unsigned templates;
@@ -106,53 +110,83 @@ const std::vector<FileRow>& fileRows() {
       {T_PHONE, inPane(check(616, "保存禁止", 5, 0, PROTECT(PROTECT_SAVE), 2), 1)},
       {T_PHONE, inPane(check(617, "編集禁止", 6, 0, PROTECT(PROTECT_EDIT), 2), 1)},
       {T_PHONE, inPane(check(602, "バイブ連動", 7, 0, OPT(vibrationLink)), 1)},
-      {T_PHONE, inPane(sized(edit(107, "ch", 7, 1, 1, 16, Step::Linear, 1, 4, OPT(vibrationChannel)), 2), 1)},
+      {T_PHONE,
+       inPane(sized(edit(107, "ch", 7, 1, 1, 16, Step::Linear, 1, 4, OPT(vibrationChannel)), 2),
+              1)},
       {T_PHONE, inPane(check(603, "LED連動", 8, 0, OPT(ledLink)), 1)},
-      {T_PHONE, inPane(sized(edit(110, "ch", 8, 1, 1, 16, Step::Linear, 1, 4, OPT(ledChannel)), 2), 1)},
+      {T_PHONE,
+       inPane(sized(edit(110, "ch", 8, 1, 1, 16, Step::Linear, 1, 4, OPT(ledChannel)), 2), 1)},
       {T_PMD | T_IMEL, inPane(check(604, "ﾀﾞｳﾝﾛｰﾄﾞ用CRC付加", 9, 0, OPT(dlcrc), 2), 1)},
       {T_ALL, inPane(check(605, "和音数圧縮する", 10, 0, OPT(waoncompress), 2), 1)},
       {T_SMAF, inPane(check(606, "高音質8和音(16和音)", 11, 0, OPT(mmf4op), 2), 1)},
-      {T_PMD | T_IMEL | T_SMAF, inPane(check(607, "音域拡大+音力有効(16和音)", 12, 0, OPT(mldnote), 2), 1)},
+      {T_PMD | T_IMEL | T_SMAF,
+       inPane(check(607, "音域拡大+音力有効(16和音)", 12, 0, OPT(mldnote), 2), 1)},
       {T_PMD, inPane(check(608, "ﾃﾝﾎﾟ変更補正(C4xxS)", 13, 0, OPT(pmdtmpc4s), 2), 1)},
-      {T_ALL & ~T_MIDI, inPane(check(609, "同じ音色のﾁｬﾝﾈﾙを結合する", 14, 0, OPT(dxmmldmix), 2), 1)},
+      {T_ALL & ~T_MIDI,
+       inPane(check(609, "同じ音色のﾁｬﾝﾈﾙを結合する", 14, 0, OPT(dxmmldmix), 2), 1)},
       {T_PMD, inPane(check(610, "ﾌｫｰﾏｯﾄ0で作成(C309H)", 15, 0, OPT(pmdfmt0), 2), 1)},
-      {T_IMEL | T_SMAF, inPane(check(611, "4和音用音色ｴｸｽｸﾙｰｼﾌﾞ出力", 16, 0, PRESET(voiceParamExclusive), 2), 1)},
-      {T_PMD, inPane(check(612, "先頭16分音符付加(もたれ防止)", 17, 0, OPT(pmdtopplus), 2), 1)},
       {T_IMEL | T_SMAF,
-       inPane(check(613, "WAV→着声高音質(8KHz)", 18, 0, [] { return options.waveRateCode == 1 ? 1 : 0; },
-             [](int v) { options.waveRateCode = v ? 1 : 0; }, 2), 1)},
+       inPane(check(611, "4和音用音色ｴｸｽｸﾙｰｼﾌﾞ出力", 16, 0, PRESET(voiceParamExclusive), 2), 1)},
+      {T_PMD, inPane(check(612, "先頭16分音符付加(もたれ防止)", 17, 0, OPT(pmdtopplus), 2), 1)},
+      {T_IMEL | T_SMAF, inPane(check(
+                                   613, "WAV→着声高音質(8KHz)", 18, 0,
+                                   [] { return options.waveRateCode == 1 ? 1 : 0; },
+                                   [](int v) { options.waveRateCode = v ? 1 : 0; }, 2),
+                               1)},
       {T_MIDI, inPane(check(614, "着信音ﾓｰﾄﾞ(無効ﾃﾞｰﾀ削除)", 19, 0, OPT(ringtoneMode), 2), 1)},
       // karaokeflg 1 or 2; the procedure writes 0 when neither is checked.
-      {T_PMD | T_IMEL, inPane(check(615, "ｶﾗｵｹ専用", 20, 0, [] { return options.karaokeflg == 1 ? 1 : 0; },
-                             nullptr, 2), 1)},
-      {T_PMD | T_IMEL, inPane(check(618, "着信音兼用", 21, 0, [] { return options.karaokeflg == 2 ? 1 : 0; },
-                             nullptr, 2), 1)},
-      {T_PMD | T_IMEL,
-       inPane(check(619, "ﾏｽﾀｰ音量(N/SO)", 22, 0, [] { return (options.N504Vol & N504_VOLUME_BIT) ? 1 : 0; },
-             [](int v) {
-               options.N504Vol = v ? (options.N504Vol | N504_VOLUME_BIT) : (options.N504Vol & ~N504_VOLUME_BIT);
-             }), 1)},
-      {T_PMD | T_IMEL,
-       inPane(sized(edit(114, "", 22, 1, 0, N504_VOLUME_TOP, Step::Linear, 1, 8,
-                  [] { return N504_VOLUME_TOP - std::min(N504_VOLUME_TOP, options.N504Vol & 0xFF); },
-                  [](int v) {
-                    options.N504Vol = (options.N504Vol & ~0xFF) | ((N504_VOLUME_TOP - v) & 0xFF);
-                  }),
-             2), 1)},
+      {T_PMD | T_IMEL, inPane(check(
+                                  615, "ｶﾗｵｹ専用", 20, 0,
+                                  [] { return options.karaokeflg == 1 ? 1 : 0; }, nullptr, 2),
+                              1)},
+      {T_PMD | T_IMEL, inPane(check(
+                                  618, "着信音兼用", 21, 0,
+                                  [] { return options.karaokeflg == 2 ? 1 : 0; }, nullptr, 2),
+                              1)},
+      {T_PMD | T_IMEL, inPane(check(
+                                  619, "ﾏｽﾀｰ音量(N/SO)", 22, 0,
+                                  [] { return (options.N504Vol & N504_VOLUME_BIT) ? 1 : 0; },
+                                  [](int v) {
+                                    options.N504Vol = v ? (options.N504Vol | N504_VOLUME_BIT)
+                                                        : (options.N504Vol & ~N504_VOLUME_BIT);
+                                  }),
+                              1)},
+      {T_PMD | T_IMEL, inPane(sized(edit(
+                                        114, "", 22, 1, 0, N504_VOLUME_TOP, Step::Linear, 1, 8,
+                                        [] {
+                                          return N504_VOLUME_TOP -
+                                                 std::min(N504_VOLUME_TOP, options.N504Vol & 0xFF);
+                                        },
+                                        [](int v) {
+                                          options.N504Vol = (options.N504Vol & ~0xFF) |
+                                                            ((N504_VOLUME_TOP - v) & 0xFF);
+                                        }),
+                                    2),
+                              1)},
 
       {T_ALL & ~T_MIDI,
-       inPane(edit(105, "変換後最大ｻｲｽﾞ(byte)", 4, 2, 0, MAX_SIZE_LIMIT, Step::Linear, 100, 1000,
-            [] { return int(runState.outputSizeLimit); }, [](int v) { runState.outputSizeLimit = v; }), 2)},
-      {T_IMEL,
-       inPane(edit(106, "ﾒｰﾙ用変換ｻｲｽﾞ(byte)", 5, 2, 0, MAX_SIZE_LIMIT, Step::Linear, 10, 100,
-            [] { return int(runState.mailTextLimit); }, [](int v) { runState.mailTextLimit = v; }), 2)},
+       inPane(edit(
+                  105, "変換後最大ｻｲｽﾞ(byte)", 4, 2, 0, MAX_SIZE_LIMIT, Step::Linear, 100, 1000,
+                  [] { return int(runState.outputSizeLimit); },
+                  [](int v) { runState.outputSizeLimit = v; }),
+              2)},
+      {T_IMEL, inPane(edit(
+                          106, "ﾒｰﾙ用変換ｻｲｽﾞ(byte)", 5, 2, 0, MAX_SIZE_LIMIT, Step::Linear, 10,
+                          100, [] { return int(runState.mailTextLimit); },
+                          [](int v) { runState.mailTextLimit = v; }),
+                      2)},
       // 0 keeps the output's own polyphony.
-      {T_ALL, inPane(edit(111, "最大和音数", 6, 2, 0, 64, Step::Linear, 1, 4, [] { return int(options.preset.polyphony); },
-                   [](int v) {
-                     if (v > 0) options.preset.polyphony = uint8_t(v);
-                   }), 2)},
-      {T_ALL & ~T_MIDI, inPane(edit(112, "ﾀｲﾑﾍﾞｰｽ", 7, 2, 1, 960, Step::Ladder, 1, 2, PRESET(targetTimebase)), 2)},
-      {T_SMAF, inPane(edit(113, "ｶﾗｵｹ1行字数(16和音)", 8, 2, 0, 32, Step::Linear, 2, 2, OPT(kclen)), 2)},
+      {T_ALL, inPane(edit(
+                         111, "最大和音数", 6, 2, 0, 64, Step::Linear, 1, 4,
+                         [] { return int(options.preset.polyphony); },
+                         [](int v) {
+                           if (v > 0) options.preset.polyphony = uint8_t(v);
+                         }),
+                     2)},
+      {T_ALL & ~T_MIDI,
+       inPane(edit(112, "ﾀｲﾑﾍﾞｰｽ", 7, 2, 1, 960, Step::Ladder, 1, 2, PRESET(targetTimebase)), 2)},
+      {T_SMAF,
+       inPane(edit(113, "ｶﾗｵｹ1行字数(16和音)", 8, 2, 0, 32, Step::Linear, 2, 2, OPT(kclen)), 2)},
       {T_IMEL, inPane(radio(701, "N", 9, 2, 1, 0x11, PRESET(familyCode)), 2)},
       {T_IMEL, inPane(radio(702, "F", 10, 2, 1, 0x21, PRESET(familyCode)), 2)},
       {T_IMEL, inPane(radio(703, "SO", 11, 2, 1, 0x31, PRESET(familyCode)), 2)},
@@ -200,9 +234,9 @@ class FileSettingsDialog : public TableDialog {
     setValue(107, 1);
     setValue(110, 1);
     if (between(code_, 55, 56)) setChecked(603, false);
-    for (int id : {601, 602, 603, 604, 605, 606, 607, 608, 609, 610, 611, 612, 613, 614, 615, 616,
-                   617, 618, 619, 701, 702, 703, 704, 705, 105, 106, 111, 112, 113, 114, 107,
-                   110, 401, 402, 407})
+    for (int id :
+         {601, 602, 603, 604, 605, 606, 607, 608, 609, 610, 611, 612, 613, 614, 615, 616, 617, 618,
+          619, 701, 702, 703, 704, 705, 105, 106, 111, 112, 113, 114, 107, 110, 401, 402, 407})
       if (control(id)) enable(id, fileSettingsEnabled(id, code_, checked(607)));
     followVibration();
   }
@@ -312,8 +346,7 @@ bool fileSettingsEnabled(int id, FormatCode c, bool noteOn) {
     case 611:
       return !between(c, 24, 31) && c != 53 && c != 54 && c != 59;
     case 613:
-      return c != 30 && c != 31 && !between(c, 35, 39) && !between(c, 55, 56) && c != 59 &&
-             c != 63;
+      return c != 30 && c != 31 && !between(c, 35, 39) && !between(c, 55, 56) && c != 59 && c != 63;
     case 615:
     case 618:
       return c != 63;

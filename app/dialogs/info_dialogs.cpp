@@ -22,8 +22,8 @@ namespace {
 #define OPT(f) [] { return int(options.f); }, [](int v) { options.f = decltype(options.f)(v); }
 #define VALUE(f) \
   [] { return int(dialogValues.f); }, [](int v) { dialogValues.f = decltype(dialogValues.f)(v); }
-#define SONG_TEXT(field)                                  \
-  [] { return std::string(song.info.text[field]); },     \
+#define SONG_TEXT(field)                             \
+  [] { return std::string(song.info.text[field]); }, \
       [](const std::string& s) { setSongText(field, s.data(), s.size()); }
 
 constexpr int MAIL_FIELD_BYTES = 127;
@@ -60,19 +60,25 @@ class PropertiesDialog : public TableDialog {
 // ---- Conversion settings ----------------------------------------------------------------------
 
 std::vector<Control> conversionTable() {
-  Control program = edit(102, "圧縮時音色(FM4和音)", 2, 0, 0, 127, Step::Linear, 1, 8,
-                         [] { return dialogValues.compressProgram - 1; },
-                         [](int v) { dialogValues.compressProgram = v < 0 ? 0 : v + 1; });
+  Control program = edit(
+      102, "圧縮時音色(FM4和音)", 2, 0, 0, 127, Step::Linear, 1, 8,
+      [] { return dialogValues.compressProgram - 1; },
+      [](int v) { dialogValues.compressProgram = v < 0 ? 0 : v + 1; });
   program.emptyNone = true;
   return {
       check(602, "和音圧縮する", 0, 0, OPT(waoncompress), 2),
       edit(101, "圧縮時音量(FM4和音)", 1, 0, 0, 127, Step::Linear, 1, 8, VALUE(compressVolume)),
       program,
-      check(601, "ﾄﾞﾗﾑの音色置換(FM4和音)", 3, 0, [] { return (dialogValues.drumReplace & 0x80) ? 1 : 0; },
-            [](int v) { dialogValues.drumReplace = (dialogValues.drumReplace & 0x7F) | (v ? 0x80 : 0); }),
-      edit(104, "ﾄﾞﾗﾑ置換音色", 3, 1, 0, 127, Step::Linear, 1, 8,
-           [] { return dialogValues.drumReplace & 0x7F; },
-           [](int v) { dialogValues.drumReplace = (dialogValues.drumReplace & 0x80) | (v & 0x7F); }),
+      check(
+          601, "ﾄﾞﾗﾑの音色置換(FM4和音)", 3, 0,
+          [] { return (dialogValues.drumReplace & 0x80) ? 1 : 0; },
+          [](int v) {
+            dialogValues.drumReplace = (dialogValues.drumReplace & 0x7F) | (v ? 0x80 : 0);
+          }),
+      edit(
+          104, "ﾄﾞﾗﾑ置換音色", 3, 1, 0, 127, Step::Linear, 1, 8,
+          [] { return dialogValues.drumReplace & 0x7F; },
+          [](int v) { dialogValues.drumReplace = (dialogValues.drumReplace & 0x80) | (v & 0x7F); }),
       edit(106, "割込みﾚﾍﾞﾙ", 4, 0, 0, 64, Step::Doubling, 0, 64, OPT(wcomplevel)),
   };
 }
@@ -86,7 +92,8 @@ class AboutDialog : public TableDialog {
 
  protected:
   void init() override {
-    setTextOf(301, QStringLiteral("VlmPlayer V" VLM_VERSION "\n    着信メロディの再生と変換 (Qt 6 / FluidSynth)"));
+    setTextOf(301, QStringLiteral("VlmPlayer V" VLM_VERSION
+                                  "\n    着信メロディの再生と変換 (Qt 6 / FluidSynth)"));
     if (QWidget* cancel = control(DLG_CANCEL)) cancel->hide();
   }
 };
@@ -111,8 +118,9 @@ class MailDialog : public TableDialog {
       const std::string& current = !runState.mailTo.empty() ? runState.mailTo : options.mailto;
       combo->setEditText(fromSjis(current));
     }
-    const std::string subject =
-        !runState.mailSubject.empty() ? runState.mailSubject : std::string(song.info.text[INFO_TITLE]);
+    const std::string subject = !runState.mailSubject.empty()
+                                    ? runState.mailSubject
+                                    : std::string(song.info.text[INFO_TITLE]);
     setTextOf(102, fromSjis(cutSjis(subject, MAIL_FIELD_BYTES)));
     setTextOf(103, fromSjis(cutSjis(runState.mailAttachment, MAIL_FIELD_BYTES)));
   }
@@ -208,12 +216,13 @@ std::vector<Control> textInfoTable() {
 #undef SONG_TEXT
 
 QString songText(int field) {
-  return fromSjis(std::string(song.info.text[field], strnlen(song.info.text[field], INFO_TEXT_SIZE)));
+  return fromSjis(
+      std::string(song.info.text[field], strnlen(song.info.text[field], INFO_TEXT_SIZE)));
 }
 
 QString noteName(int note) {
-  static const char* const names[12] = {"C", "C#", "D", "D#", "E", "F",
-                                        "F#", "G", "G#", "A", "A#", "B"};
+  static const char* const names[12] = {"C",  "C#", "D",  "D#", "E",  "F",
+                                        "F#", "G",  "G#", "A",  "A#", "B"};
   return QStringLiteral("%1%2").arg(QLatin1String(names[note % 12])).arg(note / 12 - 1);
 }
 
@@ -271,7 +280,8 @@ QString propertiesReport() {
     lines << QStringLiteral("リセット: %1").arg(resetType(options.histfile[0]));
   }
   if (songStats.tempoMax)
-    lines << QStringLiteral("テンポ: %1").arg(span(int(songStats.tempoMin), int(songStats.tempoMax)));
+    lines
+        << QStringLiteral("テンポ: %1").arg(span(int(songStats.tempoMin), int(songStats.tempoMax)));
   else
     lines << QStringLiteral("テンポ: -");
   QStringList protect;

@@ -83,8 +83,8 @@ class VolumeDialog : public PlayingDialog {
   void init() override {
     std::copy(std::begin(options.channelVolumePercent), std::end(options.channelVolumePercent),
               volume_);
-    std::copy(std::begin(options.channelVelocityPercent),
-              std::end(options.channelVelocityPercent), velocity_);
+    std::copy(std::begin(options.channelVelocityPercent), std::end(options.channelVelocityPercent),
+              velocity_);
     velocityShown_ = false;
     setChecked(701, true);
     showChannels();
@@ -152,8 +152,9 @@ std::vector<Control> volumeTable() {
   std::vector<Control> t = {
       edit(101, "音量", 0, 0, 0, PERCENT_MAX, Step::Linear, 1, 10, OPT(volumePercent)),
       edit(102, "音力(ﾍﾞﾛｼﾃｨ)", 0, 2, 0, PERCENT_MAX, Step::Linear, 1, 10, OPT(velocityPercent)),
-      edit(120, "ﾏｽﾀｰ音量", 1, 0, 0, 127, Step::Linear, 1, 9, [] { return options.mastervol; },
-           [](int v) { options.mastervol = v < 2 ? 0 : v; }),
+      edit(
+          120, "ﾏｽﾀｰ音量", 1, 0, 0, 127, Step::Linear, 1, 9, [] { return options.mastervol; },
+          [](int v) { options.mastervol = v < 2 ? 0 : v; }),
       radio(701, "音量", 1, 2, 1, 0, nullptr, nullptr),
       radio(702, "音力", 1, 3, 1, 1, nullptr, nullptr),
   };
@@ -213,8 +214,8 @@ class VoicesDialog : public PlayingDialog {
     for (int ch = 0; ch < 16; ++ch) {
       const ChannelStats& s = songStats.ch[ch];
       songProgram_[ch] = s.programUse != PROGRAM_NONE ? (s.program & 0x7F) : -1;
-      setValue(103 + ch, options.programOverride[ch] >= 0 ? options.programOverride[ch]
-                                                           : songProgram_[ch]);
+      setValue(103 + ch,
+               options.programOverride[ch] >= 0 ? options.programOverride[ch] : songProgram_[ch]);
       keep_[ch] = options.programOverride[ch] < 0;
       setTextOf(303 + ch, s.programUse == PROGRAM_MIXED ? QStringLiteral("*") : QString());
       enable(103 + ch, channelIsMelodic(ch));
@@ -282,8 +283,8 @@ std::vector<Control> voicesTable() {
   std::vector<Control> t;
   for (int ch = 0; ch < 16; ++ch) {
     const int row = ch % 8, col = ch < 8 ? 0 : 2;
-    Control c = edit(103 + ch, CHANNEL_LABELS[ch], row, col, 0, 127, Step::Linear, 1, 8, nullptr,
-                     nullptr);
+    Control c =
+        edit(103 + ch, CHANNEL_LABELS[ch], row, col, 0, 127, Step::Linear, 1, 8, nullptr, nullptr);
     c.emptyNone = true;
     t.push_back(c);
     t.push_back(staticText(303 + ch, "", row, col + 1));
@@ -299,10 +300,12 @@ std::vector<Control> voicesTable() {
   list.col = 4;
   list.rowSpan = 9;
   t.push_back(list);
-  t.push_back(check(601, "feelsound音色名", 9, 4, [] { return int(dialogValues.feelsoundNames); },
-                    [](int v) { dialogValues.feelsoundNames = v != 0; }));
-  t.push_back(check(602, "音色ﾃﾞｰﾀ出力", 10, 4, [] { return int(dialogValues.voiceDataOutput); },
-                    [](int v) { dialogValues.voiceDataOutput = v != 0; }));
+  t.push_back(check(
+      601, "feelsound音色名", 9, 4, [] { return int(dialogValues.feelsoundNames); },
+      [](int v) { dialogValues.feelsoundNames = v != 0; }));
+  t.push_back(check(
+      602, "音色ﾃﾞｰﾀ出力", 10, 4, [] { return int(dialogValues.voiceDataOutput); },
+      [](int v) { dialogValues.voiceDataOutput = v != 0; }));
   t.push_back(button(RESET, "ﾘｾｯﾄ", 10, 0));
   t.push_back(button(APPLY, "適用", 10, 1));
   return t;
@@ -340,7 +343,8 @@ class OctaveDialog : public PlayingDialog {
       QString t;
       if (s.notes > 0 && channelIsMelodic(ch)) {
         const int shift = 12 * value(201 + ch);
-        t = rangeText(std::clamp(s.lowNote + shift, 0, 127), std::clamp(s.highNote + shift, 0, 127));
+        t = rangeText(std::clamp(s.lowNote + shift, 0, 127),
+                      std::clamp(s.highNote + shift, 0, 127));
       }
       setTextOf(301 + ch, t);
     }
@@ -407,10 +411,11 @@ class DrumsDialog : public PlayingDialog {
       list->clear();
       for (int note = 0; note < 128; ++note) {
         if (!rhythmNotePresent(note)) continue;
-        auto* item = new QListWidgetItem(
-            QStringLiteral("%1 %2 [%3]").arg(note).arg(drumLabel(note)).arg(
-                songStats.rhythmNoteHits[note]),
-            list);
+        auto* item = new QListWidgetItem(QStringLiteral("%1 %2 [%3]")
+                                             .arg(note)
+                                             .arg(drumLabel(note))
+                                             .arg(songStats.rhythmNoteHits[note]),
+                                         list);
         item->setData(Qt::UserRole, note);
       }
       connect(list, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
@@ -455,8 +460,8 @@ std::vector<Control> drumsTable() {
   std::vector<Control> t;
   constexpr int COLUMNS = 8;
   for (int i = 0; i < DRUM_BOXES; ++i)
-    t.push_back(check(601 + i, labels[size_t(i)].c_str(), i / COLUMNS, i % COLUMNS, nullptr,
-                      nullptr));
+    t.push_back(
+        check(601 + i, labels[size_t(i)].c_str(), i / COLUMNS, i % COLUMNS, nullptr, nullptr));
   static const char* const slotNames[RHYTHM_SLOTS] = {"A", "B", "C", "D", "E", "F", "G", "H"};
   for (int s = 0; s < RHYTHM_SLOTS; ++s)
     t.push_back(edit(101 + s, slotNames[s], 8 + s / 4, (s % 4) * 2, 0, 127, Step::Linear, 1, 12,
@@ -548,8 +553,8 @@ std::vector<Control> channelsTable() {
       caption("チャンネル最大和音数(0 指定せず)", 0, 2),
   };
   for (int i = 0; i < 16; ++i) {
-    Control map = edit(101 + i, CHANNEL_LABELS[i], 1 + i, 0, 1, 16, Step::Linear, 1, 4, nullptr,
-                       nullptr);
+    Control map =
+        edit(101 + i, CHANNEL_LABELS[i], 1 + i, 0, 1, 16, Step::Linear, 1, 4, nullptr, nullptr);
     t.push_back(map);
     if (i < 15) t.push_back(button(411 + i, "⇔", 1 + i, 1));
     t.push_back(edit(121 + i, "", 1 + i, 2, 0, 64, Step::Linear, 1, 4, nullptr, nullptr));

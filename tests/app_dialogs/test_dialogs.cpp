@@ -400,11 +400,11 @@ TEST_F(FileSettingsTest, EnablingPerOutputCode) {
     applyOutputPreset(f.code);
     options.mldnote = true;
     auto d = opened(makeFileSettingsDialog(f.dialog, f.code, nullptr));
-    for (int id : {601, 602, 603, 604, 605, 606, 607, 608, 609, 610, 611, 612, 613, 614, 615, 616,
-                   617, 618, 619, 701, 702, 703, 704, 705, 105, 106, 111, 112, 113, 114}) {
+    for (int id : {601, 602, 603, 604, 605, 606, 607, 608, 609, 610, 611, 612, 613, 614, 615,
+                   616, 617, 618, 619, 701, 702, 703, 704, 705, 105, 106, 111, 112, 113, 114}) {
       if (!d->control(id)) continue;
-      const bool off = std::find(row->disabled.begin(), row->disabled.end(), id) !=
-                       row->disabled.end();
+      const bool off =
+          std::find(row->disabled.begin(), row->disabled.end(), id) != row->disabled.end();
       EXPECT_EQ(d->isEnabledId(id), !off) << "output " << f.code << " control " << id;
     }
     // A disabled LED link is also unchecked.
@@ -426,8 +426,8 @@ TEST_F(FileSettingsTest, TemplatesHoldTheirFamiliesControls) {
   EXPECT_TRUE(fileSettingsHas(DLG_SMAF_FILE, 113));
   EXPECT_TRUE(fileSettingsHas(DLG_MLD_FILE, 701));
   EXPECT_TRUE(fileSettingsHas(DLG_MLD2_FILE, 106));
-  for (int r : {DLG_PMD_FILE, DLG_MLD_FILE, DLG_MIDI_FILE, DLG_SMAF_FILE, DLG_DXM_FILE,
-                DLG_MLD2_FILE})
+  for (int r :
+       {DLG_PMD_FILE, DLG_MLD_FILE, DLG_MIDI_FILE, DLG_SMAF_FILE, DLG_DXM_FILE, DLG_MLD2_FILE})
     for (int id : {101, 102, 103, 104, 601, 605, 111, 407})
       EXPECT_TRUE(fileSettingsHas(r, id)) << r << " " << id;
 }
@@ -453,8 +453,14 @@ struct Snapshot {
 };
 
 Snapshot snapshot(const std::string& ini) {
-  Snapshot s{settingsBytes(ini), song.info, song.ProtectFlags, options.preset, runState,
-             dialogValues, {}, options};
+  Snapshot s{settingsBytes(ini),
+             song.info,
+             song.ProtectFlags,
+             options.preset,
+             runState,
+             dialogValues,
+             {},
+             options};
   std::memcpy(s.rhythmSlots, songStats.rhythmSlotNote, sizeof s.rhythmSlots);
   return s;
 }
@@ -473,11 +479,17 @@ void expectSame(const Snapshot& a, const Snapshot& b, int resource) {
   EXPECT_EQ(std::memcmp(&a.values, &b.values, sizeof a.values), 0) << resource;
   EXPECT_EQ(std::memcmp(a.rhythmSlots, b.rhythmSlots, sizeof a.rhythmSlots), 0) << resource;
   const ConversionOptions &x = a.o, &y = b.o;
-  EXPECT_EQ(std::memcmp(x.channelVolumePercent, y.channelVolumePercent, sizeof x.channelVolumePercent), 0);
-  EXPECT_EQ(std::memcmp(x.channelVelocityPercent, y.channelVelocityPercent, sizeof x.channelVelocityPercent), 0);
+  EXPECT_EQ(
+      std::memcmp(x.channelVolumePercent, y.channelVolumePercent, sizeof x.channelVolumePercent),
+      0);
+  EXPECT_EQ(std::memcmp(x.channelVelocityPercent, y.channelVelocityPercent,
+                        sizeof x.channelVelocityPercent),
+            0);
   EXPECT_EQ(std::memcmp(x.channelPriority, y.channelPriority, sizeof x.channelPriority), 0);
   EXPECT_EQ(std::memcmp(x.channelMaxVoices, y.channelMaxVoices, sizeof x.channelMaxVoices), 0);
-  EXPECT_EQ(std::memcmp(x.uncompressedChannels, y.uncompressedChannels, sizeof x.uncompressedChannels), 0);
+  EXPECT_EQ(
+      std::memcmp(x.uncompressedChannels, y.uncompressedChannels, sizeof x.uncompressedChannels),
+      0);
   EXPECT_EQ(std::memcmp(x.octaveShift, y.octaveShift, sizeof x.octaveShift), 0);
   EXPECT_EQ(std::memcmp(x.programOverride, y.programOverride, sizeof x.programOverride), 0);
   EXPECT_EQ(x.volumePercent, y.volumePercent);
@@ -526,28 +538,62 @@ TEST_F(DialogTest, CancelLeavesEveryOptionAsItWas) {
     const int fs = resource;
     FormatCode code = 0;
     switch (fs) {
-      case DLG_PMD_FILE: code = 61; break;
-      case DLG_MLD_FILE: code = 24; break;
-      case DLG_MIDI_FILE: code = 2; break;
-      case DLG_SMAF_FILE: code = 53; break;
-      case DLG_DXM_FILE: code = 13; break;
-      case DLG_MLD2_FILE: code = 30; break;
+      case DLG_PMD_FILE:
+        code = 61;
+        break;
+      case DLG_MLD_FILE:
+        code = 24;
+        break;
+      case DLG_MIDI_FILE:
+        code = 2;
+        break;
+      case DLG_SMAF_FILE:
+        code = 53;
+        break;
+      case DLG_DXM_FILE:
+        code = 13;
+        break;
+      case DLG_MLD2_FILE:
+        code = 30;
+        break;
     }
     if (code) applyOutputPreset(code);
     const Snapshot before = snapshot(ini);
     TableDialog* raw = nullptr;
     switch (resource) {
-      case DLG_VOLUME: raw = makeVolumeDialog(nullptr); break;
-      case DLG_RANGE: raw = makeRangeDialog(nullptr); break;
-      case DLG_CONVERSION: raw = makeConversionDialog(nullptr); break;
-      case DLG_MAIL: raw = makeMailDialog(nullptr); break;
-      case DLG_VOICES: raw = makeVoicesDialog(nullptr); break;
-      case DLG_OCTAVE: raw = makeOctaveDialog(nullptr); break;
-      case DLG_DRUMS: raw = makeDrumsDialog(nullptr); break;
-      case DLG_CHANNELS: raw = makeChannelsDialog(nullptr); break;
-      case DLG_DETAILS: raw = makeDetailsDialog(nullptr); break;
-      case DLG_TEXT_INFO: raw = makeTextInfoDialog(nullptr); break;
-      default: raw = makeFileSettingsDialog(resource, code, nullptr); break;
+      case DLG_VOLUME:
+        raw = makeVolumeDialog(nullptr);
+        break;
+      case DLG_RANGE:
+        raw = makeRangeDialog(nullptr);
+        break;
+      case DLG_CONVERSION:
+        raw = makeConversionDialog(nullptr);
+        break;
+      case DLG_MAIL:
+        raw = makeMailDialog(nullptr);
+        break;
+      case DLG_VOICES:
+        raw = makeVoicesDialog(nullptr);
+        break;
+      case DLG_OCTAVE:
+        raw = makeOctaveDialog(nullptr);
+        break;
+      case DLG_DRUMS:
+        raw = makeDrumsDialog(nullptr);
+        break;
+      case DLG_CHANNELS:
+        raw = makeChannelsDialog(nullptr);
+        break;
+      case DLG_DETAILS:
+        raw = makeDetailsDialog(nullptr);
+        break;
+      case DLG_TEXT_INFO:
+        raw = makeTextInfoDialog(nullptr);
+        break;
+      default:
+        raw = makeFileSettingsDialog(resource, code, nullptr);
+        break;
     }
     ASSERT_NE(raw, nullptr) << resource;
     auto d = opened(raw);
