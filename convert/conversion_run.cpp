@@ -26,6 +26,10 @@ thread_local RunState runState;
 
 namespace {
 
+// The song's texts and marks as the format dialog of a convert command left them; the run puts
+// them back over what its reader found, so that what the user typed is what the writer writes.
+thread_local const SongRecord* keptSong = nullptr;
+
 // Answers every dialog with its default and shows nothing: the state of a run without a user.
 class SilentUi : public ConversionUi {
  public:
@@ -309,6 +313,10 @@ int runConversion(const char* input, const char* output, FormatCode inputCode,
   RunBlocks blocks;
   const bool convert = outputCode != OUTPUT_COPY && outputCode != OUTPUT_MAIL;
   if (!loadAndRead(blocks, input, inputCode, convert)) return 0;
+  if (convert && keptSong) {
+    std::memcpy(&song.info, &keptSong->info, sizeof song.info);
+    song.ProtectFlags = keptSong->ProtectFlags;
+  }
   if (convert) {
     const OutputFormat* out = findOutputFormat(outputCode);
     if (!out || !out->writer) return 0;
@@ -381,6 +389,7 @@ int convertCommand(const char* input, FormatCode c) {
   const OutputFormat* format = findOutputFormat(c);
   auto finish = [&]() {
     runState.MailFlags = 0;
+    runState.keepSongRecord = false;
     warnings = ConversionWarnings();
     return result;
   };
@@ -428,7 +437,10 @@ int convertCommand(const char* input, FormatCode c) {
 
   const char* source = input;
   if (inputCode == FORMAT_QCP && runState.convertedWavePath[0]) source = runState.convertedWavePath;
+  const SongRecord edited = song;
+  keptSong = runState.keepSongRecord ? &edited : nullptr;
   result = runConversion(source, outputPath, inputCode, c);
+  keptSong = nullptr;
   copyPath(runState.lastOutputPath, (runState.MailFlags & MAIL_FILE) ? "" : outputPath);
 
   std::string text = collectWarnings(c, format);

@@ -32,6 +32,9 @@ struct RunState {
   uint32_t MailFlags = 0;
   uint32_t AutoConvertFlags = 0;
   bool forPlayback = false;
+  // Set by the format dialog when it wrote the song's texts and marks: the run then keeps them
+  // over what its reader finds. Cleared at the end of every convert command.
+  bool keepSongRecord = false;
   // Mail dialog values (recipient, subject, attachment name), in Shift-JIS.
   std::string mailTo, mailSubject, mailAttachment;
 };

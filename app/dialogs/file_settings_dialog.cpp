@@ -294,6 +294,8 @@ class FileSettingsDialog : public TableDialog {
     // Where the karaoke choice is disabled the setting stays as it was.
     if ((control(615) || control(618)) && isEnabledId(615))
       options.karaokeflg = checked(615) ? 1 : checked(618) ? 2 : 0;
+    // The conversion writes these texts and marks, not the ones its reader finds again.
+    runState.keepSongRecord = true;
     // Options that only some outputs have stay as they were where the control was disabled.
   }
 

@@ -936,10 +936,8 @@ TEST_F(DialogTest, ConversionRunUsesTheLimitsChosenInTheFileSettingsDialog) {
   setConversionUi(nullptr);
 }
 
-// The run's reader fills the song's texts again after the dialog, so that the title typed there
-// only reaches the file once the run keeps the dialog's texts over the reader's (see the
-// conversion run); enable this test with that change.
-TEST_F(DialogTest, DISABLED_ConversionRunWritesTheTitleTypedInTheDialog) {
+// The run's reader fills the song's texts again after the dialog; the texts typed there win.
+TEST_F(DialogTest, ConversionRunWritesTheTitleTypedInTheDialog) {
   const std::string demo = (QDir::currentPath() + "/examples/demo.mid").toStdString();
   loadDemo();
   for (FormatCode code : {2, 13, 24, 30, 53, 61}) {
