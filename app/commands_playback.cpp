@@ -352,7 +352,8 @@ void MainWindow::playNotify(uint32_t code) {
 
 void MainWindow::handlePlayNotify(uint32_t code, unsigned generation) {
   if (generation != playGeneration_.load()) return;  // from a play that was since stopped
-  if (code != NOTIFY_SUCCESSFUL) return;
+  // Only a song that still plays can have reached its end.
+  if (code != NOTIFY_SUCCESSFUL || playerState.state != PLAY_PLAYING) return;
   const bool loopOne = options.loopmode == 1 || (options.loopmode == 2 && playlist.count == 1);
   if (loopOne) {
     pausePlayback(false);

@@ -220,9 +220,7 @@ void MainWindow::refreshCustomTooltips() {
     if (!b) continue;
     QString text;
     const int cmd = options.custmenu[i - 1];
-    if (QAction* a = action(cmd)) text = a->text().section(QLatin1Char('\t'), 0, 0);
-    if (text.isEmpty()) text = QString::fromUtf8(menuTextOf(cmd).c_str());
-    text.remove(QLatin1Char('&'));
+    if (QAction* a = action(cmd)) text = QString::fromUtf8(plainMenuText(a->text().toStdString()).c_str());
     b->setTooltipText(text.isEmpty() ? QStringLiteral("未登録") : text);
   }
 }
@@ -238,8 +236,7 @@ bool MainWindow::assignCustomButton(int id) {
   customAssign_ = 0;
   if (n < 1 || n > CUSTOM_BUTTONS) return false;
   QString text;
-  if (QAction* a = action(id)) text = a->text().section(QLatin1Char('\t'), 0, 0);
-  text.remove(QLatin1Char('&'));
+  if (QAction* a = action(id)) text = QString::fromUtf8(plainMenuText(a->text().toStdString()).c_str());
   const QString question = QStringLiteral("[%1]を選択しました。").arg(text);
   if (showMessageBox(this, BoxKind::Question, QStringLiteral("カスタムボタン"), question, true)) {
     options.custmenu[n - 1] = id;

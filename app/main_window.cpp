@@ -329,7 +329,7 @@ void MainWindow::buildButtons() {
   for (auto& [id, b] : buttons_) {
     if (!b->tooltipText().isEmpty()) continue;
     std::string t = menuTextOf(id);
-    if (!t.empty()) b->setTooltipText(QString::fromUtf8(t.c_str()).remove(QLatin1Char('&')));
+    if (!t.empty()) b->setTooltipText(QString::fromUtf8(plainMenuText(t).c_str()));
   }
   static const std::pair<int, const char*> EXTRA_TIPS[] = {
       {155, "key -"}, {156, "key +"}, {157, "speed -"}, {158, "speed +"},

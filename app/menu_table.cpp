@@ -177,6 +177,17 @@ std::string menuItemText(const MenuItem& item) {
   return item.text ? item.text : "";
 }
 
+std::string plainMenuText(const std::string& text) {
+  std::string t = text.substr(0, text.find('\t'));
+  // "(&X)" at the end of a Japanese label is only the mnemonic.
+  if (t.size() >= 4 && t.compare(t.size() - 4, 2, "(&") == 0 && t.back() == ')')
+    t.resize(t.size() - 4);
+  std::string out;
+  for (char c : t)
+    if (c != '&') out += c;
+  return out;
+}
+
 std::string menuTextOf(int id) {
   if (id <= 0) return "";
   int count = 0;

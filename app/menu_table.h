@@ -35,6 +35,8 @@ std::string menuItemText(const MenuItem& item);
 // Text of the menu item with this command id, without its "\t..." shortcut part; empty when no
 // item has it (custom-button tooltips, the assignment question).
 std::string menuTextOf(int id);
+// A menu text as a tooltip shows it: no shortcut part, no mnemonic ("再生(&P)\tSpace" → "再生").
+std::string plainMenuText(const std::string& text);
 // The history is not in the bar: it pops up on the open button's right press.
 
 }  // namespace vlm

@@ -131,11 +131,13 @@ QString openDialogFilter() {
 
 bool QtUi::formatDialog(int dialogId, FormatCode output) {
   if (dialogId <= 0) return true;
-  const bool unattended = runState.AutoConvertFlags & AUTO_UNATTENDED;
-  return dialogs::runFileSettingsDialog(dialogId, output, window_, unattended) == dialogs::DLG_OK;
+  // Unattended, or where nobody may be asked, the dialog confirms itself at once.
+  const bool atOnce = (runState.AutoConvertFlags & AUTO_UNATTENDED) || noModalBoxes();
+  return dialogs::runFileSettingsDialog(dialogId, output, window_, atOnce) == dialogs::DLG_OK;
 }
 
 bool QtUi::mailDialog() {
+  if (noModalBoxes()) return true;
   return dialogs::runMailDialog(window_) == dialogs::DLG_OK;
 }
 

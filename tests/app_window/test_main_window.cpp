@@ -1,0 +1,679 @@
+// The main window driven as a user would, offscreen, over a fake sequencer with a clock the test
+// moves: command-line handover from a real second process, drops, history, adjustments, repeat
+// modes, the settings file at exit, key forwarding, the end of a song, external applications,
+// a full playlist and damaged files.
+#include <QAction>
+#include <QElapsedTimer>
+#include <QMenu>
+#include <QProcess>
+#include <QScrollBar>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/graphic_button.h"
+#include "app/main_window.h"
+#include "app/panels/panels.h"
+#include "app/playlist.h"
+#include "app/qt_ui.h"
+#include "convert/conversion_run.h"
+#include "convert/options.h"
+#include "platform/sequencer.h"
+#include "playback/player.h"
+#include "qt_test_app.h"
+
+namespace vlm {
+namespace {
+
+namespace fs = std::filesystem;
+
+// ---- A fake sequencer: the song pointer is what the test sets. ----
+struct FakeClock {
+  uint32_t position = 0;
+  uint32_t length = 64;
+  int plays = 0;
+  NotifyFn notify;
+};
+FakeClock* fakeClock = nullptr;
+
+class FakeSequencer : public MediaDevice {
+ public:
+  DeviceError play(const uint32_t* from, NotifyFn notify) override {
+    ++fakeClock->plays;
+    if (from) fakeClock->position = *from;
+    fakeClock->notify = std::move(notify);
+    return DEVICE_OK;
+  }
+  DeviceError stop() override { return DEVICE_OK; }
+  DeviceError seek(uint32_t to) override {
+    fakeClock->position = to;
+    return DEVICE_OK;
+  }
+  DeviceError setTimeFormat(uint32_t f) override {
+    format_ = f;
+    return DEVICE_OK;
+  }
+  DeviceError statusLength(uint32_t* v) override {
+    *v = format_ == TIME_FORMAT_SONGPTR ? fakeClock->length : 8000;
+    return DEVICE_OK;
+  }
+  DeviceError statusPosition(uint32_t* v) override {
+    *v = fakeClock->position;
+    return DEVICE_OK;
+  }
+  DeviceError close() override { return DEVICE_OK; }
+
+ private:
+  uint32_t format_ = TIME_FORMAT_MILLISECONDS;
+};
+
+void writeText(const fs::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string readText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+class WindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    qtApp();
+    static const fs::path base = fs::temp_directory_path();  // before TMPDIR points below
+    root = base /
+           ("vlmwin-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+    fs::remove_all(root);
+    for (const char* d : {"config", "data", "run", "tmp", "songs"}) fs::create_directories(root / d);
+    ::chmod((root / "run").c_str(), 0700);
+    setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
+    setenv("XDG_DATA_HOME", (root / "data").c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", (root / "run").c_str(), 1);
+    setenv("TMPDIR", (root / "tmp").c_str(), 1);
+    setenv("VLMPLAY_NO_MODAL", "1", 1);  // the format dialogs confirm themselves
+    configDir = root / "config" / "vlmplay";
+    fs::create_directories(configDir);
+
+    clock = FakeClock{};
+    fakeClock = &clock;
+    setMediaDeviceFactory([](const char* type, const char*, std::unique_ptr<MediaDevice>* d) {
+      if (std::string(type) != DEVICE_SEQUENCER) return DEVERR_INVALID_DEVICE_NAME;
+      *d = std::make_unique<FakeSequencer>();
+      return DEVICE_OK;
+    });
+    setMessageBoxHandler([this](BoxKind, const QString& caption, const QString& text, bool) {
+      boxes.push_back((caption + QLatin1Char('|') + text).toStdString());
+      return true;
+    });
+    setFileDialogHandler([this](bool, const QString&, const QString&, const QString&) {
+      return QString::fromStdString(nextDialogAnswer);
+    });
+    setOpenUrlHandler([this](const QString& url) {
+      opened.push_back(url.toStdString());
+      return true;
+    });
+    options = ConversionOptions{};
+    runState = RunState{};
+    playerState = PlayerState{};
+  }
+  void TearDown() override {
+    window.reset();
+    setMediaDeviceFactory(nullptr);
+    setMessageBoxHandler(nullptr);
+    setFileDialogHandler(nullptr);
+    setOpenUrlHandler(nullptr);
+    fakeClock = nullptr;
+    std::error_code ec;
+    fs::remove_all(root, ec);
+  }
+
+  MainWindow& makeWindow() {
+    window = std::make_unique<MainWindow>();
+    return *window;
+  }
+  // A copy of the example song under a new name.
+  std::string song(const std::string& name) {
+    const fs::path path = root / "songs" / name;
+    fs::copy_file(fs::path(VLM_SOURCE_DIR) / "examples" / "demo.mid", path,
+                  fs::copy_options::overwrite_existing);
+    return path.string();
+  }
+  void setPlaylist(const std::vector<std::string>& paths) {
+    clearPlaylist();
+    for (const std::string& p : paths) addPlaylistPath(p.c_str());
+    playlist.index = 0;
+  }
+  void settle(int ms = 30) { QTest::qWait(ms); }
+
+  static inline int counter = 0;
+  fs::path root, configDir;
+  FakeClock clock;
+  std::unique_ptr<MainWindow> window;
+  std::vector<std::string> boxes, opened;
+  std::string nextDialogAnswer;
+};
+
+// ---- Pure rules ----
+
+TEST(AdjustmentRules, StepsLimitsAndDisplayTexts) {
+  EXPECT_EQ(adjustmentText(158, 256), "speed 1.00");
+  EXPECT_EQ(adjustmentText(157, 300), "speed 1.17");
+  EXPECT_EQ(adjustmentText(156, -3), "key -3");
+  EXPECT_EQ(adjustmentText(160, 150), "volume 150%");
+  // Tempo: 16 below 256, 32 from 256; Ctrl doubles or halves, Shift steps by one.
+  EXPECT_EQ(adjustedValue(158, 240, false, false), 256);
+  EXPECT_EQ(adjustedValue(158, 256, false, false), 288);
+  EXPECT_EQ(adjustedValue(157, 256, false, false), 240);
+  EXPECT_EQ(adjustedValue(157, 288, false, false), 256);
+  EXPECT_EQ(adjustedValue(158, 20000, true, false), 32768);
+  EXPECT_EQ(adjustedValue(158, 32768, true, false), 32768);
+  EXPECT_EQ(adjustedValue(157, 3, true, false), 1);
+  EXPECT_EQ(adjustedValue(157, 1, true, false), 1);
+  EXPECT_EQ(adjustedValue(157, 10, false, true), 9);
+  EXPECT_EQ(adjustedValue(157, 10, true, true), 1);  // both modifiers: the plain step, clamped
+  // Key: Ctrl is an octave; from 30 it reaches 36 and stays.
+  int key = 30;
+  key = adjustedValue(156, key, true, false);
+  EXPECT_EQ(key, 36);
+  EXPECT_EQ(adjustedValue(156, key, true, false), 36);
+  EXPECT_EQ(adjustedValue(155, -30, true, false), -36);
+  EXPECT_EQ(adjustedValue(155, -36, false, false), -36);
+  // Volume 10..500.
+  EXPECT_EQ(adjustedValue(159, 20, true, false), 10);
+  EXPECT_EQ(adjustedValue(159, 10, false, false), 10);
+  EXPECT_EQ(adjustedValue(160, 480, true, false), 500);
+  EXPECT_EQ(adjustedValue(160, 500, false, false), 500);
+}
+
+TEST(ChannelRules, PlainCtrlAndShiftClicks) {
+  bool voice = true;
+  EXPECT_EQ(channelClick(0xFFFF, 2, false, false, &voice), 0xFFFB);
+  EXPECT_TRUE(voice);
+  EXPECT_EQ(channelClick(0xFFFF, 4, true, false, &voice), 0x0010);
+  EXPECT_FALSE(voice);
+  voice = true;
+  // Shift on an off channel: it and those below it, down to the nearest one on (channel 1).
+  EXPECT_EQ(channelClick(0x0001, 4, false, true, &voice), 0x001F);
+  // Shift on an on channel: off together with those below it down to the nearest one off.
+  EXPECT_EQ(channelClick(0xFFF7, 6, false, true, &voice), 0xFF87);
+  EXPECT_EQ(channelClick(0x0000, 0, false, true, &voice), 0x0001);
+  EXPECT_TRUE(voice);
+}
+
+TEST(HistoryRules, MostRecentFirstNoDuplicatesAtMostTen) {
+  options = ConversionOptions{};
+  for (int i = 0; i < 15; ++i) pushHistory("/songs/" + std::to_string(i) + ".mid");
+  EXPECT_EQ(options.hsfcount, HISTORY_SLOTS);
+  EXPECT_EQ(options.histfile[0], "/songs/14.mid");
+  EXPECT_EQ(options.histfile[9], "/songs/5.mid");
+  EXPECT_TRUE(options.histfile[10].empty());
+  pushHistory("/songs/9.mid");  // a duplicate moves to the top
+  EXPECT_EQ(options.hsfcount, HISTORY_SLOTS);
+  EXPECT_EQ(options.histfile[0], "/songs/9.mid");
+  EXPECT_EQ(options.histfile[1], "/songs/14.mid");
+  int nines = 0;
+  for (const std::string& h : options.histfile) nines += h == "/songs/9.mid";
+  EXPECT_EQ(nines, 1);
+  // Loaded history leaves slot 0 empty; an open drops that gap.
+  options = ConversionOptions{};
+  options.histfile[1] = "/a.mid";
+  options.histfile[2] = "/b.mid";
+  options.hsfcount = 3;
+  pushHistory("/c.mid");
+  EXPECT_EQ(options.hsfcount, 3);
+  EXPECT_EQ(options.histfile[0], "/c.mid");
+  EXPECT_EQ(options.histfile[1], "/a.mid");
+  EXPECT_EQ(options.histfile[2], "/b.mid");
+}
+
+// ---- The window ----
+
+TEST_F(WindowTest, MenusCarryTheirTextsIdsAndSwitches) {
+  MainWindow& w = makeWindow();
+  ASSERT_EQ(w.barMenus().size(), 5u);
+  ASSERT_NE(w.action(154), nullptr);
+  EXPECT_EQ(w.action(154)->text(), QStringLiteral("ﾌｧｲﾙを開く(&O)\tCtrl+O"));
+  // Convert items take the format table's labels.
+  ASSERT_NE(w.action(120), nullptr);
+  EXPECT_EQ(w.action(120)->text(), QStringLiteral("SMAF16和音作成(J-SKY)"));
+  EXPECT_FALSE(w.action(161)->isEnabled());
+  // Choosing "1曲繰返し" twice returns loopmode to 0; the check mark follows.
+  w.action(362)->trigger();
+  EXPECT_EQ(options.loopmode, 1);
+  EXPECT_TRUE(w.action(362)->isChecked());
+  w.action(363)->trigger();
+  EXPECT_EQ(options.loopmode, 2);
+  EXPECT_FALSE(w.action(362)->isChecked());
+  w.action(363)->trigger();
+  EXPECT_EQ(options.loopmode, 0);
+  w.action(362)->trigger();
+  w.action(362)->trigger();
+  EXPECT_EQ(options.loopmode, 0);
+  // A real bit and the "all effects" switch.
+  w.onCommand(271);
+  EXPECT_EQ(options.real, 127 & ~REAL_PITCH_BEND);
+  w.onCommand(206);
+  EXPECT_EQ(options.real, 0);
+  EXPECT_FALSE(w.action(206)->isChecked());
+  w.onCommand(206);
+  EXPECT_EQ(options.real, 127);
+  // Switching bend steps on clears pitch bend and bend range.
+  w.onCommand(278);
+  EXPECT_EQ(options.real, 127 & ~(REAL_PITCH_BEND | REAL_BEND_RANGE));
+  // midmono: the checked one again gives 0.
+  w.onCommand(283);
+  EXPECT_EQ(options.midmono, 3);
+  w.onCommand(283);
+  EXPECT_EQ(options.midmono, 0);
+}
+
+TEST_F(WindowTest, AutomaticConversionAsksOnlyWhenSwitchedOn) {
+  MainWindow& w = makeWindow();
+  w.onCommand(134);
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0],
+            "注意|ファイルを開くたびに直前に変換した形式で自動変換します。\n(保存先は前回保存し"
+            "た場所です。)\n\n設定しますか？");
+  EXPECT_TRUE(runState.AutoConvertFlags & AUTO_CONVERT_MODE);
+  w.onCommand(134);
+  EXPECT_EQ(boxes.size(), 1u);
+  EXPECT_FALSE(runState.AutoConvertFlags & AUTO_CONVERT_MODE);
+}
+
+TEST_F(WindowTest, DropsReplaceOrAppendAndOpenTheFirstNewEntry) {
+  MainWindow& w = makeWindow();
+  std::vector<std::string> five;
+  for (int i = 1; i <= 5; ++i) five.push_back(song("s" + std::to_string(i) + ".mid"));
+  setPlaylist(five);
+  ASSERT_EQ(playlist.count, 5);
+  const QStringList three = {QString::fromStdString(song("n6.mid")),
+                             QString::fromStdString(song("n7.mid")),
+                             QString::fromStdString(song("n8.mid"))};
+  w.dropFiles(three, true);  // Ctrl held, or dropped on the playlist panel
+  EXPECT_EQ(playlist.count, 8);
+  EXPECT_EQ(playlist.index, 5);
+  EXPECT_EQ(w.currentFile(), three[0].toStdString());
+  EXPECT_EQ(w.playlistPanel()->currentRow(), 5);
+  // Without Ctrl the playlist becomes the dropped files; unsupported ones drop out.
+  writeText(root / "songs" / "notes.xyz", "hello");
+  w.dropFiles({QString::fromStdString((root / "songs" / "notes.xyz").string()), three[2]}, false);
+  EXPECT_EQ(playlist.count, 1);
+  EXPECT_EQ(playlist.index, 0);
+  EXPECT_EQ(w.currentFile(), three[2].toStdString());
+  // With autoplay on the open is followed by play.
+  settle();
+  EXPECT_EQ(playerState.state, PLAY_PLAYING);
+}
+
+TEST_F(WindowTest, HistoryMenuListsEarlierFilesAndOpensThem) {
+  MainWindow& w = makeWindow();
+  std::vector<std::string> files;
+  for (int i = 0; i < 12; ++i) files.push_back(song("h" + std::to_string(i) + ".mid"));
+  for (const std::string& f : files) ASSERT_TRUE(w.openAndPlay(f));
+  // Slot 0 is the file now playing; the menu shows the nine before it, newest first.
+  const QList<QAction*> items = w.historyMenu()->actions();
+  ASSERT_EQ(items.size(), HISTORY_SLOTS - 1);
+  EXPECT_EQ(items[0]->text(), QStringLiteral("h10.mid"));
+  EXPECT_EQ(items.back()->text(), QStringLiteral("h2.mid"));
+  w.onCommand(1202);  // second entry: h9
+  EXPECT_EQ(w.currentFile(), files[9]);
+  EXPECT_EQ(playlist.count, 1);
+  EXPECT_EQ(options.histfile[0], files[9]);
+  EXPECT_EQ(options.histfile[1], files[11]);
+}
+
+TEST_F(WindowTest, AdjustmentButtonsShowTheirValueAndRepeatWhileHeld) {
+  MainWindow& w = makeWindow();
+  ASSERT_TRUE(w.openAndPlay(song("adj.mid")));
+  w.setModifierOverride(Qt::NoModifier);
+  GraphicButton* up = w.button(158);
+  ASSERT_NE(up, nullptr);
+  emit up->pressed(158);
+  EXPECT_EQ(options.tempoRatio, 288);
+  EXPECT_EQ(w.display()->line(0), QStringLiteral("speed 1.12"));
+  // Held: after 500 ms, then every 100 ms.
+  settle(350);
+  EXPECT_EQ(options.tempoRatio, 288);
+  settle(450);
+  EXPECT_GE(options.tempoRatio, 288 + 32 * 2);
+  emit up->command(158);  // released
+  const int kept = options.tempoRatio;
+  settle(250);
+  EXPECT_EQ(options.tempoRatio, kept);
+  w.setModifierOverride(Qt::ControlModifier);
+  for (int i = 0; i < 5; ++i) {
+    emit w.button(156)->pressed(156);
+    emit w.button(156)->command(156);
+  }
+  EXPECT_EQ(options.keyShift, 36);
+  EXPECT_EQ(w.display()->line(0), QStringLiteral("key 36"));
+  // Ctrl on "初期化" switches autoreset instead of resetting.
+  w.onCommand(201);
+  EXPECT_TRUE(options.autoreset);
+  EXPECT_EQ(options.keyShift, 36);
+  w.setModifierOverride(Qt::NoModifier);
+  w.onCommand(201);
+  EXPECT_EQ(options.keyShift, 0);
+  EXPECT_EQ(options.tempoRatio, 256);
+  EXPECT_EQ(w.display()->line(0), QStringLiteral("RESET"));
+}
+
+TEST_F(WindowTest, ChannelKeysReachTheWindowFromAFocusedPanelControl) {
+  MainWindow& w = makeWindow();
+  installKeyForwarding(&w);
+  w.show();
+  ASSERT_TRUE(w.openAndPlay(song("keys.mid")));
+  QWidget* button = w.channelPanel()->channelButton(0);
+  ASSERT_NE(button, nullptr);
+  button->setFocus();
+  QTest::keyClick(button, Qt::Key_2);
+  EXPECT_EQ(options.channelMask, 0xFFFD);
+  QTest::keyClick(button, Qt::Key_0);
+  EXPECT_EQ(options.channelMask, 0xFFFF);
+  // Space plays, Space again pauses, period stops: each handled once.
+  QTest::keyClick(button, Qt::Key_Space);
+  settle();
+  EXPECT_EQ(playerState.state, PLAY_PLAYING);
+  const int plays = clock.plays;
+  QTest::keyClick(button, Qt::Key_Space);
+  EXPECT_EQ(playerState.state, PLAY_PAUSED);
+  QTest::keyClick(button, Qt::Key_Space);
+  EXPECT_EQ(playerState.state, PLAY_PLAYING);
+  EXPECT_EQ(clock.plays, plays + 1);
+  QTest::keyClick(button, Qt::Key_Period);
+  EXPECT_EQ(playerState.state, PLAY_STOPPED);
+  // A channel button clicked with Ctrl keeps only its channel.
+  emit w.channelPanel()->command(CMD_CHANNEL_FIRST + 3, int(Qt::ControlModifier));
+  EXPECT_EQ(options.channelMask, 0x0008);
+  EXPECT_FALSE(options.voiceOutput);
+}
+
+TEST_F(WindowTest, EndOfSongFollowsTheRepeatModes) {
+  MainWindow& w = makeWindow();
+  const std::vector<std::string> songs = {song("e1.mid"), song("e2.mid"), song("e3.mid")};
+  setPlaylist(songs);
+  w.onCommand(55, 0);
+  settle();
+  ASSERT_EQ(playerState.state, PLAY_PLAYING);
+  auto finish = [&] {
+    ASSERT_TRUE(clock.notify);
+    clock.notify(NOTIFY_SUCCESSFUL);
+    settle();
+  };
+  finish();
+  EXPECT_EQ(playlist.index, 1);
+  EXPECT_EQ(w.currentFile(), songs[1]);
+  EXPECT_EQ(playerState.state, PLAY_PLAYING);
+  finish();
+  EXPECT_EQ(playlist.index, 2);
+  finish();  // after the last entry without repeat: stopped
+  EXPECT_EQ(playlist.index, 2);
+  EXPECT_EQ(playerState.state, PLAY_STOPPED);
+  // All songs: wraps to the first.
+  w.onCommand(363);
+  w.onCommand(151);
+  finish();
+  EXPECT_EQ(playlist.index, 0);
+  EXPECT_EQ(playerState.state, PLAY_PLAYING);
+  // One song: restarts in place from the beginning.
+  w.onCommand(362);
+  clock.position = 60;
+  const int plays = clock.plays;
+  finish();
+  EXPECT_EQ(playlist.index, 0);
+  EXPECT_EQ(clock.plays, plays + 1);
+  EXPECT_EQ(clock.position, 0u);
+  EXPECT_EQ(playerState.state, PLAY_PLAYING);
+  // A notice from a play that was stopped since is ignored.
+  auto stale = clock.notify;
+  w.onCommand(152);
+  w.onCommand(363);
+  stale(NOTIFY_SUCCESSFUL);
+  settle();
+  EXPECT_EQ(playerState.state, PLAY_STOPPED);
+  EXPECT_EQ(playlist.index, 0);
+}
+
+TEST_F(WindowTest, IntroModeMovesOnAfterIntrotimeButNotRightAfterAnAdjustment) {
+  MainWindow& w = makeWindow();
+  clock.length = 400;
+  setPlaylist({song("i1.mid"), song("i2.mid")});
+  w.onCommand(55, 0);
+  settle();
+  ASSERT_EQ(playerState.state, PLAY_PLAYING);
+  w.onCommand(366);
+  clock.position = 50;
+  w.positionTick();
+  EXPECT_EQ(playlist.index, 0);
+  EXPECT_EQ(w.positionBar()->value(), 50);
+  // An adjustment while playing: five ticks only move the bar.
+  w.onCommand(56);
+  ASSERT_EQ(playerState.state, PLAY_PLAYING);
+  clock.position = 101;
+  for (int i = 0; i < 5; ++i) w.positionTick();
+  EXPECT_EQ(playlist.index, 0);
+  EXPECT_EQ(w.positionBar()->value(), 101);
+  w.positionTick();
+  EXPECT_EQ(playlist.index, 1);
+  EXPECT_EQ(playerState.state, PLAY_PLAYING);
+}
+
+TEST_F(WindowTest, SettingsAreWrittenAtExitWithEveryKeyOfTheSaveList) {
+  // A flag holding 2 is off and is written back as 0; files 5000 gives 1024 entries.
+  writeText(configDir / "vlmplay.ini",
+            "[control]\r\nchnpanel=2\r\n[section]\r\nfiles=5000\r\nhsfcount=3\r\n"
+            "histfile0=/x/a.mid\r\nhistfile1=\r\nhistfile2=/x/b.mid\r\nmailto2=me@example.invalid\r\n");
+  MainWindow& w = makeWindow();
+  EXPECT_EQ(playlist.capacity, 1024);
+  EXPECT_FALSE(options.chnpanel);
+  ASSERT_EQ(w.historyMenu()->actions().size(), 2);
+  EXPECT_EQ(w.historyMenu()->actions()[0]->text(), QStringLiteral("a.mid"));
+  w.onCommand(363);
+  w.onCommand(258);
+  const std::string playing = song("last.mid");
+  ASSERT_TRUE(w.openAndPlay(playing));
+  w.close();
+  window.reset();
+
+  const std::string ini = readText(configDir / "vlmplay.ini");
+  const std::vector<std::string> readOnly = {"files", "onerun", "introtime", "filebutton",
+                                             "propwith"};
+  for (const char* const* k = settingsKeyNames(); *k; ++k) {
+    bool skip = false;
+    for (const std::string& r : readOnly) skip |= strcasecmp(r.c_str(), *k) == 0;
+    if (skip || std::string(*k) == "soundfont") continue;
+    EXPECT_NE(ini.find(std::string("\n") + *k + "="), std::string::npos) << *k;
+  }
+  for (int i = 1; i <= 10; ++i)
+    EXPECT_NE(ini.find("custmenu" + std::to_string(i) + "="), std::string::npos) << i;
+  EXPECT_NE(ini.find("chnpanel=0"), std::string::npos);
+  EXPECT_NE(ini.find("loopmode=2"), std::string::npos);
+  EXPECT_NE(ini.find("chmonita=1"), std::string::npos);
+  EXPECT_NE(ini.find("mailto1=me@example.invalid"), std::string::npos);
+  // The song last played leads the history, then the two loaded.
+  EXPECT_NE(ini.find("hsfcount=3"), std::string::npos);
+  EXPECT_NE(ini.find("histfile0=" + playing), std::string::npos);
+  EXPECT_NE(ini.find("histfile1=/x/a.mid"), std::string::npos);
+  EXPECT_NE(ini.find("histfile2=/x/b.mid"), std::string::npos);
+  // Keys the window only reads stay as the file had them.
+  EXPECT_NE(ini.find("\nfiles=5000"), std::string::npos);
+
+  // Starting again restores the switches.
+  options = ConversionOptions{};
+  MainWindow& again = makeWindow();
+  EXPECT_EQ(options.loopmode, 2);
+  EXPECT_TRUE(options.chmonita);
+  EXPECT_TRUE(again.action(258)->isChecked());
+  EXPECT_EQ(again.historyMenu()->actions().size(), 3);
+}
+
+TEST_F(WindowTest, MissingSettingsFileGivesDefaultsAndReloadKeepsTheFileUntouched) {
+  MainWindow& w = makeWindow();
+  EXPECT_EQ(playlist.capacity, 256);
+  EXPECT_TRUE(options.chnpanel);
+  EXPECT_EQ(options.dispcolor, 4);
+  EXPECT_FALSE(fs::exists(configDir / "vlmplay.ini"));
+  // Another program writes the file and asks for a reload: read, not written back.
+  const std::string written =
+      "[section]\r\napp2file=/bin/true\r\napp2name=\r\ncustmenu1=151\r\n";
+  writeText(configDir / "vlmplay.ini", written);
+  w.onCommand(351);
+  EXPECT_EQ(readText(configDir / "vlmplay.ini"), written);
+  ASSERT_NE(w.action(1402), nullptr);
+  EXPECT_EQ(w.action(1402)->text(), QStringLiteral("外部ｿﾌﾄ2\tF5"));
+  // Inserted before "Outlook送信".
+  const QList<QAction*> tools = w.toolsMenu()->actions();
+  ASSERT_GE(tools.size(), 2);
+  EXPECT_EQ(tools[0], w.action(1402));
+  EXPECT_EQ(tools[1], w.action(135));
+  EXPECT_EQ(w.button(CMD_CUSTOM_FIRST)->tooltipText(), QStringLiteral("再生"));
+  EXPECT_EQ(w.button(CMD_CUSTOM_FIRST + 1)->tooltipText(), QStringLiteral("未登録"));
+}
+
+TEST_F(WindowTest, ExternalApplicationsGetThePathAsOneArgument) {
+  MainWindow& w = makeWindow();
+  const fs::path record = root / "args.txt";
+  const fs::path stub = root / "stub app.sh";
+  writeText(stub, "#!/bin/sh\nfor a in \"$@\"; do printf '[%s]\\n' \"$a\"; done > '" +
+                      record.string() + ".part'\nmv '" + record.string() + ".part' '" +
+                      record.string() + "'\n");
+  ::chmod(stub.c_str(), 0755);
+  options.appFile[1] = stub.string();
+  const std::string current = song("with space.mid");
+  ASSERT_TRUE(w.openAndPlay(current));
+  auto waitRecord = [&] {
+    QElapsedTimer t;
+    t.start();
+    while (!fs::exists(record) && t.elapsed() < 5000) settle(20);
+    std::string r = readText(record);
+    fs::remove(record);
+    return r;
+  };
+  w.setModifierOverride(Qt::NoModifier);
+  w.onCommand(1402);
+  EXPECT_EQ(waitRecord(), "[" + current + "]\n");
+  // Ctrl: the file the last convert command made.
+  std::snprintf(runState.lastOutputPath, PATH_SLOT, "%s", "/out/made it.mld");
+  w.setModifierOverride(Qt::ControlModifier);
+  w.onCommand(1402);
+  EXPECT_EQ(waitRecord(), "[/out/made it.mld]\n");
+  // Nothing made yet: the program starts without an argument.
+  runState.lastOutputPath[0] = '\0';
+  w.onCommand(1402);
+  EXPECT_EQ(waitRecord(), "");
+  // An application that is not set starts nothing.
+  w.onCommand(1403);
+  settle(200);
+  EXPECT_FALSE(fs::exists(record));
+}
+
+TEST_F(WindowTest, ConvertCommandWritesWhereTheSaveDialogSaidAndRecIsRemembered) {
+  MainWindow& w = makeWindow();
+  ASSERT_TRUE(w.openAndPlay(song("conv.mid")));
+  fs::create_directories(root / "out");
+  nextDialogAnswer = (root / "out" / "chosen.mmf").string();
+  w.onCommand(120);
+  EXPECT_TRUE(fs::file_size(nextDialogAnswer) > 0);
+  EXPECT_EQ(options.recmode, 120);
+  EXPECT_EQ(options.SaveDir, (root / "out").string() + "/");
+  EXPECT_EQ(std::string(runState.lastOutputPath), nextDialogAnswer);
+  nextDialogAnswer = (root / "out" / "again.mmf").string();
+  w.onCommand(165);
+  EXPECT_TRUE(fs::exists(nextDialogAnswer));
+  // Cancel writes nothing.
+  nextDialogAnswer.clear();
+  w.onCommand(105);
+  EXPECT_EQ(options.recmode, 105);
+  EXPECT_FALSE(fs::exists(root / "out" / "conv.mld"));
+  // The playlist is saved as an .m3u.
+  nextDialogAnswer = (root / "out" / "playlist.m3u").string();
+  setPlaylist({song("p1.mid"), song("p2.mid")});
+  w.onCommand(133);
+  EXPECT_EQ(readText(nextDialogAnswer),
+            (root / "songs" / "p1.mid").string() + "\r\n" + (root / "songs" / "p2.mid").string() +
+                "\r\n");
+}
+
+TEST_F(WindowTest, AFullPlaylistAndDamagedFilesOpenWithoutACrash) {
+  writeText(configDir / "vlmplay.ini", "[section]\r\nfiles=0\r\n");
+  MainWindow& w = makeWindow();
+  ASSERT_EQ(playlist.capacity, 1024);
+  const fs::path many = root / "many";
+  fs::create_directories(many);
+  const std::string source = song("src.mid");
+  for (int i = 0; i < 1100; ++i) fs::copy_file(source, many / ("m" + std::to_string(i) + ".mid"));
+  w.dropFiles({QString::fromStdString(many.string())}, false);
+  EXPECT_EQ(playlist.count, 1024);
+  EXPECT_EQ(playlist.index, 0);
+  w.onCommand(162);
+  EXPECT_EQ(playlist.index, 1);
+  w.onCommand(1105);  // five further on, from the next button's popup
+  EXPECT_EQ(playlist.index, 6);
+
+  // Damaged and unreadable files: each opens and leaves the player idle.
+  writeText(root / "songs" / "cut.mid", std::string("MThd\0\0\0\6\0\1\0\2\1\xe0MTrk\0\0\1\0", 22));
+  writeText(root / "songs" / "garbage.mld", "melo\xff\xff\xff\xff\x01\x02");
+  writeText(root / "songs" / "short.mmf", std::string("MMMD\0\0\0\x40" "CNTI", 12));
+  writeText(root / "songs" / "empty.mid", "");
+  fs::create_symlink(root / "nowhere.mid", root / "songs" / "dangling.mid");
+  for (const char* name : {"cut.mid", "garbage.mld", "short.mmf", "empty.mid", "dangling.mid"}) {
+    w.openAndPlay((root / "songs" / name).string());
+    w.onCommand(151);
+    w.positionTick();
+    w.onCommand(152);
+  }
+  SUCCEED();
+}
+
+TEST_F(WindowTest, ASecondStartHandsItsCommandLineOverAndEndsAtOnce) {
+  // VLMPLAY names the built player; without it, the one of the same build tree.
+  std::string program = std::getenv("VLMPLAY") ? std::getenv("VLMPLAY") : "";
+  if (program.empty())
+    program = (fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "bin" / "vlmplay")
+                  .string();
+  if (!fs::exists(program)) GTEST_SKIP() << "vlmplay not built";
+  MainWindow& w = makeWindow();
+  w.listenForInstances();
+  // Three names of about 200 characters: a text of more than 510, so three pieces.
+  std::vector<std::string> names;
+  QStringList args;
+  size_t total = 0;
+  for (int i = 0; i < 3; ++i) {
+    std::string name = "long-" + std::string(180, char('a' + i)) + ".mid";
+    names.push_back(song(name));
+    args << QString::fromStdString(names.back());
+    total += names.back().size() + 1;
+  }
+  ASSERT_GT(total, 510u);
+  ASSERT_LT(total, 766u);
+  QProcess second;
+  second.start(QString::fromStdString(program), args);
+  ASSERT_TRUE(second.waitForStarted(5000));
+  QElapsedTimer t;
+  t.start();
+  while (second.state() != QProcess::NotRunning && t.elapsed() < 10000) settle(10);
+  ASSERT_EQ(second.state(), QProcess::NotRunning);
+  EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(second.exitCode(), 0);
+  EXPECT_LT(t.elapsed(), 5000);
+  settle(50);
+  ASSERT_EQ(playlist.count, 3);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(std::string(playlistEntry(i)), names[i]);
+  EXPECT_EQ(w.currentFile(), names[0]);
+  settle();
+  EXPECT_EQ(playerState.state, PLAY_PLAYING);
+}
+
+}  // namespace
+}  // namespace vlm
