@@ -246,6 +246,7 @@ void MainWindow::stop() {
   stopPlayAlong();
   discardNotifications();
   stopPlayback();
+  playerState.position = 0;  // the next play starts from the beginning
   positionBar_->setValue(0);
   monitor_->clear();
   updateTimeLine();
@@ -298,6 +299,7 @@ void MainWindow::adjustPress(int button) {
   if (!value) return;
   *value = adjustedValue(button, *value, ctrl, shift);
   say(QString::fromLatin1(adjustmentText(button, *value).c_str()));
+  updateTimeLine();
   if (repeatButton_ != button) {
     repeatButton_ = button;
     repeatModifiers_ = mods;
@@ -414,6 +416,8 @@ void MainWindow::updateTimeLine() {
 }
 
 uint32_t MainWindow::lengthMsCached() const {
+  // A new playback file forgets the length; while the song plays the open device tells it.
+  if (!playerState.lengthMsCache && playerState.state == PLAY_PLAYING) return lengthMs();
   return playerState.lengthMsCache;
 }
 

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QTimer>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -38,7 +39,11 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("vlmplay"));
   vlm::initAppResources();
-  if (!screenshotDir.empty()) vlm::allowSilentAudioOutput(true);
+  // Without a sound device the player can still run in real time into a silent output (for
+  // pictures, and for trying the window on a machine without sound).
+  const char* silent = std::getenv("VLMPLAY_SILENT_AUDIO");
+  if (!screenshotDir.empty() || (silent && std::strcmp(silent, "1") == 0))
+    vlm::allowSilentAudioOutput(true);
 
   int status = 0;
   {

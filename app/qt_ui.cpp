@@ -170,6 +170,12 @@ void QtUi::noticeBox(const char* text) {
 }
 
 void QtUi::errorBox(const char* text) {
+  // A device that cannot open fails the same way at every play: the box shows once.
+  if (lastError_ == text) {
+    std::fprintf(stderr, "vlmplay: ERROR: %s\n", text);
+    return;
+  }
+  lastError_ = text;
   showMessageBox(window_, BoxKind::Error, QStringLiteral("ERROR"), boxText(text), false);
 }
 

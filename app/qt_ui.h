@@ -9,6 +9,7 @@
 
 #include <QString>
 #include <functional>
+#include <string>
 
 #include "convert/conversion_run.h"
 
@@ -63,6 +64,7 @@ class QtUi : public ConversionUi {
 
  private:
   QWidget* window_;
+  std::string lastError_;
 };
 
 }  // namespace vlm
