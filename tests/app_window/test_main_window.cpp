@@ -3,6 +3,8 @@
 // modes, the settings file at exit, key forwarding, the end of a song, external applications,
 // a full playlist and damaged files.
 #include <QAction>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QElapsedTimer>
 #include <QMenu>
 #include <QProcess>
@@ -634,6 +636,28 @@ TEST_F(WindowTest, AFullPlaylistAndDamagedFilesOpenWithoutACrash) {
     w.onCommand(152);
   }
   SUCCEED();
+}
+
+TEST_F(WindowTest, ClipboardPlayAndHelpDocuments) {
+  MainWindow& w = makeWindow();
+  setPlaylist({song("keep.mid")});
+  // An empty clipboard leaves the playlist alone.
+  QGuiApplication::clipboard()->setText(QString());
+  w.onCommand(365);
+  EXPECT_EQ(playlist.count, 1);
+  QGuiApplication::clipboard()->setText(QStringLiteral("not a melody"));
+  w.onCommand(365);
+  ASSERT_EQ(playlist.count, 1);
+  EXPECT_EQ(std::string(playlistEntry(0)), "clip.txt");
+  EXPECT_EQ(w.currentFile(), "clip.txt");
+  // Help, readme and home page come from beside the program (or the source tree).
+  w.onCommand(402);
+  w.onCommand(404);
+  w.onCommand(403);
+  ASSERT_EQ(opened.size(), 3u);
+  EXPECT_NE(opened[0].find("help/vlmplay.html"), std::string::npos);
+  EXPECT_NE(opened[1].find("help/readme.txt"), std::string::npos);
+  EXPECT_EQ(opened[2], "https://example.invalid/vlmplay");
 }
 
 TEST_F(WindowTest, ASecondStartHandsItsCommandLineOverAndEndsAtOnce) {
