@@ -1,5 +1,7 @@
 // Opening songs (openAndPlay and everything that leads to it), the convert commands, playlists,
 // the clipboard, external applications, help and the setup tool.
+#include <unistd.h>
+
 #include <QClipboard>
 #include <QDir>
 #include <QElapsedTimer>
@@ -10,8 +12,6 @@
 #include <QProcess>
 #include <QScrollBar>
 #include <QThread>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 #include <random>
@@ -146,8 +146,8 @@ bool MainWindow::fileCommand(int id, int param) {
       return true;
     case 154: {
       QString start = pathToQt(options.LoadDir.c_str());
-      QString chosen = runFileDialog(this, false, QStringLiteral("[ファイルを開く]"), start,
-                                     openDialogFilter());
+      QString chosen =
+          runFileDialog(this, false, QStringLiteral("[ファイルを開く]"), start, openDialogFilter());
       if (chosen.isEmpty() || !QFileInfo(chosen).exists()) return true;
       const std::string path = pathFromQt(chosen);
       options.LoadDir = folderOf(path);
@@ -246,8 +246,7 @@ bool MainWindow::convertQcp(const std::string& path, std::string* wavePath) {
   if (!copy.empty() && !wave.empty() && copyFileTo(path, copy)) {
     QProcess converter;
     converter.setWorkingDirectory(pathToQt(programDir().c_str()));
-    converter.start(pathToQt(program.c_str()),
-                    {pathToQt(copy.c_str()), pathToQt(wave.c_str())});
+    converter.start(pathToQt(program.c_str()), {pathToQt(copy.c_str()), pathToQt(wave.c_str())});
     for (int i = 0; i < PVCONV_POLLS && converter.state() != QProcess::NotRunning; ++i) {
       if (fileSize(wave.c_str()) > 0) break;
       converter.waitForFinished(PVCONV_POLL_MS);
@@ -390,11 +389,13 @@ void MainWindow::updateNeighbourButtons() {
   const bool hasPrev = playlist.index > 0 && playlist.count > 0;
   const bool hasNext = playlist.index + 1 < playlist.count;
   if (GraphicButton* b = button(161)) {
-    b->setBitmap(0, hasPrev ? QStringLiteral("BITMAP_PLAYBACK") : QStringLiteral("BITMAP_NPLAYBACK"));
+    b->setBitmap(0,
+                 hasPrev ? QStringLiteral("BITMAP_PLAYBACK") : QStringLiteral("BITMAP_NPLAYBACK"));
     b->setEnabled(hasPrev);
   }
   if (GraphicButton* b = button(162)) {
-    b->setBitmap(0, hasNext ? QStringLiteral("BITMAP_PLAYNEXT") : QStringLiteral("BITMAP_NPLAYNEXT"));
+    b->setBitmap(0,
+                 hasNext ? QStringLiteral("BITMAP_PLAYNEXT") : QStringLiteral("BITMAP_NPLAYNEXT"));
     b->setEnabled(hasNext);
   }
   if (QAction* a = action(161)) a->setEnabled(hasPrev);
@@ -472,8 +473,9 @@ void MainWindow::saveWave() {
   if (source.empty()) return;
   PathParts parts;
   splitPath(currentFile_.c_str(), &parts);
-  std::string proposed = (options.SaveDir.empty() ? std::string(parts.directory) : options.SaveDir) +
-                         parts.name + ".wav";
+  std::string proposed =
+      (options.SaveDir.empty() ? std::string(parts.directory) : options.SaveDir) + parts.name +
+      ".wav";
   QString chosen = runFileDialog(this, true, QStringLiteral("[ファイルを作成]"),
                                  pathToQt(proposed.c_str()), QStringLiteral("すべてのﾌｧｲﾙ (*)"));
   if (chosen.isEmpty()) return;

@@ -4,7 +4,6 @@
 #include <QApplication>
 #include <QScrollBar>
 #include <QTimer>
-
 #include <cstdio>
 #include <random>
 
@@ -18,8 +17,8 @@
 #include "convert/format_table.h"
 #include "core/vstream.h"
 #include "platform/audio.h"
-#include "platform/text.h"
 #include "platform/sequencer.h"
+#include "platform/text.h"
 #include "playback/playalong.h"
 
 namespace vlm {
@@ -104,7 +103,8 @@ bool MainWindow::playbackCommand(int id, int param) {
       if (playlist.count <= 0) return true;
       if (playlist.index >= playlist.count) playlist.index = 0;
       if (openAndPlay(playlistEntry(playlist.index)) && param == 0)
-        QMetaObject::invokeMethod(this, [this] { onCommand(151); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { onCommand(151); }, Qt::QueuedConnection);
       return true;
     case 56:
       apply();
@@ -118,7 +118,12 @@ bool MainWindow::playbackCommand(int id, int param) {
     case 153:
       pause();
       return true;
-    case 155: case 156: case 157: case 158: case 159: case 160:
+    case 155:
+    case 156:
+    case 157:
+    case 158:
+    case 159:
+    case 160:
       // Released: the auto-repeat ends and the new value is applied.
       repeatTimer_->stop();
       repeatButton_ = 0;
@@ -200,8 +205,8 @@ bool MainWindow::playbackCommand(int id, int param) {
   }
   if (id >= CMD_CHANNEL_FIRST && id < CMD_CHANNEL_FIRST + 16) {
     bool voice = options.voiceOutput;
-    options.channelMask = channelClick(options.channelMask, id - CMD_CHANNEL_FIRST, ctrl, shift,
-                                       &voice);
+    options.channelMask =
+        channelClick(options.channelMask, id - CMD_CHANNEL_FIRST, ctrl, shift, &voice);
     options.voiceOutput = voice;
     channelPanel_->setSelection(options.channelMask, options.voiceOutput);
     apply();
@@ -348,8 +353,7 @@ void MainWindow::playbackStopped() {
 void MainWindow::playNotify(uint32_t code) {
   const unsigned generation = playGeneration_.load();
   QMetaObject::invokeMethod(
-      this, [this, code, generation] { handlePlayNotify(code, generation); },
-      Qt::QueuedConnection);
+      this, [this, code, generation] { handlePlayNotify(code, generation); }, Qt::QueuedConnection);
 }
 
 void MainWindow::handlePlayNotify(uint32_t code, unsigned generation) {
@@ -361,8 +365,7 @@ void MainWindow::handlePlayNotify(uint32_t code, unsigned generation) {
     pausePlayback(false);
     playerState.position = 0;
     resumePlayback();
-    if (playerState.state == PLAY_PLAYING)
-      startPlayAlong(0);
+    if (playerState.state == PLAY_PLAYING) startPlayAlong(0);
     return;
   }
   onPlayNotify(code);
@@ -443,14 +446,29 @@ void MainWindow::onPositionBarAction(int action) {
   const int last = playerState.songLength > 0 ? int(playerState.songLength) - 1 : 0;
   int pos = int(playerState.position);
   switch (action) {
-    case QAbstractSlider::SliderSingleStepAdd: pos += 1; break;
-    case QAbstractSlider::SliderSingleStepSub: pos -= 1; break;
-    case QAbstractSlider::SliderPageStepAdd: pos += 16; break;
-    case QAbstractSlider::SliderPageStepSub: pos -= 16; break;
-    case QAbstractSlider::SliderMove: pos = positionBar_->sliderPosition(); break;
-    case QAbstractSlider::SliderToMinimum: pos = 0; break;
-    case QAbstractSlider::SliderToMaximum: pos = last; break;
-    default: break;
+    case QAbstractSlider::SliderSingleStepAdd:
+      pos += 1;
+      break;
+    case QAbstractSlider::SliderSingleStepSub:
+      pos -= 1;
+      break;
+    case QAbstractSlider::SliderPageStepAdd:
+      pos += 16;
+      break;
+    case QAbstractSlider::SliderPageStepSub:
+      pos -= 16;
+      break;
+    case QAbstractSlider::SliderMove:
+      pos = positionBar_->sliderPosition();
+      break;
+    case QAbstractSlider::SliderToMinimum:
+      pos = 0;
+      break;
+    case QAbstractSlider::SliderToMaximum:
+      pos = last;
+      break;
+    default:
+      break;
   }
   pos = std::clamp(pos, 0, last);
   playerState.position = uint32_t(pos);

@@ -5,7 +5,6 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMenu>
-
 #include <cstdio>
 
 #include "app/graphic_button.h"
@@ -58,7 +57,7 @@ struct RealBit {
   int bit;
 };
 const RealBit REAL_BITS[] = {
-    {275, REAL_MODULATION}, {274, REAL_STEREO},    {272, REAL_HOLD},
+    {275, REAL_MODULATION}, {274, REAL_STEREO},     {272, REAL_HOLD},
     {271, REAL_PITCH_BEND}, {276, REAL_BEND_RANGE}, {277, REAL_OTHER_CONTROLLERS},
 };
 
@@ -67,9 +66,9 @@ struct PanelSwitch {
   bool ConversionOptions::*flag;
 };
 const PanelSwitch PANELS[] = {
-    {252, &ConversionOptions::chnpanel},   {253, &ConversionOptions::display},
-    {254, &ConversionOptions::counter},    {256, &ConversionOptions::playlist},
-    {257, &ConversionOptions::karaoke},    {258, &ConversionOptions::chmonita},
+    {252, &ConversionOptions::chnpanel},      {253, &ConversionOptions::display},
+    {254, &ConversionOptions::counter},       {256, &ConversionOptions::playlist},
+    {257, &ConversionOptions::karaoke},       {258, &ConversionOptions::chmonita},
     {259, &ConversionOptions::karaokescroll}, {260, &ConversionOptions::plusbtnflg},
     {261, &ConversionOptions::custbtnflg},
 };
@@ -103,7 +102,11 @@ bool MainWindow::settingsCommand(int id, int) {
       options.topmost = !options.topmost;
       relayout();
       return true;
-    case 281: case 282: case 283: case 284: case 285: {
+    case 281:
+    case 282:
+    case 283:
+    case 284:
+    case 285: {
       const int mode = id - 280;
       options.midmono = options.midmono == mode ? 0 : mode;
       apply();
@@ -220,7 +223,8 @@ void MainWindow::refreshCustomTooltips() {
     if (!b) continue;
     QString text;
     const int cmd = options.custmenu[i - 1];
-    if (QAction* a = action(cmd)) text = QString::fromUtf8(plainMenuText(a->text().toStdString()).c_str());
+    if (QAction* a = action(cmd))
+      text = QString::fromUtf8(plainMenuText(a->text().toStdString()).c_str());
     b->setTooltipText(text.isEmpty() ? QStringLiteral("未登録") : text);
   }
 }
@@ -236,7 +240,8 @@ bool MainWindow::assignCustomButton(int id) {
   customAssign_ = 0;
   if (n < 1 || n > CUSTOM_BUTTONS) return false;
   QString text;
-  if (QAction* a = action(id)) text = QString::fromUtf8(plainMenuText(a->text().toStdString()).c_str());
+  if (QAction* a = action(id))
+    text = QString::fromUtf8(plainMenuText(a->text().toStdString()).c_str());
   const QString question = QStringLiteral("[%1]を選択しました。").arg(text);
   if (showMessageBox(this, BoxKind::Question, QStringLiteral("カスタムボタン"), question, true)) {
     options.custmenu[n - 1] = id;

@@ -2,7 +2,6 @@
 // runs (when `onerun` is on) and ends at once; otherwise the window opens on the files given.
 #include <QApplication>
 #include <QTimer>
-
 #include <cstdlib>
 #include <cstring>
 #include <string>

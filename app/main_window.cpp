@@ -2,6 +2,8 @@
 // and the key forwarding from child controls. The commands themselves are in commands_*.cpp.
 #include "app/main_window.h"
 
+#include <unistd.h>
+
 #include <QAction>
 #include <QApplication>
 #include <QBoxLayout>
@@ -18,8 +20,6 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QUrl>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 
@@ -52,10 +52,10 @@ struct ButtonSpec {
   const char* bitmap;
 };
 const ButtonSpec BASE_BUTTONS[] = {
-    {151, "BITMAP_PLAY"},  {153, "BITMAP_PAUSE"},    {152, "BITMAP_STOP"},
-    {154, "BITMAP_OPEN"},  {161, "BITMAP_NPLAYBACK"}, {162, "BITMAP_NPLAYNEXT"},
-    {155, "BITMAP_FLAT"},  {156, "BITMAP_SHARP"},    {157, "BITMAP_PLAYDOWN"},
-    {158, "BITMAP_PLAYUP"}, {159, "BITMAP_MINUS"},   {160, "BITMAP_PLUS"},
+    {151, "BITMAP_PLAY"},   {153, "BITMAP_PAUSE"},     {152, "BITMAP_STOP"},
+    {154, "BITMAP_OPEN"},   {161, "BITMAP_NPLAYBACK"}, {162, "BITMAP_NPLAYNEXT"},
+    {155, "BITMAP_FLAT"},   {156, "BITMAP_SHARP"},     {157, "BITMAP_PLAYDOWN"},
+    {158, "BITMAP_PLAYUP"}, {159, "BITMAP_MINUS"},     {160, "BITMAP_PLUS"},
 };
 const ButtonSpec EXTENDED_BUTTONS[] = {
     {165, "BITMAP_REC"},
@@ -76,34 +76,59 @@ int commandOfKey(int key, Qt::KeyboardModifiers mods, bool playing) {
   const bool ctrl = mods & Qt::ControlModifier;
   if (ctrl) {
     switch (key) {
-      case Qt::Key_W: return 233;
-      case Qt::Key_R: return 131;
-      case Qt::Key_T: return 163;
-      case Qt::Key_O: return 154;
-      case Qt::Key_P: return 136;
-      case Qt::Key_S: return 132;
-      case Qt::Key_X: return 164;
-      case Qt::Key_V: return 365;
-      case Qt::Key_B: return 161;
-      case Qt::Key_N: return 162;
-      case Qt::Key_M: return 135;
-      case Qt::Key_F2: return -dialogs::DLG_DETAILS;  // dialogs by their resource number
-      case Qt::Key_F3: return -dialogs::DLG_TEXT_INFO;
-      default: break;
+      case Qt::Key_W:
+        return 233;
+      case Qt::Key_R:
+        return 131;
+      case Qt::Key_T:
+        return 163;
+      case Qt::Key_O:
+        return 154;
+      case Qt::Key_P:
+        return 136;
+      case Qt::Key_S:
+        return 132;
+      case Qt::Key_X:
+        return 164;
+      case Qt::Key_V:
+        return 365;
+      case Qt::Key_B:
+        return 161;
+      case Qt::Key_N:
+        return 162;
+      case Qt::Key_M:
+        return 135;
+      case Qt::Key_F2:
+        return -dialogs::DLG_DETAILS;  // dialogs by their resource number
+      case Qt::Key_F3:
+        return -dialogs::DLG_TEXT_INFO;
+      default:
+        break;
     }
   }
   if (key >= Qt::Key_1 && key <= Qt::Key_9 && !ctrl) return 471 + (key - Qt::Key_1);
   switch (key) {
-    case Qt::Key_0: return ctrl ? 0 : 491;
-    case Qt::Key_Space: return playing ? 153 : 151;
-    case Qt::Key_Period: return 152;
-    case Qt::Key_F1: return 402;
-    case Qt::Key_F4: case Qt::Key_F5: case Qt::Key_F6: case Qt::Key_F7: case Qt::Key_F8:
+    case Qt::Key_0:
+      return ctrl ? 0 : 491;
+    case Qt::Key_Space:
+      return playing ? 153 : 151;
+    case Qt::Key_Period:
+      return 152;
+    case Qt::Key_F1:
+      return 402;
+    case Qt::Key_F4:
+    case Qt::Key_F5:
+    case Qt::Key_F6:
+    case Qt::Key_F7:
+    case Qt::Key_F8:
     case Qt::Key_F9:
       return 1401 + (key - Qt::Key_F4);
-    case Qt::Key_F11: return 1407;
-    case Qt::Key_F12: return 1408;
-    default: return 0;
+    case Qt::Key_F11:
+      return 1407;
+    case Qt::Key_F12:
+      return 1408;
+    default:
+      return 0;
   }
 }
 
@@ -185,8 +210,8 @@ MainWindow::MainWindow(const char* settingsFile) : settingsFile_(settingsFile) {
   setPlayerWindow(this);
   installPlayer();
   dialogs::setCommandSink([this](int id, int param) {
-    QMetaObject::invokeMethod(this, [this, id, param] { onCommand(id, param); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, id, param] { onCommand(id, param); }, Qt::QueuedConnection);
   });
 
   loadAllSettings(true);
@@ -332,7 +357,7 @@ void MainWindow::buildButtons() {
     if (!t.empty()) b->setTooltipText(QString::fromUtf8(plainMenuText(t).c_str()));
   }
   static const std::pair<int, const char*> EXTRA_TIPS[] = {
-      {155, "key -"}, {156, "key +"}, {157, "speed -"}, {158, "speed +"},
+      {155, "key -"},    {156, "key +"},    {157, "speed -"}, {158, "speed +"},
       {159, "volume -"}, {160, "volume +"}, {165, "REC"}};
   for (auto& [id, tip] : EXTRA_TIPS)
     if (buttons_.count(id)) buttons_[id]->setTooltipText(QString::fromLatin1(tip));

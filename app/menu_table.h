@@ -22,7 +22,8 @@ struct MenuItem {
 };
 
 // Command ids that the menus and buttons share with onCommand.
-inline constexpr int CMD_TOOLS_INSERT_BEFORE = 135;  // external applications go before "Outlook送信"
+inline constexpr int CMD_TOOLS_INSERT_BEFORE =
+    135;  // external applications go before "Outlook送信"
 inline constexpr int CMD_HISTORY_FIRST = 1201;
 inline constexpr int CMD_EXT_APP_FIRST = 1401;
 inline constexpr int CMD_PREV_POPUP_FIRST = 1001;

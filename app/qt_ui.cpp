@@ -79,8 +79,8 @@ void setOpenUrlHandler(OpenUrlFn handler) {
 
 bool openWithDesktop(const QString& pathOrUrl) {
   if (urlHandler) return urlHandler(pathOrUrl);
-  QUrl url = pathOrUrl.contains(QLatin1String("://")) ? QUrl(pathOrUrl)
-                                                      : QUrl::fromLocalFile(pathOrUrl);
+  QUrl url =
+      pathOrUrl.contains(QLatin1String("://")) ? QUrl(pathOrUrl) : QUrl::fromLocalFile(pathOrUrl);
   return QDesktopServices::openUrl(url);
 }
 

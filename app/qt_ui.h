@@ -20,8 +20,8 @@ namespace vlm {
 enum class BoxKind { Warning, Notice, Error, Question };
 
 // Shows a box; returns true for OK (a box without Cancel always gives true).
-using MessageBoxFn = std::function<bool(BoxKind kind, const QString& caption,
-                                        const QString& text, bool withCancel)>;
+using MessageBoxFn =
+    std::function<bool(BoxKind kind, const QString& caption, const QString& text, bool withCancel)>;
 void setMessageBoxHandler(MessageBoxFn handler);  // empty: the real boxes
 bool showMessageBox(QWidget* parent, BoxKind kind, const QString& caption, const QString& text,
                     bool withCancel);

@@ -2,18 +2,18 @@
 // moves: command-line handover from a real second process, drops, history, adjustments, repeat
 // modes, the settings file at exit, key forwarding, the end of a song, external applications,
 // a full playlist and damaged files.
-#include <QAction>
-#include <QClipboard>
-#include <QGuiApplication>
-#include <QElapsedTimer>
-#include <QMenu>
-#include <QProcess>
-#include <QScrollBar>
-#include <QTest>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QAction>
+#include <QClipboard>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QProcess>
+#include <QScrollBar>
+#include <QTest>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -94,10 +94,10 @@ class WindowTest : public ::testing::Test {
   void SetUp() override {
     qtApp();
     static const fs::path base = fs::temp_directory_path();  // before TMPDIR points below
-    root = base /
-           ("vlmwin-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+    root = base / ("vlmwin-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
     fs::remove_all(root);
-    for (const char* d : {"config", "data", "run", "tmp", "songs"}) fs::create_directories(root / d);
+    for (const char* d : {"config", "data", "run", "tmp", "songs"})
+      fs::create_directories(root / d);
     ::chmod((root / "run").c_str(), 0700);
     setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
     setenv("XDG_DATA_HOME", (root / "data").c_str(), 1);
@@ -473,9 +473,10 @@ TEST_F(WindowTest, IntroModeMovesOnAfterIntrotimeButNotRightAfterAnAdjustment) {
 
 TEST_F(WindowTest, SettingsAreWrittenAtExitWithEveryKeyOfTheSaveList) {
   // A flag holding 2 is off and is written back as 0; files 5000 gives 1024 entries.
-  writeText(configDir / "vlmplay.ini",
-            "[control]\r\nchnpanel=2\r\n[section]\r\nfiles=5000\r\nhsfcount=3\r\n"
-            "histfile0=/x/a.mid\r\nhistfile1=\r\nhistfile2=/x/b.mid\r\nmailto2=me@example.invalid\r\n");
+  writeText(
+      configDir / "vlmplay.ini",
+      "[control]\r\nchnpanel=2\r\n[section]\r\nfiles=5000\r\nhsfcount=3\r\n"
+      "histfile0=/x/a.mid\r\nhistfile1=\r\nhistfile2=/x/b.mid\r\nmailto2=me@example.invalid\r\n");
   MainWindow& w = makeWindow();
   EXPECT_EQ(playlist.capacity, 1024);
   EXPECT_FALSE(options.chnpanel);
@@ -527,8 +528,7 @@ TEST_F(WindowTest, MissingSettingsFileGivesDefaultsAndReloadKeepsTheFileUntouche
   EXPECT_EQ(options.dispcolor, 4);
   EXPECT_FALSE(fs::exists(configDir / "vlmplay.ini"));
   // Another program writes the file and asks for a reload: read, not written back.
-  const std::string written =
-      "[section]\r\napp2file=/bin/true\r\napp2name=\r\ncustmenu1=151\r\n";
+  const std::string written = "[section]\r\napp2file=/bin/true\r\napp2name=\r\ncustmenu1=151\r\n";
   writeText(configDir / "vlmplay.ini", written);
   w.onCommand(351);
   EXPECT_EQ(readText(configDir / "vlmplay.ini"), written);
@@ -602,9 +602,8 @@ TEST_F(WindowTest, ConvertCommandWritesWhereTheSaveDialogSaidAndRecIsRemembered)
   nextDialogAnswer = (root / "out" / "playlist.m3u").string();
   setPlaylist({song("p1.mid"), song("p2.mid")});
   w.onCommand(133);
-  EXPECT_EQ(readText(nextDialogAnswer),
-            (root / "songs" / "p1.mid").string() + "\r\n" + (root / "songs" / "p2.mid").string() +
-                "\r\n");
+  EXPECT_EQ(readText(nextDialogAnswer), (root / "songs" / "p1.mid").string() + "\r\n" +
+                                            (root / "songs" / "p2.mid").string() + "\r\n");
 }
 
 TEST_F(WindowTest, AFullPlaylistAndDamagedFilesOpenWithoutACrash) {
@@ -626,7 +625,9 @@ TEST_F(WindowTest, AFullPlaylistAndDamagedFilesOpenWithoutACrash) {
   // Damaged and unreadable files: each opens and leaves the player idle.
   writeText(root / "songs" / "cut.mid", std::string("MThd\0\0\0\6\0\1\0\2\1\xe0MTrk\0\0\1\0", 22));
   writeText(root / "songs" / "garbage.mld", "melo\xff\xff\xff\xff\x01\x02");
-  writeText(root / "songs" / "short.mmf", std::string("MMMD\0\0\0\x40" "CNTI", 12));
+  writeText(root / "songs" / "short.mmf", std::string("MMMD\0\0\0\x40"
+                                                      "CNTI",
+                                                      12));
   writeText(root / "songs" / "empty.mid", "");
   fs::create_symlink(root / "nowhere.mid", root / "songs" / "dangling.mid");
   for (const char* name : {"cut.mid", "garbage.mld", "short.mmf", "empty.mid", "dangling.mid"}) {
