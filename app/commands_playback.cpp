@@ -291,6 +291,8 @@ void MainWindow::apply() {
     playerState.position = position;
     playerState.state = PLAY_PAUSED;
   }
+  // The line shows key, speed and volume: a stopped song gets no position tick to refresh it.
+  updateTimeLine();
 }
 
 void MainWindow::adjustPress(int button) {
@@ -420,7 +422,7 @@ void MainWindow::updateTimeLine() {
 
 uint32_t MainWindow::lengthMsCached() const {
   // A new playback file forgets the length; while the song plays the open device tells it.
-  if (!playerState.lengthMsCache && playerState.state == PLAY_PLAYING) return lengthMs();
+  if (!playerState.lengthMsCache && loaded_ && playerState.sequencerFile[0]) return lengthMs();
   return playerState.lengthMsCache;
 }
 

@@ -4,6 +4,7 @@
 #include "playback/player.h"
 
 #include <cstring>
+#include <vector>
 
 #include "convert/conversion_run.h"
 
@@ -131,7 +132,16 @@ void queryLength() {
 uint32_t lengthMs() {
   if (playerState.lengthMsCache) return playerState.lengthMsCache;
   bool openedHere = !playing() && !playerState.pausedOpen;
-  if (!playing() && openSequencer() != DEVICE_OK) return playerState.lengthMsCache;
+  if (!playing() && openSequencer() != DEVICE_OK) {
+    // Without a device (no sound output on this machine) the length comes from the file's own
+    // tempo map, which is what the device would have measured.
+    std::vector<uint8_t> image;
+    SongTiming timing;
+    if (readFileBytes(playerState.sequencerFile, &image) &&
+        readSongTiming(image.data(), uint32_t(image.size()), &timing))
+      playerState.lengthMsCache = timing.tickToMs(timing.endTick);
+    return playerState.lengthMsCache;
+  }
   if (!playerState.sequencer) return 0;
   playerState.sequencer->setTimeFormat(TIME_FORMAT_MILLISECONDS);
   statusLength(&playerState.lengthMsCache);
