@@ -10,6 +10,7 @@
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
@@ -29,6 +30,7 @@
 #include "app/panels/panels.h"
 #include "app/playlist.h"
 #include "app/qt_ui.h"
+#include "app/voice_names.h"
 #include "convert/conversion_run.h"
 #include "convert/options.h"
 #include "platform/audio.h"
@@ -36,6 +38,7 @@
 #include "platform/profile.h"
 #include "platform/text.h"
 #include "util/memblock.h"
+#include "util/paths.h"
 
 namespace vlm {
 
@@ -174,6 +177,7 @@ MainWindow* MainWindow::instance() {
 MainWindow::MainWindow(const char* settingsFile) : settingsFile_(settingsFile) {
   theWindow = this;
   setWindowTitle(QStringLiteral("VlmPlayer"));
+  setWindowIcon(QIcon(QStringLiteral(":/icons/vlmplay.png")));
   setAcceptDrops(true);
   ui_ = std::make_unique<QtUi>(this);
   setConversionUi(ui_.get());
@@ -187,6 +191,9 @@ MainWindow::MainWindow(const char* settingsFile) : settingsFile_(settingsFile) {
   }
   options.channelMask = 0xFFFF;
   options.voiceOutput = true;
+
+  // The names the voice and drum dialogs show; missing files give empty names.
+  loadVoiceNames(findDataDir());
 
   // The playlist capacity is read once, at start-up.
   initPlaylist(readProfileIntOr("files", PLAYLIST_DEFAULT_FILES));
