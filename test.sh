@@ -18,7 +18,7 @@ else
   vlm_build build-asan -DVLM_SANITIZE=ON -DVLM_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
 fi
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  ctest --output-on-failure -j "$(nproc)")
+  LSAN_OPTIONS="suppressions=$PWD/../tests/lsan.supp" ctest --output-on-failure -j "$(nproc)")
 
 if command -v clang++ >/dev/null 2>&1; then
   echo "== Fuzz targets (${VLM_FUZZ_SECONDS:-15} s each) =="
