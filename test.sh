@@ -22,7 +22,8 @@ fi
 
 if command -v clang++ >/dev/null 2>&1; then
   echo "== Fuzz targets (${VLM_FUZZ_SECONDS:-15} s each) =="
-  CC=clang CXX=clang++ vlm_build build-fuzz -DVLM_FUZZ=ON -DVLM_BENCH=OFF
+  CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DVLM_FUZZ=ON -DVLM_BENCH=OFF >/dev/null
+  cmake --build build-fuzz --target fuzz_targets -j "$(nproc)"
   for target in build-fuzz/fuzz/*; do
     [ -x "$target" ] || continue
     corpus="build-fuzz/corpus/$(basename "$target")"
