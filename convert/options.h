@@ -39,6 +39,8 @@ struct TargetPreset {
   bool topNoteFromSong = false;
   uint8_t topNote = 0;
   bool voiceParamExclusive = false;
+
+  bool operator==(const TargetPreset&) const = default;
 };
 
 inline constexpr int EXT_APPS = 8;

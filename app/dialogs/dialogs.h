@@ -45,6 +45,8 @@ struct DialogValues {
   bool feelsoundNames = false;   // voices 601 "feelsound音色名"
   uint16_t textConvertMask = 0x1FF;    // text information 601..609, bit n = edit 101 + n
   uint64_t rhythmKeep = ~uint64_t(0);  // drums 601..664, bit n = check box 601 + n
+
+  bool operator==(const DialogValues&) const = default;
 };
 extern DialogValues dialogValues;
 
