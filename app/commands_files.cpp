@@ -27,10 +27,10 @@
 #include "convert/conversion_run.h"
 #include "convert/format_table.h"
 #include "core/vstream.h"
+#include "formats/adpcm.h"
 #include "platform/audio.h"
 #include "platform/clipboard.h"
 #include "platform/text.h"
-#include "playback/adpcm.h"
 #include "playback/playalong.h"
 #include "util/memblock.h"
 

@@ -22,8 +22,6 @@
 
 namespace vlm {
 
-thread_local RunState runState;
-
 namespace {
 
 // The song's texts and marks as the format dialog of a convert command left them; the run puts

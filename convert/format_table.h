@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "convert/options.h"
-#include "convert/stages.h"
+#include "core/stages.h"
 
 namespace vlm {
 

@@ -12,9 +12,6 @@
 
 namespace vlm {
 
-thread_local ConversionOptions options;
-thread_local ConversionWarnings warnings;
-
 namespace {
 
 constexpr const char* SECTION = "section";

@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "convert/options.h"
 #include "core/codec.h"
+#include "core/conversion_options.h"
 #include "core/note_tables.h"
 #include "core/vstream.h"
 

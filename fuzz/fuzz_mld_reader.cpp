@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "convert/stages.h"
+#include "core/stages.h"
 #include "core/stream_dump.h"
 #include "core/vstream.h"
 

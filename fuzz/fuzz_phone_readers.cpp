@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "convert/options.h"
-#include "convert/stages.h"
+#include "core/stages.h"
 #include "core/stream_dump.h"
 #include "core/vstream.h"
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "convert/stages.h"
+#include "core/stages.h"
 #include "core/vstream.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

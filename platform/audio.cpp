@@ -12,8 +12,8 @@
 #include <mutex>
 #include <thread>
 
-#include "convert/options.h"
 #include "core/codec.h"
+#include "core/conversion_options.h"
 
 #ifdef VLM_HAVE_FLUIDSYNTH
 #include <fcntl.h>

@@ -9,8 +9,8 @@
 
 #include "convert/conversion_run.h"
 #include "convert/options.h"
+#include "formats/adpcm.h"
 #include "platform/audio.h"
-#include "playback/adpcm.h"
 #include "playback/waves.h"
 #include "util/files.h"
 #include "util/memblock.h"

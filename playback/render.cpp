@@ -7,9 +7,9 @@
 #include <cstring>
 
 #include "core/codec.h"
+#include "formats/adpcm.h"
 #include "platform/audio.h"
 #include "platform/sequencer.h"
-#include "playback/adpcm.h"
 #include "playback/waves.h"
 
 #ifdef VLM_HAVE_FLUIDSYNTH

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <cstring>
 
-#include "convert/options.h"
-#include "convert/stages.h"
 #include "core/codec.h"
+#include "core/conversion_options.h"
+#include "core/stages.h"
 #include "core/vstream.h"
 
 namespace vlm {

@@ -3,8 +3,8 @@
 // note or rest and two-character commands for octave, triplets, tempo and volume.
 #include <cstdint>
 
-#include "convert/stages.h"
 #include "core/codec.h"
+#include "core/stages.h"
 #include "core/vstream.h"
 #include "readers/phone_parts.h"
 

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <vector>
 
-#include "convert/options.h"
-#include "convert/stages.h"
 #include "core/codec.h"
+#include "core/conversion_options.h"
+#include "core/stages.h"
 #include "core/vstream.h"
 
 namespace vlm {

@@ -3,8 +3,8 @@
 // Each part is one channel; notes are requests with their duration and velocity 127.
 #include <cstring>
 
-#include "convert/stages.h"
 #include "core/codec.h"
+#include "core/stages.h"
 #include "core/vstream.h"
 #include "readers/phone_parts.h"
 

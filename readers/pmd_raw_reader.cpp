@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "convert/stages.h"
 #include "core/codec.h"
+#include "core/stages.h"
 #include "core/vstream.h"
 #include "readers/phone_parts.h"
 

@@ -9,10 +9,10 @@
 #include <cstring>
 #include <vector>
 
-#include "convert/stages.h"
 #include "core/codec.h"
+#include "core/stages.h"
 #include "core/vstream.h"
-#include "writers/smaf_format.h"
+#include "formats/smaf_format.h"
 
 namespace vlm {
 

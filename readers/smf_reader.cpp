@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "convert/stages.h"
 #include "core/codec.h"
+#include "core/stages.h"
 #include "core/vstream.h"
 
 namespace vlm {

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "convert/options.h"
+#include "core/conversion_options.h"
 #include "core/note_tables.h"
 #include "transform/transform_state.h"
 

@@ -10,11 +10,11 @@
 #include <new>
 #include <numeric>
 
-#include "convert/conversion_run.h"
-#include "convert/options.h"
-#include "convert/stages.h"
 #include "core/codec.h"
+#include "core/conversion_options.h"
 #include "core/note_tables.h"
+#include "core/run_state.h"
+#include "core/stages.h"
 #include "core/vstream.h"
 #include "transform/transform_state.h"
 

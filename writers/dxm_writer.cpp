@@ -5,10 +5,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "convert/conversion_run.h"
-#include "convert/options.h"
-#include "convert/stages.h"
 #include "core/codec.h"
+#include "core/conversion_options.h"
+#include "core/run_state.h"
+#include "core/stages.h"
 #include "core/vstream.h"
 
 namespace vlm {

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "convert/conversion_run.h"
+#include "core/run_state.h"
 
 namespace vlm {
 

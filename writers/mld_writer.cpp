@@ -8,12 +8,12 @@
 #include <set>
 #include <vector>
 
-#include "convert/conversion_run.h"
-#include "convert/options.h"
-#include "convert/stages.h"
 #include "core/codec.h"
+#include "core/conversion_options.h"
+#include "core/run_state.h"
+#include "core/stages.h"
 #include "core/vstream.h"
-#include "writers/mld_format.h"
+#include "formats/mld_format.h"
 
 namespace vlm {
 

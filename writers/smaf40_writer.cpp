@@ -6,11 +6,11 @@
 #include <cstring>
 #include <vector>
 
-#include "convert/options.h"
-#include "convert/stages.h"
 #include "core/codec.h"
+#include "core/conversion_options.h"
+#include "core/stages.h"
 #include "core/vstream.h"
-#include "writers/smaf_format.h"
+#include "formats/smaf_format.h"
 
 namespace vlm {
 

@@ -7,13 +7,13 @@
 #include <cstring>
 #include <vector>
 
-#include "convert/conversion_run.h"
-#include "convert/options.h"
-#include "convert/stages.h"
 #include "core/codec.h"
+#include "core/conversion_options.h"
+#include "core/run_state.h"
+#include "core/stages.h"
 #include "core/vstream.h"
-#include "playback/adpcm.h"
-#include "writers/smaf_format.h"
+#include "formats/adpcm.h"
+#include "formats/smaf_format.h"
 
 namespace vlm {
 

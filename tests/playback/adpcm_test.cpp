@@ -1,5 +1,5 @@
 // The ADPCM decoders and the WAVE images they write.
-#include "playback/adpcm.h"
+#include "formats/adpcm.h"
 
 #include <gtest/gtest.h>
 

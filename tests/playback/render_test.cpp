@@ -7,8 +7,8 @@
 
 #include "core/codec.h"
 #include "core/vstream.h"
+#include "formats/adpcm.h"
 #include "platform/audio.h"
-#include "playback/adpcm.h"
 #include "playback/smf_builder.h"
 #include "playback/waves.h"
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "convert/options.h"
-#include "convert/stages.h"
+#include "core/stages.h"
 #include "core/vstream.h"
 #include "writers/smf_test_util.h"
 

@@ -8,7 +8,7 @@
 
 #include "convert/format_table.h"
 #include "convert/options.h"
-#include "convert/stages.h"
+#include "core/stages.h"
 #include "core/vstream.h"
 
 namespace vlm {

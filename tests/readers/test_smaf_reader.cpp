@@ -7,8 +7,8 @@
 
 #include "convert/conversion_run.h"
 #include "convert/options.h"
-#include "convert/stages.h"
 #include "core/codec.h"
+#include "core/stages.h"
 #include "core/vstream.h"
 #include "writers/smf_test_util.h"
 

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "convert/stages.h"
 #include "core/codec.h"
+#include "core/stages.h"
 #include "core/stream_dump.h"
 #include "core/vstream.h"
 

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "convert/options.h"
-#include "convert/stages.h"
+#include "core/stages.h"
 #include "core/vstream.h"
-#include "playback/adpcm.h"
+#include "formats/adpcm.h"
 
 namespace vlm {
 namespace {

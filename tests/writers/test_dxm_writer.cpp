@@ -16,7 +16,7 @@
 #include "convert/conversion_run.h"
 #include "convert/format_table.h"
 #include "convert/options.h"
-#include "convert/stages.h"
+#include "core/stages.h"
 #include "core/vstream.h"
 #include "playback/smf_builder.h"
 #include "test_util.h"

@@ -13,10 +13,10 @@
 #include "../test_util.h"
 #include "convert/conversion_run.h"
 #include "convert/options.h"
-#include "convert/stages.h"
 #include "core/codec.h"
+#include "core/stages.h"
 #include "core/vstream.h"
-#include "playback/adpcm.h"
+#include "formats/adpcm.h"
 #include "writers/smf_test_util.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include "convert/conversion_run.h"
 #include "convert/format_table.h"
 #include "convert/options.h"
-#include "convert/stages.h"
+#include "core/stages.h"
 #include "core/vstream.h"
 #include "writers/smf_test_util.h"
 

@@ -2,7 +2,7 @@
 // scheme; the G.721 decoder follows the block structure of ITU-T Recommendation G.721 (inverse
 // quantizer, scale-factor adaptation, speed control, tone and transition detection, the
 // two-pole six-zero predictor in floating-point multiplier form), all in integer arithmetic.
-#include "playback/adpcm.h"
+#include "formats/adpcm.h"
 
 #include <algorithm>
 

@@ -1,0 +1,7 @@
+#include "core/run_state.h"
+
+namespace vlm {
+
+thread_local RunState runState;
+
+}  // namespace vlm
