@@ -284,8 +284,11 @@ int loadAndRead(RunBlocks& blocks, const char* input, FormatCode inputCode, bool
   if (!read) return 1;
   const InputFormat* in = findInputFormat(inputCode);
   if (!in) return 0;
+  if (inputCode != FORMAT_VLM && !in->reader) return 0;
+  // Not every reader finds texts to set: in a batch, the title and marks of the previous file
+  // would otherwise be written into this one.
+  clearSongInfo();
   if (inputCode != FORMAT_VLM) {
-    if (!in->reader) return 0;
     runStage(blocks, in->reader, blocks.capacity(blocks.next()));
   } else {
     gatherStreamStats(blocks.block[blocks.current], blocks.block[blocks.next()]);

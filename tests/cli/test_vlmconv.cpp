@@ -15,6 +15,7 @@ namespace {
 using test::readBytes;
 using test::ScratchDir;
 using test::writeBytes;
+using test::writeText;
 
 struct Result {
   int status;
@@ -167,6 +168,24 @@ TEST(Vlmconv, ParallelConversionsMatchSerialOnes) {
     EXPECT_EQ(readBytes(dir.file("out1") + name), readBytes(dir.file("out3") + name));
     EXPECT_FALSE(readBytes(dir.file("out1") + name).empty());
   }
+}
+
+// A stream carries no title of its own: converted after a titled song in one batch, it must not
+// take that song's title.
+TEST(Vlmconv, ABatchGivesEachFileTheBytesItGetsAlone) {
+  ScratchDir dir;
+  writeText(dir.file("a.mml"), "#TITLE \"Morning Bell\"\nT120\n{ O4 L4 C D E F }\n");
+  writeBytes(dir.file("b.vlm"), STREAM);
+  std::filesystem::create_directories(dir.file("alone"));
+  std::filesystem::create_directories(dir.file("batch"));
+  ASSERT_EQ(vlmconv("convert " + dir.file("b.vlm") + " --to dxm32 -d " + dir.file("alone")).status,
+            0);
+  ASSERT_EQ(vlmconv("convert " + dir.file("a.mml") + " " + dir.file("b.vlm") +
+                    " --to dxm32 -d " + dir.file("batch"))
+                .status,
+            0);
+  EXPECT_FALSE(readBytes(dir.file("alone/b.dxm")).empty());
+  EXPECT_EQ(readBytes(dir.file("alone/b.dxm")), readBytes(dir.file("batch/b.dxm")));
 }
 
 TEST(Vlmconv, AnUnwritableOutputFailsAndLeavesNoFile) {
