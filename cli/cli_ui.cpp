@@ -13,6 +13,15 @@ namespace {
 std::mutex outputMutex;
 thread_local ConvertJob* job = nullptr;
 
+constexpr size_t LINE_BUFFER_LIMIT = 65536;
+bool buffering = false;  // both guarded by outputMutex
+std::string pendingLines;
+
+void writeOut(const std::string& text) {
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fflush(stderr);
+}
+
 // Splits a message box text into its lines (the texts end each line with CR LF).
 void printLines(const char* prefix, const char* text) {
   std::string all(text);
@@ -40,10 +49,33 @@ ConvertJob* currentJob() {
   return job;
 }
 
+void setErrorLineBuffering(bool on) {
+  std::lock_guard<std::mutex> lock(outputMutex);
+  if (!on && !pendingLines.empty()) {
+    writeOut(pendingLines);
+    pendingLines.clear();
+  }
+  buffering = on;
+}
+
+void flushErrorLines() {
+  std::lock_guard<std::mutex> lock(outputMutex);
+  if (!pendingLines.empty()) writeOut(pendingLines);
+  pendingLines.clear();
+}
+
 void printError(const std::string& line) {
   std::lock_guard<std::mutex> lock(outputMutex);
-  std::fprintf(stderr, "%s\n", line.c_str());
-  std::fflush(stderr);
+  if (!buffering) {
+    writeOut(line + "\n");
+    return;
+  }
+  pendingLines += line;
+  pendingLines += '\n';
+  if (pendingLines.size() >= LINE_BUFFER_LIMIT) {
+    writeOut(pendingLines);
+    pendingLines.clear();
+  }
 }
 
 bool CliUi::formatDialog(int, FormatCode) {

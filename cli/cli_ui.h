@@ -41,5 +41,9 @@ ConvertJob* currentJob();
 
 // One line on standard error, whole, even when several threads print.
 void printError(const std::string& line);
+// A batch that is not watched on a terminal collects its lines and writes them in large pieces
+// (one write per 64 KiB instead of one per file); flushErrorLines writes what is left.
+void setErrorLineBuffering(bool on);
+void flushErrorLines();
 
 }  // namespace vlm::cli

@@ -1,7 +1,10 @@
 // formats, detect, info and dump, and the argument handling the commands share.
 #include "cli/commands.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -55,23 +58,35 @@ int parseCommonOption(int argc, char** argv, int i) {
 
 namespace {
 
-void expandOne(const std::string& path, std::vector<std::string>& out, int depth) {
+void expandOne(const std::string& path, std::vector<InputFile>& out, bool keepUnsupported,
+               int depth) {
   if (depth > 8) return;  // a playlist that lists itself
-  if (!isClipboardPath(path.c_str()) && isDirectory(path.c_str())) {
+  if (isClipboardPath(path.c_str())) {
+    out.push_back({path, detectFormat(path.c_str()), 0});
+    return;
+  }
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) {
+    out.push_back({path, FORMAT_UNSUPPORTED, errno});
+    return;
+  }
+  if (S_ISDIR(st.st_mode)) {
     walkFolder(path, [&](const std::string& file) {
-      if (detectFormat(file.c_str()) > 0) out.push_back(file);
+      const FormatCode code = detectFileFormat(file.c_str());
+      if (code > 0 || keepUnsupported) out.push_back({file, code > 0 ? code : 0, 0});
       return true;
     });
     return;
   }
-  if (!isClipboardPath(path.c_str()) && detectFormat(path.c_str()) == FORMAT_PLAYLIST) {
+  const FormatCode code = detectFileFormat(path.c_str());
+  if (code == FORMAT_PLAYLIST) {
     walkPlaylistFile(path, [&](const std::string& entry) {
-      expandOne(entry, out, depth + 1);
+      expandOne(entry, out, keepUnsupported, depth + 1);
       return true;
     });
     return;
   }
-  out.push_back(path);
+  out.push_back({path, code > 0 ? code : 0, 0});
 }
 
 std::string jsonString(const std::string& utf8) {
@@ -159,6 +174,11 @@ uint16_t streamTimebase(const MemBlock& stream) {
 // Reads one input for info and dump; prints the reason when it cannot.
 bool readSong(const std::string& input, FormatCode* code, MemBlock* stream) {
   *code = detectFormat(input.c_str());
+  struct stat st;
+  if (*code == FORMAT_DIRECTORY && ::stat(input.c_str(), &st) != 0) {
+    std::fprintf(stderr, "vlmconv: %s: %s\n", input.c_str(), std::strerror(errno));
+    return false;
+  }
   if (*code <= 0) {
     std::fprintf(stderr, "vlmconv: %s: not a supported song file\n", input.c_str());
     return false;
@@ -169,8 +189,12 @@ bool readSong(const std::string& input, FormatCode* code, MemBlock* stream) {
                  format ? format->name : "this format");
     return false;
   }
+  clearFileFailure();
   if (!readInput(input.c_str(), *code, stream)) {
-    std::fprintf(stderr, "vlmconv: %s: cannot be read (missing or empty)\n", input.c_str());
+    const FileFailure& failure = lastFileFailure();
+    std::fprintf(stderr, "vlmconv: %s\n",
+                 failure.op != FileOp::NONE ? fileFailureText(failure).c_str()
+                                            : (input + ": cannot be read").c_str());
     return false;
   }
   return true;
@@ -178,9 +202,16 @@ bool readSong(const std::string& input, FormatCode* code, MemBlock* stream) {
 
 }  // namespace
 
+std::vector<InputFile> expandInputFiles(const std::vector<std::string>& inputs,
+                                        bool keepUnsupported) {
+  std::vector<InputFile> out;
+  for (const std::string& input : inputs) expandOne(input, out, keepUnsupported, 0);
+  return out;
+}
+
 std::vector<std::string> expandInputs(const std::vector<std::string>& inputs) {
   std::vector<std::string> out;
-  for (const std::string& input : inputs) expandOne(input, out, 0);
+  for (InputFile& file : expandInputFiles(inputs)) out.push_back(std::move(file.path));
   return out;
 }
 
@@ -200,6 +231,10 @@ int cmdFormats(int, char**) {
                 f.extension ? f.extension : "(own)", f.sizeKey ? f.sizeKey : "-",
                 supported ? "yes" : "no", f.label);
   }
+  std::printf("family names (the most common variant of each family):\n");
+  for (int i = 0; i < count; ++i)
+    if (const char* family = outputFamilyName(out[i].code))
+      std::printf("  %-4s = %3d  %s  %s\n", family, out[i].code, out[i].shortName, out[i].label);
   return 0;
 }
 
@@ -278,7 +313,7 @@ int cmdDump(int argc, char** argv) {
   if (status >= 0) return status;
   if (stage != "read" && stage != "transform") return usageError("--stage is read or transform");
   const OutputFormat* target = findOutputFormat(to.c_str());
-  if (!target) return usageError("unknown output format: " + to);
+  if (!target) return usageError(unknownFormatText(to));
   setClipboardBackend(&stdioClipboard());
   FormatCode code = 0;
   MemBlock stream;

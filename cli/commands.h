@@ -14,15 +14,31 @@ int cmdDump(int argc, char** argv);
 int cmdRenderEntry(int argc, char** argv);
 int cmdPlayEntry(int argc, char** argv);
 int cmdExtractWavesEntry(int argc, char** argv);
+int cmdCheck(int argc, char** argv);
 
 // Options every converting command takes: --ini FILE, --set KEY=VALUE and the main-window
 // values. Returns the arguments consumed at argv[i] (0 = not one of them, -1 = error, printed).
 int parseCommonOption(int argc, char** argv, int i);
 
-// Files, folders (recursively, supported files only, sorted) and .m3u lists to a flat list.
+// One file named on the command line or found in a folder or list, with its format code.
+struct InputFile {
+  std::string path;
+  int code = 0;   // FormatCode; 0 = not supported
+  int error = 0;  // errno when the path itself cannot be used (a missing file), else 0
+};
+
+// Files, folders (recursively, sorted) and .m3u lists to a flat list. Files found in folders are
+// kept only when supported, unless `keepUnsupported`; paths named directly and list entries are
+// always kept, with their error when they do not exist.
+std::vector<InputFile> expandInputFiles(const std::vector<std::string>& inputs,
+                                        bool keepUnsupported = false);
 std::vector<std::string> expandInputs(const std::vector<std::string>& inputs);
 
 // A usage error: the reason on standard error, exit status 2.
 int usageError(const std::string& reason);
+// "unknown output format: NAME (did you mean ...?)" with the names that come close.
+std::string unknownFormatText(const std::string& name);
+// The progress bar of a batch on standard error ("\r[####   ] done/total").
+void drawProgress(size_t done, size_t total);
 
 }  // namespace vlm::cli

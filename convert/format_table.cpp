@@ -2,6 +2,8 @@
 
 #include <strings.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 
@@ -62,6 +64,40 @@ const OutputFormat OUTPUT_FORMATS[] = {
     {OUTPUT_MAIL, 135, "Outlook送信\tCtrl+M", "mail", nullptr, nullptr, 7, 0, nullptr},
 };
 
+// The variant a family name picks: the one most handsets of the family play (16 voices; the
+// first handset maker of each menu), which is also the variant a file of the family is read as.
+struct FamilyName {
+  const char* name;
+  FormatCode code;
+};
+const FamilyName FAMILY_NAMES[] = {
+    {"mld", 24},  // iﾒﾛﾃﾞｨFM16和音作成(N)
+    {"pmd", 61},  // au-PMD16和音作成
+    {"mmf", 53},  // SMAF16和音作成(J-SKY)
+    {"dxm", 13},  // feelsound12和音作成
+};
+
+// Edit distance of two short names without regard to case; swapping two neighbours counts as
+// one edit, as it is one typing error.
+size_t editDistance(const std::string& a, const std::string& b) {
+  const size_t n = a.size(), m = b.size();
+  std::vector<size_t> d((n + 1) * (m + 1));
+  auto at = [&](size_t i, size_t j) -> size_t& { return d[i * (m + 1) + j]; };
+  auto same = [&](size_t i, size_t j) {
+    return std::tolower(uint8_t(a[i])) == std::tolower(uint8_t(b[j]));
+  };
+  for (size_t i = 0; i <= n; ++i) at(i, 0) = i;
+  for (size_t j = 0; j <= m; ++j) at(0, j) = j;
+  for (size_t i = 1; i <= n; ++i)
+    for (size_t j = 1; j <= m; ++j) {
+      at(i, j) = std::min(
+          {at(i - 1, j) + 1, at(i, j - 1) + 1, at(i - 1, j - 1) + (same(i - 1, j - 1) ? 0 : 1)});
+      if (i > 1 && j > 1 && same(i - 1, j - 2) && same(i - 2, j - 1))
+        at(i, j) = std::min(at(i, j), at(i - 2, j - 2) + 1);
+    }
+  return at(n, m);
+}
+
 int* sizeSettingSlot(const OutputFormat& format) {
   if (!format.sizeKey) return nullptr;
   struct Slot {
@@ -117,7 +153,38 @@ const OutputFormat* findOutputFormat(const char* codeOrName) {
   if (*end == '\0') return findOutputFormat(FormatCode(number));
   for (const OutputFormat& format : OUTPUT_FORMATS)
     if (strcasecmp(format.shortName, codeOrName) == 0) return &format;
+  for (const FamilyName& family : FAMILY_NAMES)
+    if (strcasecmp(family.name, codeOrName) == 0) return findOutputFormat(family.code);
   return nullptr;
+}
+
+const char* outputFamilyName(FormatCode code) {
+  for (const FamilyName& family : FAMILY_NAMES)
+    if (family.code == code) return family.name;
+  return nullptr;
+}
+
+std::vector<std::string> closeOutputNames(const char* name) {
+  const std::string wanted = name ? name : "";
+  std::vector<std::pair<size_t, std::string>> close;
+  auto consider = [&](const char* candidate) {
+    const std::string c = candidate;
+    const size_t distance = editDistance(wanted, c);
+    const bool prefix =
+        wanted.size() >= 2 && strncasecmp(c.c_str(), wanted.c_str(), wanted.size()) == 0;
+    // Up to two typing errors, fewer for very short names.
+    const size_t allowed = wanted.size() <= 3 ? 1 : 2;
+    if (distance <= allowed || prefix) close.emplace_back(prefix ? 0 : distance, c);
+  };
+  if (!wanted.empty()) {
+    for (const FamilyName& family : FAMILY_NAMES) consider(family.name);
+    for (const OutputFormat& format : OUTPUT_FORMATS) consider(format.shortName);
+  }
+  std::stable_sort(close.begin(), close.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<std::string> names;
+  for (auto& entry : close) names.push_back(std::move(entry.second));
+  return names;
 }
 
 int outputSizeSetting(const OutputFormat& format) {

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "convert/options.h"
 #include "core/stages.h"
@@ -55,8 +57,14 @@ struct OutputFormat {
 
 const InputFormat* findInputFormat(FormatCode code);
 const OutputFormat* findOutputFormat(FormatCode code);
-// By number or short name (case-insensitive).
+// By number, short name or family name (case-insensitive).
 const OutputFormat* findOutputFormat(const char* codeOrName);
+// The family names: "mld", "pmd", "mmf" and "dxm" stand for the most common variant of their
+// family. The family name of an output code, null when it is no family's choice.
+const char* outputFamilyName(FormatCode code);
+// Short and family names that come close to a name that matched none (a few typing errors, or
+// the name as the start of theirs), best first; empty when none does.
+std::vector<std::string> closeOutputNames(const char* name);
 const InputFormat* inputFormats(int* count);
 const OutputFormat* outputFormats(int* count);
 // The value of an output's size key in the options, 0 when it has none.
@@ -70,5 +78,7 @@ StageFn transformPass();
 
 // Classifies a path by extension and the first four bytes. "clip.txt" stands for the clipboard.
 FormatCode detectFormat(const char* path);
+// The same for a path already known to name a file (a folder walk's result): no stat.
+FormatCode detectFileFormat(const char* path);
 
 }  // namespace vlm

@@ -29,14 +29,23 @@ bool walkBelow(const std::string& folder, const PathVisitor& visit, int depth) {
   while (dirent* e = ::readdir(d)) {
     const std::string name = e->d_name;
     if (name == "." || name == "..") continue;
+    // The entry's own type spares a stat per file; links and file systems that give no type
+    // are asked.
+    unsigned char type = e->d_type;
     const std::string path = prefix + name;
-    struct stat link, target;
-    if (::lstat(path.c_str(), &link) != 0) continue;
-    if (S_ISDIR(link.st_mode)) {
+    if (type == DT_UNKNOWN) {
+      struct stat link;
+      if (::lstat(path.c_str(), &link) != 0) continue;
+      type = S_ISDIR(link.st_mode)   ? DT_DIR
+             : S_ISREG(link.st_mode) ? DT_REG
+             : S_ISLNK(link.st_mode) ? DT_LNK
+                                     : DT_UNKNOWN;
+    }
+    struct stat target;
+    if (type == DT_DIR) {
       entries.push_back({name, name + "/", true});
-    } else if (S_ISREG(link.st_mode) ||
-               (S_ISLNK(link.st_mode) && ::stat(path.c_str(), &target) == 0 &&
-                S_ISREG(target.st_mode))) {
+    } else if (type == DT_REG ||
+               (type == DT_LNK && ::stat(path.c_str(), &target) == 0 && S_ISREG(target.st_mode))) {
       entries.push_back({name, name, false});
     }
   }

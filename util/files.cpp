@@ -6,12 +6,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <vector>
 
 namespace vlm {
 
@@ -49,25 +52,6 @@ bool writeAll(int fd, const uint8_t* data, size_t n) {
   return true;
 }
 
-// The process umask without changing it (umask() itself sets as it reads, which races with
-// other threads); Linux shows it in /proc/self/status.
-mode_t currentUmask() {
-  if (FILE* f = std::fopen("/proc/self/status", "r")) {
-    char line[256];
-    while (std::fgets(line, sizeof line, f)) {
-      unsigned mask = 0;
-      if (std::sscanf(line, "Umask: %o", &mask) == 1) {
-        std::fclose(f);
-        return mode_t(mask);
-      }
-    }
-    std::fclose(f);
-  }
-  mode_t old = ::umask(022);
-  ::umask(old);
-  return old;
-}
-
 // Copies at most PATH_SLOT - 1 bytes and terminates.
 void copySlot(char* out, const std::string& s) {
   size_t n = s.size() < size_t(PATH_SLOT - 1) ? s.size() : size_t(PATH_SLOT - 1);
@@ -75,30 +59,160 @@ void copySlot(char* out, const std::string& s) {
   out[n] = 0;
 }
 
+thread_local FileFailure failure;
+
+void fail(FileOp op, const char* path, int error) {
+  failure.op = op;
+  failure.path = path ? path : "";
+  failure.error = error;
+}
+
+// Deferred syncs: the folders written into since the last syncSavedFiles. Each thread remembers
+// the folder it recorded last (for the current generation of the list), so a batch into one
+// folder takes the lock once per thread, not once per file.
+std::atomic<SaveSync> syncMode{SaveSync::EACH_FILE};
+std::mutex pendingMutex;
+std::vector<std::string> pendingFolders;
+std::atomic<unsigned> pendingGeneration{1};
+thread_local unsigned recordedGeneration = 0;
+thread_local std::string recordedFolder;
+
+void rememberFolder(const std::string& folder) {
+  const unsigned generation = pendingGeneration.load(std::memory_order_acquire);
+  if (recordedGeneration == generation && recordedFolder == folder) return;
+  {
+    std::lock_guard<std::mutex> lock(pendingMutex);
+    bool known = false;
+    for (const std::string& f : pendingFolders) known = known || f == folder;
+    if (!known) pendingFolders.push_back(folder);
+  }
+  recordedGeneration = generation;
+  recordedFolder = folder;
+}
+
+// A new temporary file in `folder` (ending in '/'), created with `mode` through the umask as
+// any new file is. The name is unique in the process and checked by O_EXCL.
+int createTempBeside(const std::string& folder, mode_t mode, std::string* name) {
+  static std::atomic<unsigned> counter{0};
+  const long pid = long(::getpid());
+  for (int attempt = 0; attempt < 64; ++attempt) {
+    char leaf[64];
+    std::snprintf(leaf, sizeof leaf, ".vlmsave-%ld-%u", pid, counter.fetch_add(1));
+    *name = folder + leaf;
+    const int fd = ::open(name->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
 }  // namespace
+
+const FileFailure& lastFileFailure() {
+  return failure;
+}
+
+void clearFileFailure() {
+  failure = FileFailure();
+}
+
+std::string fileFailureText(const FileFailure& f) {
+  const std::string cause = f.error ? std::strerror(f.error) : "empty file";
+  switch (f.op) {
+    case FileOp::READ:
+      return f.path + ": " + cause;
+    case FileOp::WRITE:
+      return "cannot write " + f.path + ": " + cause;
+    case FileOp::SYNC:
+      return "cannot sync " + f.path + ": " + cause;
+    case FileOp::NONE:
+      break;
+  }
+  return f.path.empty() ? std::string("no file failed") : f.path;
+}
+
+void setSaveSync(SaveSync mode) {
+  syncMode.store(mode, std::memory_order_release);
+}
+
+SaveSync saveSync() {
+  return syncMode.load(std::memory_order_acquire);
+}
+
+int syncSavedFiles() {
+  std::vector<std::string> folders;
+  {
+    std::lock_guard<std::mutex> lock(pendingMutex);
+    folders.swap(pendingFolders);
+    pendingGeneration.fetch_add(1, std::memory_order_acq_rel);
+  }
+  int ok = 1;
+  std::vector<dev_t> synced;
+  for (const std::string& folder : folders) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+      fail(FileOp::SYNC, folder.c_str(), errno);
+      ok = 0;
+      continue;
+    }
+    struct stat st;
+    bool done = false;
+    if (::fstat(fd, &st) == 0) {
+      for (dev_t d : synced) done = done || d == st.st_dev;
+      // One syncfs writes every file of the batch on that file system, data and names.
+      if (!done && ::syncfs(fd) != 0) {
+        fail(FileOp::SYNC, folder.c_str(), errno);
+        ok = 0;
+      } else if (!done) {
+        synced.push_back(st.st_dev);
+      }
+    }
+    if (::fsync(fd) != 0 && errno != EINVAL) {
+      fail(FileOp::SYNC, folder.c_str(), errno);
+      ok = 0;
+    }
+    ::close(fd);
+  }
+  return ok;
+}
 
 void* loadFile(const char* path, uint8_t** pointer, int32_t* size) {
   if (pointer) *pointer = nullptr;
   if (size) *size = 0;
   if (!path) return nullptr;
   int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return nullptr;
+  if (fd < 0) {
+    fail(FileOp::READ, path, errno);
+    return nullptr;
+  }
   struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0 || st.st_size > INT32_MAX) {
+  int error = 0;
+  if (::fstat(fd, &st) != 0)
+    error = errno;
+  else if (S_ISDIR(st.st_mode))
+    error = EISDIR;
+  else if (!S_ISREG(st.st_mode))
+    error = EINVAL;
+  else if (st.st_size > INT32_MAX)
+    error = EFBIG;
+  if (error || st.st_size <= 0) {
     ::close(fd);
+    fail(FileOp::READ, path, error);
     return nullptr;
   }
   uint8_t* data = nullptr;
   void* handle = allocBlock(&data, size_t(st.st_size));
   if (!handle) {
     ::close(fd);
+    fail(FileOp::READ, path, ENOMEM);
     return nullptr;
   }
   size_t got = 0;
   bool ok = readAll(fd, data, size_t(st.st_size), &got);
+  error = errno;
   ::close(fd);
   if (!ok || got == 0) {
     freeBlock(handle);
+    fail(FileOp::READ, path, ok ? 0 : error);
     return nullptr;
   }
   if (pointer) *pointer = data;
@@ -113,37 +227,57 @@ int blockLoadFile(MemBlock* block, const char* path) {
 }
 
 int saveFile(const char* path, const void* data, size_t size) {
-  if (!path || !*path || (size && !data)) return 0;
+  if (!path || !*path || (size && !data)) {
+    fail(FileOp::WRITE, path, EINVAL);
+    return 0;
+  }
   // Write through a symbolic link, as opening the link for writing would.
   std::string target = path;
   struct stat st;
-  if (::lstat(path, &st) == 0 && S_ISLNK(st.st_mode)) {
+  bool exists = ::lstat(path, &st) == 0;
+  if (exists && S_ISLNK(st.st_mode)) {
     if (char* real = ::realpath(path, nullptr)) {
       target = real;
       std::free(real);
     }
+    exists = ::stat(target.c_str(), &st) == 0;
+  }
+  if (exists && S_ISDIR(st.st_mode)) {
+    fail(FileOp::WRITE, path, EISDIR);
+    return 0;
   }
   const size_t slash = target.rfind('/');
-  const std::string dir = slash == std::string::npos ? "." : target.substr(0, slash + 1);
-  std::string temp = dir + (slash == std::string::npos ? "/" : "") + ".vlmsave-XXXXXX";
+  const std::string dir = slash == std::string::npos ? "./" : target.substr(0, slash + 1);
 
-  // A replaced file keeps its permission bits; a new one gets those of a normal create.
-  mode_t mode = 0666 & ~currentUmask();
-  if (::stat(target.c_str(), &st) == 0) {
-    if (S_ISDIR(st.st_mode)) return 0;
-    mode = st.st_mode & 07777;
+  // A new file gets the mode of a normal create (0666 through the umask); a replaced file keeps
+  // its permission bits.
+  std::string temp;
+  int fd = createTempBeside(dir, 0666, &temp);
+  if (fd < 0) {
+    fail(FileOp::WRITE, path, errno);
+    return 0;
   }
-
-  int fd = ::mkstemp(temp.data());
-  if (fd < 0) return 0;
+  const bool each = saveSync() == SaveSync::EACH_FILE;
   bool ok = writeAll(fd, static_cast<const uint8_t*>(data), size);
-  ok = ok && ::fchmod(fd, mode) == 0;
-  ok = ok && ::fsync(fd) == 0;
-  ok = ::close(fd) == 0 && ok;
-  ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
+  ok = ok && (!exists || ::fchmod(fd, st.st_mode & 07777) == 0);
+  ok = ok && (!each || ::fsync(fd) == 0);
+  int error = ok ? 0 : errno;
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    error = errno;
+  }
+  if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
+    ok = false;
+    error = errno;
+  }
   if (!ok) {
     ::unlink(temp.c_str());
+    fail(FileOp::WRITE, path, error ? error : EIO);
     return 0;
+  }
+  if (!each) {
+    rememberFolder(dir);
+    return 1;
   }
   int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dirFd >= 0) {  // makes the rename itself durable; failure here loses nothing

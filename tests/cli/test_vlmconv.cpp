@@ -180,8 +180,8 @@ TEST(Vlmconv, ABatchGivesEachFileTheBytesItGetsAlone) {
   std::filesystem::create_directories(dir.file("batch"));
   ASSERT_EQ(vlmconv("convert " + dir.file("b.vlm") + " --to dxm32 -d " + dir.file("alone")).status,
             0);
-  ASSERT_EQ(vlmconv("convert " + dir.file("a.mml") + " " + dir.file("b.vlm") +
-                    " --to dxm32 -d " + dir.file("batch"))
+  ASSERT_EQ(vlmconv("convert " + dir.file("a.mml") + " " + dir.file("b.vlm") + " --to dxm32 -d " +
+                    dir.file("batch"))
                 .status,
             0);
   EXPECT_FALSE(readBytes(dir.file("alone/b.dxm")).empty());
@@ -209,6 +209,74 @@ TEST(Vlmconv, MelodyMailTextRoundTrip) {
   EXPECT_EQ(info.status, 0) << info.out;
   EXPECT_NE(info.out.find("\"format\": 24"), std::string::npos);
   EXPECT_NE(info.out.find("\"notes\": 1"), std::string::npos);
+}
+
+// What people meet first: an output folder that is not there yet, a typo in a path or a format
+// name, an output that cannot be written. Each failure names its path and its cause.
+TEST(Vlmconv, FailuresNameTheirPathAndCause) {
+  ScratchDir dir;
+  writeBytes(dir.file("x.vlm"), STREAM);
+  Result made = vlmconv("convert " + dir.file("x.vlm") + " --to mid -d " + dir.file("new/deep"));
+  EXPECT_EQ(made.status, 0) << made.out;
+  EXPECT_FALSE(readBytes(dir.file("new/deep/x.mid")).empty());
+
+  Result missing = vlmconv("convert " + dir.file("nope.mid") + " --to mid");
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.out.find(dir.file("nope.mid") + ": No such file or directory"),
+            std::string::npos)
+      << missing.out;
+  EXPECT_NE(vlmconv("info " + dir.file("nope.mid")).out.find("No such file or directory"),
+            std::string::npos);
+
+  Result unwritable =
+      vlmconv("convert " + dir.file("x.vlm") + " --to -3 -o " + dir.file("no/such/x.vlm"));
+  EXPECT_EQ(unwritable.status, 1);
+  EXPECT_NE(unwritable.out.find("cannot write " + dir.file("no/such/x.vlm") +
+                                ": No such file or directory"),
+            std::string::npos)
+      << unwritable.out;
+
+  writeBytes(dir.file("file"), {1});
+  Result notDir = vlmconv("convert " + dir.file("x.vlm") + " --to mid -d " + dir.file("file"));
+  EXPECT_EQ(notDir.status, 1);
+  EXPECT_NE(notDir.out.find("cannot create " + dir.file("file")), std::string::npos) << notDir.out;
+
+  Result typo = vlmconv("convert " + dir.file("x.vlm") + " --to mdl");
+  EXPECT_EQ(typo.status, 2);
+  EXPECT_NE(typo.out.find("did you mean"), std::string::npos) << typo.out;
+  EXPECT_NE(typo.out.find("mld"), std::string::npos);
+}
+
+TEST(Vlmconv, FamilyNamesConvertAndAreListed) {
+  ScratchDir dir;
+  writeBytes(dir.file("x.vlm"), STREAM);
+  Result run = vlmconv("convert " + dir.file("x.vlm") + " --to mld -d " + dir.file("o"));
+  ASSERT_EQ(run.status, 0) << run.out;
+  Result byCode = vlmconv("convert " + dir.file("x.vlm") + " --to 24 -d " + dir.file("p"));
+  ASSERT_EQ(byCode.status, 0) << byCode.out;
+  EXPECT_EQ(readBytes(dir.file("o/x.mld")), readBytes(dir.file("p/x.mld")));
+  const std::string formats = vlmconv("formats").out;
+  for (const char* line : {"mld  =  24", "pmd  =  61", "mmf  =  53", "dxm  =  13"})
+    EXPECT_NE(formats.find(line), std::string::npos) << line;
+}
+
+// Both ways of syncing give the same files; a bad --sync is a usage error.
+TEST(Vlmconv, SyncEachAndBatchGiveTheSameOutputs) {
+  ScratchDir dir;
+  writeBytes(dir.file("x.vlm"), STREAM);
+  ASSERT_EQ(
+      vlmconv("convert " + dir.file("x.vlm") + " --to mid --sync each -d " + dir.file("e")).status,
+      0);
+  ASSERT_EQ(
+      vlmconv("convert " + dir.file("x.vlm") + " --to mid --sync batch -d " + dir.file("b")).status,
+      0);
+  EXPECT_EQ(readBytes(dir.file("e/x.mid")), readBytes(dir.file("b/x.mid")));
+  EXPECT_EQ(vlmconv("convert " + dir.file("x.vlm") + " --to mid --sync never").status, 2);
+  // No temporary file stays behind.
+  size_t entries = 0;
+  for (const auto& e : std::filesystem::directory_iterator(dir.file("b")))
+    entries += !e.path().empty();
+  EXPECT_EQ(entries, 1u);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "convert/format_table.h"
@@ -104,6 +105,48 @@ TEST_F(DetectFormat, ClipboardPseudoFileNeverTouchesDisk) {
   setClipboardBackend(nullptr);
   // A real file of that name in a folder is an ordinary .txt file.
   EXPECT_EQ(detect("clip.txt", SOME), 24);
+}
+
+// A walk's result is known to be a file: the same codes without asking the file system first,
+// and the magics still read for the extensions that need them.
+TEST_F(DetectFormat, KnownFilesGiveTheSameCodes) {
+  writeBytes(dir.file("a.pmd"), {'c', 'm', 'i', 'd', 0});
+  writeBytes(dir.file("b.mid"), SOME);
+  writeBytes(dir.file("c.mld"), {0xEF, 0x41, 0x8B, 0xA4, 0});
+  EXPECT_EQ(detectFileFormat(dir.file("a.pmd").c_str()), 61);
+  EXPECT_EQ(detectFileFormat(dir.file("b.mid").c_str()), 2);
+  EXPECT_EQ(detectFileFormat(dir.file("c.mld").c_str()), 0);
+  EXPECT_EQ(detectFileFormat(nullptr), 0);
+}
+
+TEST(OutputNames, FamiliesPickTheirCommonVariant) {
+  EXPECT_EQ(findOutputFormat("mld")->code, 24);
+  EXPECT_EQ(findOutputFormat("PMD")->code, 61);
+  EXPECT_EQ(findOutputFormat("mmf")->code, 53);
+  EXPECT_EQ(findOutputFormat("dxm")->code, 13);
+  EXPECT_STREQ(outputFamilyName(24), "mld");
+  EXPECT_EQ(outputFamilyName(25), nullptr);
+  // Short names and numbers still win.
+  EXPECT_EQ(findOutputFormat("mld-40")->code, 30);
+  EXPECT_EQ(findOutputFormat("59")->code, 59);
+  EXPECT_EQ(findOutputFormat("midi"), nullptr);
+}
+
+TEST(OutputNames, CloseNamesForTyposAndBeginnings) {
+  auto has = [](const std::vector<std::string>& names, const char* name) {
+    return std::find(names.begin(), names.end(), name) != names.end();
+  };
+  const auto typo = closeOutputNames("mdl");
+  EXPECT_TRUE(has(typo, "mld")) << typo.size();  // two letters swapped: one typing error
+  EXPECT_FALSE(has(typo, "mid"));                // two letters wrong in three
+  EXPECT_TRUE(has(closeOutputNames("mmf16"), "mmf16j"));
+  const auto start = closeOutputNames("mld-pcm");
+  EXPECT_TRUE(has(start, "mld-pcm16"));
+  EXPECT_TRUE(has(start, "mld-pcm24so"));
+  EXPECT_FALSE(has(start, "mmf40"));
+  EXPECT_EQ(start.front().rfind("mld-pcm", 0), 0u);  // beginnings first
+  EXPECT_TRUE(closeOutputNames("zzzzzzzz").empty());
+  EXPECT_TRUE(closeOutputNames("").empty());
 }
 
 }  // namespace

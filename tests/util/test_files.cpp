@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -221,6 +222,53 @@ TEST_F(TempDir, SaveFileFailsIntoMissingDirectoryAndKeepsOld) {
   ASSERT_EQ(::mkdir(p.c_str(), 0700), 0);
   EXPECT_EQ(saveFile(p.c_str(), "a", 1), 0);  // a directory is never replaced
   EXPECT_TRUE(isDirectory(p.c_str()));
+}
+
+// A batch defers the syncs: the files are in place at once, their folders are synced once at
+// the end, and a second sync has nothing left to do.
+TEST_F(TempDir, DeferredSyncWritesAtOnceAndSyncsEachFolderOnce) {
+  ASSERT_EQ(::mkdir(path("sub").c_str(), 0700), 0);
+  setSaveSync(SaveSync::DEFERRED);
+  ASSERT_EQ(saveFile(path("a").c_str(), "1", 1), 1);
+  ASSERT_EQ(saveFile(path("b").c_str(), "22", 2), 1);
+  ASSERT_EQ(saveFile(path("sub/c").c_str(), "333", 3), 1);
+  EXPECT_EQ(read(path("b")), "22");
+  EXPECT_EQ(read(path("sub/c")), "333");
+  // A folder that went away before the sync is reported by name, and the others still sync.
+  ASSERT_EQ(saveFile(path("sub/d").c_str(), "4", 1), 1);
+  (void)std::system(("rm -rf '" + path("sub") + "'").c_str());
+  clearFileFailure();
+  EXPECT_EQ(syncSavedFiles(), 0);
+  EXPECT_EQ(lastFileFailure().op, FileOp::SYNC);
+  EXPECT_EQ(lastFileFailure().path, path("sub/"));
+  EXPECT_EQ(syncSavedFiles(), 1);  // nothing pending any more
+  setSaveSync(SaveSync::EACH_FILE);
+  EXPECT_EQ(saveSync(), SaveSync::EACH_FILE);
+}
+
+TEST_F(TempDir, FailuresNameTheirCauseAndPath) {
+  uint8_t* data = nullptr;
+  int32_t size = 0;
+  clearFileFailure();
+  EXPECT_EQ(loadFile(path("missing.mid").c_str(), &data, &size), nullptr);
+  EXPECT_EQ(fileFailureText(lastFileFailure()),
+            path("missing.mid") + ": No such file or directory");
+  write(path("empty.mid"), "");
+  EXPECT_EQ(loadFile(path("empty.mid").c_str(), &data, &size), nullptr);
+  EXPECT_EQ(fileFailureText(lastFileFailure()), path("empty.mid") + ": empty file");
+  EXPECT_EQ(loadFile(dir.c_str(), &data, &size), nullptr);
+  EXPECT_EQ(fileFailureText(lastFileFailure()), dir + ": Is a directory");
+  EXPECT_EQ(saveFile(path("no/such/x.mld").c_str(), "a", 1), 0);
+  EXPECT_EQ(fileFailureText(lastFileFailure()),
+            "cannot write " + path("no/such/x.mld") + ": No such file or directory");
+  EXPECT_EQ(saveFile(dir.c_str(), "a", 1), 0);
+  EXPECT_EQ(lastFileFailure().error, EISDIR);
+  // Success leaves the record of the last failure alone; the caller clears it per job.
+  write(path("ok"), "x");
+  void* loaded = loadFile(path("ok").c_str(), &data, &size);
+  EXPECT_NE(loaded, nullptr);
+  freeBlock(loaded);
+  EXPECT_EQ(lastFileFailure().op, FileOp::WRITE);
 }
 
 TEST_F(TempDir, SaveFileThroughSymlink) {
