@@ -5,15 +5,31 @@ VLM_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenc
   libfluidsynth-dev timgm6mb-soundfont qt6-base-dev fonts-ipafont-gothic clang libclang-rt-14-dev
   shared-mime-info desktop-file-utils xdg-utils libfile-mimeinfo-perl)
 
+vlm_installed() {
+  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"
+}
+
 vlm_install_missing() {
   local missing=()
   for p in "${VLM_PACKAGES[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    if ! vlm_installed "$p"; then
       missing+=("$p")
     fi
   done
   if [ ${#missing[@]} -eq 0 ]; then
     return 0
+  fi
+  # libfluidsynth-dev needs the JACK development files of either JACK 1 (libjack-dev) or
+  # JACK 2 (libjack-jackd2-dev). Left to itself apt-get takes the first, JACK 1, and so removes
+  # a JACK 2 the user has installed. Name the one that fits what is there: JACK 1 only where
+  # its library already is, JACK 2 otherwise (Debian 12's jackd also prefers jackd2).
+  if printf '%s\n' "${missing[@]}" | grep -qx libfluidsynth-dev &&
+    ! vlm_installed libjack-dev && ! vlm_installed libjack-jackd2-dev; then
+    if vlm_installed libjack0; then
+      missing+=(libjack-dev)
+    else
+      missing+=(libjack-jackd2-dev)
+    fi
   fi
   echo "Installing missing packages: ${missing[*]}"
   local sudo=""
@@ -21,7 +37,10 @@ vlm_install_missing() {
     sudo="sudo"
   fi
   $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -q
-  $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+  # --no-remove: installing what the project needs never takes away a package the user has;
+  # apt-get stops instead and says which package stands in the way.
+  $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
+    --no-remove "${missing[@]}"
 }
 
 vlm_build() {
