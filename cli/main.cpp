@@ -15,7 +15,7 @@ const char* const USAGE =
     "commands:\n"
     "  formats                      list every input and output format code\n"
     "  detect PATH...               print the format code of each path\n"
-    "  convert INPUT... --to CODE [-o OUTPUT | -d DIR] [--force] [-j N]\n"
+    "  convert INPUT... --to CODE [-o OUTPUT | -d DIR] [--force] [-j N] [--sync batch|each]\n"
     "          [--ini FILE] [--set KEY=VALUE]... [--mail | --mail-text]\n"
     "                               convert files, folders and .m3u lists\n"
     "  info INPUT [--json]          song texts, protection and statistics\n"
@@ -24,6 +24,9 @@ const char* const USAGE =
     "  render INPUT -o OUT.wav      render to a WAVE file\n"
     "  play INPUT                   play through the audio output\n"
     "  extract-waves INPUT -d DIR   write the embedded voice samples as .wav files\n"
+    "  check PATH... [--json] [-j N]\n"
+    "                               read every file and say whether it is complete, damaged\n"
+    "                               or unsupported\n"
     "\n"
     "Run 'vlmconv COMMAND --help' for the options of a command.\n"
     "Exit status: 0 every input delivered, 1 an input gave nothing, 2 usage error.\n";
@@ -38,6 +41,7 @@ const Command COMMANDS[] = {
     {"convert", vlm::cli::cmdConvert}, {"info", vlm::cli::cmdInfo},
     {"dump", vlm::cli::cmdDump},       {"render", vlm::cli::cmdRenderEntry},
     {"play", vlm::cli::cmdPlayEntry},  {"extract-waves", vlm::cli::cmdExtractWavesEntry},
+    {"check", vlm::cli::cmdCheck},
 };
 
 }  // namespace

@@ -136,6 +136,7 @@ void gatherStreamStats(const MemBlock& stream, MemBlock& scratch) {
   }
   finishStream(scratch.data);
   endStream();
+  reportRead(uint32_t(stream.length), uint32_t(stream.length), table.truncated);
 }
 
 // Base64 text of a melody: 4 characters per 3 bytes, a line break per 72 characters, the marker.
@@ -288,6 +289,7 @@ int loadAndRead(RunBlocks& blocks, const char* input, FormatCode inputCode, bool
   // Not every reader finds texts to set: in a batch, the title and marks of the previous file
   // would otherwise be written into this one.
   clearSongInfo();
+  song.read = ReadReport();  // each reader says where it stopped
   if (inputCode != FORMAT_VLM) {
     runStage(blocks, in->reader, blocks.capacity(blocks.next()));
   } else {

@@ -116,17 +116,35 @@ inline constexpr uint8_t PROTECT_COPY = 0x01;
 inline constexpr uint8_t PROTECT_SAVE = 0x02;
 inline constexpr uint8_t PROTECT_EDIT = 0x04;
 
+// How far the reader got through its input, set once at its end: the file was read to its end,
+// was cut short (the reader needed bytes past it), or the reader stopped before its end.
+struct ReadReport {
+  bool reported;       // the reader set this record
+  bool ranOut;         // a length or an event went past the end: the file is cut short
+  uint32_t imageSize;  // bytes the reader was given
+  uint32_t stoppedAt;  // offset where reading stopped (imageSize: at the end)
+};
+
 // What the reader of the current song leaves for the run, the writers and the display.
 struct SongRecord {
   SongInfo info;
   uint8_t ProtectFlags;
   uint32_t fileSize;  // size of the input image
+  ReadReport read;    // reset by the run before each reader
 };
 // Constant-initialised and trivially destructible: other sources reach it without a TLS wrapper.
 extern thread_local constinit SongRecord song;
 
 void clearSongInfo();
 void setSongText(int field, const char* bytes, size_t length);  // truncated to 255 bytes
+// A reader's last word on its input: `reach` is the end of the data it read or was told to
+// expect (a declared length may point past the image, which means the file is cut short).
+inline void reportRead(uint32_t imageSize, uint64_t reach, bool ranOut = false) {
+  song.read.reported = true;
+  song.read.ranOut = ranOut || reach > imageSize;
+  song.read.imageSize = imageSize;
+  song.read.stoppedAt = reach < imageSize ? uint32_t(reach) : imageSize;
+}
 
 // ---- Statistics gathered while a stream is written -----------------------------------------
 

@@ -641,6 +641,8 @@ void readMld(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
 
   scanHeader();
   if (r.headerSeen) readTracks();
+  const bool whole = r.size >= 8 && (matchId(0, MELO_ID) || matchId(0, CMID_ID));
+  reportRead(r.size, whole ? 8 + uint64_t(getBE(r.image + 4, 4)) : 0);  // the file's length field
 
   finishStream(destination);
   *destinationSize = int32_t(writer.pos);

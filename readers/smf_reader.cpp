@@ -72,6 +72,7 @@ struct SmfReader {
   uint8_t exclusiveKinds;
   uint32_t endTime;  // latest end of track seen
   bool full;         // the output buffer is full: reading stops
+  uint64_t reach;    // furthest end of a track or RIFF chunk as declared (may pass the image)
   // Merge heap: one key per track that has not ended, the next time above the track index, so
   // the smallest key is the earliest track and the lowest index on ties.
   uint64_t heap[MAX_TRACKS];
@@ -148,6 +149,7 @@ void scanChunks() {
     }
     if (headOk && (idAt(pos, "MTrk") || idAt(pos, "CTrk") || idAt(pos, "XFKM"))) {
       registerTrack(pos, length);
+      r.reach = std::max(r.reach, next);
       pos = clipEnd(next);
       continue;
     }
@@ -168,6 +170,7 @@ void scanChunks() {
       if (idAt(pos, "IGNR")) copyText(INFO_GENRE, body, bodyLength);
       if (idAt(pos, "ICRD")) copyText(INFO_DATE, body, bodyLength);
       if (idAt(pos, "copy")) song.ProtectFlags = PROTECT_ALL;
+      r.reach = std::max(r.reach, uint64_t(pos) + CHUNK_HEAD_SIZE + riffLength + (riffLength & 1));
       pos = bodyEnd;
       // RIFF pads odd chunks to an even size.
       if ((riffLength & 1) && pos < r.size && r.image[pos] == 0) ++pos;
@@ -442,6 +445,7 @@ void readSmf(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
   mergeTracks();
   // The song lasts to the latest end of track, unless it was cut short.
   if (!r.full) writer.now = std::max(writer.now, r.endTime);
+  reportRead(r.size, r.reach);
   finishStream(destination);
   *destinationSize = int32_t(writer.pos);
   endStream();

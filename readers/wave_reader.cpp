@@ -237,6 +237,7 @@ void readWave(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
   *destinationSize = 0;
   if (!begin(source, sourceSize, destination, capacity)) return;
   readSound(destination, destinationSize, capacity);
+  reportRead(r.size, isRiffWave(r.image, r.size) ? 8 + uint64_t(getLE(r.image + 4, 4)) : 0);
 }
 
 void readQcp(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
@@ -247,6 +248,7 @@ void readQcp(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
   if (!source || !isRiffWave(source, sourceSize)) return;
   if (!begin(source, sourceSize, destination, capacity)) return;
   readSound(destination, destinationSize, capacity);
+  reportRead(r.size, isRiffWave(r.image, r.size) ? 8 + uint64_t(getLE(r.image + 4, 4)) : 0);
 }
 
 }  // namespace vlm
