@@ -164,6 +164,8 @@ void readEvent(int index) {
   }
   t.time = t.running > UINT32_MAX - t.time ? UINT32_MAX : t.time + t.running;
   t.running = 0;
+  // The note has sounded: a later tie mark that finds nothing to hold is a rest, not a repeat.
+  t.held = -1;
 }
 
 void readTracks() {

@@ -376,6 +376,23 @@ TEST_F(PhoneReaders, PmdRawTieNeedsALength) {
   EXPECT_EQ(t.notes()[1].data, noteData(62, 12));
 }
 
+TEST_F(PhoneReaders, PmdRawTieMarkAfterASubmittedNoteRests) {
+  // C for 12, an event that does nothing, then a tie mark of 12 with no note left to hold: the
+  // mark rests, it does not strike C again.
+  const Bytes image = {'M', 'L', 0, 0, 0x00, 0x05, 0x34, 0x11, 0xC0, 0x14, 0x01};
+  Stream s = read(readPmdRaw, image);
+  ASSERT_EQ(s.notes().size(), 1u);
+  EXPECT_EQ(s.notes()[0].time, 0u);
+  EXPECT_EQ(s.notes()[0].data, noteData(60, 12));
+  EXPECT_EQ(s.trackEnds[0], 24u);
+  // A proper tie still holds the note, and the mark after it rests again.
+  Stream t = read(readPmdRaw, melodyBlock(0, 4, {4, 1, 1, 4, 0, 1, 4, 0, 1, 4, 2, 1}));
+  ASSERT_EQ(t.notes().size(), 2u);
+  EXPECT_EQ(t.notes()[0].data, noteData(60, 36));
+  EXPECT_EQ(t.notes()[1].time, 36u);
+  EXPECT_EQ(t.notes()[1].data, noteData(62, 12));
+}
+
 // ---- Every reader: bounds, capacity, damaged input -----------------------------------------
 
 struct Sample {
