@@ -275,6 +275,105 @@ def tone_wav(rate=8000, seconds=1.0):
     return b"RIFF" + struct.pack("<I", len(body)) + body
 
 
+def raw_track(body):
+    """A track from ready-made event bytes (deltas included), closed by an end of track."""
+    out = bytes(body) + varlen(0) + b"\xFF\x2F\x00"
+    return b"MTrk" + struct.pack(">I", len(out)) + out
+
+
+def kinds():
+    """Event kinds the other songs lack: GS, universal and XG master volume, GS rhythm-part and
+    Yamaha bank-select rhythm switches, cue texts, escaped and split exclusives, sequencer data
+    with slash lyrics, NRPN data entry, running status across meta events, channel 16, a note
+    longer than a 16-bit duration, notes that end without starting, one key struck from two
+    tracks, and tracks that hold nothing."""
+    tb = 384
+    conductor = Track()
+    conductor.meta(0, 0x01, "text before the name")
+    conductor.meta(0, 0x03, "kinds")
+    conductor.meta(0, 0x03, "second name")
+    tempo(conductor, 0, 110)
+    conductor.sysex(0, [0x7F, 0x7F, 0x04, 0x01, 0x00, 0x60, 0xF7])
+    conductor.sysex(tb, [0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x04, 0x50, 0x6C, 0xF7])
+    conductor.sysex(2 * tb, [0x43, 0x10, 0x4C, 0x00, 0x00, 0x04, 0x70, 0xF7])
+    # GS: part 4 (channel 4) becomes a rhythm part, later melodic again.
+    conductor.sysex(0, [0x41, 0x10, 0x42, 0x12, 0x40, 0x14, 0x15, 0x01, 0x16, 0xF7])
+    conductor.sysex(8 * tb, [0x41, 0x10, 0x42, 0x12, 0x40, 0x14, 0x15, 0x00, 0x17, 0xF7])
+    conductor.meta(tb, 0x07, "START")
+    conductor.meta(9 * tb, 0x07, "STOP")
+    conductor.meta(5 * tb, 0x07, "other cue")
+    conductor.meta(0, 0x7F, bytes([0x43, 0x7B, 0x00, 0x58, 0x46, 0x01]))
+    conductor.meta(0, 0x21, bytes([0]))
+    # A split exclusive: F0 without its end, then the rest as an escape.
+    conductor.add(3 * tb, bytes([0xF0, 3, 0x41, 0x10, 0x42]), 0)
+    conductor.add(3 * tb, bytes([0xF7, 3, 0x12, 0x00, 0xF7]), 0)
+    conductor.add(3 * tb + 10, bytes([0xF7, 2, 0xF8, 0xFA]), 0)
+    lyrics = Track()
+    for i, w in enumerate(["/", "ha", "ru", "/", "<na", "tsu"]):
+        lyrics.meta(i * tb // 2, 0x05, w)
+    rhythm = Track()
+    rhythm.add(0, [0xC3, 16])
+    for i in range(32):
+        rhythm.note(i * tb // 2, 3, [36, 38, 42, 46][i % 4], 90, tb // 4)
+    # Yamaha bank select on channel 6: 127 makes it a rhythm channel, 126 a second kind, 0 back.
+    yam = Track()
+    yam.sysex(0, [0x43, 0x10, 0x4C, 0x00, 0x00, 0x7E, 0x00, 0xF7])
+    for i, bank in enumerate([127, 126, 0, 127]):
+        yam.add(i * 2 * tb, [0xB5, 0, bank])
+        yam.add(i * 2 * tb, [0xC5, 0])
+        yam.note(i * 2 * tb + 1, 5, 40 + i, 100, tb)
+    yam.add(9 * tb, [0xB9, 0, 0])
+    # NRPN then data entry: not a bend range.
+    for c, v in ((99, 1), (98, 8), (6, 70), (101, 0), (100, 0), (6, 7)):
+        yam.add(tb, [0xB5, c, v])
+    high = Track()
+    high.add(0, [0xCF, 73])
+    high.add(0, [0xBF, 11, 90])
+    high.note(0, 15, 60, 80, 70000)  # longer than 16 bits of ticks
+    high.add(tb, [0x8F, 61, 0])  # ends a note that never started
+    high.add(tb, [0x9F, 62, 0])
+    for i in range(12):
+        high.note(tb + i * tb // 3, 15, 72 + i, 70, tb // 3)
+        high.add(tb + i * tb // 3 + 10, [0xEF, i * 10, 0x40 + i])
+    # The same key on one channel from two tracks at once.
+    twin_a, twin_b = Track(), Track()
+    for i in range(6):
+        twin_a.note(i * tb, 7, 64, 100, tb * 2)
+        twin_b.note(i * tb + tb // 2, 7, 64, 60, tb)
+    # Running status across meta events, written byte by byte.
+    body = bytearray()
+    body += varlen(0) + bytes([0x91, 50, 100])
+    body += varlen(96) + bytes([0xFF, 0x06, 1]) + b"m"
+    body += varlen(0) + bytes([50, 0])
+    body += varlen(0) + bytes([52, 90])
+    body += varlen(96) + bytes([0xFF, 0x01, 1]) + b"t"
+    body += varlen(0) + bytes([52, 0, 96, 53, 80, 96, 53, 0])
+    body += varlen(0) + bytes([0xF0, 1, 0xF7])
+    body += varlen(0) + bytes([55, 70, 96, 55, 0])
+    running = raw_track(body)
+    empty = raw_track(b"")
+    tracks = [conductor, lyrics, rhythm, yam, high, twin_a, twin_b]
+    head = b"MThd" + struct.pack(">IHHH", 6, 1, len(tracks) + 2, tb)
+    return head + b"".join(t.encode() for t in tracks) + running + empty
+
+
+def crowd():
+    """More notes at once than the note tables hold, over 20 tracks whose events coincide."""
+    tb = 120
+    tracks = []
+    for k in range(20):
+        t = Track()
+        ch = k % 16
+        t.add(0, [0xC0 | ch, (k * 5) % 128])
+        for i in range(8):
+            t.note(i * tb // 2, ch, 30 + (k * 8 + i) % 90, 40 + k, 6 * tb)
+        for i in range(16):
+            t.note(4 * tb + i * tb // 4, ch, 60 + (i + k) % 24, 100, tb // 4)
+        tracks.append(t)
+    tempo(tracks[0], 0, 90)
+    return smf(tracks, tb)
+
+
 def main():
     os.makedirs(OUT, exist_ok=True)
     write("g01_everything.mid", everything())
@@ -288,6 +387,8 @@ def main():
     write("g09_no_notes.mid", no_notes())
     write("g10_dense4.mid", dense(10, channels=4, notes=300, tb=96, low=40, high=90))
     write("g11_tone.wav", tone_wav())
+    write("g12_kinds.mid", kinds())
+    write("g13_crowd.mid", crowd())
 
 
 if __name__ == "__main__":
