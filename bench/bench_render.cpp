@@ -7,7 +7,7 @@
 
 #include "platform/audio.h"
 #include "playback/render.h"
-#include "tests/playback/smf_builder.h"
+#include "tests/stream_builders.h"
 
 namespace {
 

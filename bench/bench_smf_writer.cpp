@@ -8,7 +8,7 @@
 #include "convert/options.h"
 #include "core/stages.h"
 #include "core/vstream.h"
-#include "tests/writers/smf_test_util.h"
+#include "tests/stream_builders.h"
 
 namespace {
 

@@ -1,15 +1,23 @@
-// Small helpers shared by the tests: a scratch folder and whole-file reads and writes.
+// Helpers shared by the tests: a scratch folder, whole-file reads and writes, the builders of
+// stream_builders.h, and a collector that reads a stage's output back as a list of events.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "core/stages.h"
+#include "core/vstream.h"
+#include "stream_builders.h"
 
 namespace vlm::test {
 
@@ -44,6 +52,84 @@ inline void writeText(const std::string& path, const std::string& text) {
 inline std::vector<uint8_t> readBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+// ---- A stage's output read back ------------------------------------------------------------
+
+struct StreamEventCopy {
+  uint32_t time;
+  int track;
+  uint8_t status;
+  uint8_t metaType;
+  Bytes data;
+};
+
+// A VStream image as the merge cursor yields it: events in time order, ends of track apart.
+struct CollectedStream {
+  int32_t size = 0;  // what the stage reported
+  uint16_t timebase = 0;
+  int tracks = 0;
+  bool truncated = false;
+  std::vector<StreamEventCopy> events;  // ends of track left out
+  std::vector<uint32_t> trackEnds;      // time of each track's end of track
+
+  std::vector<StreamEventCopy> with(uint8_t status) const {
+    std::vector<StreamEventCopy> out;
+    for (const StreamEventCopy& e : events)
+      if (e.status == status) out.push_back(e);
+    return out;
+  }
+  std::vector<StreamEventCopy> meta(uint8_t type) const {
+    std::vector<StreamEventCopy> out;
+    for (const StreamEventCopy& e : events)
+      if (e.status == ST_META && e.metaType == type) out.push_back(e);
+    return out;
+  }
+  // Note events (of one track, or of all when track < 0).
+  std::vector<StreamEventCopy> notes(int track = -1) const {
+    std::vector<StreamEventCopy> out;
+    for (const StreamEventCopy& e : events)
+      if ((e.status & 0xF0) == ST_NOTE && (track < 0 || e.track == track)) out.push_back(e);
+    return out;
+  }
+};
+
+inline CollectedStream collectStream(const uint8_t* image, uint32_t size) {
+  CollectedStream s;
+  s.size = int32_t(size);
+  if (!size) return s;
+  auto table = std::make_unique<TrackTable>();
+  s.tracks = loadTrackTable(*table, image, size);
+  s.timebase = table->timebase;
+  s.trackEnds.assign(size_t(std::max(s.tracks, 0)), 0);
+  StreamEvent ev;
+  while (nextStreamEvent(*table, ev)) {
+    if (ev.status == ST_META && ev.metaType == META_END_OF_TRACK) {
+      if (ev.track >= 0 && size_t(ev.track) < s.trackEnds.size())
+        s.trackEnds[size_t(ev.track)] = ev.time;
+      continue;
+    }
+    s.events.push_back(
+        {ev.time, ev.track, ev.status, ev.metaType, Bytes(ev.data, ev.data + ev.length)});
+  }
+  s.truncated = table->truncated;
+  return s;
+}
+
+// Runs one stage on `image` into a buffer of `capacity` bytes guarded by a sentinel byte, checks
+// that the stage kept inside it, and reads the output back.
+inline CollectedStream runStage(StageFn stage, const Bytes& image, uint32_t capacity = 1 << 16) {
+  std::vector<uint8_t> out(size_t(capacity) + 1, 0xEE);
+  int32_t size = 0;
+  stage(image.data(), uint32_t(image.size()), out.data(), &size, capacity);
+  EXPECT_LE(uint32_t(size), capacity);
+  EXPECT_EQ(out[capacity], 0xEE) << "written past the capacity";
+  if (size <= 0) {
+    CollectedStream none;
+    none.size = size;
+    return none;
+  }
+  return collectStream(out.data(), uint32_t(size));
 }
 
 }  // namespace vlm::test

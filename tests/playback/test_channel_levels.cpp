@@ -12,7 +12,7 @@
 
 #include "platform/audio.h"
 #include "platform/sequencer.h"
-#include "smf_builder.h"
+#include "test_util.h"
 #include "test_util.h"
 
 namespace vlm {

@@ -13,7 +13,7 @@
 #include "core/codec.h"
 #include "core/vstream.h"
 #include "platform/audio.h"
-#include "playback/smf_builder.h"
+#include "test_util.h"
 #include "test_util.h"
 
 namespace vlm {

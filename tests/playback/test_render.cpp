@@ -9,7 +9,7 @@
 #include "core/vstream.h"
 #include "formats/adpcm.h"
 #include "platform/audio.h"
-#include "playback/smf_builder.h"
+#include "stream_builders.h"
 #include "playback/waves.h"
 
 namespace vlm {

@@ -16,7 +16,7 @@
 #include "platform/audio.h"
 #include "playback/player.h"
 #include "playback/render.h"
-#include "playback/smf_builder.h"
+#include "stream_builders.h"
 
 namespace vlm {
 namespace {

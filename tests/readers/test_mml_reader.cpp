@@ -8,19 +8,14 @@
 #include "convert/options.h"
 #include "core/stages.h"
 #include "core/vstream.h"
+#include "test_util.h"
 
 namespace vlm {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using test::Bytes;
 
-struct Event {
-  uint32_t time;
-  int track;
-  uint8_t status;
-  uint8_t metaType;
-  Bytes data;
-};
+using Event = test::StreamEventCopy;
 
 struct Note {
   uint32_t time;
@@ -31,14 +26,8 @@ struct Note {
   int duration;
 };
 
-struct Result {
-  uint16_t timebase = 0;
-  int chunks = 0;
-  std::vector<Event> events;
-  std::vector<uint32_t> trackEnds;  // time of each chunk's end of track
-  int32_t size = 0;
-  bool truncated = false;
-
+// The reader's output read back, with the notes decoded.
+struct Result : test::CollectedStream {
   std::vector<Note> notes() const {
     std::vector<Note> out;
     for (const Event& e : events)
@@ -52,42 +41,11 @@ struct Result {
     for (const Note& n : notes()) out.push_back(n.note);
     return out;
   }
-  std::vector<Event> with(uint8_t status) const {
-    std::vector<Event> out;
-    for (const Event& e : events)
-      if (e.status == status) out.push_back(e);
-    return out;
-  }
-  std::vector<Event> meta(uint8_t type) const {
-    std::vector<Event> out;
-    for (const Event& e : events)
-      if (e.status == ST_META && e.metaType == type) out.push_back(e);
-    return out;
-  }
 };
 
 Result read(const std::string& text, uint32_t capacity = 1 << 16) {
-  std::vector<uint8_t> out(capacity);
-  Result r;
-  readMml(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()), out.data(), &r.size,
-          capacity);
-  EXPECT_LE(uint32_t(r.size), capacity);
-  if (r.size <= 0) return r;
-  auto table = std::make_unique<TrackTable>();
-  r.chunks = loadTrackTable(*table, out.data(), uint32_t(r.size));
-  r.timebase = table->timebase;
-  r.trackEnds.assign(size_t(r.chunks), 0);
-  StreamEvent ev;
-  while (nextStreamEvent(*table, ev)) {
-    if (ev.status == ST_META && ev.metaType == META_END_OF_TRACK) {
-      r.trackEnds[size_t(ev.track)] = ev.time;
-      continue;
-    }
-    r.events.push_back(
-        {ev.time, ev.track, ev.status, ev.metaType, Bytes(ev.data, ev.data + ev.length)});
-  }
-  r.truncated = table->truncated;
-  return r;
+  const Bytes image(text.begin(), text.end());
+  return Result{test::runStage(readMml, image, capacity)};
 }
 
 class MmlReader : public ::testing::Test {
@@ -169,10 +127,10 @@ TEST_F(MmlReader, LoopsRepeatTheirText) {
 
 TEST_F(MmlReader, PartsBecomeChunksThatStartAtZero) {
   Result r = read("{CDE}{EFG}");
-  EXPECT_EQ(r.chunks, 2);
+  EXPECT_EQ(r.tracks, 2);
   EXPECT_EQ(r.notes().size(), 6u);
   r = read("#TITLE \"x\"\n{R1 C}\n{R1 D}\n");
-  ASSERT_EQ(r.chunks, 2);  // the final blank line is no part
+  ASSERT_EQ(r.tracks, 2);  // the final blank line is no part
   ASSERT_EQ(r.notes().size(), 2u);
   EXPECT_EQ(r.notes()[0].time, 3840u);
   EXPECT_EQ(r.notes()[1].time, 3840u);
@@ -186,13 +144,13 @@ TEST_F(MmlReader, PartsBecomeChunksThatStartAtZero) {
   EXPECT_EQ(order, (std::vector<int>{72, 74, 72, 74}));
   // A part of rests only still lasts; the chunk ends after the last rest.
   r = read("{C}{R1 R1}");
-  ASSERT_EQ(r.chunks, 2);
+  ASSERT_EQ(r.tracks, 2);
   EXPECT_EQ(r.trackEnds[1], 7680u);
   // At most 16 parts.
   std::string many;
   for (int i = 0; i < 20; ++i) many += "{C}";
   r = read(many);
-  EXPECT_EQ(r.chunks, 16);
+  EXPECT_EQ(r.tracks, 16);
   EXPECT_EQ(r.notes().back().channel, 15);
   // "!" moves the part to another channel; the tempo carries over from part to part.
   r = read("{!10 C !+2 D}{T90}{C}");
@@ -204,7 +162,7 @@ TEST_F(MmlReader, PartsBecomeChunksThatStartAtZero) {
 TEST_F(MmlReader, EmptyTextGivesAnEmptyStream) {
   Result r = read("");
   EXPECT_EQ(r.size, int32_t(EMPTY_STREAM_SIZE));
-  EXPECT_EQ(r.chunks, 1);
+  EXPECT_EQ(r.tracks, 1);
   EXPECT_EQ(read("// nothing\n\n").size, int32_t(EMPTY_STREAM_SIZE));
 }
 
@@ -247,11 +205,11 @@ TEST_F(MmlReader, SongTextsInShiftJis) {
 TEST_F(MmlReader, ShiftJisPairsAreNeverCommands) {
   // Followers "C" (0x43), "}" (0x7D), "[" (0x5B) and "@" (0x40) belong to their lead byte.
   Result r = read("{\x83\x43 \x81\x7D \x81\x5B \x81\x40 D}");
-  EXPECT_EQ(r.chunks, 1);
+  EXPECT_EQ(r.tracks, 1);
   EXPECT_EQ(r.pitches(), (std::vector<int>{74}));
   EXPECT_TRUE(r.with(ST_PROGRAM).empty());
   // A lead byte at the very end stands alone.
-  EXPECT_EQ(read("{C}\x83").chunks, 1);
+  EXPECT_EQ(read("{C}\x83").tracks, 1);
   r = read("{C \x83");
   EXPECT_EQ(r.notes().size(), 1u);
 }
@@ -342,7 +300,7 @@ std::string richText() {
 TEST_F(MmlReader, EveryPrefixOfARichTextReadsSafely) {
   const std::string text = richText();
   Result whole = read(text);
-  EXPECT_EQ(whole.chunks, 3);
+  EXPECT_EQ(whole.tracks, 3);
   EXPECT_GE(whole.notes().size(), 20u);
   for (size_t n = 0; n <= text.size(); ++n) {
     Result r = read(text.substr(0, n));

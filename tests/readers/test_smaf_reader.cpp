@@ -10,7 +10,7 @@
 #include "core/codec.h"
 #include "core/stages.h"
 #include "core/vstream.h"
-#include "writers/smf_test_util.h"
+#include "test_util.h"
 
 namespace vlm {
 namespace {

@@ -18,9 +18,9 @@
 #include "convert/options.h"
 #include "core/stages.h"
 #include "core/vstream.h"
-#include "playback/smf_builder.h"
 #include "test_util.h"
-#include "writers/smf_test_util.h"
+#include "test_util.h"
+#include "test_util.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "convert/options.h"
 #include "core/stages.h"
 #include "core/vstream.h"
-#include "writers/smf_test_util.h"
+#include "test_util.h"
 
 namespace {
 

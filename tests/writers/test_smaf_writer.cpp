@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "../playback/smf_builder.h"
+#include "test_util.h"
 #include "../test_util.h"
 #include "convert/conversion_run.h"
 #include "convert/options.h"
@@ -17,7 +17,6 @@
 #include "core/stages.h"
 #include "core/vstream.h"
 #include "formats/adpcm.h"
-#include "writers/smf_test_util.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Tests of the Standard MIDI File writer: event streams built from bytes, written, and read back
-// by the independent parser of smf_test_util.h.
+// by the independent parser of stream_builders.h.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -11,7 +11,7 @@
 #include "convert/options.h"
 #include "core/stages.h"
 #include "core/vstream.h"
-#include "writers/smf_test_util.h"
+#include "test_util.h"
 
 namespace {
 
