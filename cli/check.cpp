@@ -87,14 +87,11 @@ double streamSeconds(const MemBlock& stream) {
   return seconds;
 }
 
-// The coding of a wave when the song statistics name it (newer readers do), else the family's.
-template <typename Wave>
-std::string waveCodec(const Wave& wave, FormatCode code) {
-  if constexpr (requires { wave.coding; }) {
-    if constexpr (requires { waveCodingName(wave.coding); }) return waveCodingName(wave.coding);
-  }
-  if (code == FORMAT_SMAF || code == FORMAT_SMZ_SMAF) return "yamaha-adpcm";
-  return "adpcm";
+// The coding of a wave: the SMAF reader names each wave's own; i-melody waves are decoded with
+// the codec of AdpcmCodec.
+std::string waveCodec(const WaveEntry& wave, FormatCode code) {
+  if (code == FORMAT_SMAF || code == FORMAT_SMZ_SMAF) return waveCodingName(wave.coding);
+  return waveCodingName(AdpcmCodec);
 }
 
 const char* const WARNING_TEXTS[WARNING_SLOTS] = {"too many voices",

@@ -76,6 +76,9 @@ inline constexpr uint8_t META_WAVE = 0x86;           // wave number, rate code, 
 inline constexpr uint8_t META_VOICE = 0x87;          // voice definition
 inline constexpr uint8_t META_WAVE_LEVEL = 0x88;     // volume of the wave part
 inline constexpr uint8_t META_LEVEL = 0x89;          // one level byte
+// Coding of the next wave data event of a wave number: wave number, coding (formats/adpcm.h),
+// sample rate in Hz (4 bytes). Waves without one are coded as AdpcmCodec says.
+inline constexpr uint8_t META_WAVE_CODING = 0x8A;
 
 inline constexpr uint8_t WAVE_RATE_NONE = 0xFF;
 inline constexpr uint32_t WAVE_RATES[5] = {4000, 8000, 11000, 22050, 44100};
@@ -179,6 +182,7 @@ struct WaveEntry {
   uint32_t sampleRate;  // Hz, 0 when the data has no samples
   uint32_t position;    // offset of the sample bytes in the source image
   uint32_t length;      // sample bytes
+  uint8_t coding = 0;   // wave coding (formats/adpcm.h)
 };
 
 struct SongStats {

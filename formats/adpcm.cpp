@@ -1,6 +1,7 @@
-// ADPCM voice samples to 8-bit WAVE images. The step-table codec follows the Dialogic (OKI)
-// scheme; the G.721 decoder follows the block structure of ITU-T Recommendation G.721 (inverse
-// quantizer, scale-factor adaptation, speed control, tone and transition detection, the
+// Voice samples to linear samples and WAVE images. The step-table codec follows the Dialogic
+// (OKI) scheme; Yamaha ADPCM the scheme of Yamaha's sound chips, whose step adapts by a factor per
+// code magnitude; the G.721 decoder follows the block structure of ITU-T Recommendation G.721
+// (inverse quantizer, scale-factor adaptation, speed control, tone and transition detection, the
 // two-pole six-zero predictor in floating-point multiplier form), all in integer arithmetic.
 #include "formats/adpcm.h"
 
@@ -191,7 +192,55 @@ int decodeG721(G721State& s, uint8_t code) {
   return sr;
 }
 
+// ---- Yamaha ADPCM ---------------------------------------------------------------------------
+
 namespace {
+constexpr int YAMAHA_STEP_SCALE[8] = {230, 230, 230, 230, 307, 409, 512, 614};
+constexpr int YAMAHA_STEP_MIN = 127, YAMAHA_STEP_MAX = 24576;
+constexpr int PCM16_MIN = -32768, PCM16_MAX = 32767;
+}  // namespace
+
+int decodeYamahaAdpcm(YamahaAdpcmState& s, uint8_t code) {
+  const int m = code & 7;
+  const int diff = (2 * m + 1) * s.step / 8;
+  s.value = std::clamp((code & 8) ? s.value - diff : s.value + diff, PCM16_MIN, PCM16_MAX);
+  s.step = std::clamp((s.step * YAMAHA_STEP_SCALE[m]) >> 8, YAMAHA_STEP_MIN, YAMAHA_STEP_MAX);
+  return s.value;
+}
+
+uint8_t encodeYamahaAdpcm(YamahaAdpcmState& s, int sample) {
+  int d = sample - s.value;
+  uint8_t code = 0;
+  if (d < 0) {
+    code = 8;
+    d = -d;
+  }
+  // Magnitude m reconstructs (2m + 1) x step / 8, the middle of [m, m + 1) x step / 4.
+  code = uint8_t(code | std::min<int64_t>(7, int64_t(d) * 4 / s.step));
+  decodeYamahaAdpcm(s, code);
+  return code;
+}
+
+std::vector<uint8_t> encodeYamahaWave(const int16_t* samples, uint32_t count) {
+  std::vector<uint8_t> out((size_t(count) + 1) / 2, 0);
+  YamahaAdpcmState s;
+  for (uint32_t k = 0; k < count; ++k) {
+    const uint8_t code = encodeYamahaAdpcm(s, samples[k]);
+    out[k / 2] |= (k & 1) ? uint8_t(code << 4) : code;
+  }
+  return out;
+}
+
+// ---- Every coding ----------------------------------------------------------------------------
+
+namespace {
+
+bool isPcm8(uint32_t coding) {
+  return coding == WAVE_PCM8 || coding == WAVE_PCM8_OFFSET;
+}
+bool isPcm16(uint32_t coding) {
+  return coding == WAVE_PCM16 || coding == WAVE_PCM16_OFFSET;
+}
 
 // The code of sample k under the selected nibble order.
 uint8_t codeOf(const uint8_t* adpcm, uint32_t k, uint32_t codec) {
@@ -201,34 +250,93 @@ uint8_t codeOf(const uint8_t* adpcm, uint32_t k, uint32_t codec) {
   return high ? byte >> 4 : byte & 0x0F;
 }
 
-// One decoder for whichever codec is selected; yields 8-bit signed samples and 16-bit ones.
+// One decoder for whichever coding is selected; yields 8-bit signed samples and 16-bit ones.
 struct SampleDecoder {
-  uint32_t codec;
+  uint32_t coding;
   StepAdpcmState step;
   G721State g721;
+  YamahaAdpcmState yamaha;
 
-  explicit SampleDecoder(uint32_t c) : codec(c) {}
-  // Sample as the 8-bit output expects it: -128..127.
-  int next8(uint8_t code) {
-    if (codec >= ADPCM_G721) {
-      int v = decodeG721(g721, code);
-      return std::clamp((v * 4) >> 8, -128, 127);
+  explicit SampleDecoder(uint32_t c) : coding(c) {}
+  bool g721Coding() const { return coding == ADPCM_G721 || coding >= WAVE_CODINGS; }
+
+  // Sample k as a 16-bit value.
+  int next16(const uint8_t* data, uint32_t k) {
+    switch (coding) {
+      case ADPCM_STEP_LOW_FIRST:
+      case ADPCM_STEP_HIGH_FIRST:
+        return decodeStepAdpcm(step, codeOf(data, k, coding)) * 16;
+      case ADPCM_YAMAHA:
+        return decodeYamahaAdpcm(yamaha, codeOf(data, k, coding));
+      case WAVE_PCM8:
+        return int(int8_t(data[k])) * 256;
+      case WAVE_PCM8_OFFSET:
+        return (int(data[k]) - 128) * 256;
+      case WAVE_PCM16:
+        return int(int16_t(uint16_t(data[2 * k] << 8 | data[2 * k + 1])));
+      case WAVE_PCM16_OFFSET:
+        return int(data[2 * k] << 8 | data[2 * k + 1]) - 32768;
+      default:
+        return std::clamp(decodeG721(g721, codeOf(data, k, coding)) * 4, PCM16_MIN, PCM16_MAX);
     }
-    return decodeStepAdpcm(step, code) / 16;  // C++ division rounds toward zero
   }
-  int next16(uint8_t code) {
-    if (codec >= ADPCM_G721) return std::clamp(decodeG721(g721, code) * 4, -32768, 32767);
-    return decodeStepAdpcm(step, code) * 16;
+  // Sample k as the 8-bit output expects it: -128..127.
+  int next8(const uint8_t* data, uint32_t k) {
+    if (g721Coding())
+      return std::clamp((decodeG721(g721, codeOf(data, k, coding)) * 4) >> 8, -128, 127);
+    if (coding <= ADPCM_STEP_HIGH_FIRST)
+      return decodeStepAdpcm(step, codeOf(data, k, coding)) / 16;  // rounds toward zero
+    return next16(data, k) >> 8;
   }
 };
 
 }  // namespace
 
-int decodeAdpcmToWave(const uint8_t* adpcm, uint32_t byteCount, uint8_t* output,
+uint32_t waveSampleCount(uint32_t coding, uint32_t bytes) {
+  if (isPcm8(coding)) return bytes;
+  if (isPcm16(coding)) return bytes / 2;
+  return uint32_t(std::min<uint64_t>(uint64_t(bytes) * 2, UINT32_MAX));
+}
+
+uint32_t waveImageBits(uint32_t coding) {
+  return coding == ADPCM_YAMAHA || isPcm16(coding) ? 16 : 8;
+}
+
+uint32_t waveImageCapacity(uint32_t coding, uint32_t bytes) {
+  const uint64_t need = WAVE_HEADER_SIZE +
+                        uint64_t(waveSampleCount(coding, bytes)) * (waveImageBits(coding) / 8) +
+                        WAVE_CAPACITY_RESERVE;
+  return uint32_t(std::min<uint64_t>(need, UINT32_MAX));
+}
+
+const char* waveCodingName(uint32_t coding) {
+  switch (coding) {
+    case ADPCM_STEP_LOW_FIRST:
+      return "step-adpcm";
+    case ADPCM_STEP_HIGH_FIRST:
+      return "step-adpcm-high-first";
+    case ADPCM_YAMAHA:
+      return "yamaha-adpcm";
+    case WAVE_PCM8:
+      return "pcm8";
+    case WAVE_PCM8_OFFSET:
+      return "pcm8-offset";
+    case WAVE_PCM16:
+      return "pcm16";
+    case WAVE_PCM16_OFFSET:
+      return "pcm16-offset";
+    default:
+      return "g721";
+  }
+}
+
+int decodeWaveToImage(uint32_t coding, const uint8_t* data, uint32_t byteCount, uint8_t* output,
                       int32_t* outputSize, uint32_t capacity, uint32_t sampleRate) {
   if (outputSize) *outputSize = 0;
   if (!output || capacity < WAVE_HEADER_SIZE) return 1;
-  if (!adpcm) byteCount = 0;
+  if (!data) byteCount = 0;
+  const uint32_t bits = waveImageBits(coding);
+  const uint32_t sampleBytes = bits / 8;
 
   uint8_t* p = output;
   copyBytes(p, "RIFF", 4);
@@ -238,22 +346,26 @@ int decodeAdpcmToWave(const uint8_t* adpcm, uint32_t byteCount, uint8_t* output,
   putLE(p + 20, 1, 2);  // PCM
   putLE(p + 22, 1, 2);  // mono
   putLE(p + 24, sampleRate, 4);
-  putLE(p + 28, sampleRate, 4);  // byte rate of 8-bit mono
-  putLE(p + 32, 1, 2);
-  putLE(p + 34, 8, 2);
+  putLE(p + 28, sampleRate * sampleBytes, 4);
+  putLE(p + 32, sampleBytes, 2);
+  putLE(p + 34, bits, 2);
   copyBytes(p + 36, "data", 4);
   putLE(p + 40, 0, 4);
 
-  // Samples stop where the next byte would come within the reserve of the capacity. The check is
-  // made before each byte, so a capacity barely above the header is never overrun either.
+  // Samples stop where the next one would come within the reserve of the capacity. The check is
+  // made before each sample, so a capacity barely above the header is never overrun either.
   const uint64_t limit = capacity > WAVE_CAPACITY_RESERVE ? capacity - WAVE_CAPACITY_RESERVE : 0;
   uint32_t pos = WAVE_HEADER_SIZE;
-  SampleDecoder decoder(AdpcmCodec);
-  const uint64_t samples = uint64_t(byteCount) * 2;
-  for (uint64_t k = 0; k < samples; ++k) {
-    if (uint64_t(pos) + 1 > limit) break;
-    int sample = decoder.next8(codeOf(adpcm, uint32_t(k), AdpcmCodec));
-    output[pos++] = static_cast<uint8_t>(sample + 128);
+  SampleDecoder decoder(coding);
+  const uint32_t samples = waveSampleCount(coding, byteCount);
+  for (uint32_t k = 0; k < samples; ++k) {
+    if (uint64_t(pos) + sampleBytes > limit) break;
+    if (sampleBytes == 1) {
+      output[pos++] = static_cast<uint8_t>(decoder.next8(data, k) + 128);
+    } else {
+      putLE(output + pos, uint32_t(decoder.next16(data, k)) & 0xFFFF, 2);
+      pos += 2;
+    }
   }
 
   putLE(p + 4, pos - 8, 4);
@@ -262,10 +374,54 @@ int decodeAdpcmToWave(const uint8_t* adpcm, uint32_t byteCount, uint8_t* output,
   return 1;
 }
 
+int decodeAdpcmToWave(const uint8_t* adpcm, uint32_t byteCount, uint8_t* output,
+                      int32_t* outputSize, uint32_t capacity, uint32_t sampleRate) {
+  return decodeWaveToImage(AdpcmCodec, adpcm, byteCount, output, outputSize, capacity, sampleRate);
+}
+
+void decodeWaveToLinear(uint32_t coding, const uint8_t* data, uint32_t byteCount, int16_t* out) {
+  if (!data) return;
+  SampleDecoder decoder(coding);
+  const uint32_t samples = waveSampleCount(coding, byteCount);
+  for (uint32_t k = 0; k < samples; ++k) out[k] = static_cast<int16_t>(decoder.next16(data, k));
+}
+
 void decodeAdpcmToLinear(const uint8_t* adpcm, uint32_t byteCount, int16_t* out) {
-  SampleDecoder decoder(AdpcmCodec);
-  for (uint64_t k = 0; k < uint64_t(byteCount) * 2; ++k)
-    out[k] = static_cast<int16_t>(decoder.next16(codeOf(adpcm, uint32_t(k), AdpcmCodec)));
+  const uint32_t samples = waveSampleCount(AdpcmCodec, byteCount);
+  decodeWaveToLinear(AdpcmCodec, adpcm, byteCount, out);
+  // The PCM codings hold fewer samples than two a byte; the rest of the caller's room is silence.
+  std::fill(out + samples, out + uint64_t(byteCount) * 2, int16_t(0));
+}
+
+std::vector<int16_t> resampleWave(const std::vector<int16_t>& samples, uint32_t fromRate,
+                                  uint32_t toRate) {
+  if (samples.empty() || fromRate == 0 || toRate == 0) return {};
+  if (fromRate == toRate) return samples;
+  const uint64_t frames = std::max<uint64_t>(1, uint64_t(samples.size()) * toRate / fromRate);
+  std::vector<int16_t> out(frames);
+  const size_t last = samples.size() - 1;
+  for (uint64_t i = 0; i < frames; ++i) {
+    // Position in the source in 1/toRate steps, kept exact in integers.
+    const uint64_t num = i * fromRate;
+    const size_t f = size_t(num / toRate);
+    const int64_t frac = int64_t(num % toRate);
+    const int64_t a = samples[std::min(f, last)], b = samples[std::min(f + 1, last)];
+    out[i] = static_cast<int16_t>(a + (b - a) * frac / int64_t(toRate));
+  }
+  return out;
+}
+
+std::vector<uint8_t> transcodeToYamaha(uint32_t coding, const uint8_t* data, uint32_t byteCount,
+                                       uint32_t fromRate, uint32_t toRate, uint32_t maxBytes) {
+  if (!data || byteCount == 0 || maxBytes == 0) return {};
+  if (coding == ADPCM_YAMAHA && fromRate == toRate)
+    return std::vector<uint8_t>(data, data + std::min(byteCount, maxBytes));
+  std::vector<int16_t> linear(waveSampleCount(coding, byteCount));
+  decodeWaveToLinear(coding, data, byteCount, linear.data());
+  linear = resampleWave(linear, fromRate, toRate);
+  // Only the samples that fit are encoded, so the cut keeps the encoder's state consistent.
+  const uint32_t count = uint32_t(std::min<uint64_t>(linear.size(), uint64_t(maxBytes) * 2));
+  return encodeYamahaWave(linear.data(), count);
 }
 
 }  // namespace vlm

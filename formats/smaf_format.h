@@ -9,6 +9,7 @@
 
 #include "core/codec.h"
 #include "core/vstream.h"
+#include "formats/adpcm.h"
 
 namespace vlm::smaf {
 
@@ -32,6 +33,8 @@ inline constexpr char ID_WAVE_DATA[] = "Awa";  // + wave number byte
 inline constexpr char ID_GRAPHICS_SETUP[] = "Gtsu";
 inline constexpr char ID_GRAPHICS_DISPLAY[] = "Gdpd";
 inline constexpr char ID_GRAPHICS_SEQUENCE[] = "Gsq ";
+inline constexpr char ID_STREAM_WAVES[] = "Mtsp";  // in the 40-voice score track
+inline constexpr char ID_STREAM_WAVE[] = "Mwa";    // + wave number byte
 
 // EZweb handsets expect two bytes after the CRC; the file length does not count them.
 inline constexpr uint8_t EZWEB_TRAILER[2] = {0x1D, 0x0F};
@@ -144,6 +147,61 @@ inline constexpr uint8_t REG_PITCH_HIGH = 0xC0;  // + channel; value 0 is key of
 inline constexpr uint8_t REG_VOICE_PAIR = 0x18;  // + channel pair
 
 // Audio track: (wave note byte, gate) and 0x00 0x37 volume.
+
+// ---- Wave data --------------------------------------------------------------------------------
+
+// Wave type of the audio track head: 0x10 | rate code, then 0x00: Yamaha ADPCM, 4 bits a sample.
+inline constexpr uint8_t WAVE_TYPE_WIDTH_4 = 0x00;
+// Wave type of a stream wave ("Mwa" body: type, 16-bit rate, samples): Yamaha ADPCM, 4 bits.
+inline constexpr uint8_t STREAM_WAVE_YAMAHA = 0x20;
+inline constexpr uint32_t STREAM_WAVE_HEAD = 3;
+inline constexpr uint32_t WAVE_RATE_STEP_HZ = 250;  // rate codes above 4 count 250 Hz steps
+
+inline constexpr uint32_t rateOfCode(uint8_t code) {
+  if (code == WAVE_RATE_NONE) return 0;
+  return code < 5 ? WAVE_RATES[code] : uint32_t(code) * WAVE_RATE_STEP_HZ;
+}
+
+// The wave rate code whose rate lies nearest to `rate` (the lower one on a tie).
+inline constexpr uint8_t nearestRateCode(uint32_t rate) {
+  uint8_t best = 0;
+  for (uint8_t code = 1; code < 5; ++code) {
+    const uint32_t d = rate > WAVE_RATES[code] ? rate - WAVE_RATES[code] : WAVE_RATES[code] - rate;
+    const uint32_t b = rate > WAVE_RATES[best] ? rate - WAVE_RATES[best] : WAVE_RATES[best] - rate;
+    if (d < b) best = code;
+  }
+  return best;
+}
+
+struct WaveSource {
+  uint32_t coding;
+  uint32_t rate;  // Hz
+};
+
+// The codings that wave coding events gave, by wave number, for the wave data that follow.
+struct WaveCodings {
+  bool set[256] = {};
+  uint8_t coding[256] = {};
+  uint32_t rate[256] = {};
+
+  void note(const uint8_t* body, uint32_t length) {
+    if (length < 6) return;
+    set[body[0]] = true;
+    coding[body[0]] = body[1];
+    rate[body[0]] = getBE(body + 2, 4);
+  }
+  // Coding and rate of a wave data event; a wave without a coding event is coded as
+  // AdpcmCodec says, at the rate of its code.
+  WaveSource take(uint8_t number, uint8_t rateCode) {
+    WaveSource w{AdpcmCodec, rateOfCode(rateCode)};
+    if (set[number]) {
+      w.coding = coding[number];
+      if (rate[number]) w.rate = rate[number];
+      set[number] = false;
+    }
+    return w;
+  }
+};
 
 // ---- Voice messages in "Mtsu" ---------------------------------------------------------------
 

@@ -64,12 +64,10 @@ int preparePlayAlong(const uint8_t* stream, uint32_t size, double tempoScale) {
     if (std::find(playAlong.numbers.begin(), playAlong.numbers.end(), w.number) !=
         playAlong.numbers.end())
       continue;
-    const uint32_t capacity = WAVE_HEADER_SIZE + w.size * 2 + WAVE_CAPACITY_RESERVE;
-    std::vector<uint8_t> image(capacity);
-    int32_t written = 0;
-    decodeAdpcmToWave(w.data, w.size, image.data(), &written, capacity, w.sampleRate);
+    // Each wave is decoded with its own coding.
+    const std::vector<uint8_t> image = embeddedWaveImage(w);
     const std::string path = makeTempWave();
-    if (path.empty() || written <= 0 || !saveFile(path.c_str(), image.data(), size_t(written))) {
+    if (path.empty() || image.empty() || !saveFile(path.c_str(), image.data(), image.size())) {
       if (!path.empty()) ::unlink(path.c_str());
       continue;
     }

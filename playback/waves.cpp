@@ -5,6 +5,7 @@
 
 #include "core/codec.h"
 #include "core/vstream.h"
+#include "formats/adpcm.h"
 
 namespace vlm {
 
@@ -26,6 +27,23 @@ uint32_t waveRateOfCode(uint8_t code) {
   return uint32_t(code) * RATE_STEP_HZ;
 }
 
+std::vector<int16_t> decodeEmbeddedWave(const EmbeddedWave& wave) {
+  std::vector<int16_t> samples(waveSampleCount(wave.coding, wave.size));
+  decodeWaveToLinear(wave.coding, wave.data, wave.size, samples.data());
+  return samples;
+}
+
+std::vector<uint8_t> embeddedWaveImage(const EmbeddedWave& wave) {
+  // Room for every sample: the decoder keeps WAVE_CAPACITY_RESERVE bytes of its capacity free.
+  const uint32_t capacity = waveImageCapacity(wave.coding, wave.size);
+  std::vector<uint8_t> image(capacity);
+  int32_t written = 0;
+  decodeWaveToImage(wave.coding, wave.data, wave.size, image.data(), &written, capacity,
+                    wave.sampleRate);
+  image.resize(size_t(std::max(written, 0)));
+  return image;
+}
+
 void collectWaves(const uint8_t* stream, uint32_t size, SongWaves* out) {
   *out = SongWaves{};
   TrackTable table;
@@ -35,6 +53,12 @@ void collectWaves(const uint8_t* stream, uint32_t size, SongWaves* out) {
   double seconds = 0;
   uint32_t lastTick = 0;
   uint32_t tempo = DEFAULT_MICROS_PER_QUARTER;
+  // Coding events waiting for the wave data of their number.
+  struct Coding {
+    bool set = false;
+    uint32_t coding = 0, rate = 0;
+  };
+  Coding pending[256];
   StreamEvent ev;
   while (nextStreamEvent(table, ev)) {
     if (ev.time > lastTick) {
@@ -44,11 +68,23 @@ void collectWaves(const uint8_t* stream, uint32_t size, SongWaves* out) {
     if (ev.status == ST_META && ev.metaType == META_TEMPO && ev.length >= 3) {
       uint32_t value = getBE(ev.data, 3);
       if (value) tempo = value;
+    } else if (ev.status == ST_META && ev.metaType == META_WAVE_CODING && ev.length >= 6) {
+      Coding& c = pending[ev.data[0]];
+      c.set = true;
+      c.coding = ev.data[1];
+      c.rate = getBE(ev.data + 2, 4);
     } else if (ev.status == ST_META && ev.metaType == META_WAVE && ev.length >= 2) {
       EmbeddedWave w;
       w.number = ev.data[0];
       w.rateCode = ev.data[1];
       w.sampleRate = waveRateOfCode(w.rateCode);
+      w.coding = AdpcmCodec;
+      Coding& c = pending[w.number];
+      if (c.set) {
+        w.coding = c.coding;
+        if (w.sampleRate && c.rate) w.sampleRate = c.rate;  // no samples stays no samples
+        c = Coding{};
+      }
       w.data = ev.data + 2;
       w.size = ev.length - 2;
       out->waves.push_back(w);

@@ -9,9 +9,10 @@ namespace vlm {
 
 struct EmbeddedWave {
   uint8_t number = 0;
-  uint8_t rateCode = 0;           // 0..4, or WAVE_RATE_NONE
+  uint8_t rateCode = 0;           // 0..4, a 250 Hz step, or WAVE_RATE_NONE
   uint32_t sampleRate = 0;        // 0 when the wave has no samples
-  const uint8_t* data = nullptr;  // ADPCM bytes inside the stream image
+  uint32_t coding = 0;            // formats/adpcm.h; AdpcmCodec for waves that name none
+  const uint8_t* data = nullptr;  // sample bytes inside the stream image
   uint32_t size = 0;
 };
 
@@ -31,8 +32,14 @@ struct SongWaves {
 // the SMAF form) code x 250; WAVE_RATE_NONE gives 0.
 uint32_t waveRateOfCode(uint8_t code);
 
+// The wave's samples as 16-bit linear values, decoded with the wave's own coding.
+std::vector<int16_t> decodeEmbeddedWave(const EmbeddedWave& wave);
+// The wave as a mono WAVE image (8-bit, or 16-bit for the codings with a 16-bit range).
+std::vector<uint8_t> embeddedWaveImage(const EmbeddedWave& wave);
+
 // Scans a VStream image for wave data and wave notes (bounds-checked; a cut stream gives what
-// was read).
+// was read). A wave coding event gives the coding and the exact rate of the next wave data of
+// its number.
 void collectWaves(const uint8_t* stream, uint32_t size, SongWaves* out);
 
 }  // namespace vlm

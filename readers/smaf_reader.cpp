@@ -12,6 +12,7 @@
 #include "core/codec.h"
 #include "core/stages.h"
 #include "core/vstream.h"
+#include "formats/adpcm.h"
 #include "formats/smaf_format.h"
 
 namespace vlm {
@@ -27,8 +28,6 @@ constexpr uint32_t MAX_TIME = 0xFFFFFFFEu;
 
 // Chunk ids the scan handles beyond those the writers share.
 constexpr char ID_SEEK_PHRASE[] = "MspI";
-constexpr char ID_STREAM_WAVES[] = "Mtsp";
-constexpr char ID_STREAM_WAVE[] = "Mwa";  // + wave id
 constexpr char ID_GRAPHICS_SEQUENCE_PREFIX[] = "Gsq";
 
 // Offsets from the start of a chunk (its id).
@@ -42,6 +41,7 @@ constexpr uint32_t TRACK_CHANNEL_STATUS = 12;
 constexpr uint32_t HANDY_TRACK_HEAD = 14;
 constexpr uint32_t MOBILE_TRACK_HEAD = 28;
 constexpr uint32_t AUDIO_WAVE_TYPE = 10;
+constexpr uint32_t AUDIO_WAVE_WIDTH = 11;
 constexpr uint32_t AUDIO_DURATION_BASE = 12;
 constexpr uint32_t AUDIO_GATE_BASE = 13;
 constexpr uint32_t AUDIO_TRACK_HEAD = 14;
@@ -51,7 +51,23 @@ constexpr uint32_t GRAPHICS_TRACK_HEAD = 14;
 constexpr uint32_t STREAM_WAVE_FORMAT = 8;
 constexpr uint32_t STREAM_WAVE_RATE = 9;
 constexpr uint32_t STREAM_WAVE_DATA = 11;
-constexpr uint8_t STREAM_WAVE_FORMAT_ADPCM = 0x20;
+
+// Wave types. Both wave chunks state a format and a sample width:
+// - the "ATR" head: byte +10 holds the format in bits 6..4 and the rate code in bits 3..0, byte
+//   +11 the sample width in bits 7..4. Its format 1 is Yamaha ADPCM (the handy-phone layout
+//   writes 0x10 | rate, 0x00), 0 two's-complement PCM, 2 offset-binary PCM;
+// - the first byte of an "Mwa" body holds the format in bits 6..4 (0 two's-complement PCM,
+//   1 offset-binary PCM, 2 Yamaha ADPCM) and the width in bits 3..0; 0x20 is 4-bit ADPCM.
+// Widths: 0 4 bits, 1 8 bits, 2 12 bits, 3 16 bits. No PCM is 4 bits wide, so a width of 0 is
+// ADPCM whatever the format says; the ADPCM format is 4-bit whatever the width says. 12-bit
+// samples have no packing given anywhere, and bit 7 (stereo) is not followed: such waves are
+// played as one channel.
+constexpr uint8_t AUDIO_FORMAT_ADPCM = 1, AUDIO_FORMAT_OFFSET = 2;
+constexpr uint8_t STREAM_FORMAT_OFFSET = 1, STREAM_FORMAT_ADPCM = 2;
+constexpr uint8_t WIDTH_4 = 0, WIDTH_8 = 1, WIDTH_16 = 3;
+constexpr uint32_t CODING_NONE = 0xFF;
+constexpr uint32_t RATE_STEP_HZ = 250;  // rate codes above the five wave rates count 250 Hz steps
+constexpr uint32_t RATE_STEP_CODE_MIN = 5, RATE_STEP_CODE_MAX = 254;
 constexpr uint32_t TEXT_ENTRY_HEAD = 4;  // "Dch" entry: tag, 16-bit length
 constexpr uint32_t CUE_ENTRY_VALUE = 3;  // "st:" / "sp:" then a 32-bit offset
 
@@ -122,6 +138,7 @@ struct SmafReader {
   bool mobile = false;
   uint8_t group = 0;
   uint8_t waveRate = 0;
+  uint32_t waveCoding = ADPCM_YAMAHA;  // of the audio track's waves
 
   SequenceTrack track[MAX_TRACKS] = {};
   int trackCount = 0;
@@ -341,10 +358,22 @@ void readScoreTrackHead(uint32_t chunk) {
   }
 }
 
+// Coding of a wave type's format and width; CODING_NONE when it cannot be decoded.
+uint32_t waveCoding(uint8_t format, uint8_t width, uint8_t adpcmFormat, uint8_t offsetFormat) {
+  if (width == WIDTH_4 || format == adpcmFormat) return ADPCM_YAMAHA;
+  const bool offset = format == offsetFormat;
+  if (width == WIDTH_8) return offset ? WAVE_PCM8_OFFSET : WAVE_PCM8;
+  if (width == WIDTH_16) return offset ? WAVE_PCM16_OFFSET : WAVE_PCM16;
+  return CODING_NONE;
+}
+
 void readAudioTrackHead(uint32_t chunk) {
   r.group = 0;
   r.mobile = false;
-  r.waveRate = at(chunk + AUDIO_WAVE_TYPE) & 0x0F;
+  const uint8_t type = at(chunk + AUDIO_WAVE_TYPE);
+  r.waveRate = type & 0x0F;
+  r.waveCoding = waveCoding((type >> 4) & 7, at(chunk + AUDIO_WAVE_WIDTH) >> 4, AUDIO_FORMAT_ADPCM,
+                            AUDIO_FORMAT_OFFSET);
   r.durationBase = timeBase(at(chunk + AUDIO_DURATION_BASE), r.durationBase);
   r.gateBase = timeBase(at(chunk + AUDIO_GATE_BASE), r.gateBase);
 }
@@ -472,12 +501,38 @@ void readSetup(uint32_t chunk, uint32_t end) {
   }
 }
 
-bool submitWave(uint8_t number, uint8_t rateCode, uint32_t rate, uint32_t offset, uint32_t length) {
-  if (songStats.waveCount < MAX_WAVES)
-    songStats.waves[songStats.waveCount++] = WaveEntry{rate, offset, length};
-  else
-    return true;  // more waves than the song keeps
-  if (rateCode != WAVE_RATE_NONE && length > 0) songStats.hasVoiceSamples = true;
+// Rate code of the wave data event: the code of one of the five wave rates, else the rate in
+// 250 Hz steps, else the nearest wave rate. The exact rate travels in the coding event.
+uint8_t rateCodeOf(uint32_t rate) {
+  uint8_t best = 0;
+  for (uint8_t code = 0; code < 5; ++code) {
+    if (rate == WAVE_RATES[code]) return code;
+    const uint32_t d = rate > WAVE_RATES[code] ? rate - WAVE_RATES[code] : WAVE_RATES[code] - rate;
+    const uint32_t b = rate > WAVE_RATES[best] ? rate - WAVE_RATES[best] : WAVE_RATES[best] - rate;
+    if (d < b) best = code;
+  }
+  const uint32_t steps = rate / RATE_STEP_HZ;
+  if (rate % RATE_STEP_HZ == 0 && steps >= RATE_STEP_CODE_MIN && steps <= RATE_STEP_CODE_MAX)
+    return uint8_t(steps);
+  return best;
+}
+
+// A wave: the coding event (wave number, coding, rate), then the wave data event (wave number,
+// rate code, samples) and a wave-list entry. A wave without rate or known coding keeps its
+// entry and gives a wave data event without samples.
+bool submitWave(uint8_t number, uint32_t coding, uint32_t rate, uint32_t offset, uint32_t length) {
+  if (songStats.waveCount >= MAX_WAVES) return true;  // more waves than the song keeps
+  const bool samples = rate != 0 && coding != CODING_NONE;
+  const uint8_t rateCode = samples ? rateCodeOf(rate) : WAVE_RATE_NONE;
+  WaveEntry& entry = songStats.waves[songStats.waveCount++];
+  entry = WaveEntry{samples ? rate : 0, offset, length};
+  entry.coding = uint8_t(samples ? coding : 0);
+  if (samples && length > 0) songStats.hasVoiceSamples = true;
+  if (samples) {
+    uint8_t head[6] = {number, uint8_t(coding)};
+    putBE(head + 2, rate, 4);
+    if (!submitMeta(0, 0, META_WAVE_CODING, head, sizeof head)) return false;
+  }
   std::vector<uint8_t> body(size_t(length) + 2);
   body[0] = number;
   body[1] = rateCode;
@@ -485,38 +540,40 @@ bool submitWave(uint8_t number, uint8_t rateCode, uint32_t rate, uint32_t offset
   return submitMeta(0, 0, META_WAVE, body.data(), uint32_t(body.size()));
 }
 
-// Wave of an audio track, at the rate its track head gave.
+// Wave of an audio track, at the rate and in the coding its track head gave.
 void readAudioWave(uint32_t chunk, uint32_t end) {
   const uint32_t data = std::min(chunk + smaf::HEAD_SIZE, end);
   // A rate code the formats do not define leaves the wave without a rate rather than at one.
-  const uint8_t code = r.waveRate < 5 ? r.waveRate : WAVE_RATE_NONE;
-  submitWave(at(chunk + 3), code, code < 5 ? WAVE_RATES[code] : 0, data, end - data);
+  const uint32_t rate = r.waveRate < 5 ? WAVE_RATES[r.waveRate] : 0;
+  submitWave(at(chunk + 3), r.waveCoding, rate, data, end - data);
 }
 
-// Stream wave: ADPCM format byte, 16-bit rate in Hz, samples.
+// Stream wave: wave type, 16-bit rate in Hz, samples. Every rate is kept.
 void readStreamWave(uint32_t chunk, uint32_t end) {
-  if (at(chunk + STREAM_WAVE_FORMAT) != STREAM_WAVE_FORMAT_ADPCM) return;
   if (uint64_t(chunk) + STREAM_WAVE_DATA > end) return;
+  const uint8_t type = at(chunk + STREAM_WAVE_FORMAT);
+  const uint32_t coding =
+      waveCoding((type >> 4) & 7, type & 0x0F, STREAM_FORMAT_ADPCM, STREAM_FORMAT_OFFSET);
   const uint32_t rate = getBE(r.image + chunk + STREAM_WAVE_RATE, 2);
   const uint32_t data = chunk + STREAM_WAVE_DATA;
-  for (uint8_t code = 0; code < 4; ++code) {
-    if (rate == WAVE_RATES[code]) {
-      submitWave(at(chunk + 3), code, rate, data, end - data);
-      return;
-    }
-  }
-  if (songStats.waveCount < MAX_WAVES)
-    songStats.waves[songStats.waveCount++] = WaveEntry{rate, data, end - data};
+  submitWave(at(chunk + 3), coding, rate, data, end - data);
 }
 
-void scanChunks() {
-  uint32_t pos = 0;
-  while (uint64_t(pos) + smaf::HEAD_SIZE <= r.size && !r.full) {
+// Scans the chunks from `pos` to `limit`. The file chunk and the stream-wave list are entered
+// in place; the optional-data chunk is scanned within its own bounds, so that a text that is
+// no sub-chunk (some encoders write one) cannot hide the chunks after it.
+void scanChunks(uint32_t pos, uint32_t limit, bool inOptionalData) {
+  while (uint64_t(pos) + smaf::HEAD_SIZE <= limit && !r.full) {
     const uint32_t length = getBE(r.image + pos + 4, 4);
-    const uint32_t end = clipEnd(uint64_t(pos) + smaf::HEAD_SIZE + length);
+    const uint32_t end = std::min(limit, clipEnd(uint64_t(pos) + smaf::HEAD_SIZE + length));
     auto is = [pos](const char* id) { return idIs(pos, id, uint32_t(std::strlen(id))); };
-    if (is(smaf::ID_FILE) || is(smaf::ID_OPTIONAL_DATA) || is(ID_STREAM_WAVES)) {
+    if (is(smaf::ID_FILE) || is(smaf::ID_STREAM_WAVES)) {
       pos += smaf::HEAD_SIZE;
+      continue;
+    }
+    if (is(smaf::ID_OPTIONAL_DATA)) {
+      if (!inOptionalData) scanChunks(pos + smaf::HEAD_SIZE, end, true);
+      pos = end;
       continue;
     }
     if (is(smaf::ID_SCORE_TRACK)) {
@@ -550,7 +607,7 @@ void scanChunks() {
       readSetup(pos, end);
     } else if (is(smaf::ID_WAVE_DATA)) {
       readAudioWave(pos, end);
-    } else if (is(ID_STREAM_WAVE)) {
+    } else if (is(smaf::ID_STREAM_WAVE)) {
       readStreamWave(pos, end);
     }
     pos = end;
@@ -880,11 +937,13 @@ void readSmaf(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
   const uint8_t tempo[3] = {uint8_t(SMAF_TEMPO_MICROS >> 16), uint8_t(SMAF_TEMPO_MICROS >> 8),
                             uint8_t(SMAF_TEMPO_MICROS)};
   submitMeta(0, 0, META_TEMPO, tempo, 3);
-  scanChunks();
+  scanChunks(0, r.size, false);
   if (!r.full) submitRhythmChannels();
   if (!r.full) mergeTracks();
   // The song lasts to the latest end of a track (a closing rest included), unless cut short.
   if (!r.full) writer.now = std::max(writer.now, r.endTime);
+  const bool whole = r.size >= 8 && std::memcmp(r.image, "MMMD", 4) == 0;
+  reportRead(r.size, whole ? 8 + uint64_t(getBE(r.image + 4, 4)) : 0);  // the file chunk's length
 
   finishStream(destination);
   *destinationSize = int32_t(writer.pos);

@@ -1,7 +1,9 @@
 // SMAF writer for 40-voice handsets: one score track ("MTR" 0x05) of plain MIDI channel messages
 // with durations and gate times, the song texts in an "OPDA" / "Dch" chunk. The sequence is
 // written straight into the output; notes still sounding when the size limit stops the merge are
-// cut in place at the song end.
+// cut in place at the song end. Wave data follow the sequence as Yamaha ADPCM stream waves
+// ("Mtsp" with one "Mwa" per wave); their wave notes play on a channel of its own that bank 125
+// makes a wave channel.
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -10,6 +12,7 @@
 #include "core/conversion_options.h"
 #include "core/stages.h"
 #include "core/vstream.h"
+#include "formats/adpcm.h"
 #include "formats/smaf_format.h"
 
 namespace vlm {
@@ -29,6 +32,15 @@ constexpr uint32_t MAX_EVENT_BYTES = 32;
 // Controllers passed on as they stand.
 constexpr uint8_t PASSED_CONTROLLERS[] = {0, 1, 7, 10, 11, 64, 120, 121, 123, 126, 127};
 
+// Wave notes: bank 125 makes a channel a wave channel; on it note w - 1 plays wave w for waves 1
+// to 13, note w + 78 for waves 14 to 32.
+constexpr uint8_t CC_BANK_MSB = 0;
+constexpr uint8_t BANK_WAVE = 125;
+constexpr int WAVE_LOW_LAST = 13, WAVE_HIGH_LAST = 32, WAVE_HIGH_OFFSET = 78;
+constexpr int NO_CHANNEL = -1;
+constexpr uint32_t STREAM_RATE_MAX = 0xFFFF;  // the "Mwa" rate field is 16 bits
+constexpr uint32_t WAVE_BYTES_MAX = 0xFFFFFF;
+
 struct SoundingNote {
   uint32_t gatePos;  // of the gate field in the output
   uint8_t gateWidth;
@@ -41,6 +53,10 @@ struct Smaf40State {
   uint32_t lastTime = 0;
   uint32_t songEnd = 0;
   bool ezweb = false;
+  WaveCodings codings;
+  std::vector<uint8_t> waves;  // "Mwa" chunks
+  int waveChannel = NO_CHANNEL;
+  bool waveChannelSet = false;  // its bank select is written
 };
 thread_local Smaf40State state;
 
@@ -59,10 +75,94 @@ struct Encoded {
   void add(uint8_t b) { bytes[count++] = b; }
 };
 
+// Bytes the output must keep free for the wave chunks after the sequence.
+uint32_t waveReserve() {
+  return state.waves.empty() ? 0 : uint32_t(HEAD_SIZE + state.waves.size());
+}
+
+// A channel that carries no notes, from channel 16 down; NO_CHANNEL when all do.
+int freeChannel() {
+  const uint16_t used = songStats.melodicMask | songStats.rhythmMask;
+  for (int ch = CHANNELS - 1; ch >= 0; --ch)
+    if (!(used >> ch & 1)) return ch;
+  return NO_CHANNEL;
+}
+
+// A wave note on the wave channel: first the bank select that makes it one.
+void encodeWaveNote(const StreamEvent& ev, Encoded& e) {
+  const uint8_t* d = ev.data;
+  const int wave = d[0];
+  if (wave < 1 || wave > WAVE_HIGH_LAST) return;
+  if (state.waveChannel == NO_CHANNEL) {
+    raiseWarning(WARN_TOO_MANY_CHANNELS);
+    return;
+  }
+  const uint8_t ch = uint8_t(state.waveChannel);
+  if (!state.waveChannelSet) {
+    e.add(uint8_t(ST_CONTROL | ch));
+    e.add(CC_BANK_MSB);
+    e.add(BANK_WAVE);
+    e.add(0);  // duration 0
+  }
+  const uint8_t note = uint8_t(wave <= WAVE_LOW_LAST ? wave - 1 : wave + WAVE_HIGH_OFFSET);
+  const uint8_t velocity = d[1] & 0x7F;
+  if (velocity == state.velocity[ch]) {
+    e.add(uint8_t(ST_NOTE_OFF | ch));
+    e.add(note);
+  } else {
+    e.add(uint8_t(ST_NOTE | ch));
+    e.add(note);
+    e.add(velocity);
+  }
+  e.gateAt = int(e.count);
+  e.gateWidth = uint8_t(writeVarLen(e.bytes + e.count, getBE(d + 2, 2)));
+  e.count += e.gateWidth;
+}
+
+// Wave data become one "Mwa" chunk: Yamaha ADPCM at the wave's own rate (within the 16 bits of
+// the rate field), cut to what the capacity leaves beside the song's end.
+void storeWave(const StreamEvent& ev, uint32_t pos, uint32_t capacity, uint32_t tail) {
+  if (ev.length < 2) return;
+  const uint8_t* b = ev.data;
+  if (b[1] == WAVE_RATE_NONE) {
+    raiseWarning(WARN_NO_SAMPLES);
+    return;
+  }
+  const WaveSource source = state.codings.take(b[0], b[1]);
+  if (source.rate == 0) {
+    raiseWarning(WARN_NO_SAMPLES);
+    return;
+  }
+  const uint32_t rate =
+      source.rate <= STREAM_RATE_MAX ? source.rate : WAVE_RATES[nearestRateCode(source.rate)];
+  const uint64_t used = uint64_t(pos) + tail + waveReserve() +
+                        (state.waves.empty() ? HEAD_SIZE : 0) + HEAD_SIZE + STREAM_WAVE_HEAD;
+  const uint32_t room =
+      used < capacity ? uint32_t(std::min<uint64_t>(capacity - used, WAVE_BYTES_MAX)) : 0;
+  std::vector<uint8_t> samples =
+      transcodeToYamaha(source.coding, b + 2, ev.length - 2, source.rate, rate, WAVE_BYTES_MAX);
+  if (samples.size() > room) {
+    raiseWarning(WARN_SIZE_LIMIT);
+    // Shortened from its end; the ADPCM state runs from the start, so the rest stays right.
+    samples.resize(room);
+  }
+  if (samples.empty()) return;
+  const uint8_t head[HEAD_SIZE + STREAM_WAVE_HEAD] = {
+      'M', 'w', 'a', b[0], 0, 0, 0, 0, STREAM_WAVE_YAMAHA, uint8_t(rate >> 8), uint8_t(rate)};
+  state.waves.insert(state.waves.end(), head, head + sizeof head);
+  putBE(state.waves.data() + state.waves.size() - STREAM_WAVE_HEAD - 4,
+        uint32_t(STREAM_WAVE_HEAD + samples.size()), 4);
+  state.waves.insert(state.waves.end(), samples.begin(), samples.end());
+}
+
 void encodeEvent(const StreamEvent& ev, Encoded& e) {
   const uint8_t kind = ev.status & 0xF0;
   const uint8_t ch = ev.status & 0x0F;
   const uint8_t* d = ev.data;
+  if (kind == ST_NOTE_HIGH) {
+    if (ev.length >= 4) encodeWaveNote(ev, e);
+    return;
+  }
   if (ev.status == ST_META) {
     if (ev.metaType == META_MASTER_VOLUME && ev.length >= 1) {
       for (uint8_t b : MASTER_VOLUME_HEAD) e.add(b);
@@ -202,19 +302,29 @@ void writeSmaf40(const uint8_t* source, uint32_t sourceSize, uint8_t* destinatio
   out.put(trackHead, 4);
   for (int i = 0; i < CHANNELS; ++i) out.u8(channelStatus(i));
   const uint32_t sequenceAt = out.chunk(ID_SEQUENCE);
+  state.waveChannel = freeChannel();
+  // What must follow the last event: its duration, the end of sequence, CRC and trailer.
+  const uint32_t endTail = MAX_VARLEN + END_EVENT_SIZE + CRC_SIZE + trailer;
 
   StreamEvent ev;
   while (nextStreamEvent(table, ev)) {
+    if (ev.status == ST_META && ev.metaType == META_WAVE_CODING) {
+      state.codings.note(ev.data, ev.length);
+      continue;
+    }
+    if (ev.status == ST_META && ev.metaType == META_WAVE) {
+      storeWave(ev, out.pos, capacity, endTail);
+      continue;
+    }
     Encoded e;
     encodeEvent(ev, e);
     dropEndedNotes(ev.time);
     if (e.count) {
       const uint32_t delta = ev.time - state.lastTime;
       const uint32_t durSize = uint32_t(varLenSize(delta));
-      const uint64_t need =
-          uint64_t(out.pos) + e.count + DURATION_ESTIMATE + EVENT_RESERVE + trailer;
-      const uint64_t exact =
-          uint64_t(out.pos) + durSize + e.count + MAX_VARLEN + END_EVENT_SIZE + CRC_SIZE + trailer;
+      const uint64_t pos = uint64_t(out.pos) + waveReserve();
+      const uint64_t need = pos + e.count + DURATION_ESTIMATE + EVENT_RESERVE + trailer;
+      const uint64_t exact = pos + durSize + e.count + endTail;
       if (need > capacity || exact > capacity) {
         raiseWarning(WARN_SIZE_LIMIT);
         state.songEnd = ev.time;
@@ -229,6 +339,10 @@ void writeSmaf40(const uint8_t* source, uint32_t sourceSize, uint8_t* destinatio
       }
       out.put(e.bytes, e.count);
       state.lastTime = ev.time;
+      if ((ev.status & 0xF0) == ST_NOTE_HIGH) {
+        state.waveChannelSet = true;
+        state.velocity[state.waveChannel] = ev.data[1] & 0x7F;
+      }
     }
     state.songEnd = ev.time;
   }
@@ -238,6 +352,11 @@ void writeSmaf40(const uint8_t* source, uint32_t sourceSize, uint8_t* destinatio
   out.put(dur, uint32_t(writeVarLen(dur, state.songEnd - state.lastTime)));
   out.put(END_OF_TRACK_40, END_EVENT_SIZE);
   out.patch(sequenceAt);
+  if (!state.waves.empty()) {
+    const uint32_t wavesAt = out.chunk(ID_STREAM_WAVES);
+    out.put(state.waves.data(), uint32_t(state.waves.size()));
+    out.patch(wavesAt);
+  }
   out.patch(trackAt);
   out.patch(fileAt, CRC_SIZE);
   const uint16_t crc = crc16(out.out, out.pos);

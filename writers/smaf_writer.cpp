@@ -68,6 +68,8 @@ struct SmafWriterState {
   std::vector<uint8_t> setup;  // "Mtsu" with its head
   std::vector<uint8_t> waves;  // "Awa" chunks
   uint8_t waveType = 0;
+  bool waveStored = false;  // the first wave fixed the audio track's rate
+  WaveCodings codings;
   uint8_t tbCode = 0;
 
   uint16_t slotUsed = 0;
@@ -441,13 +443,22 @@ void translateLyric(const StreamEvent& ev, Pass& p) {
   }
 }
 
+// Wave data go into the audio track as Yamaha ADPCM, the coding its head states, all at the rate
+// of the first wave: the head has one rate for every wave. Waves of another coding or rate are
+// decoded, resampled and encoded; Yamaha ADPCM at the track's rate is copied as it stands.
 void storeWave(const StreamEvent& ev) {
   if (ev.length < 2) return;
   const uint8_t* b = ev.data;
   const uint8_t rate = b[1];
-  uint64_t n = ev.length - 2;
-  n = std::min<uint64_t>(
-      n, WAVE_BUFFER_LIMIT - std::min<uint64_t>(WAVE_BUFFER_LIMIT, state.waves.size()));
+  const WaveSource source = state.codings.take(b[0], rate);
+  const uint8_t target = state.waveStored ? state.waveType : nearestRateCode(source.rate);
+  const uint32_t room =
+      WAVE_BUFFER_LIMIT - std::min<uint32_t>(WAVE_BUFFER_LIMIT, uint32_t(state.waves.size()));
+  std::vector<uint8_t> samples;
+  if (rate != WAVE_RATE_NONE)
+    samples = transcodeToYamaha(source.coding, b + 2, ev.length - 2, source.rate,
+                                WAVE_RATES[target], room);
+  uint64_t n = rate != WAVE_RATE_NONE ? samples.size() : std::min<uint64_t>(ev.length - 2, room);
   const uint64_t e = estimate(SEQ_AUDIO);
   if (state.capacity < e + n + WAVE_CHUNK_HEAD) {
     raiseWarning(WARN_SIZE_LIMIT);
@@ -458,16 +469,14 @@ void storeWave(const StreamEvent& ev) {
     raiseWarning(WARN_NO_SAMPLES);
     return;
   }
+  n = std::min<uint64_t>(n, samples.size());
   if (n == 0) return;
   const uint8_t head[WAVE_CHUNK_HEAD] = {'A', 'w', 'a', b[0], 0, 0, 0, 0};
   state.waves.insert(state.waves.end(), head, head + WAVE_CHUNK_HEAD);
   putBE(state.waves.data() + state.waves.size() - 4, uint32_t(n), 4);
-  const bool swap = AdpcmCodec != 0;
-  for (uint64_t i = 0; i < n; ++i) {
-    const uint8_t x = b[2 + i];
-    state.waves.push_back(swap ? uint8_t((x << 4) | (x >> 4)) : x);
-  }
-  state.waveType = rate;
+  state.waves.insert(state.waves.end(), samples.begin(), samples.begin() + ptrdiff_t(n));
+  state.waveType = target;
+  state.waveStored = true;
 }
 
 // ---- One event ------------------------------------------------------------------------------
@@ -481,6 +490,9 @@ void translate(const StreamEvent& ev, Pass& p) {
     switch (ev.metaType) {
       case META_LYRIC:
         if (!state.fourVoice && state.karaoke) translateLyric(ev, p);
+        break;
+      case META_WAVE_CODING:
+        state.codings.note(d, ev.length);
         break;
       case META_WAVE:
         if (!state.fourVoice) storeWave(ev);
@@ -663,8 +675,8 @@ void writeTrack(ByteSink& out, int s) {
   if (s == SEQ_AUDIO) {
     at = out.chunk(ID_AUDIO_TRACK, 0x00);
     const uint8_t head[AUDIO_HEADER_SIZE] = {
-        FORMAT_HANDY, SEQUENCE_STREAM, uint8_t(state.waveType | WAVE_TYPE_BASE),
-        0x00,         state.tbCode,    state.tbCode};
+        FORMAT_HANDY,      SEQUENCE_STREAM, uint8_t(state.waveType | WAVE_TYPE_BASE),
+        WAVE_TYPE_WIDTH_4, state.tbCode,    state.tbCode};
     out.put(head, AUDIO_HEADER_SIZE);
   } else if (s == SEQ_GRAPHICS) {
     at = out.chunk(ID_GRAPHICS_TRACK, 0x00);

@@ -1,6 +1,4 @@
 // The ADPCM decoders and the WAVE images they write.
-#include "formats/adpcm.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,6 +6,7 @@
 #include <vector>
 
 #include "core/codec.h"
+#include "formats/adpcm.h"
 
 namespace vlm {
 namespace {
@@ -235,6 +234,181 @@ TEST(Adpcm, LinearDecodeMatchesTheEightBitOne) {
       EXPECT_NEAR(linear[k] / 256.0, eight, 1.0) << "codec " << codec << " sample " << k;
     }
   }
+}
+
+// ---- Yamaha ADPCM and the PCM codings -----------------------------------------------------------
+
+std::vector<int16_t> sine(uint32_t count, double hz, uint32_t rate, double amplitude) {
+  std::vector<int16_t> out(count);
+  for (uint32_t i = 0; i < count; ++i)
+    out[i] = int16_t(std::lround(amplitude * std::sin(2 * M_PI * hz * i / rate)));
+  return out;
+}
+
+double correlation(const std::vector<int16_t>& a, const std::vector<int16_t>& b) {
+  const size_t n = std::min(a.size(), b.size());
+  double ma = 0, mb = 0;
+  for (size_t i = 0; i < n; ++i) ma += a[i], mb += b[i];
+  ma /= double(n);
+  mb /= double(n);
+  double ab = 0, aa = 0, bb = 0;
+  for (size_t i = 0; i < n; ++i) {
+    ab += (a[i] - ma) * (b[i] - mb);
+    aa += (a[i] - ma) * (a[i] - ma);
+    bb += (b[i] - mb) * (b[i] - mb);
+  }
+  return aa > 0 && bb > 0 ? ab / std::sqrt(aa * bb) : 0;
+}
+
+std::vector<int16_t> linear(uint32_t coding, const std::vector<uint8_t>& data) {
+  std::vector<int16_t> out(waveSampleCount(coding, uint32_t(data.size())));
+  decodeWaveToLinear(coding, data.data(), uint32_t(data.size()), out.data());
+  return out;
+}
+
+TEST(YamahaAdpcm, StepAndValueFollowTheScheme) {
+  // From the start (value 0, step 127): magnitude 7 moves by 15 x 127 / 8 and scales the step
+  // by 614 / 256; magnitude 0 moves by 127 / 8 and the step stays at its floor.
+  YamahaAdpcmState s;
+  EXPECT_EQ(decodeYamahaAdpcm(s, 0x7), 238);
+  EXPECT_EQ(s.step, 127 * 614 / 256);
+  EXPECT_EQ(decodeYamahaAdpcm(s, 0xF), 238 - 15 * 304 / 8);
+  YamahaAdpcmState t;
+  EXPECT_EQ(decodeYamahaAdpcm(t, 0x8), -15);
+  EXPECT_EQ(t.step, 127);
+  YamahaAdpcmState u;
+  decodeYamahaAdpcm(u, 0x4);  // 307 / 256
+  EXPECT_EQ(u.step, 127 * 307 / 256);
+  // The step tops out at 24576 and the value at the 16-bit ends.
+  for (int i = 0; i < 100; ++i) decodeYamahaAdpcm(s, 0x7);
+  EXPECT_EQ(s.step, 24576);
+  EXPECT_EQ(s.value, 32767);
+  for (int i = 0; i < 100; ++i) decodeYamahaAdpcm(s, 0xF);
+  EXPECT_EQ(s.value, -32768);
+  for (int i = 0; i < 100; ++i) decodeYamahaAdpcm(s, 0x0);
+  EXPECT_EQ(s.step, 127);
+}
+
+TEST(YamahaAdpcm, LowNibbleComesFirst) {
+  const std::vector<int16_t> out = linear(ADPCM_YAMAHA, {0x70});
+  ASSERT_EQ(out.size(), 2u);
+  EXPECT_EQ(out[0], 15);                 // code 0
+  EXPECT_EQ(out[1], 15 + 15 * 127 / 8);  // then code 7 at step 127
+  const std::vector<int16_t> swapped = linear(ADPCM_YAMAHA, {0x07});
+  EXPECT_EQ(swapped[0], 238);
+}
+
+TEST(YamahaAdpcm, EncoderStaysInStepWithTheDecoderAndFollowsTheSignal) {
+  const std::vector<int16_t> source = sine(8000, 440, 8000, 12000);
+  const std::vector<uint8_t> coded = encodeYamahaWave(source.data(), uint32_t(source.size()));
+  ASSERT_EQ(coded.size(), 4000u);
+  // The encoder's own reconstruction is what the decoder gives back.
+  YamahaAdpcmState enc;
+  std::vector<int16_t> reconstructed;
+  for (int16_t x : source) {
+    encodeYamahaAdpcm(enc, x);
+    reconstructed.push_back(int16_t(enc.value));
+  }
+  const std::vector<int16_t> decoded = linear(ADPCM_YAMAHA, coded);
+  EXPECT_EQ(decoded, reconstructed);
+  EXPECT_GT(correlation(decoded, source), 0.99);
+  // A loud sound that swells and fades (two tones, up to full scale) and silence stay close to
+  // the source; the value clamps at the 16-bit ends instead of wrapping.
+  std::vector<int16_t> swell(8000);
+  for (size_t i = 0; i < swell.size(); ++i) {
+    const double envelope = std::sin(M_PI * double(i) / double(swell.size()));
+    const double v =
+        0.7 * std::sin(2 * M_PI * 220 * i / 8000) + 0.3 * std::sin(2 * M_PI * 1250 * i / 8000);
+    swell[i] = int16_t(std::lround(32767 * envelope * v));
+  }
+  EXPECT_GT(correlation(linear(ADPCM_YAMAHA, encodeYamahaWave(swell.data(), 8000)), swell), 0.99);
+  const std::vector<int16_t> silence(1000, 0);
+  for (int16_t v : linear(ADPCM_YAMAHA, encodeYamahaWave(silence.data(), 1000)))
+    EXPECT_LE(std::abs(v), 15);
+  // An odd count leaves the last high nibble 0.
+  EXPECT_EQ(encodeYamahaWave(source.data(), 3).size(), 2u);
+  EXPECT_EQ(encodeYamahaWave(source.data(), 3)[1] >> 4, 0);
+}
+
+TEST(WaveCodings, PcmCodingsAndTheirSampleCounts) {
+  EXPECT_EQ(linear(WAVE_PCM8, {0x00, 0x7F, 0x80, 0xFF}),
+            (std::vector<int16_t>{0, 127 * 256, -32768, -256}));
+  EXPECT_EQ(linear(WAVE_PCM8_OFFSET, {0x80, 0xFF, 0x00}),
+            (std::vector<int16_t>{0, 127 * 256, -32768}));
+  // 16-bit samples are big-endian; an odd last byte is no sample.
+  EXPECT_EQ(linear(WAVE_PCM16, {0x12, 0x34, 0xFF, 0xFE, 0x77}), (std::vector<int16_t>{0x1234, -2}));
+  EXPECT_EQ(linear(WAVE_PCM16_OFFSET, {0x80, 0x00, 0x00, 0x00}), (std::vector<int16_t>{0, -32768}));
+  EXPECT_EQ(waveSampleCount(ADPCM_YAMAHA, 5), 10u);
+  EXPECT_EQ(waveSampleCount(ADPCM_G721, 5), 10u);
+  EXPECT_EQ(waveSampleCount(WAVE_PCM8, 5), 5u);
+  EXPECT_EQ(waveSampleCount(WAVE_PCM16_OFFSET, 5), 2u);
+  // Codings beyond the known ones decode as G.721, as the selector always read "2 or more".
+  const std::vector<uint8_t> codes = {0x17, 0x7F, 0x80, 0x33};
+  EXPECT_EQ(linear(WAVE_CODINGS + 3, codes), linear(ADPCM_G721, codes));
+  EXPECT_STREQ(waveCodingName(ADPCM_YAMAHA), "yamaha-adpcm");
+}
+
+TEST(WaveCodings, SixteenBitImagesForTheWideCodings) {
+  const std::vector<uint8_t> pcm = {0x12, 0x34, 0x80, 0x00, 0x7F, 0xFF};
+  const uint32_t capacity = waveImageCapacity(WAVE_PCM16, uint32_t(pcm.size()));
+  EXPECT_EQ(capacity, 44u + 6u + 8u);
+  std::vector<uint8_t> image(capacity + 16, 0xEE);
+  int32_t size = 0;
+  decodeWaveToImage(WAVE_PCM16, pcm.data(), uint32_t(pcm.size()), image.data(), &size, capacity,
+                    12000);
+  ASSERT_EQ(size, 50);
+  EXPECT_EQ(getLE(image.data() + 24, 4), 12000u);
+  EXPECT_EQ(getLE(image.data() + 28, 4), 24000u);
+  EXPECT_EQ(getLE(image.data() + 32, 2), 2u);
+  EXPECT_EQ(getLE(image.data() + 34, 2), 16u);
+  EXPECT_EQ(getLE(image.data() + 40, 4), 6u);
+  EXPECT_EQ(getLE(image.data() + 44, 2), 0x1234u);
+  EXPECT_EQ(getLE(image.data() + 46, 2), 0x8000u);
+  // A capacity that cuts a 16-bit sample in half drops the whole sample.
+  std::vector<uint8_t> small(44 + 3 + 8 + 16, 0xEE);
+  decodeWaveToImage(ADPCM_YAMAHA, pcm.data(), uint32_t(pcm.size()), small.data(), &size, 44 + 3 + 8,
+                    8000);
+  EXPECT_EQ(size, 46);
+  for (size_t i = 44 + 3 + 8; i < small.size(); ++i) ASSERT_EQ(small[i], 0xEE);
+  // 8-bit PCM stays an 8-bit image.
+  EXPECT_EQ(waveImageBits(WAVE_PCM8_OFFSET), 8u);
+  EXPECT_EQ(waveImageBits(ADPCM_STEP_LOW_FIRST), 8u);
+}
+
+TEST(WaveCodings, ResamplingInterpolatesBetweenSamples) {
+  const std::vector<int16_t> in = {0, 100, 200, 300};
+  EXPECT_EQ(resampleWave(in, 4000, 8000),
+            (std::vector<int16_t>{0, 50, 100, 150, 200, 250, 300, 300}));
+  EXPECT_EQ(resampleWave(in, 8000, 4000), (std::vector<int16_t>{0, 200}));
+  EXPECT_EQ(resampleWave(in, 8000, 8000), in);
+  EXPECT_TRUE(resampleWave(in, 0, 8000).empty());
+  EXPECT_TRUE(resampleWave({}, 8000, 4000).empty());
+  EXPECT_EQ(resampleWave(in, 44100, 4000).size(), 1u);  // never shorter than one sample
+}
+
+TEST(WaveCodings, TranscodingToYamahaKeepsTheSound) {
+  const std::vector<int16_t> source = sine(4000, 300, 8000, 10000);
+  // Yamaha ADPCM at the wanted rate is taken as it stands, cut to the room given.
+  const std::vector<uint8_t> yamaha = encodeYamahaWave(source.data(), 4000);
+  EXPECT_EQ(transcodeToYamaha(ADPCM_YAMAHA, yamaha.data(), 2000, 8000, 8000, 5000), yamaha);
+  EXPECT_EQ(transcodeToYamaha(ADPCM_YAMAHA, yamaha.data(), 2000, 8000, 8000, 100).size(), 100u);
+  // 16-bit PCM at another rate is resampled first.
+  std::vector<uint8_t> pcm;
+  for (int16_t v : source) pcm.insert(pcm.end(), {uint8_t(uint16_t(v) >> 8), uint8_t(v)});
+  const std::vector<uint8_t> halved =
+      transcodeToYamaha(WAVE_PCM16, pcm.data(), uint32_t(pcm.size()), 8000, 4000, 1 << 20);
+  EXPECT_EQ(halved.size(), 1000u);
+  EXPECT_GT(correlation(linear(ADPCM_YAMAHA, halved), resampleWave(source, 8000, 4000)), 0.99);
+  // A step-table wave (as i-melody waves and the wave reader carry) sounds the same after.
+  std::vector<uint8_t> step(2000);
+  for (size_t i = 0; i < step.size(); ++i) step[i] = uint8_t(i * 37 % 251);
+  AdpcmCodec = ADPCM_STEP_LOW_FIRST;
+  std::vector<int16_t> stepLinear(4000);
+  decodeAdpcmToLinear(step.data(), 2000, stepLinear.data());
+  const std::vector<uint8_t> moved =
+      transcodeToYamaha(ADPCM_STEP_LOW_FIRST, step.data(), 2000, 8000, 8000, 1 << 20);
+  EXPECT_GT(correlation(linear(ADPCM_YAMAHA, moved), stepLinear), 0.95);
+  EXPECT_TRUE(transcodeToYamaha(WAVE_PCM8, nullptr, 10, 8000, 8000, 10).empty());
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "core/codec.h"
 #include "core/stages.h"
 #include "core/vstream.h"
+#include "formats/adpcm.h"
 #include "test_util.h"
 
 namespace vlm {
@@ -360,6 +361,103 @@ TEST_F(SmafReader, AudioTrackWavesAndWaveNotes) {
   EXPECT_EQ(duration(notes[0]), 40u);
   ASSERT_EQ(r.meta(META_WAVE_LEVEL).size(), 1u);
   EXPECT_EQ(r.meta(META_WAVE_LEVEL)[0].data, (Bytes{100}));
+}
+
+// Some encoders put a bare text into the optional-data chunk instead of its sub-chunks; read as
+// a chunk head, the text claims a length past the end of the file and hid the audio track.
+TEST_F(SmafReader, OptionalDataThatHoldsNoChunksHidesNothing) {
+  Bytes atr = chunk("ATR", cat({{0x00, 0x00, 0x11, 0x00, 0x02, 0x02},
+                                chunk("Atsq", END_OF_SEQUENCE),
+                                chunk("Awa", {1, 2, 3, 4}, 1)}));
+  Bytes file = smafFile({chunk("OPDA", text("VN:Lavf59.27.100,")), atr});
+  Result r = read(file);
+  ASSERT_EQ(r.meta(META_WAVE).size(), 1u);
+  EXPECT_EQ(songStats.waves[0].sampleRate, 8000u);
+  // An optional-data chunk inside another one is not entered again.
+  Bytes nested = chunk("OPDA", chunk("OPDA", chunk("OPDA", text("x"))));
+  EXPECT_EQ(read(smafFile({nested, atr})).meta(META_WAVE).size(), 1u);
+}
+
+// Coding event of a wave: number, coding, rate.
+Bytes codingOf(const Result& r, uint8_t number) {
+  for (const Event& e : r.meta(META_WAVE_CODING))
+    if (!e.data.empty() && e.data[0] == number) return e.data;
+  return {};
+}
+
+TEST_F(SmafReader, EveryWaveSaysItsCodingAndRate) {
+  // Audio track heads: Yamaha ADPCM at 8000 Hz (the handy-phone layout), 8-bit PCM at 4000 Hz,
+  // 16-bit offset-binary PCM at 22050 Hz.
+  auto audio = [](uint8_t type, uint8_t width, uint8_t number, const Bytes& data) {
+    return chunk("ATR", cat({{0x00, 0x00, type, width, 0x02, 0x02},
+                             chunk("Atsq", END_OF_SEQUENCE),
+                             chunk("Awa", data, number)}));
+  };
+  // Stream waves: type byte, 16-bit rate, samples.
+  auto stream = [](const Bytes& waves) {
+    return chunk("MTR",
+                 cat({{0x02, 0x00, 0x02, 0x02},
+                      Bytes(16, 0),
+                      chunk("Mtsq", {0x00, 0xFF, 0x2F, 0x00}),
+                      chunk("Mtsp", waves)}),
+                 5);
+  };
+  Bytes file = smafFile({audio(0x11, 0x00, 1, {0x12, 0x34}), audio(0x00, 0x10, 2, {0x80, 0x7F}),
+                         audio(0x23, 0x30, 3, {0x80, 0x00}),
+                         stream(cat({chunk("Mwa", {0x20, 0x2E, 0xE0, 0x77, 0x77}, 4),     // 12000
+                                     chunk("Mwa", {0x11, 0x2B, 0x11, 0x80}, 5),           // 11025
+                                     chunk("Mwa", {0x03, 0x1F, 0x40, 0x01, 0x02}, 6),     // 16-bit
+                                     chunk("Mwa", {0x02, 0x1F, 0x40, 0x01, 0x02, 3}, 7),  // 12-bit
+                                     chunk("Mwa", {0x20, 0x00, 0x00, 0x55}, 8)}))});      // no rate
+  Result r = read(file);
+  auto rate = [](uint32_t hz) { return be(hz, 4); };
+  EXPECT_EQ(codingOf(r, 1), cat({{1, uint8_t(ADPCM_YAMAHA)}, rate(8000)}));
+  EXPECT_EQ(codingOf(r, 2), cat({{2, uint8_t(WAVE_PCM8)}, rate(4000)}));
+  EXPECT_EQ(codingOf(r, 3), cat({{3, uint8_t(WAVE_PCM16_OFFSET)}, rate(22050)}));
+  EXPECT_EQ(codingOf(r, 4), cat({{4, uint8_t(ADPCM_YAMAHA)}, rate(12000)}));
+  EXPECT_EQ(codingOf(r, 5), cat({{5, uint8_t(WAVE_PCM8_OFFSET)}, rate(11025)}));
+  EXPECT_EQ(codingOf(r, 6), cat({{6, uint8_t(WAVE_PCM16)}, rate(8000)}));
+  EXPECT_TRUE(codingOf(r, 7).empty());
+  EXPECT_TRUE(codingOf(r, 8).empty());
+
+  // The wave data events keep their form: number, rate code, samples. A rate outside the five
+  // counts 250 Hz steps, or takes the nearest code; waves that cannot be decoded have no rate.
+  std::vector<Event> waves = r.meta(META_WAVE);
+  ASSERT_EQ(waves.size(), 8u);
+  EXPECT_EQ(waves[0].data, (Bytes{1, 1, 0x12, 0x34}));
+  EXPECT_EQ(waves[3].data, (Bytes{4, 48, 0x77, 0x77}));
+  EXPECT_EQ(waves[4].data, (Bytes{5, 2, 0x80}));
+  EXPECT_EQ(waves[6].data, (Bytes{7, WAVE_RATE_NONE, 0x01, 0x02, 3}));
+  EXPECT_EQ(waves[7].data, (Bytes{8, WAVE_RATE_NONE, 0x55}));
+  // Each coding event stands right before its wave.
+  for (size_t i = 0; i + 1 < r.events.size(); ++i)
+    if (r.events[i].status == ST_META && r.events[i].metaType == META_WAVE_CODING)
+      EXPECT_EQ(r.events[i + 1].metaType, META_WAVE);
+
+  ASSERT_EQ(songStats.waveCount, 8);
+  EXPECT_EQ(songStats.waves[3].sampleRate, 12000u);
+  EXPECT_EQ(songStats.waves[3].coding, ADPCM_YAMAHA);
+  EXPECT_EQ(songStats.waves[2].coding, WAVE_PCM16_OFFSET);
+  EXPECT_EQ(songStats.waves[6].sampleRate, 0u);
+  EXPECT_TRUE(songStats.hasVoiceSamples);
+}
+
+TEST_F(SmafReader, StreamWaveAtAnUnlistedRateIsHeard) {
+  // A stream-PCM song: a wave channel (bank 125) plays wave 1 (note 0), 12000 Hz Yamaha ADPCM.
+  Bytes seq = {0x00, 0xB3, 0x00, 125, 0x00, 0x93, 0x00, 100, 0x81, 0x00, 0x00, 0xFF, 0x2F, 0x00};
+  Bytes samples(600, 0x17);
+  Bytes track = chunk("MTR",
+                      cat({{0x02, 0x00, 0x00, 0x00},
+                           Bytes(16, 0),
+                           chunk("Mtsq", seq),
+                           chunk("Mtsp", chunk("Mwa", cat({{0x20, 0x2E, 0xE0}, samples}), 1))}),
+                      5);
+  Result r = read(smafFile({track}));
+  ASSERT_EQ(r.with(WAVE_NOTE_STATUS).size(), 1u);
+  EXPECT_EQ(r.with(WAVE_NOTE_STATUS)[0].data[0], 1);
+  ASSERT_EQ(r.meta(META_WAVE).size(), 1u);
+  EXPECT_EQ(r.meta(META_WAVE)[0].data.size(), 2u + 600u);
+  EXPECT_TRUE(songStats.hasVoiceSamples);
 }
 
 TEST_F(SmafReader, LyricsAndCues) {

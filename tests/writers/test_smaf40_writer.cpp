@@ -13,6 +13,7 @@
 #include "convert/options.h"
 #include "core/stages.h"
 #include "core/vstream.h"
+#include "formats/adpcm.h"
 #include "test_util.h"
 
 namespace {
@@ -47,6 +48,7 @@ struct Parsed40 {
   std::string error;
   Bytes contents, dch, header;
   std::vector<Event40> events;
+  std::vector<std::pair<std::string, Bytes>> waves;  // "Mwa" chunks of the "Mtsp" chunk
 };
 
 struct Cursor {
@@ -105,9 +107,26 @@ Parsed40 parse40(const Bytes& f) {
   if (track.size() < 20 + 8) return fail("short track");
   r.header.assign(track.begin(), track.begin() + 20);
   if (std::string(track.begin() + 20, track.begin() + 24) != "Mtsq" ||
-      be(track, 24, 4) != track.size() - 28)
+      be(track, 24, 4) > track.size() - 28)
     return fail("Mtsq");
-  Cursor c{track, 28, track.size()};
+  const size_t sequenceEnd = 28 + be(track, 24, 4);
+  if (sequenceEnd < track.size()) {
+    // Stream waves after the sequence: "Mtsp" holding "Mwa" chunks and nothing else.
+    size_t q = sequenceEnd;
+    if (track.size() - q < 8 ||
+        std::string(track.begin() + long(q), track.begin() + long(q) + 4) != "Mtsp" ||
+        be(track, q + 4, 4) != track.size() - q - 8)
+      return fail("Mtsp");
+    for (q += 8; q < track.size();) {
+      if (track.size() - q < 8) return fail("short Mwa");
+      const std::string id(track.begin() + long(q), track.begin() + long(q) + 4);
+      const uint32_t n = be(track, q + 4, 4);
+      if (id.compare(0, 3, "Mwa") != 0 || n > track.size() - q - 8) return fail("Mwa");
+      r.waves.push_back({id, Bytes(track.begin() + long(q + 8), track.begin() + long(q + 8 + n))});
+      q += 8 + n;
+    }
+  }
+  Cursor c{track, 28, sequenceEnd};
   uint32_t time = 0;
   bool ended = false;
   while (c.p < c.end) {
@@ -287,6 +306,100 @@ TEST_F(Smaf40WriterTest, SizeLimitCutsSoundingNotesInPlace) {
   SetUp();
   run(stream, 30);
   EXPECT_TRUE(file_.empty());
+  EXPECT_EQ(vlm::warnings.slot[vlm::WARN_SIZE_LIMIT], 1);
+}
+
+// ---- Waves ----------------------------------------------------------------------------------
+
+Bytes codingEvent(uint8_t number, uint32_t coding, uint32_t rate) {
+  return {
+      number,       uint8_t(coding), uint8_t(rate >> 24), uint8_t(rate >> 16), uint8_t(rate >> 8),
+      uint8_t(rate)};
+}
+
+TEST_F(Smaf40WriterTest, WavesBecomeStreamWavesPlayedOnAWaveChannel) {
+  Bytes yamaha(300);
+  for (size_t i = 0; i < yamaha.size(); ++i) yamaha[i] = uint8_t(i * 29);
+  Bytes w1 = {1, 48};  // 12000 Hz
+  w1.insert(w1.end(), yamaha.begin(), yamaha.end());
+  Bytes w20 = {20, 1, 0x77, 0x07};  // step-table, 8000 Hz: no coding event
+  Bytes stream = StreamBuilder(120)
+                     .track()
+                     .meta(0, vlm::META_WAVE_CODING, codingEvent(1, vlm::ADPCM_YAMAHA, 12000))
+                     .meta(0, vlm::META_WAVE, w1)
+                     .meta(0, vlm::META_WAVE, w20)
+                     .meta(0, vlm::META_WAVE, {5, vlm::WAVE_RATE_NONE})
+                     .note(0, 15, 60, 100, 30)
+                     .raw(10, {0x20, 1, 90, 0, 40})
+                     .raw(50, {0x20, 20, 90, 0, 40})
+                     .raw(0, {0x20, 40, 90, 0, 40})  // beyond the 32 wave notes
+                     .end(60)
+                     .build();
+  vlm::resetSongStats();
+  vlm::songStats.melodicMask = 1u << 15;  // channel 16 carries notes: the waves take 15
+  Parsed40 r = run(stream);
+  ASSERT_TRUE(r.ok) << r.error;
+  ASSERT_EQ(r.waves.size(), 2u);
+  EXPECT_EQ(r.waves[0].first, std::string("Mwa\x01"));
+  // Yamaha ADPCM, 4 bits, at the wave's own rate; Yamaha data are taken as they are.
+  EXPECT_EQ(Bytes(r.waves[0].second.begin(), r.waves[0].second.begin() + 3),
+            (Bytes{0x20, 0x2E, 0xE0}));
+  EXPECT_EQ(Bytes(r.waves[0].second.begin() + 3, r.waves[0].second.end()), yamaha);
+  EXPECT_EQ(r.waves[1].first, std::string("Mwa\x14"));
+  const Bytes step = {0x77, 0x07};
+  EXPECT_EQ(Bytes(r.waves[1].second.begin() + 3, r.waves[1].second.end()),
+            vlm::transcodeToYamaha(vlm::ADPCM_STEP_LOW_FIRST, step.data(), 2, 8000, 8000, 99));
+  EXPECT_EQ(vlm::warnings.slot[vlm::WARN_NO_SAMPLES], 1);
+  // Bank 125 on channel 15 before its first wave note; wave 1 is note 0, wave 20 note 98.
+  std::vector<Bytes> onWaveChannel;
+  for (const Event40& e : r.events)
+    if ((e.bytes[0] & 0x0F) == 14 && e.bytes[0] < 0xF0) onWaveChannel.push_back(e.bytes);
+  ASSERT_EQ(onWaveChannel.size(), 3u);
+  EXPECT_EQ(onWaveChannel[0], (Bytes{0xBE, 0x00, 125}));
+  EXPECT_EQ(onWaveChannel[1], (Bytes{0x9E, 0, 90, 40}));
+  EXPECT_EQ(onWaveChannel[2], (Bytes{0x8E, 98, 40}));
+
+  // Our reader hears the same waves at the same times.
+  Bytes back(1 << 16);
+  int32_t size = 0;
+  vlm::readSmaf(file_.data(), uint32_t(file_.size()), back.data(), &size, uint32_t(back.size()));
+  const vlm::test::CollectedStream c = vlm::test::collectStream(back.data(), uint32_t(size));
+  std::vector<uint8_t> waveNotes;
+  Bytes firstCoding;
+  for (const auto& e : c.events) {
+    if (e.status == vlm::WAVE_NOTE_STATUS) waveNotes.push_back(e.data[0]);
+    if (e.status == vlm::ST_META && e.metaType == vlm::META_WAVE_CODING && firstCoding.empty())
+      firstCoding = e.data;
+  }
+  EXPECT_EQ(waveNotes, (std::vector<uint8_t>{1, 20}));
+  EXPECT_EQ(firstCoding, codingEvent(1, vlm::ADPCM_YAMAHA, 12000));
+}
+
+TEST_F(Smaf40WriterTest, WavesWithoutAFreeChannelOrRoom) {
+  Bytes w = {1, 1};
+  w.resize(2 + 4000, 0x11);
+  Bytes stream = StreamBuilder(120)
+                     .track()
+                     .meta(0, vlm::META_WAVE, w)
+                     .note(0, 0, 60, 100, 30)
+                     .raw(10, {0x20, 1, 90, 0, 40})
+                     .end(60)
+                     .build();
+  vlm::resetSongStats();
+  vlm::songStats.melodicMask = 0xFFFF;
+  Parsed40 r = run(stream);
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(r.waves.size(), 1u);
+  EXPECT_EQ(vlm::warnings.slot[vlm::WARN_TOO_MANY_CHANNELS], 1);
+  for (const Event40& e : r.events) EXPECT_NE(e.bytes[0] & 0xF0, 0xB0);
+
+  // A capacity below the wave shortens it; the file stays whole and inside the capacity.
+  SetUp();
+  r = run(stream, 1000);
+  ASSERT_TRUE(r.ok) << r.error;
+  ASSERT_EQ(r.waves.size(), 1u);
+  EXPECT_LT(r.waves[0].second.size(), 2000u + 3);
+  EXPECT_GT(r.waves[0].second.size(), 500u);
   EXPECT_EQ(vlm::warnings.slot[vlm::WARN_SIZE_LIMIT], 1);
 }
 

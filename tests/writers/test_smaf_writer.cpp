@@ -4,12 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "test_util.h"
 #include "../test_util.h"
 #include "convert/conversion_run.h"
 #include "convert/options.h"
@@ -17,6 +18,7 @@
 #include "core/stages.h"
 #include "core/vstream.h"
 #include "formats/adpcm.h"
+#include "test_util.h"
 
 namespace {
 
@@ -634,21 +636,177 @@ TEST_F(SmafWriterTest, WavesGoToTheAudioTrack) {
                      .raw(0, {0x20, 3, 100, 0, 50})
                      .end(50)
                      .build();
+  // A wave that names no coding is coded as the selector says: step-table ADPCM, here high
+  // nibble first, which the audio track carries as Yamaha ADPCM.
   vlm::AdpcmCodec = 1;
   ParsedSmaf r = run(53, stream);
   vlm::AdpcmCodec = 0;
   const Track* a = r.track(std::string("ATR\0", 4));
   ASSERT_NE(a, nullptr);
-  EXPECT_EQ(a->header, Bytes({0, 0, 0x11, 0, 0x02, 0x02}));
+  EXPECT_EQ(a->header, Bytes({0, 0, 0x11, 0, 0x02, 0x02}));  // Yamaha ADPCM, 4 bits, 8000 Hz
   ASSERT_EQ(a->waves.size(), 1u);
   EXPECT_EQ(a->waves[0].id, std::string("Awa\x03"));
-  EXPECT_EQ(a->waves[0].body, Bytes({0x21, 0x43, 0x65}));  // nibbles swapped
+  const Bytes swapped = {0x21, 0x43, 0x65};  // the same codes low nibble first
+  EXPECT_EQ(a->waves[0].body,
+            vlm::transcodeToYamaha(vlm::ADPCM_STEP_LOW_FIRST, swapped.data(), 3, 8000, 8000, 99));
   EXPECT_TRUE(hasEvent(*a, {0x00, 0x37, 100}));
   EXPECT_TRUE(hasEvent(*a, {3, 50}));
   EXPECT_EQ(vlm::warnings.slot[vlm::WARN_NO_SAMPLES], 1);
 
   SetUp();
   EXPECT_EQ(run(55, stream).track(std::string("ATR\0", 4)), nullptr);
+}
+
+std::vector<int16_t> toneSamples(uint32_t count, uint32_t rate, double hz = 440) {
+  std::vector<int16_t> out(count);
+  for (uint32_t i = 0; i < count; ++i)
+    out[i] = int16_t(std::lround(9000 * std::sin(2 * M_PI * hz * i / rate) +
+                                 4000 * std::sin(2 * M_PI * 3 * hz * i / rate)));
+  return out;
+}
+
+double correlation(const std::vector<int16_t>& a, const std::vector<int16_t>& b) {
+  const size_t n = std::min(a.size(), b.size());
+  if (n == 0) return 0;
+  double ma = 0, mb = 0;
+  for (size_t i = 0; i < n; ++i) ma += a[i], mb += b[i];
+  ma /= double(n);
+  mb /= double(n);
+  double ab = 0, aa = 0, bb = 0;
+  for (size_t i = 0; i < n; ++i) {
+    ab += (a[i] - ma) * (b[i] - mb);
+    aa += (a[i] - ma) * (a[i] - ma);
+    bb += (b[i] - mb) * (b[i] - mb);
+  }
+  return aa > 0 && bb > 0 ? ab / std::sqrt(aa * bb) : 0;
+}
+
+std::vector<int16_t> yamahaLinear(const Bytes& data) {
+  std::vector<int16_t> out(data.size() * 2);
+  vlm::decodeWaveToLinear(vlm::ADPCM_YAMAHA, data.data(), uint32_t(data.size()), out.data());
+  return out;
+}
+
+Bytes codingEvent(uint8_t number, uint32_t coding, uint32_t rate) {
+  return {
+      number,       uint8_t(coding), uint8_t(rate >> 24), uint8_t(rate >> 16), uint8_t(rate >> 8),
+      uint8_t(rate)};
+}
+
+TEST_F(SmafWriterTest, EveryWaveBecomesYamahaAdpcmAtTheTracksRate) {
+  const std::vector<int16_t> tone = toneSamples(2400, 8000);
+  // Wave 1: Yamaha ADPCM at 8000 Hz, as a SMAF file carries it: copied as it stands.
+  const Bytes yamaha = vlm::encodeYamahaWave(tone.data(), uint32_t(tone.size()));
+  // Wave 2: 16-bit PCM at 12000 Hz (a stream wave): resampled to the track's 8000 Hz.
+  const std::vector<int16_t> tone12 = toneSamples(1800, 12000);
+  Bytes pcm;
+  for (int16_t v : tone12) pcm.insert(pcm.end(), {uint8_t(uint16_t(v) >> 8), uint8_t(v)});
+  // Wave 3: step-table ADPCM without a coding event (the i-melody and wave readers' form).
+  Bytes stepWave;
+  {
+    // The step-table encoder of the wave reader, run through a wave sound.
+    Bytes riff = {'R',  'I',  'F', 'F', 0, 0, 0,  0, 'W', 'A', 'V',  'E',  'f', 'm',
+                  't',  ' ',  16,  0,   0, 0, 1,  0, 1,   0,   0x40, 0x1F, 0,   0,
+                  0x80, 0x3E, 0,   0,   2, 0, 16, 0, 'd', 'a', 't',  'a'};
+    const uint32_t n = uint32_t(tone.size() * 2);
+    for (int k = 0; k < 4; ++k) riff.push_back(uint8_t(n >> (8 * k)));
+    for (int16_t v : tone) riff.insert(riff.end(), {uint8_t(v), uint8_t(uint16_t(v) >> 8)});
+    vlm::options.waveRateCode = 1;
+    Bytes out(1 << 16);
+    int32_t size = 0;
+    vlm::readWave(riff.data(), uint32_t(riff.size()), out.data(), &size, uint32_t(out.size()));
+    vlm::options.waveRateCode = 0;
+    const vlm::test::CollectedStream c = vlm::test::collectStream(out.data(), uint32_t(size));
+    for (const auto& e : c.events)
+      if (e.status == vlm::ST_META && e.metaType == vlm::META_WAVE) stepWave = e.data;
+  }
+  ASSERT_GT(stepWave.size(), 1000u);
+  ASSERT_EQ(stepWave[1], 1);  // 8000 Hz
+  stepWave[0] = 3;
+
+  Bytes w1 = {1, 1};
+  w1.insert(w1.end(), yamaha.begin(), yamaha.end());
+  Bytes w2 = {2, 48};
+  w2.insert(w2.end(), pcm.begin(), pcm.end());
+  Bytes stream = StreamBuilder(120)
+                     .track()
+                     .meta(0, vlm::META_WAVE_CODING, codingEvent(1, vlm::ADPCM_YAMAHA, 8000))
+                     .meta(0, vlm::META_WAVE, w1)
+                     .meta(0, vlm::META_WAVE_CODING, codingEvent(2, vlm::WAVE_PCM16, 12000))
+                     .meta(0, vlm::META_WAVE, w2)
+                     .meta(0, vlm::META_WAVE, stepWave)
+                     .raw(0, {0x20, 1, 100, 0, 50})
+                     .end(50)
+                     .build();
+  ParsedSmaf r = run(53, stream);
+  const Track* a = r.track(std::string("ATR\0", 4));
+  ASSERT_NE(a, nullptr);
+  EXPECT_EQ(a->header[2], 0x11);
+  EXPECT_EQ(a->header[3], 0x00);
+  ASSERT_EQ(a->waves.size(), 3u);
+  EXPECT_EQ(a->waves[0].body, yamaha);
+  EXPECT_EQ(a->waves[1].body.size(), 1800u * 8000 / 12000 / 2);
+  EXPECT_GT(correlation(yamahaLinear(a->waves[1].body), toneSamples(1200, 8000)), 0.99);
+  EXPECT_GT(correlation(yamahaLinear(a->waves[2].body), tone), 0.95);
+
+  // The first wave fixes the rate: a 4000 Hz wave first makes the 8000 Hz ones follow it.
+  Bytes w0 = {9, 0};
+  w0.insert(w0.end(), yamaha.begin(), yamaha.begin() + 100);
+  Bytes later = StreamBuilder(120)
+                    .track()
+                    .meta(0, vlm::META_WAVE_CODING, codingEvent(9, vlm::ADPCM_YAMAHA, 4000))
+                    .meta(0, vlm::META_WAVE, w0)
+                    .meta(0, vlm::META_WAVE_CODING, codingEvent(1, vlm::ADPCM_YAMAHA, 8000))
+                    .meta(0, vlm::META_WAVE, w1)
+                    .end(50)
+                    .build();
+  SetUp();
+  r = run(53, later);
+  a = r.track(std::string("ATR\0", 4));
+  ASSERT_NE(a, nullptr);
+  EXPECT_EQ(a->header[2], 0x10);
+  ASSERT_EQ(a->waves.size(), 2u);
+  EXPECT_EQ(a->waves[1].body.size(), yamaha.size() / 2);
+}
+
+// FFmpeg's SMAF demuxer reads the audio track as Yamaha ADPCM: an independent decoder of what
+// the writer makes of a wave sound.
+TEST_F(SmafWriterTest, FfmpegHearsTheWaveOfAWaveSound) {
+  if (std::system("command -v ffmpeg > /dev/null 2>&1") != 0) GTEST_SKIP() << "no ffmpeg";
+  const uint32_t rate = 8000;
+  const std::vector<int16_t> tone = toneSamples(8000, 16000, 330);  // 16 kHz source
+  Bytes riff = {'R', 'I',  'F', 'F', 0, 0, 0,  0, 'W', 'A', 'V',  'E',  'f', 'm',
+                't', ' ',  16,  0,   0, 0, 1,  0, 1,   0,   0x80, 0x3E, 0,   0,
+                0,   0x7D, 0,   0,   2, 0, 16, 0, 'd', 'a', 't',  'a'};
+  const uint32_t n = uint32_t(tone.size() * 2);
+  for (int k = 0; k < 4; ++k) riff.push_back(uint8_t(n >> (8 * k)));
+  for (int16_t v : tone) riff.insert(riff.end(), {uint8_t(v), uint8_t(uint16_t(v) >> 8)});
+  vlm::test::ScratchDir dir;
+  vlm::test::writeBytes(dir.file("in.wav"), riff);
+  const std::string out = dir.file("out.mmf"), raw = dir.file("out.raw");
+  preset(53);
+  vlm::options.waveRateCode = 1;  // 8000 Hz
+  ASSERT_EQ(vlm::runConversion(dir.file("in.wav").c_str(), out.c_str(), 72, 53), 1);
+  const Bytes file = vlm::test::readBytes(out);
+  ParsedSmaf r = parseSmaf(file, false);
+  ASSERT_TRUE(r.ok) << r.error;
+  const Track* a = r.track(std::string("ATR\0", 4));
+  ASSERT_NE(a, nullptr);
+  ASSERT_EQ(a->waves.size(), 1u);
+  const std::string command =
+      "ffmpeg -hide_banner -loglevel error -y -i '" + out + "' -f s16le -ac 1 '" + raw + "'";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  const Bytes pcm = vlm::test::readBytes(raw);
+  std::vector<int16_t> theirs(pcm.size() / 2);
+  for (size_t i = 0; i < theirs.size(); ++i) theirs[i] = int16_t(pcm[2 * i] | pcm[2 * i + 1] << 8);
+  const std::vector<int16_t> ours = yamahaLinear(a->waves[0].body);
+  ASSERT_GE(theirs.size(), ours.size() * 9 / 10);
+  EXPECT_GT(correlation(ours, theirs), 0.99);
+  // The source at the target rate: every second sample of the 16 kHz tone.
+  std::vector<int16_t> source;
+  for (size_t i = 0; i < tone.size(); i += 16000 / rate) source.push_back(tone[i]);
+  EXPECT_GT(correlation(ours, source), 0.95);
+  EXPECT_GT(correlation(theirs, source), 0.95);
 }
 
 TEST_F(SmafWriterTest, VibrationChannelSetsStatusBytes) {
