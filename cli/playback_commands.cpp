@@ -38,9 +38,10 @@ namespace {
 namespace fs = std::filesystem;
 
 const char* const RENDER_USAGE =
-    "usage: vlmconv render INPUT -o OUT.wav [--soundfont FILE.sf2] [--rate HZ]\n"
+    "usage: vlmconv render INPUT -o OUT.wav [--soundfont FILE.sf2] [--rate HZ] [--cores N]\n"
     "                      [--ini FILE] [--set KEY=VALUE]... [main-window options]\n"
-    "Renders the song to a 16-bit stereo WAVE file, faster than real time.\n";
+    "Renders the song to a 16-bit stereo WAVE file, faster than real time, with N synthesis\n"
+    "threads (default: one per core of the machine).\n";
 const char* const PLAY_USAGE =
     "usage: vlmconv play INPUT [--soundfont FILE.sf2] [--ini FILE] [--set KEY=VALUE]...\n"
     "                    [main-window options]\n"
@@ -52,6 +53,7 @@ const char* const EXTRACT_USAGE =
 struct PlaybackArgs {
   std::string input, output, directory;
   uint32_t rate = DEFAULT_RENDER_RATE;
+  int cores = 0;  // 0: one per core
   bool help = false;
 };
 
@@ -85,6 +87,16 @@ int parseArgs(int argc, char** argv, const char* allowed, PlaybackArgs* args, bo
       if (!end || *end || hz < 8000 || hz > 192000)
         return cli::usageError("--rate needs a sample rate from 8000 to 192000 Hz"), -1;
       args->rate = uint32_t(hz);
+    } else if (!std::strcmp(a, "--cores") && takes("--cores")) {
+      std::string v;
+      if (!value(&v)) return -1;
+      char* end = nullptr;
+      long n = std::strtol(v.c_str(), &end, 10);
+      if (!end || *end || n < 1 || n > MAX_RENDER_CORES)
+        return cli::usageError("--cores needs a number from 1 to " +
+                               std::to_string(MAX_RENDER_CORES)),
+               -1;
+      args->cores = int(n);
     } else if (a[0] == '-' && a[1] != '\0') {
       int used = common ? cli::parseCommonOption(argc, argv, i) : 0;
       if (used < 0) return -1;
@@ -163,10 +175,12 @@ struct TerminalWindow : PlayerWindow {
 };
 
 std::vector<uint8_t> voiceWave(const RenderVoice& v) {
-  std::vector<uint8_t> image(WAVE_HEADER_SIZE + v.samples.size() * 2);
-  writeWaveHeader(image.data(), v.sampleRate, 1, uint32_t(v.samples.size() * 2));
+  static const std::vector<int16_t> none;
+  const std::vector<int16_t>& samples = v.samples ? *v.samples : none;
+  std::vector<uint8_t> image(WAVE_HEADER_SIZE + samples.size() * 2);
+  writeWaveHeader(image.data(), v.sampleRate, 1, uint32_t(samples.size() * 2));
   uint8_t* p = image.data() + WAVE_HEADER_SIZE;
-  for (int16_t s : v.samples) {
+  for (int16_t s : samples) {
     p[0] = uint8_t(s & 0xFF);
     p[1] = uint8_t((s >> 8) & 0xFF);
     p += 2;
@@ -178,7 +192,7 @@ std::vector<uint8_t> voiceWave(const RenderVoice& v) {
 
 int cmdRender(int argc, char** argv) {
   PlaybackArgs args;
-  if (parseArgs(argc, argv, "-o --soundfont --rate", &args, true) < 0) return 2;
+  if (parseArgs(argc, argv, "-o --soundfont --rate --cores", &args, true) < 0) return 2;
   if (args.help) return std::printf("%s%s", RENDER_USAGE, windowOptionsHelp()), 0;
   if (args.input.empty()) return cli::usageError("render needs an input file");
   if (args.output.empty()) return cli::usageError("render needs -o OUT.wav");
@@ -191,23 +205,24 @@ int cmdRender(int argc, char** argv) {
   request.sampleRate = args.rate;
   request.soundfont = soundfontPath();
   request.voices = songVoices(args.input);
+  request.cpuCores = args.cores;
 
+  // The WAVE file is written as it is rendered and renamed into place when complete, so a
+  // failed render leaves the old file (if any) and no partial output.
   auto started = std::chrono::steady_clock::now();
-  std::vector<uint8_t> wave;
   RenderResult result;
   std::string error;
-  if (!renderSmfToWave(request, &wave, &result, &error)) {
-    std::fprintf(stderr, "vlmconv: %s: %s\n", args.input.c_str(), error.c_str());
+  if (!renderSmfToFile(request, args.output.c_str(), &result, &error)) {
+    std::fprintf(stderr, "vlmconv: %s: %s\n",
+                 result.outputFailed ? args.output.c_str() : args.input.c_str(), error.c_str());
     return 1;
   }
   double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  if (!saveFile(args.output.c_str(), wave.data(), wave.size())) {
-    std::fprintf(stderr, "vlmconv: %s: cannot be written\n", args.output.c_str());
-    return 1;
-  }
-  std::printf("%s: %.2f s at %u Hz (song %.2f s, %zu voice samples), rendered in %.2f s\n",
-              args.output.c_str(), double(result.frames) / args.rate, args.rate, result.songSeconds,
-              request.voices.size(), took);
+  std::printf(
+      "%s: %.2f s at %u Hz (song %.2f s, %zu voice samples), rendered in %.2f s"
+      " on %d core%s\n",
+      args.output.c_str(), double(result.frames) / args.rate, args.rate, result.songSeconds,
+      request.voices.size(), took, result.cpuCores, result.cpuCores == 1 ? "" : "s");
   return 0;
 }
 
@@ -302,15 +317,12 @@ int cmdExtractWaves(int argc, char** argv) {
   for (const EmbeddedWave& w : waves.waves) {
     ++index;
     if (!w.sampleRate || !w.size) continue;
-    // Room for every sample: the decoder keeps 8 bytes of its capacity free.
-    const uint32_t capacity = WAVE_HEADER_SIZE + w.size * 2 + WAVE_CAPACITY_RESERVE;
-    std::vector<uint8_t> image(capacity);
-    int32_t size = 0;
-    decodeAdpcmToWave(w.data, w.size, image.data(), &size, capacity, w.sampleRate);
+    // Each wave decoded with its own coding.
+    const std::vector<uint8_t> image = embeddedWaveImage(w);
     char name[64];
     std::snprintf(name, sizeof name, "_%02d_%03u.wav", index, unsigned(w.number));
     const std::string path = (fs::path(args.directory) / (base + name)).string();
-    if (!saveFile(path.c_str(), image.data(), size_t(size))) {
+    if (!saveFile(path.c_str(), image.data(), image.size())) {
       std::fprintf(stderr, "vlmconv: %s: cannot be written\n", path.c_str());
       continue;
     }

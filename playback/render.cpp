@@ -1,10 +1,20 @@
 // Offline rendering: FluidSynth's player on a synthesizer without an audio driver, driven by
-// fluid_synth_write_s16 in blocks, with the song's voice samples added afterwards.
+// fluid_synth_write_s16 one block at a time. Each block gets the voice samples that sound in it
+// and goes straight to the sink, so nothing of the song is kept beyond one block.
 #include "playback/render.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <climits>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "core/codec.h"
 #include "formats/adpcm.h"
@@ -19,11 +29,16 @@
 namespace vlm {
 
 namespace {
-constexpr int RENDER_BLOCK = 1024;  // frames per write
 constexpr uint32_t MIN_RATE = 8000;
 constexpr uint32_t MAX_RATE = 192000;
 constexpr double VOICE_GAIN = 0.8;  // voice samples sit a little under full scale
 constexpr double SYNTH_GAIN = 0.5;  // FluidSynth's default of 0.2 renders very quietly
+constexpr uint32_t STEREO_FRAME_BYTES = 4;
+// The largest data chunk a WAVE header can describe.
+constexpr uint64_t MAX_WAVE_DATA = uint64_t(UINT32_MAX) - WAVE_HEADER_SIZE;
+constexpr size_t FILE_BUFFER_BYTES = 256 * 1024;
+constexpr int TEMP_ATTEMPTS = 100;
+std::atomic<uint32_t> tempCounter{0};
 }  // namespace
 
 void writeWaveHeader(uint8_t* h, uint32_t sampleRate, uint16_t channels, uint32_t dataBytes) {
@@ -46,44 +61,137 @@ void voicesFromStream(const uint8_t* stream, uint32_t size, double tempoScale,
   SongWaves song;
   collectWaves(stream, size, &song);
   if (tempoScale <= 0) tempoScale = 1;
+  // One decoded copy per wave, shared by all its notes.
+  std::vector<std::pair<const EmbeddedWave*, std::shared_ptr<const std::vector<int16_t>>>> decoded;
   for (const WaveNote& note : song.notes) {
     const EmbeddedWave* wave = song.find(note.number);
     if (!wave) continue;
+    auto known = std::find_if(decoded.begin(), decoded.end(),
+                              [&](const auto& d) { return d.first == wave; });
+    if (known == decoded.end()) {
+      // With the wave's own coding.
+      decoded.emplace_back(wave,
+                           std::make_shared<const std::vector<int16_t>>(decodeEmbeddedWave(*wave)));
+      known = decoded.end() - 1;
+    }
     RenderVoice v;
+    v.samples = known->second;
     v.sampleRate = wave->sampleRate;
     v.startSeconds = note.seconds / tempoScale;
-    v.samples.resize(size_t(wave->size) * 2);
-    decodeAdpcmToLinear(wave->data, wave->size, v.samples.data());
     voices->push_back(std::move(v));
   }
 }
 
+int renderCores(int requested) {
+  int cores = requested > 0 ? requested : int(std::thread::hardware_concurrency());
+  return std::clamp(cores, 1, MAX_RENDER_CORES);
+}
+
 namespace {
 
-// Adds a voice into interleaved stereo floats, growing the buffer when the voice runs past it.
-void mixVoice(const RenderVoice& v, uint32_t rate, std::vector<float>* mix) {
-  if (!v.sampleRate || v.samples.empty()) return;
-  const size_t start = size_t(std::max(0.0, v.startSeconds) * rate + 0.5);
-  const size_t frames = size_t(uint64_t(v.samples.size()) * rate / v.sampleRate);
-  if (mix->size() < (start + frames) * 2) mix->resize((start + frames) * 2, 0.0f);
-  const size_t last = v.samples.size() - 1;
-  for (size_t i = 0; i < frames; ++i) {
-    double p = double(i) * v.sampleRate / rate;
-    size_t f = size_t(p);
-    double frac = p - double(f);
-    double a = v.samples[std::min(f, last)], b = v.samples[std::min(f + 1, last)];
-    float s = float((a + (b - a) * frac) * VOICE_GAIN);
-    (*mix)[(start + i) * 2] += s;
-    (*mix)[(start + i) * 2 + 1] += s;
+// Adds the voice samples into the blocks as the song reaches them. Voices enter in the order of
+// their start and are summed in the order of the request, so the result does not depend on how
+// the song is cut into blocks.
+class VoiceMixer {
+ public:
+  VoiceMixer(const std::vector<RenderVoice>& voices, uint32_t rate) : voices_(voices) {
+    for (size_t i = 0; i < voices.size(); ++i) {
+      const RenderVoice& v = voices[i];
+      if (!v.sampleRate || !v.samples || v.samples->empty()) continue;
+      Span s;
+      s.index = i;
+      // Voices too late or too long for any WAVE file are clamped here and refused by the
+      // length check of the caller.
+      s.start = uint64_t(std::min(std::max(0.0, v.startSeconds) * rate + 0.5, 1e15));
+      s.frames = uint64_t(v.samples->size()) * rate / v.sampleRate;
+      s.sourceRate = v.sampleRate;
+      s.rate = rate;
+      if (!s.frames) continue;
+      spans_.push_back(s);
+      end_ = std::max(end_, s.start + s.frames);
+    }
+    std::stable_sort(spans_.begin(), spans_.end(),
+                     [](const Span& a, const Span& b) { return a.start < b.start; });
   }
-}
+
+  // First frame after the last voice sample.
+  uint64_t end() const { return end_; }
+
+  // Adds the voices into `mix` (interleaved stereo) for frames first .. first + frames - 1.
+  void mix(uint64_t first, uint32_t frames, float* mix) {
+    const uint64_t last = first + frames;
+    while (next_ < spans_.size() && spans_[next_].start < last) {
+      const Span& s = spans_[next_++];
+      auto at = std::lower_bound(active_.begin(), active_.end(), s.index,
+                                 [](const Span& a, size_t index) { return a.index < index; });
+      active_.insert(at, s);
+    }
+    for (const Span& s : active_) {
+      const std::vector<int16_t>& samples = *voices_[s.index].samples;
+      const size_t lastSample = samples.size() - 1;
+      const uint64_t from = std::max(first, s.start);
+      const uint64_t to = std::min(last, s.start + s.frames);
+      for (uint64_t f = from; f < to; ++f) {
+        const uint64_t i = f - s.start;
+        const double pos = double(i) * s.sourceRate / s.rate;
+        const size_t k = size_t(pos);
+        const double frac = pos - double(k);
+        const double a = samples[std::min(k, lastSample)];
+        const double b = samples[std::min(k + 1, lastSample)];
+        const float value = float((a + (b - a) * frac) * VOICE_GAIN);
+        mix[(f - first) * 2] += value;
+        mix[(f - first) * 2 + 1] += value;
+      }
+    }
+    active_.erase(std::remove_if(active_.begin(), active_.end(),
+                                 [&](const Span& s) { return s.start + s.frames <= last; }),
+                  active_.end());
+  }
+
+ private:
+  struct Span {
+    size_t index = 0;
+    uint64_t start = 0, frames = 0;
+    uint32_t sourceRate = 0, rate = 0;
+  };
+  const std::vector<RenderVoice>& voices_;
+  std::vector<Span> spans_;   // by start
+  std::vector<Span> active_;  // sounding now, by index in the request
+  size_t next_ = 0;
+  uint64_t end_ = 0;
+};
+
+// Turns one block of synthesizer output plus voices into the 16-bit samples of the sink.
+class BlockMixer {
+ public:
+  BlockMixer(const std::vector<RenderVoice>& voices, uint32_t rate)
+      : voices_(voices, rate), mix_(RENDER_BLOCK_FRAMES * 2), out_(RENDER_BLOCK_FRAMES * 2) {}
+
+  uint64_t voicesEnd() const { return voices_.end(); }
+  uint64_t frames() const { return frames_; }
+
+  // `synth` may be null for a block after the synthesizer has finished.
+  bool emit(const int16_t* synth, uint32_t frames, const RenderSink& sink) {
+    for (uint32_t i = 0; i < frames * 2; ++i) mix_[i] = synth ? float(synth[i]) : 0.0f;
+    voices_.mix(frames_, frames, mix_.data());
+    for (uint32_t i = 0; i < frames * 2; ++i)
+      out_[i] = int16_t(std::lrint(std::clamp(mix_[i], -32768.0f, 32767.0f)));
+    frames_ += frames;
+    return sink(out_.data(), frames);
+  }
+
+ private:
+  VoiceMixer voices_;
+  std::vector<float> mix_;
+  std::vector<int16_t> out_;
+  uint64_t frames_ = 0;
+};
 
 }  // namespace
 
-int renderSmfToWave(const RenderRequest& request, std::vector<uint8_t>* wave, RenderResult* result,
-                    std::string* error) {
+int renderSmf(const RenderRequest& request, const RenderSink& sink, RenderResult* result,
+              std::string* error) {
   *result = RenderResult{};
-  wave->clear();
   SongTiming timing;
   uint32_t offset = 0, length = 0;
   if (!readSongTiming(request.smf, request.smfSize, &timing) ||
@@ -93,6 +201,19 @@ int renderSmfToWave(const RenderRequest& request, std::vector<uint8_t>* wave, Re
   }
   const uint32_t rate = std::clamp(request.sampleRate, MIN_RATE, MAX_RATE);
   result->songSeconds = timing.tickToMicros(timing.endTick) / 1e6;
+  result->cpuCores = renderCores(request.cpuCores);
+
+  // The song, bounded by its own length plus a margin in case the player lingers, then the
+  // release tail until the synthesizer falls silent; voices may run on past both.
+  BlockMixer mixer(request.voices, rate);
+  const uint64_t songFrames = uint64_t(result->songSeconds * rate);
+  const uint64_t maxSong = songFrames + rate;
+  const uint64_t maxTail = uint64_t(RENDER_TAIL_SECONDS * rate);
+  const uint64_t longest = std::max(maxSong + maxTail + 2 * RENDER_BLOCK_FRAMES, mixer.voicesEnd());
+  if (longest * STEREO_FRAME_BYTES > MAX_WAVE_DATA) {
+    *error = "the song is too long for a WAVE file";
+    return 0;
+  }
 
 #ifdef VLM_HAVE_FLUIDSYNTH
   std::string soundfont = request.soundfont.empty() ? soundfontPath() : request.soundfont;
@@ -102,9 +223,9 @@ int renderSmfToWave(const RenderRequest& request, std::vector<uint8_t>* wave, Re
   fluid_settings_setint(settings, "synth.lock-memory", 0);
   fluid_settings_setint(settings, "synth.threadsafe-api", 0);
   fluid_settings_setnum(settings, "synth.gain", SYNTH_GAIN);
+  fluid_settings_setint(settings, "synth.cpu-cores", result->cpuCores);
   fluid_synth_t* synth = new_fluid_synth(settings);
   fluid_player_t* player = nullptr;
-  std::vector<float> mix;
   bool ok = synth && fluid_synth_sfload(synth, soundfont.c_str(), 1) != FLUID_FAILED;
   if (!ok) *error = deviceErrorText(DEVERR_NO_SOUNDFONT) + " (" + soundfont + ")";
   if (ok) {
@@ -114,49 +235,206 @@ int renderSmfToWave(const RenderRequest& request, std::vector<uint8_t>* wave, Re
     if (!ok) *error = deviceErrorText(DEVERR_INVALID_FILE);
   }
   if (ok) {
-    // The song, bounded by its own length plus a margin in case the player lingers, then the
-    // release tail until the synthesizer falls silent.
-    const uint64_t songFrames = uint64_t(result->songSeconds * rate);
-    const uint64_t maxSong = songFrames + rate;
-    const uint64_t maxTail = uint64_t(RENDER_TAIL_SECONDS * rate);
-    std::vector<int16_t> block(RENDER_BLOCK * 2);
-    uint64_t frames = 0, tail = 0;
-    mix.reserve(size_t(songFrames + maxTail) * 2);
-    while (true) {
+    std::vector<int16_t> block(RENDER_BLOCK_FRAMES * 2);
+    uint64_t tail = 0;
+    while (ok) {
       // The player lingers after the last event, so the song ends at its last tick.
       bool playing = fluid_player_get_status(player) == FLUID_PLAYER_PLAYING &&
                      fluid_player_get_current_tick(player) < int(timing.endTick) &&
-                     frames < maxSong;
+                     mixer.frames() < maxSong;
       if (!playing) {
         if (tail >= maxTail || fluid_synth_get_active_voice_count(synth) == 0) break;
       }
-      fluid_synth_write_s16(synth, RENDER_BLOCK, block.data(), 0, 2, block.data(), 1, 2);
-      for (int16_t s : block) mix.push_back(float(s));
-      frames += RENDER_BLOCK;
-      if (!playing) tail += RENDER_BLOCK;
+      fluid_synth_write_s16(synth, int(RENDER_BLOCK_FRAMES), block.data(), 0, 2, block.data(), 1,
+                            2);
+      ok = mixer.emit(block.data(), RENDER_BLOCK_FRAMES, sink);
+      if (!playing) tail += RENDER_BLOCK_FRAMES;
     }
+    if (!ok && error->empty()) *error = "the output could not be written";
   }
   if (player) delete_fluid_player(player);
   if (synth) delete_fluid_synth(synth);
   delete_fluid_settings(settings);
   if (!ok) return 0;
 #else
-  std::vector<float> mix;
+  (void)sink;
   *error = deviceErrorText(DEVERR_NO_AUDIO_OUTPUT);
   return 0;
 #endif
 
-  for (const RenderVoice& v : request.voices) mixVoice(v, rate, &mix);
-  const uint32_t dataBytes = uint32_t(mix.size() * 2);
-  wave->resize(WAVE_HEADER_SIZE + dataBytes);
-  writeWaveHeader(wave->data(), rate, 2, dataBytes);
-  uint8_t* p = wave->data() + WAVE_HEADER_SIZE;
-  for (float s : mix) {
-    int v = int(std::lrint(std::clamp(s, -32768.0f, 32767.0f)));
-    putLE(p, uint32_t(v) & 0xFFFF, 2);
-    p += 2;
+  // Voices that run past the synthesized part lengthen the output.
+  while (mixer.frames() < mixer.voicesEnd()) {
+    const uint32_t n =
+        uint32_t(std::min<uint64_t>(RENDER_BLOCK_FRAMES, mixer.voicesEnd() - mixer.frames()));
+    if (!mixer.emit(nullptr, n, sink)) {
+      if (error->empty()) *error = "the output could not be written";
+      return 0;
+    }
   }
-  result->frames = uint32_t(mix.size() / 2);
+  result->frames = uint32_t(mixer.frames());
+  return 1;
+}
+
+int renderSmfToWave(const RenderRequest& request, std::vector<uint8_t>* wave, RenderResult* result,
+                    std::string* error) {
+  wave->assign(WAVE_HEADER_SIZE, 0);
+  auto append = [&](const int16_t* pcm, uint32_t frames) {
+    const size_t at = wave->size();
+    wave->resize(at + size_t(frames) * STEREO_FRAME_BYTES);
+    uint8_t* p = wave->data() + at;
+    for (uint32_t i = 0; i < frames * 2; ++i, p += 2) putLE(p, uint16_t(pcm[i]), 2);
+    return true;
+  };
+  if (!renderSmf(request, append, result, error)) {
+    wave->clear();
+    return 0;
+  }
+  const uint32_t rate = std::clamp(request.sampleRate, MIN_RATE, MAX_RATE);
+  writeWaveHeader(wave->data(), rate, 2, uint32_t(wave->size() - WAVE_HEADER_SIZE));
+  return 1;
+}
+
+namespace {
+
+// A file written under a temporary name beside its destination and renamed into place only when
+// it is complete; destroyed unfinished, it removes the temporary file.
+class AtomicFile {
+ public:
+  ~AtomicFile() {
+    if (fd_ >= 0) ::close(fd_);
+    if (!temp_.empty()) ::unlink(temp_.c_str());
+  }
+
+  bool open(const char* path) {
+    target_ = path;
+    // Write through a symbolic link, as opening the link for writing would.
+    struct stat st;
+    if (::lstat(path, &st) == 0 && S_ISLNK(st.st_mode)) {
+      if (char* real = ::realpath(path, nullptr)) {
+        target_ = real;
+        std::free(real);
+      }
+    }
+    // A replaced file keeps its permission bits; a new one gets those of a normal create.
+    if (::stat(target_.c_str(), &st) == 0) {
+      if (S_ISDIR(st.st_mode)) return fail(EISDIR);
+      keepMode_ = true;
+      mode_ = st.st_mode & 07777;
+    }
+    const size_t slash = target_.rfind('/');
+    const std::string folder =
+        slash == std::string::npos ? std::string("./") : target_.substr(0, slash + 1);
+    for (int attempt = 0; attempt < TEMP_ATTEMPTS && fd_ < 0; ++attempt) {
+      temp_ = folder + ".vlmrender-" + std::to_string(::getpid()) + "-" +
+              std::to_string(tempCounter.fetch_add(1)) + ".wav";
+      fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      if (fd_ < 0 && errno != EEXIST) break;
+    }
+    if (fd_ < 0) {
+      const int code = errno;
+      temp_.clear();
+      return fail(code);
+    }
+    buffer_.reserve(FILE_BUFFER_BYTES);
+    return true;
+  }
+
+  bool write(const uint8_t* data, size_t size) {
+    if (buffer_.size() + size > FILE_BUFFER_BYTES && !flush()) return false;
+    buffer_.insert(buffer_.end(), data, data + size);
+    return true;
+  }
+
+  // Replaces bytes already written (the header).
+  bool patch(uint64_t offset, const uint8_t* data, size_t size) {
+    if (!flush()) return false;
+    if (::pwrite(fd_, data, size, off_t(offset)) != ssize_t(size)) return fail(errno ? errno : EIO);
+    return true;
+  }
+
+  bool commit() {
+    if (!flush()) return false;
+    if ((keepMode_ && ::fchmod(fd_, mode_) != 0) || ::fsync(fd_) != 0) return fail(errno);
+    const int closed = ::close(fd_);
+    fd_ = -1;
+    if (closed != 0) return fail(errno);
+    if (::rename(temp_.c_str(), target_.c_str()) != 0) return fail(errno);
+    temp_.clear();
+    // Makes the rename itself durable; failure here loses nothing.
+    const size_t slash = target_.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : target_.substr(0, slash + 1);
+    const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+      ::fsync(dirFd);
+      ::close(dirFd);
+    }
+    return true;
+  }
+
+  std::string reason() const { return std::strerror(errno_); }
+
+ private:
+  std::string target_, temp_;
+  int fd_ = -1;
+  bool keepMode_ = false;
+  mode_t mode_ = 0;
+  int errno_ = 0;
+  std::vector<uint8_t> buffer_;
+
+  bool fail(int code) {
+    errno_ = code ? code : EIO;
+    return false;
+  }
+
+  bool flush() {
+    const uint8_t* p = buffer_.data();
+    size_t left = buffer_.size();
+    while (left) {
+      ssize_t n = ::write(fd_, p, left);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return fail(n < 0 ? errno : ENOSPC);
+      p += n;
+      left -= size_t(n);
+    }
+    buffer_.clear();
+    return true;
+  }
+};
+
+}  // namespace
+
+int renderSmfToFile(const RenderRequest& request, const char* path, RenderResult* result,
+                    std::string* error) {
+  *result = RenderResult{};
+  AtomicFile file;
+  auto writeFailed = [&]() {
+    *error = std::string(path) + ": cannot be written (" + file.reason() + ")";
+    result->outputFailed = true;
+    return 0;
+  };
+  if (!path || !*path) {
+    *error = "no output file";
+    result->outputFailed = true;
+    return 0;
+  }
+  if (!file.open(path)) return writeFailed();
+  uint8_t header[WAVE_HEADER_SIZE] = {};
+  if (!file.write(header, sizeof header)) return writeFailed();
+  bool sinkFailed = false;
+  std::vector<uint8_t> bytes(RENDER_BLOCK_FRAMES * STEREO_FRAME_BYTES);
+  auto toFile = [&](const int16_t* pcm, uint32_t frames) {
+    uint8_t* p = bytes.data();
+    for (uint32_t i = 0; i < frames * 2; ++i, p += 2) putLE(p, uint16_t(pcm[i]), 2);
+    sinkFailed = !file.write(bytes.data(), size_t(frames) * STEREO_FRAME_BYTES);
+    return !sinkFailed;
+  };
+  if (!renderSmf(request, toFile, result, error)) {
+    if (sinkFailed) return writeFailed();
+    return 0;
+  }
+  const uint32_t rate = std::clamp(request.sampleRate, MIN_RATE, MAX_RATE);
+  writeWaveHeader(header, rate, 2, result->frames * STEREO_FRAME_BYTES);
+  if (!file.patch(0, header, sizeof header) || !file.commit()) return writeFailed();
   return 1;
 }
 

@@ -1,16 +1,20 @@
-// Offline rendering and the voice samples mixed into it.
-#include "playback/render.h"
-
+// Offline rendering: the song in blocks, on one or more synthesis cores, straight into a WAVE
+// file, and the voice samples mixed into it.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
 
 #include "core/codec.h"
 #include "core/vstream.h"
 #include "formats/adpcm.h"
 #include "platform/audio.h"
-#include "stream_builders.h"
+#include "playback/render.h"
 #include "playback/waves.h"
+#include "stream_builders.h"
 
 namespace vlm {
 namespace {
@@ -151,9 +155,12 @@ TEST(Render, WaveNotesStartTheirVoicesAtTheirTimes) {
   ASSERT_EQ(voices.size(), 2u);
   EXPECT_DOUBLE_EQ(voices[0].startSeconds, 0.5);
   EXPECT_DOUBLE_EQ(voices[1].startSeconds, 1.0);
-  EXPECT_EQ(voices[0].samples.size(), 800u);
+  ASSERT_TRUE(voices[0].samples);
+  EXPECT_EQ(voices[0].samples->size(), 800u);
   EXPECT_EQ(voices[0].sampleRate, 8000u);
-  EXPECT_GT(voices[0].samples[799], 20000);
+  EXPECT_GT((*voices[0].samples)[799], 20000);
+  // Both notes of the one wave share its decoded samples.
+  EXPECT_EQ(voices[0].samples, voices[1].samples);
 }
 
 TEST(Render, WavesWithoutSamplesOrCutShortAreSafe) {
@@ -180,7 +187,7 @@ TEST(Render, VoicesAreMixedIntoTheRenderedSong) {
   RenderVoice v;
   v.sampleRate = 8000;
   v.startSeconds = 1.0;
-  v.samples.assign(8000, 10000);  // one second of a constant level
+  v.samples = std::make_shared<std::vector<int16_t>>(8000, 10000);  // one second, constant
   request.voices.push_back(v);
   std::vector<uint8_t> wave;
   RenderResult result;
@@ -193,6 +200,279 @@ TEST(Render, VoicesAreMixedIntoTheRenderedSong) {
   request.voices[0].startSeconds = 1.9;
   ASSERT_EQ(renderSmfToWave(request, &wave, &result, &error), 1);
   EXPECT_GE(result.frames, uint32_t(2.9 * 44100) - 1);
+}
+
+// ---- Blocks, cores and the output file -------------------------------------------------------
+
+// All 16 channels busy: a chord on every melodic channel each beat and drums on the eighths,
+// enough voices for every synthesis thread to get work.
+std::vector<uint8_t> denseSong(uint32_t beats) {
+  test::SmfBuilder b(480);
+  b.tempo(0, 500000);
+  for (uint8_t ch = 0; ch < 16; ++ch)
+    if (ch != 9) b.program(0, ch, uint8_t(ch * 7 % 128));
+  for (uint32_t beat = 0; beat < beats; ++beat) {
+    const uint32_t t = beat * 480;
+    for (uint8_t ch = 0; ch < 16; ++ch) {
+      if (ch == 9) {
+        b.note(t, 9, beat % 2 ? 38 : 36, 120).note(t + 240, 9, 42, 120);
+        continue;
+      }
+      for (uint8_t step : {0, 4, 7})
+        b.note(t, ch, uint8_t(48 + ch % 3 * 12 + beat % 5 + step), 460);
+    }
+  }
+  return b.build(beats * 480);
+}
+
+RenderRequest requestFor(const std::vector<uint8_t>& smf) {
+  RenderRequest request;
+  request.smf = smf.data();
+  request.smfSize = uint32_t(smf.size());
+  return request;
+}
+
+// The PCM of a WAVE image as 16-bit values.
+std::vector<int16_t> pcmOf(const std::vector<uint8_t>& wave) {
+  std::vector<int16_t> pcm;
+  for (size_t i = WAVE_HEADER_SIZE; i + 1 < wave.size(); i += 2)
+    pcm.push_back(int16_t(getLE(wave.data() + i, 2)));
+  return pcm;
+}
+
+std::vector<uint8_t> fileBytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// A scratch folder of its own, removed with everything in it.
+struct ScratchDir {
+  std::filesystem::path path;
+  ScratchDir() {
+    path = std::filesystem::temp_directory_path() /
+           ("vlm_render_" + std::to_string(::getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::create_directories(path);
+  }
+  ~ScratchDir() { std::filesystem::remove_all(path); }
+  size_t entries() const {
+    return size_t(std::distance(std::filesystem::directory_iterator(path),
+                                std::filesystem::directory_iterator()));
+  }
+};
+
+TEST(RenderCores, SeveralCoresSoundTheSameAsOne) {
+  if (!haveSoundfont()) GTEST_SKIP() << "no SoundFont at " << DEFAULT_SOUNDFONT;
+  const std::vector<uint8_t> smf = denseSong(8);
+  RenderRequest request = requestFor(smf);
+  std::vector<uint8_t> one, several;
+  RenderResult r1, r2;
+  std::string error;
+  request.cpuCores = 1;
+  ASSERT_EQ(renderSmfToWave(request, &one, &r1, &error), 1) << error;
+  EXPECT_EQ(r1.cpuCores, 1);
+  for (int cores : {2, 3}) {
+    request.cpuCores = cores;
+    ASSERT_EQ(renderSmfToWave(request, &several, &r2, &error), 1) << error;
+    EXPECT_EQ(r2.cpuCores, cores);
+    ASSERT_EQ(several.size(), one.size());
+    // The synthesizer's threads share the voices but the sums reach the 16-bit output
+    // unchanged: the PCM is the same sample for sample.
+    const std::vector<int16_t> a = pcmOf(one), b = pcmOf(several);
+    int largest = 0;
+    size_t differing = 0;
+    for (size_t i = 0; i < a.size(); ++i) {
+      largest = std::max(largest, std::abs(int(a[i]) - int(b[i])));
+      differing += a[i] != b[i];
+    }
+    EXPECT_EQ(largest, 0) << differing << " of " << a.size() << " samples differ, " << cores
+                          << " cores";
+  }
+  // The song really is dense: far from silence.
+  int peak = 0;
+  for (int16_t v : pcmOf(one)) peak = std::max(peak, std::abs(int(v)));
+  EXPECT_GT(peak, 5000);
+}
+
+TEST(RenderCores, DefaultIsOnePerCoreWithinTheLimit) {
+  const int machine = int(std::thread::hardware_concurrency());
+  EXPECT_EQ(renderCores(0), std::clamp(machine, 1, MAX_RENDER_CORES));
+  EXPECT_EQ(renderCores(1), 1);
+  EXPECT_EQ(renderCores(-3), renderCores(0));
+  EXPECT_EQ(renderCores(1000), MAX_RENDER_CORES);
+}
+
+TEST(RenderBlocks, SinkGetsTheSongInBlocksAndCanStopIt) {
+  if (!haveSoundfont()) GTEST_SKIP() << "no SoundFont at " << DEFAULT_SOUNDFONT;
+  const std::vector<uint8_t> smf = eightSecondSong();
+  RenderRequest request = requestFor(smf);
+  std::vector<uint8_t> wave;
+  RenderResult whole;
+  std::string error;
+  ASSERT_EQ(renderSmfToWave(request, &wave, &whole, &error), 1) << error;
+  const std::vector<int16_t> expected = pcmOf(wave);
+
+  std::vector<int16_t> got;
+  uint32_t largest = 0;
+  RenderResult result;
+  auto collect = [&](const int16_t* pcm, uint32_t frames) {
+    largest = std::max(largest, frames);
+    got.insert(got.end(), pcm, pcm + frames * 2);
+    return true;
+  };
+  ASSERT_EQ(renderSmf(request, collect, &result, &error), 1) << error;
+  EXPECT_EQ(result.frames, whole.frames);
+  EXPECT_EQ(got, expected);
+  EXPECT_LE(largest, RENDER_BLOCK_FRAMES);
+
+  // A sink that refuses a block ends the render as a failure.
+  uint32_t calls = 0;
+  auto refuse = [&](const int16_t*, uint32_t) { return ++calls < 3; };
+  error.clear();
+  EXPECT_EQ(renderSmf(request, refuse, &result, &error), 0);
+  EXPECT_EQ(calls, 3u);
+  EXPECT_FALSE(error.empty());
+}
+
+TEST(RenderBlocks, VoicesCrossBlockBordersAndAddUp) {
+  if (!haveSoundfont()) GTEST_SKIP() << "no SoundFont at " << DEFAULT_SOUNDFONT;
+  test::SmfBuilder b(480);
+  const std::vector<uint8_t> smf = b.build(480 * 2);  // one second of silence
+  RenderRequest request = requestFor(smf);
+  // At 8000 Hz a ramp 0, 8, 16, ...: its value at any output frame is known exactly.
+  auto ramp = std::make_shared<std::vector<int16_t>>();
+  for (int i = 0; i < 4000; ++i) ramp->push_back(int16_t(i * 8));
+  RenderVoice first{ramp, 8000, 1000.0 / 44100};  // starts inside the first block
+  RenderVoice second{ramp, 8000, 3000.0 / 44100};
+  RenderVoice late{ramp, 8000, 2.5};  // after the synthesizer has finished
+  request.voices = {first, second, late};
+  std::vector<uint8_t> wave;
+  RenderResult result;
+  std::string error;
+  ASSERT_EQ(renderSmfToWave(request, &wave, &result, &error), 1) << error;
+  const std::vector<int16_t> pcm = pcmOf(wave);
+  auto rampAt = [](uint32_t frame) {  // the ramp at output frame `frame` of the voice
+    const double p = double(frame) * 8000 / 44100;
+    return p >= 3999 ? 3999 * 8 * 0.8 : p * 8 * 0.8;
+  };
+  auto left = [&](uint32_t frame) { return int(pcm[size_t(frame) * 2]); };
+  auto right = [&](uint32_t frame) { return int(pcm[size_t(frame) * 2 + 1]); };
+  EXPECT_NEAR(left(999), 0, 2);
+  for (uint32_t f : {1000u, 1023u, 1024u, 1025u, 2047u, 2048u, 2999u}) {
+    EXPECT_NEAR(left(f), rampAt(f - 1000), 2) << "frame " << f;
+    EXPECT_NEAR(left(f), right(f), 2) << "frame " << f;  // each side dithered on its own
+  }
+  for (uint32_t f : {3000u, 4095u, 4096u, 9000u})
+    EXPECT_NEAR(left(f), rampAt(f - 1000) + rampAt(f - 3000), 3) << "frame " << f;
+  // The late voice alone lengthens the output to its last sample.
+  const uint32_t lateStart = uint32_t(2.5 * 44100 + 0.5);
+  const uint32_t rampFrames = 4000u * 44100 / 8000;
+  EXPECT_EQ(result.frames, lateStart + rampFrames);
+  EXPECT_NEAR(left(lateStart + 4410), rampAt(4410), 1);
+  EXPECT_NEAR(left(result.frames - 1), rampAt(rampFrames - 1), 1);
+}
+
+TEST(RenderFile, WritesTheSameWaveAsInMemory) {
+  if (!haveSoundfont()) GTEST_SKIP() << "no SoundFont at " << DEFAULT_SOUNDFONT;
+  ScratchDir dir;
+  const std::vector<uint8_t> smf = eightSecondSong();
+  RenderRequest request = requestFor(smf);
+  RenderVoice v{std::make_shared<std::vector<int16_t>>(4000, 3000), 8000, 7.5};
+  request.voices.push_back(v);
+  std::vector<uint8_t> wave;
+  RenderResult inMemory, onDisk;
+  std::string error;
+  ASSERT_EQ(renderSmfToWave(request, &wave, &inMemory, &error), 1) << error;
+  const auto out = dir.path / "song.wav";
+  ASSERT_EQ(renderSmfToFile(request, out.c_str(), &onDisk, &error), 1) << error;
+  EXPECT_EQ(onDisk.frames, inMemory.frames);
+  const std::vector<uint8_t> written = fileBytes(out);
+  EXPECT_EQ(written, wave);  // the header was completed with the sizes
+  PcmWave pcm;
+  ASSERT_TRUE(parsePcmWave(written.data(), uint32_t(written.size()), &pcm));
+  EXPECT_EQ(pcm.frames(), onDisk.frames);
+  EXPECT_EQ(dir.entries(), 1u);  // no temporary file stays behind
+
+  // Rendering again replaces the file and keeps its permission bits.
+  std::filesystem::permissions(out, std::filesystem::perms(0640));
+  ASSERT_EQ(renderSmfToFile(request, out.c_str(), &onDisk, &error), 1) << error;
+  EXPECT_EQ(std::filesystem::status(out).permissions(), std::filesystem::perms(0640));
+  EXPECT_EQ(dir.entries(), 1u);
+}
+
+TEST(RenderFile, FailureKeepsTheOldFileAndLeavesNothingBehind) {
+  ScratchDir dir;
+  const auto out = dir.path / "song.wav";
+  { std::ofstream(out) << "the user's old file"; }
+  const std::vector<uint8_t> before = fileBytes(out);
+  const std::vector<uint8_t> smf = eightSecondSong();
+  RenderRequest request = requestFor(smf);
+  RenderResult result;
+  std::string error;
+
+  request.soundfont = "/nonexistent/none.sf2";  // the synthesizer cannot start
+  EXPECT_EQ(renderSmfToFile(request, out.c_str(), &result, &error), 0);
+  EXPECT_NE(error.find("none.sf2"), std::string::npos);
+  EXPECT_FALSE(result.outputFailed);
+  EXPECT_EQ(fileBytes(out), before);
+  EXPECT_EQ(dir.entries(), 1u);
+
+  const uint8_t junk[] = {'M', 'T', 'h', 'd', 0};  // not a MIDI file
+  request = RenderRequest{};
+  request.smf = junk;
+  request.smfSize = sizeof junk;
+  error.clear();
+  EXPECT_EQ(renderSmfToFile(request, out.c_str(), &result, &error), 0);
+  EXPECT_FALSE(error.empty());
+  EXPECT_EQ(fileBytes(out), before);
+  EXPECT_EQ(dir.entries(), 1u);
+}
+
+TEST(RenderFile, UnwritableDestinationIsAnOutputError) {
+  ScratchDir dir;
+  const std::vector<uint8_t> smf = eightSecondSong();
+  RenderRequest request = requestFor(smf);
+  RenderResult result;
+  std::string error;
+  const auto missing = dir.path / "no such folder" / "song.wav";
+  EXPECT_EQ(renderSmfToFile(request, missing.c_str(), &result, &error), 0);
+  EXPECT_TRUE(result.outputFailed);
+  EXPECT_NE(error.find("song.wav"), std::string::npos);
+  EXPECT_NE(error.find("No such file"), std::string::npos);
+  // A folder in the way is not replaced.
+  error.clear();
+  EXPECT_EQ(renderSmfToFile(request, dir.path.c_str(), &result, &error), 0);
+  EXPECT_TRUE(result.outputFailed);
+  EXPECT_TRUE(std::filesystem::is_directory(dir.path));
+  EXPECT_EQ(dir.entries(), 0u);
+}
+
+TEST(RenderFile, SongTooLongForAWaveFileIsRefusedBeforeRendering) {
+  // One quarter of 16.7 s at a division of 1, a delta of 2^28 - 1 quarters: about 142 years.
+  const std::vector<uint8_t> smf = {'M',  'T',  'h',  'd',  0,    0,    0,    6, 0, 0, 0,
+                                    1,    0,    1,    'M',  'T',  'r',  'k',  0, 0, 0, 14,  //
+                                    0,    0xFF, 0x51, 3,    0xFF, 0xFF, 0xFF,               // tempo
+                                    0xFF, 0xFF, 0xFF, 0x7F, 0xFF, 0x2F, 0};
+  RenderRequest request = requestFor(smf);
+  request.soundfont = "/nonexistent/none.sf2";  // refused before the synthesizer starts
+  uint32_t blocks = 0;
+  RenderResult result;
+  std::string error;
+  EXPECT_EQ(renderSmf(
+                request, [&](const int16_t*, uint32_t) { return ++blocks, true; }, &result, &error),
+            0);
+  EXPECT_EQ(blocks, 0u);
+  EXPECT_NE(error.find("too long"), std::string::npos);
+  // A voice far beyond any WAVE file is refused the same way.
+  const std::vector<uint8_t> shortSong = eightSecondSong();
+  request = requestFor(shortSong);
+  request.voices.push_back({std::make_shared<std::vector<int16_t>>(10, 1), 8000, 1e9});
+  error.clear();
+  EXPECT_EQ(renderSmf(
+                request, [&](const int16_t*, uint32_t) { return ++blocks, true; }, &result, &error),
+            0);
+  EXPECT_EQ(blocks, 0u);
+  EXPECT_NE(error.find("too long"), std::string::npos);
 }
 
 }  // namespace
