@@ -273,6 +273,21 @@ void readExclusive(int track, uint32_t time, const uint8_t* event, uint32_t even
   submit(time, ST_EXCLUSIVE, track, event, eventLength);
 }
 
+// Data bytes behind a system common or real-time status: one for the quarter frame (F1) and the
+// song select (F3), two for the song position (F2), none for the others; an undefined status
+// (F4, F5, F9, FD) is taken as the one byte it is.
+uint32_t systemMessageDataBytes(uint8_t status) {
+  switch (status) {
+    case 0xF1:
+    case 0xF3:
+      return 1;
+    case 0xF2:
+      return 2;
+    default:
+      return 0;
+  }
+}
+
 // Reads and submits one event of a track; returns the bytes it takes, 0 when the track cannot
 // go on (no running status, or the event runs past the track's end).
 uint32_t readEvent(int index) {
@@ -307,7 +322,12 @@ uint32_t readEvent(int index) {
     // An escaped 0xF7 block carries nothing the stream keeps.
     return used + head + length;
   }
-  if (status > ST_EXCLUSIVE) return 0;  // not an event of a track
+  if (status > ST_EXCLUSIVE) {
+    // A system common or real-time message in a track, as some sequencers record them: skipped
+    // by its length on the wire, so the rest of the track is still read.
+    const uint32_t skip = used + systemMessageDataBytes(status);
+    return skip <= avail ? skip : 0;
+  }
 
   const uint8_t kind = status & 0xF0;
   const uint8_t channel = status & 0x0F;

@@ -103,6 +103,39 @@ TEST(SmfReader, RunningStatusContinuesAcrossMetaEvents) {
   EXPECT_EQ(read(smf(0, 48, {t})), "0 0 B0 0A 14\n0 0 FF 06 01 41\n0 0 B0 0A 1E\n0 0 FF 2F 00\n");
 }
 
+// System common and real-time messages recorded into a track are skipped by their lengths on
+// the wire, and the notes around them are read; running status survives them.
+TEST(SmfReader, StraySystemMessagesAreSkipped) {
+  Track t;
+  t.ev(0, {0xF1, 0x12})           // quarter frame
+      .ev(0, {0xF2, 0x10, 0x20})  // song position
+      .ev(0, {0xF3, 0x01})        // song select
+      .ev(0, {0x90, 60, 100})
+      .ev(0, {0xF6})  // tune request
+      .ev(4, {0xF8})  // clock
+      .ev(0,
+          {
+              0xFA,
+          })            // start
+      .ev(0, {0xFE})    // active sensing
+      .ev(4, {62, 90})  // running status across them
+      .ev(0, {0xF4})    // undefined: one byte
+      .ev(0, {0xF5})
+      .ev(0, {0xF9})
+      .ev(0, {0xFD})
+      .ev(0, {0xF7, 2, 0xF8, 0xFA})  // an escape: length-prefixed, nothing kept
+      .ev(8, {0x80, 60, 0})
+      .ev(0, {0x80, 62, 0})
+      .end();
+  EXPECT_EQ(read(smf(0, 48, {t})), "0 0 90 3C 64 00 10\n8 0 90 3E 5A 00 08\n16 0 FF 2F 00\n");
+}
+
+TEST(SmfReader, StraySystemMessageCutByTheTrackEndEndsTheTrack) {
+  Track t;
+  t.ev(0, {0x90, 60, 100}).ev(0, {0xF2, 0x10});
+  EXPECT_EQ(read(smf(0, 48, {t})), "0 0 90 3C 64 00 00\n0 0 FF 2F 00\n");
+}
+
 TEST(SmfReader, SecondHeaderEndsTheScan) {
   Track a, b;
   a.ev(0, {0xC0, 1}).end();
