@@ -10,6 +10,7 @@
 #include "core/run_state.h"
 #include "core/stages.h"
 #include "core/vstream.h"
+#include "writers/note_off_schedule.h"
 
 namespace vlm {
 
@@ -75,17 +76,9 @@ inline constexpr uint32_t LIMIT_MARGIN = 7;
 
 inline constexpr uint32_t TIME_DONE = 0xFFFFFFFF;
 inline constexpr uint32_t TIME_LAST = TIME_DONE - 1;  // note ends are held below the merge's mark
-inline constexpr size_t INITIAL_PENDING = 4 * MAX_NOTES;
-inline constexpr uint8_t DRUM_CHANNEL = 9;  // channel 10: its notes get no note-off
+inline constexpr uint8_t DRUM_CHANNEL = 9;            // channel 10: its notes get no note-off
 inline constexpr uint8_t TEMPO_BYTES = 3;
 inline constexpr int PAN_VERSION = 2;  // first version with pan and bend range
-
-// A note-off waiting for its time.
-struct PendingOff {
-  uint32_t end;
-  uint8_t note;
-  uint8_t channel;
-};
 
 struct DxmWriterState {
   uint8_t* out;
@@ -100,12 +93,7 @@ struct DxmWriterState {
   uint8_t status;
   uint8_t data[8];
   uint32_t count;
-  // Pending note-offs from `head` to `pendingSize`, in ascending end order; the table grows, so
-  // no note loses its note-off however many sound at once.
-  PendingOff* pending;
-  size_t pendingSize;
-  size_t pendingCapacity;
-  size_t head;
+  NoteOffSchedule offs;
 };
 thread_local DxmWriterState dxm;
 
@@ -121,34 +109,6 @@ void putNumber(uint32_t value, int n) {
 void patchEntry(uint32_t entryPos, uint32_t offset, uint32_t length) {
   putBE(dxm.out + entryPos + ENTRY_OFFSET_FIELD, offset, 4);
   putBE(dxm.out + entryPos + ENTRY_LENGTH_FIELD, length, 4);
-}
-
-// Makes room for one more pending entry; false when memory runs out.
-bool reservePending() {
-  if (dxm.pendingSize < dxm.pendingCapacity) return true;
-  if (dxm.head > 0) {  // reuse the room of entries already written
-    std::memmove(dxm.pending, dxm.pending + dxm.head,
-                 (dxm.pendingSize - dxm.head) * sizeof(PendingOff));
-    dxm.pendingSize -= dxm.head;
-    dxm.head = 0;
-    if (dxm.pendingSize < dxm.pendingCapacity) return true;
-  }
-  size_t capacity = dxm.pendingCapacity ? dxm.pendingCapacity * 2 : INITIAL_PENDING;
-  void* grown = std::realloc(dxm.pending, capacity * sizeof(PendingOff));
-  if (!grown) return false;
-  dxm.pending = static_cast<PendingOff*>(grown);
-  dxm.pendingCapacity = capacity;
-  return true;
-}
-
-// A new entry goes after every entry with the same or an earlier end.
-void addPending(uint8_t note, uint8_t channel, uint32_t end) {
-  size_t i = dxm.pendingSize;
-  while (i > dxm.head && dxm.pending[i - 1].end > end) --i;
-  if (i < dxm.pendingSize)
-    std::memmove(dxm.pending + i + 1, dxm.pending + i, (dxm.pendingSize - i) * sizeof(PendingOff));
-  dxm.pending[i] = PendingOff{end, note, channel};
-  ++dxm.pendingSize;
 }
 
 void setEvent(uint8_t status) {
@@ -178,46 +138,45 @@ bool emitTrackEvent(uint32_t time, uint16_t duration = 0) {
   }
   uint8_t kind = dxm.status & 0xF0, channel = dxm.status & 0x0F;
   bool schedules = kind == ST_NOTE && channel != DRUM_CHANNEL;
-  if (schedules && !reservePending()) return true;  // no memory for its note-off: left out
+  if (schedules && !dxm.offs.reserve()) return true;  // no memory for its note-off: left out
   dxm.pos += uint32_t(writeVarLen(dxm.out + dxm.pos, delta));
   dxm.lastTime = time;
   if (writeStatus) dxm.out[dxm.pos++] = dxm.status;
   dxm.runningStatus = dxm.status <= 0xEF ? dxm.status : 0;
   if (schedules) {
     uint64_t end = uint64_t(time) + duration;
-    addPending(dxm.data[0], channel, end < TIME_LAST ? uint32_t(end) : TIME_LAST);
+    dxm.offs.add(dxm.data[0], channel, end < TIME_LAST ? uint32_t(end) : TIME_LAST);
   }
   putBytes(dxm.data, dxm.count);
   return true;
 }
 
-bool emitNoteOff(const PendingOff& entry) {
+bool emitNoteOff(const PendingNoteOff& entry) {
   setEvent(uint8_t(ST_NOTE_OFF | entry.channel));
   addData(entry.note);
   return emitTrackEvent(entry.end);
 }
 
-// Writes the note-offs due at or before `time`; false when one does not fit.
+// Writes the note-offs due at or before `time`, one for every note struck; false when one does
+// not fit (it stays waiting).
 bool flushDue(uint32_t time) {
+  NoteOffSchedule& offs = dxm.offs;
   bool ok = true;
-  size_t i = dxm.head;
-  while (i < dxm.pendingSize && dxm.pending[i].end <= time) {
-    if (!emitNoteOff(dxm.pending[i])) {
+  size_t i = offs.head;
+  while (i < offs.size && offs.table[i].end <= time) {
+    if (!emitNoteOff(offs.table[i])) {
       ok = false;
       break;
     }
     ++i;
   }
-  dxm.head = i;
-  if (dxm.head == dxm.pendingSize) dxm.head = dxm.pendingSize = 0;
+  offs.writtenUpTo(i);
   return ok;
 }
 
 // Every note-off still pending, in end order, while they fit.
 void flushAll() {
-  for (size_t i = dxm.head; i < dxm.pendingSize; ++i)
-    if (!emitNoteOff(dxm.pending[i])) break;
-  dxm.head = dxm.pendingSize = 0;
+  dxm.offs.flushAll(emitNoteOff);
 }
 
 // Translates one stream event and writes it; false when the output is full.
@@ -287,8 +246,7 @@ void resetState(uint8_t* out, uint32_t capacity) {
   dxm.songEnd = 0;
   dxm.runningStatus = 0;
   dxm.version2 = options.preset.formatVersion >= PAN_VERSION;
-  dxm.pending = nullptr;
-  dxm.pendingSize = dxm.pendingCapacity = dxm.head = 0;
+  dxm.offs.start();
 }
 
 }  // namespace
@@ -371,8 +329,7 @@ void writeDxm(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
   StreamEvent in;
   while (nextStreamEvent(table, in)) {
     if (in.time == TIME_DONE) break;  // the time that marks an ended track
-    if (dxm.head < dxm.pendingSize && dxm.pending[dxm.head].end <= in.time && !flushDue(in.time))
-      break;
+    if (dxm.offs.anyDue(in.time) && !flushDue(in.time)) break;
     if (!writeEvent(in)) break;
     dxm.songEnd = in.time;
   }
@@ -388,8 +345,7 @@ void writeDxm(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
   putBE(dxm.out + songStart + CTHD_TIMEBASE_OFFSET, table.timebase, 2);
   patchEntry(songEntry, songStart, dxm.pos - songStart);
   *destinationSize = int32_t(dxm.pos);
-  std::free(dxm.pending);
-  dxm.pending = nullptr;
+  dxm.offs.release();
   endStream();
 }
 

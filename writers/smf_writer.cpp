@@ -10,6 +10,7 @@
 #include "core/run_state.h"
 #include "core/stages.h"
 #include "core/vstream.h"
+#include "writers/note_off_schedule.h"
 
 namespace vlm {
 
@@ -39,7 +40,6 @@ inline constexpr uint32_t EVENT_SLACK = 5;
 inline constexpr uint32_t LIMIT_MARGIN = 11;
 
 inline constexpr uint32_t TRACK_DONE = 0xFFFFFFFF;
-inline constexpr size_t INITIAL_PENDING = 4 * MAX_NOTES;
 inline constexpr int DRUM_CHANNEL = 9;  // channel 10
 inline constexpr uint16_t DRUM_BIT = 1u << DRUM_CHANNEL;
 
@@ -55,15 +55,6 @@ inline constexpr uint8_t MASTER_VOLUME_HEAD[] = {0x7F, 0x7F, 0x04, 0x01, 0x7F};
 inline constexpr uint8_t SYSEX_END = 0xF7;
 inline constexpr char CUE_START[] = "START";
 inline constexpr char CUE_STOP[] = "STOP";
-
-// A note-off waiting for its time.
-struct PendingOff {
-  uint32_t end;
-  uint32_t start;
-  uint32_t position;  // output position of the note-on
-  uint8_t note;
-  uint8_t channel;  // output channel
-};
 
 // The event being written: status, a short head of data bytes and an optional body copied
 // straight from the stream image (exclusive and meta bodies), so that no bytes are copied twice.
@@ -89,57 +80,13 @@ struct SmfWriterState {
   uint8_t map[CHANNELS];
   uint16_t rpn[CHANNELS];
   OutEvent ev;
-  // Pending note-offs from index `head` to `pendingSize`, in ascending end order. The table
-  // grows as needed: a song may hold more than 128 notes at once without any being lost. The
-  // record stays trivially constructible so that its thread-local access is plain.
-  PendingOff* pending;
-  size_t pendingSize;
-  size_t pendingCapacity;
-  size_t head;
-  // Entries in the pending table per output channel and note: finds a later duplicate in O(1).
-  uint32_t pendingCount[CHANNELS][128];
+  NoteOffSchedule offs;
 };
 thread_local SmfWriterState smf;
 
 void putBytes(const void* bytes, uint32_t n) {
   std::memcpy(smf.out + smf.pos, bytes, n);
   smf.pos += n;
-}
-
-// Makes room for one more pending entry; false when memory runs out.
-bool reservePending() {
-  if (smf.pendingSize < smf.pendingCapacity) return true;
-  if (smf.head > 0) {  // reuse the room of entries already written
-    std::memmove(smf.pending, smf.pending + smf.head,
-                 (smf.pendingSize - smf.head) * sizeof(PendingOff));
-    smf.pendingSize -= smf.head;
-    smf.head = 0;
-    if (smf.pendingSize < smf.pendingCapacity) return true;
-  }
-  size_t capacity = smf.pendingCapacity ? smf.pendingCapacity * 2 : INITIAL_PENDING;
-  void* grown = std::realloc(smf.pending, capacity * sizeof(PendingOff));
-  if (!grown) return false;
-  smf.pending = static_cast<PendingOff*>(grown);
-  smf.pendingCapacity = capacity;
-  return true;
-}
-
-void addPending(uint8_t note, uint8_t channel, uint32_t start, uint32_t end, uint32_t position) {
-  PendingOff* table = smf.pending;
-  // A new entry goes after every entry with the same or an earlier end; new notes usually end
-  // last, so the search runs from the back.
-  size_t i = smf.pendingSize;
-  while (i > smf.head && table[i - 1].end > end) --i;
-  if (i < smf.pendingSize)
-    std::memmove(table + i + 1, table + i, (smf.pendingSize - i) * sizeof(PendingOff));
-  table[i] = PendingOff{end, start, position, note, channel};
-  ++smf.pendingSize;
-  ++smf.pendingCount[channel][note];
-}
-
-void dropWalked(size_t walked) {
-  smf.head += walked;
-  if (smf.head == smf.pendingSize) smf.pendingSize = smf.head = 0;
 }
 
 // Writes the prepared event at `time` with delta and running status. False when the event does
@@ -160,15 +107,14 @@ bool emitTrackEvent(uint32_t time) {
     return false;
   }
   bool isNote = (e.status & 0xF0) == ST_NOTE;
-  if (isNote && !reservePending()) return true;  // no memory for its note-off: the note is left out
+  if (isNote && !smf.offs.reserve()) return true;  // no memory for its note-off: left out
   smf.pos += uint32_t(writeVarLen(smf.out + smf.pos, delta));
   smf.lastTime = time;
   if (writeStatus) smf.out[smf.pos++] = e.status;
   smf.runningStatus = e.status <= 0xEF ? e.status : 0;
   if (isNote) {
     uint64_t end = uint64_t(time) + e.duration;  // held below the end-of-tracks mark
-    addPending(e.head[0], e.status & 0x0F, time, end < TRACK_DONE ? uint32_t(end) : TRACK_DONE - 1,
-               smf.pos);
+    smf.offs.add(e.head[0], e.status & 0x0F, end < TRACK_DONE ? uint32_t(end) : TRACK_DONE - 1);
   }
   uint8_t* dst = smf.out + smf.pos;
   for (uint32_t i = 0; i < e.headCount; ++i) dst[i] = e.head[i];
@@ -196,7 +142,7 @@ inline bool emitShort(uint8_t status, uint8_t d0, uint8_t d1, uint32_t n, uint32
     }
   }
   bool isNote = (status & 0xF0) == ST_NOTE;
-  if (isNote && !reservePending()) return true;  // no memory for its note-off: left out
+  if (isNote && !s.offs.reserve()) return true;  // no memory for its note-off: left out
   uint8_t* dst = s.out + s.pos;
   if (delta < 0x80)
     *dst++ = uint8_t(delta);
@@ -207,8 +153,7 @@ inline bool emitShort(uint8_t status, uint8_t d0, uint8_t d1, uint32_t n, uint32
   s.runningStatus = status;
   if (isNote) {
     uint64_t end = uint64_t(time) + duration;  // held below the end-of-tracks mark
-    addPending(d0, status & 0x0F, time, end < TRACK_DONE ? uint32_t(end) : TRACK_DONE - 1,
-               uint32_t(dst - s.out));
+    s.offs.add(d0, status & 0x0F, end < TRACK_DONE ? uint32_t(end) : TRACK_DONE - 1);
   }
   dst[0] = d0;
   dst[1] = d1;  // harmless for one data byte: the next event overwrites it, and it fits
@@ -248,19 +193,20 @@ void setMeta(uint8_t type, const void* body, uint32_t length) {
   smf.ev.bodyCount = length;
 }
 
-bool emitNoteOff(const PendingOff& entry) {
+bool emitNoteOff(const PendingNoteOff& entry) {
   return emitShort(uint8_t(ST_NOTE_OFF | entry.channel), entry.note, 0, 2, entry.end, 0);
 }
 
 // Writes the note-offs due at or before `time`. A note struck again before it ended has a later
 // entry for the same channel and note: only that later one writes its note-off.
+// A note-off that does not fit is given up.
 bool flushDue(uint32_t time) {
-  const PendingOff* table = smf.pending;
-  size_t i = smf.head;
+  NoteOffSchedule& offs = smf.offs;
+  size_t i = offs.head;
   bool ok = true;
-  while (i < smf.pendingSize && table[i].end <= time) {
-    const PendingOff& entry = table[i];
-    uint32_t& count = smf.pendingCount[entry.channel][entry.note];
+  while (i < offs.size && offs.table[i].end <= time) {
+    const PendingNoteOff& entry = offs.table[i];
+    uint32_t& count = offs.waiting[entry.channel & 15][entry.note & 0x7F];
     --count;
     ++i;
     if (count == 0 && !emitNoteOff(entry)) {
@@ -268,15 +214,13 @@ bool flushDue(uint32_t time) {
       break;
     }
   }
-  dropWalked(i - smf.head);
+  offs.writtenUpTo(i);
   return ok;
 }
 
 // Every note still pending, in table order, without the duplicate test.
 void flushAll() {
-  for (size_t i = smf.head; i < smf.pendingSize; ++i)
-    if (!emitNoteOff(smf.pending[i])) break;
-  smf.pendingSize = smf.head = 0;
+  smf.offs.flushAll(emitNoteOff);
 }
 
 uint32_t textLength(const char* text) {
@@ -460,9 +404,7 @@ void resetState(uint8_t* out, uint32_t capacity) {
   smf.runningStatus = 0;
   smf.saving = !runState.forPlayback;
   for (uint16_t& word : smf.rpn) word = RPN_NONE;
-  smf.pending = nullptr;
-  smf.pendingSize = smf.pendingCapacity = smf.head = 0;
-  std::memset(smf.pendingCount, 0, sizeof smf.pendingCount);
+  smf.offs.start();
 }
 
 }  // namespace
@@ -511,8 +453,7 @@ void writeSmf(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
     StreamEvent in;
     while (nextStreamEvent(table, in)) {
       if (in.time == TRACK_DONE) break;
-      if (smf.head < smf.pendingSize && smf.pending[smf.head].end <= in.time && !flushDue(in.time))
-        break;
+      if (smf.offs.anyDue(in.time) && !flushDue(in.time)) break;
       if (!writeEvent(in)) break;
       smf.songEnd = in.time;
     }
@@ -537,8 +478,7 @@ void writeSmf(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
     putLE(smf.out + RIFF_DATA_SIZE_OFFSET, smf.pos - smf.smfStart, 4);
   }
   *destinationSize = int32_t(smf.pos);
-  std::free(smf.pending);
-  smf.pending = nullptr;
+  smf.offs.release();
   endStream();
 }
 
