@@ -1,6 +1,7 @@
 // Reader of i-melody files ("melo", .mld/.dlm) and EZweb PMD files ("cmid"). Both share one
 // chunked container: a header with information chunks, then up to four "trac" chunks whose
 // events are merged by time into one VStream chunk.
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -75,6 +76,17 @@ struct SourceTrack {
   bool ended;
 };
 
+// Frequency events of a channel. While a note read from a note event sounds, they glide that
+// note (the FM families write pitch bends this way) and are read as pitch bends of it; outside
+// such a note they go to the assembler, which makes notes of them.
+struct FrequencyState {
+  uint8_t low = 0, high = 0;  // the parts as last set
+  uint8_t key = 0;            // pitch of the last note event as written (no rhythm offset)
+  uint32_t end = 0;           // end of that note
+  bool noteSeen = false;
+  bool toAssembler = false;  // a frequency note of the assembler may sound
+};
+
 struct MldReader {
   const uint8_t* image = nullptr;
   uint32_t size = 0;
@@ -94,6 +106,7 @@ struct MldReader {
   uint8_t userVoiceIndex[CHANNELS] = {};
   uint16_t userVoiceMask = 0;
   uint8_t waveCounter = 1;
+  FrequencyState freq[CHANNELS];
 
   std::vector<uint8_t> meta;  // assembly of meta events (type, length, body)
 };
@@ -230,13 +243,6 @@ bool submitWaveNoteEnd(int t, uint8_t note) {
   return true;
 }
 
-// Frequency parts only mean something to the assembler, which turns them into notes and bends;
-// when it is told to ignore them they must not reach the stream.
-bool submitFrequency(int t, int channel, const uint8_t* data, uint32_t count) {
-  if (options.freqNotesIgnored) return true;
-  return submit(t, uint8_t(ST_CONTROL | channel), data, count);
-}
-
 bool submitControl(int t, int channel, uint8_t controller, uint8_t value) {
   const uint8_t data[2] = {controller, uint8_t(value & 0x7F)};
   return submit(t, uint8_t(ST_CONTROL | channel), data, 2);
@@ -245,6 +251,83 @@ bool submitControl(int t, int channel, uint8_t controller, uint8_t value) {
 bool submitBend(int t, int channel, uint8_t lsb, uint8_t msb) {
   const uint8_t data[2] = {uint8_t(lsb & 0x7F), uint8_t(msb & 0x7F)};
   return submit(t, uint8_t(ST_PITCH_BEND | channel), data, 2);
+}
+
+constexpr uint8_t FREQ_KEY_ON_BIT = 0x20;  // of the high part; bits 4..2 block, bit 1 number bit 8
+constexpr int GLIDE_BEND_RANGE = 24;       // taken when a glide leaves the channel's bend range
+constexpr int GLIDE_UNITS = 4096;          // resolution of a glide offset, per semitone
+
+int floorDiv(int a, int b) {
+  return a / b - (a % b != 0 && (a < 0) != (b < 0));
+}
+
+// Offset of a frequency (number and block) from note `key`, in 1/4096 semitone: the number is
+// placed between the table entries of its semitone by linear interpolation, as it was made.
+int frequencyOffset(uint16_t number, int block, int key) {
+  int j = 1;
+  while (j < 12 && !(number < FNUM_TABLE[j])) ++j;
+  const int step = FNUM_TABLE[j] - FNUM_TABLE[j - 1];
+  const int part = floorDiv((int(number) - FNUM_TABLE[j - 1]) * 2 * GLIDE_UNITS + step, 2 * step);
+  return part + (j - 1 + 12 * (block + 1) - key) * GLIDE_UNITS;
+}
+
+// A frequency event that glides the sounding note of a note event: a pitch bend of that note
+// (key off: the bend back to the centre), in the channel's bend range when the glide fits it,
+// else in a range of 24 semitones.
+bool submitGlide(int t, int channel) {
+  const FrequencyState& f = r.freq[channel];
+  if (!(f.high & FREQ_KEY_ON_BIT)) {
+    if (writer.ch[channel].bend == BEND_CENTRE) return true;
+    return submitBend(t, channel, BEND_CENTRE & 0x7F, uint8_t(BEND_CENTRE >> 8));
+  }
+  const uint16_t number = uint16_t(f.low | ((f.high >> 1) & 1) << 8);
+  const int offset = frequencyOffset(number, (f.high >> 2) & 7, f.key);
+  int range = writer.ch[channel].bendRange;
+  if (range <= 0 || range > GLIDE_BEND_RANGE || offset >= range * GLIDE_UNITS ||
+      offset < -range * GLIDE_UNITS) {
+    if (range != GLIDE_BEND_RANGE &&
+        !submitControl(t, channel, CC_BEND_RANGE, uint8_t(GLIDE_BEND_RANGE)))
+      return false;
+    range = GLIDE_BEND_RANGE;
+  }
+  const int scaled = offset * 2 / range;  // 8192 bend steps span `range` semitones
+  const int v = std::clamp(scaled + 8192, 0, 0x3FFF);
+  return submitBend(t, channel, uint8_t(v & 0x7F), uint8_t(v >> 7));
+}
+
+// Frequency parts: a glide of the sounding note, or a request to the assembler, which turns
+// frequencies into notes and bends. The assembler always gets both parts as this reader knows
+// them, so parts read as glides are not lost to it. When frequency notes are ignored nothing
+// reaches the stream.
+bool submitFrequency(int t, int channel, const uint8_t* data, uint32_t count) {
+  FrequencyState& f = r.freq[channel];
+  for (uint32_t i = 0; i + 1 < count; i += 2) {
+    if (data[i] == CC_FREQ_LOW) f.low = data[i + 1];
+    if (data[i] == CC_FREQ_HIGH) f.high = data[i + 1];
+  }
+  if (options.freqNotesIgnored) return true;
+  const uint32_t now = r.track[t].time;
+  const bool keyOn = f.high & FREQ_KEY_ON_BIT;
+  if (f.noteSeen && !f.toAssembler && (keyOn ? now < f.end : now <= f.end))
+    return submitGlide(t, channel);
+  f.toAssembler = keyOn;
+  const uint8_t both[6] = {CC_FREQ_LOW, f.low, 0, 0, CC_FREQ_HIGH, f.high};
+  return submit(t, uint8_t(ST_CONTROL | channel), both, 6);
+}
+
+// The note a later frequency event glides: a repeat of the key that overlaps the note (a long
+// note continued in parts) extends it.
+void noteForGlides(int t, int channel, uint8_t key, uint8_t gate) {
+  FrequencyState& f = r.freq[channel];
+  const uint32_t now = r.track[t].time;
+  const uint32_t end = now + gate;
+  if (f.noteSeen && f.key == key && now < f.end)
+    f.end = std::max(f.end, end);
+  else
+    f.end = end;
+  f.key = key;
+  f.noteSeen = true;
+  f.toAssembler = false;  // the note silences a frequency note of the assembler
 }
 
 bool submitMeta(int t, uint8_t type, const uint8_t* body, uint32_t length) {
@@ -290,6 +373,7 @@ bool readNote(int t, const uint8_t* e) {
   int note = value + NOTE_BASE + shift - (rhythm && !r.pmd ? RHYTHM_NOTE_OFFSET : 0);
   if ((r.userVoiceMask >> channel) & 1 && options.voiceOutput)
     return submitTimedNote(t, WAVE_NOTE_STATUS, r.userVoiceIndex[channel], velocity, gate);
+  noteForGlides(t, channel, uint8_t(value + NOTE_BASE + shift), gate);
   return submitTimedNote(t, uint8_t(ST_TIMED_NOTE | channel), uint8_t(note), velocity, gate);
 }
 
@@ -430,6 +514,17 @@ void readUserVoiceTable(const uint8_t* e, uint32_t L) {
   }
 }
 
+// True when the event after the one ending at `next` follows at once and sets the high
+// frequency part of the same part of the track (family 0x21, which sends the parts apart).
+bool highPartFollows(int t, uint32_t next, uint8_t lowPart) {
+  constexpr uint8_t HIGH_PART[7] = {0xFF, EV_EX_DEVICE, 0x00, 0x04, 0x21, 0x02, 0x03};
+  const SourceTrack& tr = r.track[t];
+  if (uint64_t(next) + 1 + sizeof HIGH_PART + 1 > tr.end || r.image[next] != 0) return false;
+  const uint8_t* e = r.image + next + 1;
+  return std::memcmp(e, HIGH_PART, 6) == 0 &&
+         e[6] == uint8_t((lowPart & 0xE0) | (HIGH_PART[6] & 0x1F));
+}
+
 // Device messages (FF FF): recognised by the bytes at +4 to +8 of the event. `event` is the
 // offset of the event in the image, `L` the body length (bytes from +4).
 bool readDeviceMessage(int t, const uint8_t* e, uint32_t L, uint32_t event) {
@@ -497,6 +592,10 @@ bool readDeviceMessage(int t, const uint8_t* e, uint32_t L, uint32_t event) {
         }
         case 4: {
           const uint8_t data[2] = {CC_FREQ_LOW, b7};
+          if (highPartFollows(t, event + EXTENDED_HEAD + L, b6)) {
+            r.freq[ch].low = b7;  // taken with the high part, as one frequency
+            return true;
+          }
           return submitFrequency(t, ch, data, 2);
         }
         default:

@@ -349,6 +349,93 @@ TEST_F(MldReader, DeviceMessagesForBendsModulationAndMasks) {
   EXPECT_EQ(songStats.vibrationMask, 1u << 5);
 }
 
+// Frequency events of the FM families (0x11: both parts at once, 0x21: the parts apart).
+Bytes freq11(uint8_t part, uint8_t low, uint8_t high) {
+  return extended(0xFF, {0x11, 0xF1, uint8_t(part << 6 | 2), low, high});
+}
+Bytes freq21(uint8_t part, bool high, uint8_t value) {
+  return extended(0xFF, {0x21, 0x02, uint8_t(part << 5 | (high ? 3 : 4)), value});
+}
+
+int bendValue(const Event& e) {
+  return e.data[1] << 7 | e.data[0];
+}
+
+TEST_F(MldReader, FrequenciesInsideANoteGlideItAsBends) {
+  // Note 60 for 48 ticks; at 8 the frequency of 72 (block 5, number 87), twelve semitones up:
+  // past the bend range of 2, so the range becomes 24. At 16 the parts apart: number 108 of
+  // block 4, almost a semitone above 60; only the pair counts, not the low part on its own. Key
+  // off at the note's end brings the bend back.
+  Bytes track = cat({{0},
+                     Bytes{0x0F, 48},
+                     {8},
+                     freq11(0, 0x57, 0x35),
+                     {8},
+                     freq21(0, false, 0x6C),
+                     {0},
+                     freq21(0, true, 0x31),
+                     {32},
+                     freq11(0, 0, 0),
+                     {0},
+                     END});
+  Result r = read(MldBuilder().track(track).build());
+  ASSERT_EQ(r.notes().size(), 1u);
+  EXPECT_EQ(r.notes()[0].data, (Bytes{60, 127, 0, 48}));
+  ASSERT_EQ(r.with(0xB0).size(), 1u);
+  EXPECT_EQ(r.with(0xB0)[0].data, (Bytes{CC_BEND_RANGE, 24}));
+  std::vector<Event> bends = r.with(0xE0);
+  ASSERT_EQ(bends.size(), 3u);
+  EXPECT_EQ(bends[0].time, 8u);
+  EXPECT_EQ(bendValue(bends[0]), 8192 + 4096);  // 12 of 24 semitones
+  EXPECT_EQ(bends[1].time, 16u);
+  EXPECT_NEAR(bendValue(bends[1]), 8192 + 0.955 * 8192 / 24, 4);  // (108 - 87) / (109 - 87)
+  EXPECT_EQ(bends[2].time, 48u);
+  EXPECT_EQ(bendValue(bends[2]), 8192);
+}
+
+TEST_F(MldReader, GlidesReferToTheWrittenKeyOnRhythmChannels) {
+  // The rhythm note reads as 50, but its frequency is that of the written key 60.
+  Bytes track = cat(
+      {{0}, Bytes{0xFF, 0xBA, 0x01}, {0}, Bytes{0x0F, 48}, {8}, freq11(0, 0x6C, 0x31), {40}, END});
+  Result r = read(MldBuilder().track(track).build());
+  ASSERT_EQ(r.notes().size(), 1u);
+  EXPECT_EQ(r.notes()[0].data[0], 50);
+  for (const Event& e : r.with(0xB0)) EXPECT_NE(e.data[0], CC_BEND_RANGE);
+  ASSERT_EQ(r.with(0xE0).size(), 1u);
+  EXPECT_NEAR(bendValue(r.with(0xE0)[0]), 8192 + 0.955 * 4096, 4);
+}
+
+TEST_F(MldReader, FrequenciesOutsideNotesStillMakeNotes) {
+  // Part 0: a frequency note of 60 from 0 to 24, no note event. Part 1: note 64 for 24 ticks,
+  // continued by a frequency of its own pitch at its end and keyed off at once; a later note
+  // keeps the stream going, so a frequency note left sounding would show.
+  Bytes track = cat({{0},
+                     freq11(0, 0x57, 0x31),
+                     {24},
+                     freq11(0, 0, 0),
+                     {0},
+                     Bytes{0x53, 24},
+                     {24},
+                     freq11(1, 0xB2, 0x31),
+                     {0},
+                     freq11(1, 0, 0),
+                     {72},
+                     Bytes{0x0F, 10},
+                     {10},
+                     END});
+  Result r = read(MldBuilder().track(track).build());
+  std::vector<Event> notes = r.notes();
+  ASSERT_EQ(notes.size(), 3u);
+  EXPECT_EQ(notes[0].time, 0u);
+  EXPECT_EQ(notes[0].status, 0x90);
+  EXPECT_EQ(notes[0].data, (Bytes{60, 127, 0, 24}));
+  EXPECT_EQ(notes[1].time, 24u);
+  EXPECT_EQ(notes[1].status, 0x91);
+  EXPECT_EQ(notes[1].data, (Bytes{64, 127, 0, 24}));
+  EXPECT_EQ(notes[2].time, 120u);
+  EXPECT_TRUE(r.with(0xE1).empty());
+}
+
 TEST_F(MldReader, UserVoicesGoToTheVoiceChannel) {
   // One user-voice record: identifier program value 2, bank 5; assigned to no channel (0xFF).
   Bytes record(18, 0);
