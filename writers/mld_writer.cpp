@@ -669,7 +669,12 @@ void writePitchBend(int channel, uint32_t time, uint8_t lsb, uint8_t msb) {
   ChannelInfo& c = state.ch[channel];
   c.bend = uint16_t(msb << 8 | lsb);
   const uint8_t V = voiceBits(c);
-  if (state.pmd || state.version >= 3) {
+  if (state.pmd && state.version < 3) {
+    // No bend range event in this variant: the handset bends by 2 semitones, so the channel's
+    // range goes into the bend value.
+    const int v = std::clamp((int(msb << 7 | lsb) - 8192) * c.bendRange / 2, -8192, 8191) + 8192;
+    putShort(channel, time, EV_BEND, uint8_t(V + ((v >> 8) & 63)));
+  } else if (state.pmd || state.version >= 3) {
     putShort(channel, time, EV_BEND, uint8_t(V + ((msb / 2) & 63)));
   } else if (state.version == 2 && state.family == FAMILY_31) {
     uint8_t ev[] = {EV_ESCAPE, EV_FAMILY, 0x00, 0x03, FAMILY_31, uint8_t(c.voice - 24), msb};

@@ -802,3 +802,225 @@ TEST_F(MldWriterTest, WrittenFilesReadBackToTheSameNotes) {
 }
 
 }  // namespace
+
+namespace {
+
+// ---- Round trips through the whole conversion: SMF in, every i-melody and PMD code out, read
+// back with our own reader ---------------------------------------------------------------------
+
+constexpr uint32_t SMF_TIMEBASE = 480;
+
+struct SongNote {
+  uint32_t start, duration;
+  int key, velocity;
+};
+
+// A one-channel song with the bends it holds: the bend at `tick` puts the pitch `semitones` away
+// from the sounding note.
+struct BendSong {
+  std::vector<std::pair<uint32_t, Bytes>> events;
+  std::vector<SongNote> notes;
+  std::vector<std::pair<uint32_t, double>> bends;
+  int range = 2;
+
+  BendSong& note(uint32_t start, uint32_t duration, int key, int velocity) {
+    events.push_back({start, {0x90, uint8_t(key), uint8_t(velocity)}});
+    events.push_back({start + duration, {0x80, uint8_t(key), 0}});
+    notes.push_back({start, duration, key, velocity});
+    return *this;
+  }
+  BendSong& bend(uint32_t tick, double semitones) {
+    const int v =
+        std::clamp(int(8192 + semitones * 8192 / range + (semitones < 0 ? -0.5 : 0.5)), 0, 0x3FFF);
+    events.push_back({tick, {0xE0, uint8_t(v & 0x7F), uint8_t(v >> 7)}});
+    bends.push_back({tick, (v - 8192) * double(range) / 8192});
+    return *this;
+  }
+  BendSong& bendRange(uint32_t tick, int semitones) {  // RPN 0, then the null RPN
+    for (Bytes cc : {Bytes{101, 0}, Bytes{100, 0}, Bytes{6, uint8_t(semitones)}, Bytes{101, 127},
+                     Bytes{100, 127}})
+      events.push_back({tick, {0xB0, cc[0], cc[1]}});
+    range = semitones;
+    return *this;
+  }
+  Bytes smf() const {
+    std::vector<std::pair<uint32_t, Bytes>> sorted = events;
+    // At one tick: note-offs first, then controllers and bends, then note-ons.
+    auto order = [](const Bytes& b) { return (b[0] & 0xF0) == 0x80 ? 0 : (b[0] & 0xF0) == 0x90; };
+    std::stable_sort(sorted.begin(), sorted.end(), [&](const auto& a, const auto& b) {
+      return a.first != b.first ? a.first < b.first : order(a.second) < order(b.second);
+    });
+    Bytes track;
+    vlmtest::appendVarLen(track, 0);
+    track.insert(track.end(), {0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20});  // 120 beats a minute
+    uint32_t now = 0;
+    for (const auto& [tick, bytes] : sorted) {
+      vlmtest::appendVarLen(track, tick - now);
+      now = tick;
+      track.insert(track.end(), bytes.begin(), bytes.end());
+    }
+    track.insert(track.end(), {0, 0xFF, 0x2F, 0});
+    Bytes out = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, SMF_TIMEBASE >> 8, SMF_TIMEBASE & 0xFF,
+                 'M', 'T', 'r', 'k'};
+    vlmtest::appendBE(out, uint32_t(track.size()), 4);
+    out.insert(out.end(), track.begin(), track.end());
+    return out;
+  }
+};
+
+// The song of eight notes with a rising bend inside each one.
+BendSong risingBends() {
+  BendSong s;
+  for (uint32_t i = 0; i < 8; ++i) {
+    const uint32_t start = i * SMF_TIMEBASE;
+    s.note(start, SMF_TIMEBASE, 60 + int(i), 100);
+    for (int j = 1; j <= 4; ++j) s.bend(start + uint32_t(j) * 80, j * 0.24);
+    s.bend(start + SMF_TIMEBASE - 1, 0);
+  }
+  return s;
+}
+
+// Bends far beyond two semitones under a bend range of 12, and a note long enough to be written
+// in several parts, bent in its later parts.
+BendSong wideBends() {
+  BendSong s;
+  s.bendRange(0, 12);
+  for (uint32_t i = 0; i < 3; ++i) {
+    const uint32_t start = i * SMF_TIMEBASE;
+    s.note(start, SMF_TIMEBASE, 64, 90).bend(start + 120, 6).bend(start + 240, -4);
+    s.bend(start + SMF_TIMEBASE - 1, 0);
+  }
+  s.note(1440, 8 * SMF_TIMEBASE, 62, 80).bend(1440 + 3000, 3).bend(1440 + 3600, -1);
+  s.bend(1440 + 8 * SMF_TIMEBASE - 1, 0);
+  return s;
+}
+
+// Notes of one pitch that follow each other without a gap, the first ones bent, the later ones
+// not; then the same pitch after a rest.
+BendSong repeatedPitch() {
+  BendSong s;
+  for (uint32_t i = 0; i < 4; ++i) s.note(i * 240, 240, 67, 70);
+  s.bend(60, 1).bend(239, 0).bend(300, -1.5).bend(479, 0);
+  s.note(1200, 240, 67, 110).bend(1260, 0.5).bend(1439, 0);
+  return s;
+}
+
+struct ReadBack {
+  uint16_t timebase = 0;
+  std::vector<SongNote> notes;
+  // Pitch offset from the note, in semitones, after each time at which bends stand.
+  std::vector<std::pair<uint32_t, double>> pitch;
+  bool anyBend = false;
+};
+
+ReadBack readBackStream(const Bytes& file) {
+  ReadBack r;
+  Bytes stream(file.size() * 16 + 4096);
+  int32_t size = 0;
+  vlm::readMld(file.data(), uint32_t(file.size()), stream.data(), &size, uint32_t(stream.size()));
+  vlm::test::CollectedStream s = vlm::test::collectStream(stream.data(), uint32_t(size));
+  r.timebase = s.timebase;
+  int range = 2;
+  uint16_t bend = vlm::BEND_CENTRE;
+  for (const auto& e : s.events) {
+    const uint8_t kind = e.status & 0xF0;
+    if (kind == vlm::ST_NOTE)
+      r.notes.push_back({e.time, uint32_t(e.data[2] << 8 | e.data[3]), e.data[0], e.data[1]});
+    if (kind == vlm::ST_CONTROL && e.data[0] == vlm::CC_BEND_RANGE) range = e.data[1];
+    if (kind == vlm::ST_PITCH_BEND) {
+      bend = uint16_t(e.data[1] << 7 | e.data[0]);
+      r.anyBend |= bend != 8192;
+    }
+    if (kind == vlm::ST_PITCH_BEND ||
+        (kind == vlm::ST_CONTROL && e.data[0] == vlm::CC_BEND_RANGE)) {
+      const double semitones = (int(bend) - 8192) * double(range) / 8192;
+      if (!r.pitch.empty() && r.pitch.back().first == e.time)
+        r.pitch.back().second = semitones;
+      else
+        r.pitch.push_back({e.time, semitones});
+    }
+  }
+  return r;
+}
+
+double pitchAt(const ReadBack& r, uint32_t time) {
+  double p = 0;
+  for (const auto& [t, semitones] : r.pitch)
+    if (t <= time) p = semitones;
+  return p;
+}
+
+class MldRoundTrip : public ::testing::TestWithParam<int> {
+ protected:
+  void SetUp() override {
+    vlm::options = vlm::ConversionOptions{};
+    vlm::warnings = vlm::ConversionWarnings{};
+    vlm::runState = vlm::RunState{};
+    vlm::song = vlm::SongRecord{};
+  }
+
+  Bytes convert(const BendSong& song) {
+    const int code = GetParam();
+    vlmtest::writeBytes(dir_.file("in.mid"), song.smf());
+    const std::string out = dir_.file("out.mld");
+    std::remove(out.c_str());
+    vlm::runState.currentOutputCode = code;
+    vlm::applyOutputPreset(code);
+    EXPECT_EQ(vlm::runConversion(dir_.file("in.mid").c_str(), out.c_str(), 2, code), 1);
+    return vlmtest::readBytes(out);
+  }
+
+  // The notes come back with their starts, lengths and velocities as the target stores them, and
+  // the pitch follows the bends as far as the target stores bends.
+  void check(const BendSong& song) {
+    const int code = GetParam();
+    const bool threeByteNotes = code < 35 || code == 61 || code == 62;
+    const bool noBends = code == 25 || code == 27 || (code >= 35 && code <= 39);
+    const bool pmd16 = code == 61 || code == 62 || code == 63;  // bends within two semitones
+    Bytes file = convert(song);
+    ASSERT_FALSE(file.empty());
+    ReadBack r = readBackStream(file);
+    ASSERT_GT(r.timebase, 0);
+    const double scale = double(SMF_TIMEBASE) / r.timebase;  // source ticks of one read tick
+    ASSERT_EQ(r.notes.size(), song.notes.size()) << "code " << code;
+    for (size_t i = 0; i < song.notes.size(); ++i) {
+      const SongNote& want = song.notes[i];
+      const SongNote& got = r.notes[i];
+      SCOPED_TRACE("code " + std::to_string(code) + ", note " + std::to_string(i));
+      EXPECT_NEAR(got.start * scale, want.start, scale);
+      EXPECT_NEAR(got.duration * scale, want.duration, scale);
+      EXPECT_EQ(got.key, want.key);
+      EXPECT_EQ(got.velocity, threeByteNotes ? want.velocity / 2 * 2 : 127);
+    }
+    if (noBends) {
+      EXPECT_FALSE(r.anyBend) << "code " << code;
+      return;
+    }
+    // A bend coded in 6 bits steps by 1/32 of its range; the frequency form is finer.
+    const double range = pmd16 ? 2 : song.range;
+    const double tolerance = code == 24 || code == 28 ? 0.06 : range / 32 + 0.01;
+    for (const auto& [tick, semitones] : song.bends) {
+      const double want = std::clamp(semitones, -range, range);
+      const uint32_t at = uint32_t(tick / scale);
+      EXPECT_NEAR(pitchAt(r, at), want, tolerance) << "code " << code << ", bend at " << tick;
+    }
+  }
+
+  vlmtest::ScratchDir dir_;
+};
+
+TEST_P(MldRoundTrip, RisingBendsInsideNotes) {
+  check(risingBends());
+}
+TEST_P(MldRoundTrip, WideBendsUnderABendRangeAndALongNote) {
+  check(wideBends());
+}
+TEST_P(MldRoundTrip, NotesOfOnePitchFollowingEachOther) {
+  check(repeatedPitch());
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryMldAndPmdCode, MldRoundTrip,
+                         ::testing::Values(24, 25, 26, 27, 28, 29, 30, 31, 35, 36, 37, 38, 39, 61,
+                                           62, 63));
+
+}  // namespace
