@@ -309,6 +309,21 @@ TEST_F(PhoneReaders, JskyNotesRestsTiesAndCommands) {
   EXPECT_TRUE(part1Volume);
 }
 
+TEST_F(PhoneReaders, JskyTripletLeftOpenEndsWithItsPart) {
+  // A triplet of three with only two events left in the part: they are shortened, nothing is
+  // played again to fill the group, and the next part starts without a triplet.
+  Bytes image = {0x1B, '$', 'D', 0x21, 0x26, 0x2A, 0x2E, 0x0F, 0x1B, '$', 'D', 0x2A, 0x0F};
+  Stream s = read(readJskyText, image);
+  std::vector<Event> n = s.notes(0);
+  ASSERT_EQ(n.size(), 2u);
+  EXPECT_EQ(n[0].data, noteData(69, 8));
+  EXPECT_EQ(n[1].time, 8u);
+  EXPECT_EQ(n[1].data, noteData(70, 8));
+  EXPECT_EQ(s.trackEnds[0], 16u);
+  ASSERT_EQ(s.notes(1).size(), 1u);
+  EXPECT_EQ(s.notes(1)[0].data, noteData(69, 12));
+}
+
 // ---- PMD without header --------------------------------------------------------------------
 
 // Packs 4-bit codes as the melody blocks store them: the first in the low nibble of the first
@@ -364,16 +379,17 @@ TEST_F(PhoneReaders, PmdRawBlocksTempoProgramsAndMerge) {
 }
 
 TEST_F(PhoneReaders, PmdRawTieNeedsALength) {
-  // A tie with length code 15, or one that does nothing (12), does not hold the note back.
-  Stream s = read(readPmdRaw, melodyBlock(0, 4, {4, 1, 1, 15, 0, 1, 4, 2, 1}));
-  ASSERT_EQ(s.notes().size(), 2u);
-  EXPECT_EQ(s.notes()[0].data, noteData(60, 12));
-  EXPECT_EQ(s.notes()[1].data, noteData(62, 12));
-  Stream t = read(readPmdRaw, melodyBlock(0, 4, {4, 1, 1, 12, 0, 1, 4, 2, 1}));
-  ASSERT_EQ(t.notes().size(), 2u);
-  EXPECT_EQ(t.notes()[0].data, noteData(60, 12));
-  EXPECT_EQ(t.notes()[1].time, 12u);
-  EXPECT_EQ(t.notes()[1].data, noteData(62, 12));
+  // A tie mark whose length code does nothing (11 to 15) adds no length, so it does not hold the
+  // note back: held, the note would wait for a length that never comes and the next note would
+  // take its place. The note sounds with its own length and the next one follows it.
+  for (uint8_t code = 11; code <= 15; ++code) {
+    SCOPED_TRACE(int(code));
+    Stream s = read(readPmdRaw, melodyBlock(0, 4, {4, 1, 1, code, 0, 1, 4, 2, 1}));
+    ASSERT_EQ(s.notes().size(), 2u);
+    EXPECT_EQ(s.notes()[0].data, noteData(60, 12));
+    EXPECT_EQ(s.notes()[1].time, 12u);
+    EXPECT_EQ(s.notes()[1].data, noteData(62, 12));
+  }
 }
 
 TEST_F(PhoneReaders, PmdRawTieMarkAfterASubmittedNoteRests) {
