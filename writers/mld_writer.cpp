@@ -53,8 +53,9 @@ struct PendingEvent {
 
 struct SoundingNote {
   uint32_t start, end;
-  uint8_t note;     // as written, after folding
-  bool freqDriven;  // its pitch offset was set by frequency events
+  uint8_t note;       // as written, after folding
+  bool freqDriven;    // its pitch offset was set by frequency events
+  uint16_t freqWord;  // the last frequency written for it, when freqDriven
 };
 
 struct ChannelInfo {
@@ -417,6 +418,11 @@ void noteTimbre(uint32_t key) {
 void putFrequency(int channel, uint32_t time, SoundingNote& note) {
   ChannelInfo& c = state.ch[channel];
   uint16_t word = noteToFnum(note.note, c.bendRange, c.bend);
+  // A bend that does not move the frequency number costs no bytes; of the parts sent apart only
+  // the one that changed is sent. The first frequency of a note sends everything.
+  if (note.freqDriven && word == note.freqWord) return;
+  const bool lowChanged = !note.freqDriven || (word & 0xFF) != (note.freqWord & 0xFF);
+  const bool highChanged = !note.freqDriven || (word >> 8) != (note.freqWord >> 8);
   uint8_t low = uint8_t(word & 0xFF), high = uint8_t(word >> 8);
   bool ok;
   if (state.family == FAMILY_11) {
@@ -428,10 +434,12 @@ void putFrequency(int channel, uint32_t time, SoundingNote& note) {
         EV_ESCAPE, EV_FAMILY, 0x00, 0x04, FAMILY_21, 0x02, uint8_t(voiceBits(c) / 2 + 4), low};
     uint8_t evHigh[] = {
         EV_ESCAPE, EV_FAMILY, 0x00, 0x04, FAMILY_21, 0x02, uint8_t(voiceBits(c) / 2 + 3), high};
-    ok = putChannelEvent(channel, time, evLow, sizeof evLow) &&
-         putChannelEvent(channel, time, evHigh, sizeof evHigh);
+    ok = (!lowChanged || putChannelEvent(channel, time, evLow, sizeof evLow)) &&
+         (!highChanged || putChannelEvent(channel, time, evHigh, sizeof evHigh));
   }
-  if (!ok || note.freqDriven) return;
+  if (!ok) return;
+  note.freqWord = word;
+  if (note.freqDriven) return;
   note.freqDriven = true;
   // At the note's end the offset goes back to 0.
   if (state.family == FAMILY_11) {
@@ -524,7 +532,7 @@ void writeNote(int channel, uint32_t time, const uint8_t* data) {
 
   if (bendToFrequency()) {
     dropEnded(c, time);
-    c.sounding.push_back(SoundingNote{time, time + duration, uint8_t(n), false});
+    c.sounding.push_back(SoundingNote{time, time + duration, uint8_t(n), false, 0});
     if (c.bend != BEND_CENTRE) putFrequency(channel, time, c.sounding.back());
   }
 }

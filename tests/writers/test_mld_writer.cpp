@@ -549,6 +549,43 @@ TEST_F(MldWriterTest, FmFamilyTurnsBendsIntoFrequencyEvents) {
   EXPECT_EQ(fam[1].bytes, Bytes({0xFF, 0xFF, 0x00, 0x05, 0x11, 0xF1, 0x02, 0, 0}));
 }
 
+TEST_F(MldWriterTest, FrequencyEventsOnlyForChangedFrequencies) {
+  // Note 69 bent +1 semitone at 10, by 1/8192 more at 12 (the same frequency number), and to
+  // +1.125 at 20 (a new low part, the same block and high bit).
+  Bytes song = StreamBuilder(48)
+                   .track()
+                   .note(0, 0, 69, 100, 40)
+                   .raw(10, {0xE0, 0x00, 0x60})
+                   .raw(2, {0xE0, 0x01, 0x60})
+                   .raw(8, {0xE0, 0x00, 0x62})
+                   .end(30)
+                   .build();
+  auto familyEvents = [&](int code) {
+    SetUp();
+    ParsedMld r = run(code, song);
+    std::vector<MldEvent> fam;
+    for (const MldEvent& e : r.tracks.at(0))
+      if (e.is(0xFF)) fam.push_back(e);
+    return fam;
+  };
+  std::vector<MldEvent> fm11 = familyEvents(24);
+  ASSERT_EQ(fm11.size(), 3u);
+  EXPECT_EQ(fm11[0].time, 10u);
+  EXPECT_EQ(Bytes(fm11[0].bytes.begin() + 7, fm11[0].bytes.end()), (Bytes{0x66, 0x32}));
+  EXPECT_EQ(fm11[1].time, 20u);
+  EXPECT_EQ(Bytes(fm11[1].bytes.begin() + 7, fm11[1].bytes.end()), (Bytes{0x68, 0x32}));
+  EXPECT_EQ(fm11[2].time, 40u);
+  // Family 0x21 sends the parts apart: both for the first frequency, then the low part alone.
+  std::vector<MldEvent> fm21 = familyEvents(28);
+  ASSERT_EQ(fm21.size(), 4u);
+  EXPECT_EQ(fm21[0].bytes, (Bytes{0xFF, 0xFF, 0x00, 0x04, 0x21, 0x02, 0x04, 0x66}));
+  EXPECT_EQ(fm21[1].bytes, (Bytes{0xFF, 0xFF, 0x00, 0x04, 0x21, 0x02, 0x03, 0x32}));
+  EXPECT_EQ(fm21[2].time, 20u);
+  EXPECT_EQ(fm21[2].bytes, (Bytes{0xFF, 0xFF, 0x00, 0x04, 0x21, 0x02, 0x04, 0x68}));
+  EXPECT_EQ(fm21[3].time, 40u);
+  EXPECT_EQ(fm21[3].bytes, (Bytes{0xFF, 0xFF, 0x00, 0x04, 0x21, 0x02, 0x03, 0x00}));
+}
+
 TEST_F(MldWriterTest, PitchBendFormsByVariant) {
   Bytes song =
       StreamBuilder(48).track().note(0, 1, 60, 100, 40).raw(10, {0xE1, 0x00, 0x60}).end(50).build();
