@@ -519,7 +519,7 @@ void readUserVoiceTable(const uint8_t* e, uint32_t L) {
 bool highPartFollows(int t, uint32_t next, uint8_t lowPart) {
   constexpr uint8_t HIGH_PART[7] = {0xFF, EV_EX_DEVICE, 0x00, 0x04, 0x21, 0x02, 0x03};
   const SourceTrack& tr = r.track[t];
-  if (uint64_t(next) + 1 + sizeof HIGH_PART + 1 > tr.end || r.image[next] != 0) return false;
+  if (uint64_t(next) + 1 + sizeof HIGH_PART > tr.end || r.image[next] != 0) return false;
   const uint8_t* e = r.image + next + 1;
   return std::memcmp(e, HIGH_PART, 6) == 0 &&
          e[6] == uint8_t((lowPart & 0xE0) | (HIGH_PART[6] & 0x1F));
