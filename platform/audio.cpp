@@ -17,7 +17,7 @@
 
 #ifdef VLM_HAVE_FLUIDSYNTH
 #include <fcntl.h>
-#include <fluidsynth.h>
+#include "platform/fluidsynth_api.h"
 #include <unistd.h>
 #endif
 

@@ -16,7 +16,7 @@
 #include "platform/audio.h"
 
 #ifdef VLM_HAVE_FLUIDSYNTH
-#include <fluidsynth.h>
+#include "platform/fluidsynth_api.h"
 #endif
 
 namespace vlm {

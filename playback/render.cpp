@@ -23,7 +23,7 @@
 #include "playback/waves.h"
 
 #ifdef VLM_HAVE_FLUIDSYNTH
-#include <fluidsynth.h>
+#include "platform/fluidsynth_api.h"
 #endif
 
 namespace vlm {
