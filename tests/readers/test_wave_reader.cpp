@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -11,6 +12,7 @@
 #include "core/stages.h"
 #include "core/vstream.h"
 #include "formats/adpcm.h"
+#include "test_util.h"
 
 namespace vlm {
 namespace {
@@ -70,33 +72,26 @@ struct WaveStream {
 };
 
 WaveStream read(StageFn reader, const Bytes& image, uint32_t capacity = 1 << 18) {
-  std::vector<uint8_t> out(capacity + 1, 0xEE);
+  const test::CollectedStream s = test::runStage(reader, image, capacity);
   WaveStream w;
-  reader(image.data(), uint32_t(image.size()), out.data(), &w.size, capacity);
-  EXPECT_LE(uint32_t(w.size), capacity);
-  EXPECT_EQ(out[capacity], 0xEE);
-  if (w.size <= 0) return w;
-  auto table = std::make_unique<TrackTable>();
-  loadTrackTable(*table, out.data(), uint32_t(w.size));
-  w.timebase = table->timebase;
-  StreamEvent ev;
-  while (nextStreamEvent(*table, ev)) {
-    const Bytes data(ev.data, ev.data + ev.length);
-    if (ev.status == ST_META && ev.metaType == META_TEMPO) w.tempo = data;
-    if (ev.status == ST_META && ev.metaType == META_WAVE && data.size() >= 2) {
+  w.size = s.size;
+  w.timebase = s.timebase;
+  w.truncated = s.truncated;
+  for (const test::StreamEventCopy& e : s.events) {
+    if (e.status == ST_META && e.metaType == META_TEMPO) w.tempo = e.data;
+    if (e.status == ST_META && e.metaType == META_WAVE && e.data.size() >= 2) {
       w.hasWave = true;
-      w.number = data[0];
-      w.rateCode = data[1];
-      w.adpcm.assign(data.begin() + 2, data.end());
+      w.number = e.data[0];
+      w.rateCode = e.data[1];
+      w.adpcm.assign(e.data.begin() + 2, e.data.end());
     }
-    if ((ev.status & 0xF0) == ST_NOTE_HIGH) {
+    if ((e.status & 0xF0) == ST_NOTE_HIGH) {
       w.hasNote = true;
-      w.noteStatus = ev.status;
-      w.note = data;
+      w.noteStatus = e.status;
+      w.note = e.data;
     }
-    if (ev.status == ST_META && ev.metaType == META_END_OF_TRACK) w.end = ev.time;
   }
-  w.truncated = table->truncated;
+  for (uint32_t end : s.trackEnds) w.end = std::max(w.end, end);
   return w;
 }
 

@@ -11,6 +11,7 @@
 #include "core/codec.h"
 #include "core/stages.h"
 #include "core/vstream.h"
+#include "test_util.h"
 
 namespace vlm {
 namespace {
@@ -106,13 +107,7 @@ void gatherStats(const std::vector<uint8_t>& img) {
 
 // ---- Output decoding ----
 
-struct OutEvent {
-  uint32_t time;
-  uint8_t status;
-  uint8_t metaType;
-  std::vector<uint8_t> data;
-  int track;
-};
+using OutEvent = test::StreamEventCopy;
 
 struct Output {
   std::vector<uint8_t> bytes;
@@ -152,14 +147,10 @@ Output transform(const std::vector<uint8_t>& img, uint32_t capacity = 0) {
                   uint32_t(o.bytes.size()));
   EXPECT_GE(size, int32_t(EMPTY_STREAM_SIZE));
   o.bytes.resize(size_t(std::max(size, 0)));
-  TrackTable table;
-  loadTrackTable(table, o.bytes.data(), uint32_t(o.bytes.size()));
-  EXPECT_FALSE(table.truncated);
-  o.timebase = table.timebase;
-  StreamEvent ev;
-  while (nextStreamEvent(table, ev))
-    o.events.push_back({ev.time, ev.status, ev.metaType,
-                        std::vector<uint8_t>(ev.data, ev.data + ev.length), ev.track});
+  const test::CollectedStream read = test::collectStream(o.bytes.data(), uint32_t(o.bytes.size()));
+  EXPECT_FALSE(read.truncated);
+  o.timebase = read.timebase;
+  o.events = read.events;
   return o;
 }
 
