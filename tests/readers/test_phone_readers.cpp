@@ -10,40 +10,17 @@
 #include "convert/options.h"
 #include "core/stages.h"
 #include "core/vstream.h"
+#include "test_util.h"
 
 namespace vlm {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-struct Event {
-  uint32_t time;
-  int track;
-  uint8_t status;
-  uint8_t metaType;
-  Bytes data;
-};
+using Event = test::StreamEventCopy;
 
-struct Stream {
-  int32_t size = 0;
-  uint16_t timebase = 0;
-  int tracks = 0;
-  bool truncated = false;
-  std::vector<Event> events;  // ends of track left out
-  std::vector<uint32_t> trackEnds;
-
-  std::vector<Event> notes(int track = -1) const {
-    std::vector<Event> out;
-    for (const Event& e : events)
-      if ((e.status & 0xF0) == ST_NOTE && (track < 0 || e.track == track)) out.push_back(e);
-    return out;
-  }
-  std::vector<Event> tempos() const {
-    std::vector<Event> out;
-    for (const Event& e : events)
-      if (e.status == ST_META && e.metaType == META_TEMPO) out.push_back(e);
-    return out;
-  }
+struct Stream : test::CollectedStream {
+  std::vector<Event> tempos() const { return meta(META_TEMPO); }
 };
 
 Bytes textBytes(const std::string& s) {
@@ -51,27 +28,7 @@ Bytes textBytes(const std::string& s) {
 }
 
 Stream read(StageFn reader, const Bytes& image, uint32_t capacity = 1 << 16) {
-  std::vector<uint8_t> out(capacity + 1, 0xEE);
-  Stream s;
-  reader(image.data(), uint32_t(image.size()), out.data(), &s.size, capacity);
-  EXPECT_LE(uint32_t(s.size), capacity);
-  EXPECT_EQ(out[capacity], 0xEE) << "written past the capacity";
-  if (s.size <= 0) return s;
-  auto table = std::make_unique<TrackTable>();
-  s.tracks = loadTrackTable(*table, out.data(), uint32_t(s.size));
-  s.timebase = table->timebase;
-  s.trackEnds.assign(size_t(s.tracks), 0);
-  StreamEvent ev;
-  while (nextStreamEvent(*table, ev)) {
-    if (ev.status == ST_META && ev.metaType == META_END_OF_TRACK) {
-      s.trackEnds[size_t(ev.track)] = ev.time;
-      continue;
-    }
-    s.events.push_back(
-        {ev.time, ev.track, ev.status, ev.metaType, Bytes(ev.data, ev.data + ev.length)});
-  }
-  s.truncated = table->truncated;
-  return s;
+  return Stream{test::runStage(reader, image, capacity)};
 }
 
 Bytes noteData(int note, uint16_t duration) {
