@@ -70,31 +70,10 @@ Bytes cat(std::initializer_list<Bytes> parts) {
 
 const Bytes END = {0xFF, 0xDF, 0x00};
 
-struct Event {
-  uint32_t time;
-  uint8_t status;
-  uint8_t metaType;
-  Bytes data;
-};
+using Event = test::StreamEventCopy;
 
-struct Result {
-  uint16_t timebase = 0;
-  std::vector<Event> events;
-  int32_t size = 0;
-  bool truncated = false;
-
-  std::vector<Event> with(uint8_t status) const {
-    std::vector<Event> out;
-    for (const Event& e : events)
-      if (e.status == status) out.push_back(e);
-    return out;
-  }
-  std::vector<Event> meta(uint8_t type) const {
-    std::vector<Event> out;
-    for (const Event& e : events)
-      if (e.status == ST_META && e.metaType == type) out.push_back(e);
-    return out;
-  }
+struct Result : test::CollectedStream {
+  // Notes of both channel groups (wave notes are in the second).
   std::vector<Event> notes() const {
     std::vector<Event> out;
     for (const Event& e : events)
@@ -104,21 +83,7 @@ struct Result {
 };
 
 Result read(const Bytes& image, uint32_t capacity = 1 << 20) {
-  std::vector<uint8_t> out(capacity);
-  Result r;
-  readMld(image.data(), uint32_t(image.size()), out.data(), &r.size, capacity);
-  EXPECT_LE(uint32_t(r.size), capacity);
-  if (r.size <= 0) return r;
-  auto table = std::make_unique<TrackTable>();
-  loadTrackTable(*table, out.data(), uint32_t(r.size));
-  r.timebase = table->timebase;
-  StreamEvent ev;
-  while (nextStreamEvent(*table, ev)) {
-    if (ev.status == ST_META && ev.metaType == META_END_OF_TRACK) continue;
-    r.events.push_back({ev.time, ev.status, ev.metaType, Bytes(ev.data, ev.data + ev.length)});
-  }
-  r.truncated = table->truncated;
-  return r;
+  return Result{test::runStage(readMld, image, capacity)};
 }
 
 class MldReader : public ::testing::Test {
