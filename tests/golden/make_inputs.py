@@ -374,6 +374,33 @@ def crowd():
     return smf(tracks, tb)
 
 
+def melody_block(channel, tempo, codes):
+    """A melody block of a PMD file without header: 4-bit codes, the first in the low nibble
+    of the byte whose high nibble is the tempo, then high before low."""
+    data = [tempo << 4 | (codes[0] if codes else 0)]
+    for i in range(1, len(codes), 2):
+        data.append(codes[i] << 4 | (codes[i + 1] if i + 1 < len(codes) else 0xF))
+    return bytes([channel, len(data)] + data)
+
+
+def phone_songs():
+    """Small songs in the older phone formats, so that their readers are in the set too."""
+    dat = bytes([0x04, 0x08, 0x48, 0x82, 0x00, 0x01, 0xFF, 0x05, 0xC4, 0x10, 0xFF])
+    als = bytes([0xE1, 0xF0]) + b"Song" + bytes([0xFD, 0x33, 0xF1, 0x62, 0xC4, 0xC6, 0x27, 0x00,
+                                                0x70, 0xD5, 0x28, 0xF3, 0x30, 0x65, 0xFF, 0x01])
+    cmd = b"My tune\r\n*6*66411\r\n401\n601900A32"
+    mel = b"x<MEL=0,a&lt&gt&cmm&ampb,9,0041 1 x 5 6>junk<HMEL=p,q,r,0,726>"
+    jsky = bytes([0x1B, ord("$"), ord("D"), 0x21, 0x29, 0x2B, 0x2F, 0x22, 0x2E, 0x2F, 0x22, 0x33,
+                  0x26, 0x22, 0x23, 0x21, 0x22, 0x2A, 0x21, 0x24, 0x21, 0x26, 0x2A, 0x2A, 0x2A,
+                  0x2A, 0x21, 0x2E, 0x21, 0x2E, 0x21, 0x2E, 0x21, 0x28, 0x0F, 0x1B, ord("$"),
+                  ord("D"), 0x21, 0x2B, 0x21, 0x2C, 0x28, 0x0F])
+    pmd = (b"ML\0\0" + bytes([0x42, 3, 0x01, 0x38, 11, 0x43, 2, 0x05, 0x05, 0x80, 2, 0xAA, 0xBB])
+           + melody_block(2, 9, [4, 1, 1, 4, 3, 2, 6, 0, 1, 12, 5, 5, 4, 0, 0, 2, 2, 1])
+           + melody_block(10, 1, [4, 1, 0, 4, 2, 0, 4, 3, 0, 4, 2, 0]))
+    return {"p01_pmelody.dat": dat, "p02_pmelody.als": als, "p03_chara.cmd": cmd,
+            "p04_melody.mel": mel, "p05_jsky.smd": jsky, "p06_no_header.pmd": pmd}
+
+
 def main():
     os.makedirs(OUT, exist_ok=True)
     write("g01_everything.mid", everything())
@@ -389,6 +416,8 @@ def main():
     write("g11_tone.wav", tone_wav())
     write("g12_kinds.mid", kinds())
     write("g13_crowd.mid", crowd())
+    for name, data in phone_songs().items():
+        write(name, data)
 
 
 if __name__ == "__main__":
