@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -130,6 +131,23 @@ inline CollectedStream runStage(StageFn stage, const Bytes& image, uint32_t capa
     return none;
   }
   return collectStream(out.data(), uint32_t(size));
+}
+
+// Pearson correlation of two signals over their common length (0 when either is flat or empty).
+inline double correlation(const std::vector<int16_t>& a, const std::vector<int16_t>& b) {
+  const size_t n = std::min(a.size(), b.size());
+  if (n == 0) return 0;
+  double ma = 0, mb = 0;
+  for (size_t i = 0; i < n; ++i) ma += a[i], mb += b[i];
+  ma /= double(n);
+  mb /= double(n);
+  double ab = 0, aa = 0, bb = 0;
+  for (size_t i = 0; i < n; ++i) {
+    ab += (a[i] - ma) * (b[i] - mb);
+    aa += (a[i] - ma) * (a[i] - ma);
+    bb += (b[i] - mb) * (b[i] - mb);
+  }
+  return aa > 0 && bb > 0 ? ab / std::sqrt(aa * bb) : 0;
 }
 
 }  // namespace vlm::test

@@ -7,9 +7,12 @@
 
 #include "core/codec.h"
 #include "formats/adpcm.h"
+#include "test_util.h"
 
 namespace vlm {
 namespace {
+
+using test::correlation;
 
 struct Decoded {
   std::vector<uint8_t> image;
@@ -243,21 +246,6 @@ std::vector<int16_t> sine(uint32_t count, double hz, uint32_t rate, double ampli
   for (uint32_t i = 0; i < count; ++i)
     out[i] = int16_t(std::lround(amplitude * std::sin(2 * M_PI * hz * i / rate)));
   return out;
-}
-
-double correlation(const std::vector<int16_t>& a, const std::vector<int16_t>& b) {
-  const size_t n = std::min(a.size(), b.size());
-  double ma = 0, mb = 0;
-  for (size_t i = 0; i < n; ++i) ma += a[i], mb += b[i];
-  ma /= double(n);
-  mb /= double(n);
-  double ab = 0, aa = 0, bb = 0;
-  for (size_t i = 0; i < n; ++i) {
-    ab += (a[i] - ma) * (b[i] - mb);
-    aa += (a[i] - ma) * (a[i] - ma);
-    bb += (b[i] - mb) * (b[i] - mb);
-  }
-  return aa > 0 && bb > 0 ? ab / std::sqrt(aa * bb) : 0;
 }
 
 std::vector<int16_t> linear(uint32_t coding, const std::vector<uint8_t>& data) {

@@ -22,6 +22,8 @@
 
 namespace {
 
+using vlmtest::correlation;
+
 using vlmtest::Bytes;
 using vlmtest::StreamBuilder;
 
@@ -663,22 +665,6 @@ std::vector<int16_t> toneSamples(uint32_t count, uint32_t rate, double hz = 440)
     out[i] = int16_t(std::lround(9000 * std::sin(2 * M_PI * hz * i / rate) +
                                  4000 * std::sin(2 * M_PI * 3 * hz * i / rate)));
   return out;
-}
-
-double correlation(const std::vector<int16_t>& a, const std::vector<int16_t>& b) {
-  const size_t n = std::min(a.size(), b.size());
-  if (n == 0) return 0;
-  double ma = 0, mb = 0;
-  for (size_t i = 0; i < n; ++i) ma += a[i], mb += b[i];
-  ma /= double(n);
-  mb /= double(n);
-  double ab = 0, aa = 0, bb = 0;
-  for (size_t i = 0; i < n; ++i) {
-    ab += (a[i] - ma) * (b[i] - mb);
-    aa += (a[i] - ma) * (a[i] - ma);
-    bb += (b[i] - mb) * (b[i] - mb);
-  }
-  return aa > 0 && bb > 0 ? ab / std::sqrt(aa * bb) : 0;
 }
 
 std::vector<int16_t> yamahaLinear(const Bytes& data) {
