@@ -43,13 +43,18 @@ inline uint32_t readVarLen(const uint8_t* bytes, uint32_t available, uint32_t* c
 }
 
 inline int varLenSize(uint32_t value) {
-  int n = 1;
+  if (value < 0x80) return 1;  // most deltas
+  int n = 2;
   while (n < int(VARLEN_MAX_BYTES) && (value >> (7 * n)) != 0) ++n;
   return n;
 }
 
 // 1..5 bytes, shortest form.
 inline int writeVarLen(uint8_t* buffer, uint32_t value) {
+  if (value < 0x80) {  // most deltas
+    buffer[0] = uint8_t(value);
+    return 1;
+  }
   int n = varLenSize(value);
   for (int i = 0; i < n; ++i) {
     uint8_t group = uint8_t((value >> (7 * (n - 1 - i))) & 0x7F);

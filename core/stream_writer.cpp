@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/codec.h"
+#include "core/conversion_options.h"
 #include "core/note_tables.h"
 #include "core/vstream.h"
 
@@ -24,8 +25,6 @@ namespace {
 constexpr uint32_t END_OF_TRACK_ROOM = 8;
 constexpr uint32_t EVENT_MARGIN = 12;  // pos + count + 12 must fit into the capacity
 constexpr uint8_t YAMAHA_SLASH_LYRICS[5] = {0x43, 0x7B, 0x00, 0x58, 0x46};
-constexpr uint8_t TRACKED_CONTROLLERS[5] = {CC_MODULATION, CC_VOLUME, CC_PAN, CC_EXPRESSION,
-                                            CC_HOLD};
 constexpr uint32_t NO_CAPACITY = 0;
 
 // Private state of the emitter beside the public writer record.
@@ -206,7 +205,11 @@ void noteNoteStart(uint8_t c, uint32_t time) {
   SongStats& stats = songStats;  // one TLS look-up for the whole function
   ChannelState& cs = writer.ch[c];
   // The positions recorded while the channel was silent no longer stand before its first note.
-  for (uint8_t controller : TRACKED_CONTROLLERS) cs.controllerPos[controller] = 0;
+  cs.controllerPos[CC_MODULATION] = 0;
+  cs.controllerPos[CC_VOLUME] = 0;
+  cs.controllerPos[CC_PAN] = 0;
+  cs.controllerPos[CC_EXPRESSION] = 0;
+  cs.controllerPos[CC_HOLD] = 0;
   cs.bendRangePos = 0;
   cs.bendPos = 0;
   cs.programPos = 0;
@@ -350,7 +353,9 @@ void noteEndStats(uint8_t channel, uint32_t time) {
 }
 
 void patchDuration(uint8_t* out, uint32_t statusPos, uint32_t duration) {
-  putBE(out + statusPos + 3, std::min(duration, MAX_DURATION), 2);
+  const uint32_t d = std::min(duration, MAX_DURATION);
+  out[statusPos + 3] = uint8_t(d >> 8);
+  out[statusPos + 4] = uint8_t(d);
 }
 
 // ---- Song texts ----------------------------------------------------------------------------
@@ -581,8 +586,137 @@ void endStream() {
   writer.count = 0;
 }
 
+namespace {
+
+inline bool isRhythmChannel(uint8_t channel) {
+  return writer.DRUM_CHANNEL_MASK >> channel & 1;
+}
+
+// The first open note of a note number, source track and channel (the earliest started); -1 when
+// none is open.
+inline int findOpenNote(uint8_t note, uint8_t track, uint8_t channel) {
+  if (!mayBeOpen(channel, note)) return -1;
+  const OpenNote* open = writer.open;
+  for (int i = 0, n = writer.openCount; i < n; ++i)
+    if (open[i].note == note && open[i].track == track && open[i].channel == channel) return i;
+  return -1;
+}
+
+// The note-on and note-off matching of putEvent for a channel-0..15 note request: the open note
+// of that pitch ends now (a rhythm note lasts at least a tick), a note-off or a note that finds
+// the table full writes nothing. Returns the count of bytes left to write.
+inline uint32_t matchNote(uint8_t* out, uint8_t c, uint8_t track, uint8_t note, uint32_t now,
+                          bool noteOff) {
+  const int i = findOpenNote(note, track, c);
+  if (i >= 0) {
+    const OpenNote& n = writer.open[i];
+    const uint32_t least = isRhythmChannel(c) ? 1 : 0;
+    patchDuration(out, n.position, std::max(now >= n.start ? now - n.start : 0, least));
+    noteEndStats(c, now);
+    removeOpenNotes(i);
+  } else if (!noteOff && writer.openCount >= MAX_NOTES) {
+    return 0;
+  }
+  return noteOff ? 0 : 4;
+}
+
+// Rhythm notes sound at most a sixteenth, and timed notes that have ended leave their table: the
+// housekeeping putEvent does before every event.
+inline void endExpiredNotes(uint8_t* out, uint32_t now) {
+  const uint32_t cut = writer.timebase / 4;
+  for (int i = 0; (writer.DRUM_CHANNEL_MASK & openIndex.channelMask) && i < writer.openCount &&
+                  (now >= writer.open[i].start ? now - writer.open[i].start : 0) > cut;) {
+    const OpenNote n = writer.open[i];
+    if (isRhythmChannel(n.channel)) {
+      patchDuration(out, n.position, cut);
+      noteEndStats(n.channel, n.start + cut);
+      removeOpenNotes(i);
+    } else {
+      ++i;
+    }
+  }
+  int ended = 0;
+  while (ended < writer.timedCount && writer.timed[ended].end <= now) ++ended;
+  if (ended) removeTimedNotes(0, ended);
+}
+
+}  // namespace
+
+namespace {
+
+// The general path can always take the place of the plain one.
+inline bool plainPathOpen() {
+  return !options.bendsepflg && !emitter.chunkRefused && emitter.scratchSize >= EVENT_SCRATCH_SIZE;
+}
+
+// Whether a request is a plain channel event that no request step turns into others: a note-off
+// or note-on pair, a controller other than the frequency requests, a program or a bend, of the
+// size the stream keeps, while bends are not taken as transposition. A track head that did not
+// fit also takes the general path, which reports it.
+inline bool isPlainChannelRequest(uint8_t status, const uint8_t* data, uint32_t count) {
+  if (!data || !plainPathOpen()) return false;
+  switch (status & 0xF0) {
+    case ST_NOTE_OFF:
+      return count <= 4;  // only its note is read
+    case ST_NOTE:
+      return count == 0 || count == 4;
+    case ST_CONTROL:
+      return count == 2 && data[0] != CC_FREQ_LOW && data[0] != CC_FREQ_HIGH;
+    case ST_PROGRAM:
+    case ST_PITCH_BEND:
+      return count == 2;
+    default:
+      return false;
+  }
+}
+
+// putEvent for a plain channel request whose bytes are in the scratch block: note matching, the
+// housekeeping before every event, and the event itself.
+inline int putPlainChannelEvent(uint8_t* out, uint32_t capacity, uint32_t time, uint8_t status,
+                                uint8_t sourceTrack, uint32_t count) {
+  const uint8_t kind = status & 0xF0;
+  const uint8_t c = status & 0x0F;
+  uint8_t* data = emitter.scratch;
+  writer.status = status;
+  writer.channel = c;
+  writer.sourceTrack = sourceTrack;
+  writer.data = data;
+  writer.resubmit = false;
+  writer.now = time;
+  if (kind == ST_NOTE_OFF || kind == ST_NOTE) {
+    const bool noteOff = kind == ST_NOTE_OFF || count == 0 || data[1] == 0;
+    count = matchNote(out, c, sourceTrack, data[0], time, noteOff);
+  }
+  writer.count = count;
+  endExpiredNotes(out, time);
+  return emitEvent(out, capacity, time);
+}
+
+}  // namespace
+
+int submitChannelEvent(uint8_t* out, uint32_t capacity, uint32_t time, uint8_t status,
+                       uint8_t sourceTrack, uint8_t a, uint8_t b) {
+  const uint8_t kind = status & 0xF0;
+  const uint32_t count = kind == ST_NOTE_OFF ? 0 : kind == ST_NOTE ? (b ? 4 : 0) : 2;
+  if (!plainPathOpen() || (kind == ST_CONTROL && (a == CC_FREQ_LOW || a == CC_FREQ_HIGH))) {
+    const uint8_t data[4] = {a, b, 0, 0};
+    return submitEvent(out, capacity, time, status, sourceTrack, data, count);
+  }
+  uint8_t* data = emitter.scratch;
+  data[0] = a;
+  if (count) {
+    data[1] = b;
+    if (count == 4) data[2] = data[3] = 0;
+  }
+  return putPlainChannelEvent(out, capacity, time, status, sourceTrack, count);
+}
+
 int submitEvent(uint8_t* out, uint32_t capacity, uint32_t time, uint8_t status, uint8_t sourceTrack,
                 const uint8_t* data, uint32_t count) {
+  if (isPlainChannelRequest(status, data, count)) {
+    copyEventBytes(emitter.scratch, data, count ? count : 1);
+    return putPlainChannelEvent(out, capacity, time, status, sourceTrack, count);
+  }
   if (emitter.scratchSize < std::max<size_t>(count, EVENT_SCRATCH_SIZE)) {
     resizeScratch(std::max<size_t>(count, EVENT_SCRATCH_SIZE));
     writer.scratch.data = emitter.scratch;

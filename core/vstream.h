@@ -301,6 +301,14 @@ void endStream();
 int submitEvent(uint8_t* out, uint32_t capacity, uint32_t time, uint8_t status, uint8_t sourceTrack,
                 const uint8_t* data, uint32_t count);
 
+// The common channel events of the readers, the same as submitEvent with these data bytes: a
+// note-off (0x8n: note), a note-on (0x9n: note, velocity; velocity 0 ends the note), a controller
+// (0xBn), a program (0xCn: program, bank byte) or a bend (0xEn: LSB, MSB). Events that no request
+// step turns into others are written directly: no copy, no re-submission loop, no checks of
+// steps that cannot apply. Returns 0 when the buffer is full.
+int submitChannelEvent(uint8_t* out, uint32_t capacity, uint32_t time, uint8_t status,
+                       uint8_t sourceTrack, uint8_t a, uint8_t b);
+
 // Sixteenth-note position of a tick time in the writer's timebase.
 uint32_t sixteenthOf(uint32_t time);
 

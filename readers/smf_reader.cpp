@@ -338,42 +338,32 @@ uint32_t readEvent(int index) {
   if (used + dataBytes > avail) return 0;
   const uint8_t a = p[used] & 0x7F;
   const uint8_t b = dataBytes > 1 ? p[used + 1] & 0x7F : 0;
+  uint8_t first = a, second = b;
   switch (kind) {
-    case ST_NOTE_OFF: {
-      const uint8_t data[1] = {a};
-      submit(time, status, index, data, 0);
-      break;
-    }
-    case ST_NOTE: {
-      const uint8_t data[4] = {a, b, 0, 0};
-      submit(time, status, index, data, b ? 4 : 0);
-      break;
-    }
     case ST_CONTROL: {
-      uint8_t data[2] = {a, b};
       const bool rhythm = writer.DRUM_CHANNEL_MASK >> channel & 1;
       if (a == 0 && (r.exclusiveKinds & EXCLUSIVE_YAMAHA) && (b > 125) != rhythm) {
-        data[0] = CC_RHYTHM_PART;
-        data[1] = b == 127 ? 1 : b == 126 ? 2 : 0;
+        first = CC_RHYTHM_PART;
+        second = b == 127 ? 1 : b == 126 ? 2 : 0;
       } else if (a == CC_DATA_ENTRY && writer.ch[channel].rpn == 0) {
-        data[0] = CC_BEND_RANGE;
+        first = CC_BEND_RANGE;
       }
-      submit(time, status, index, data, 2);
       break;
     }
-    case ST_PROGRAM: {
-      const uint8_t data[2] = {a, 0};
-      submit(time, status, index, data, 2);
+    case ST_PITCH_BEND:
+      if (r.compact) {
+        first = 0;
+        second = a;
+      }
       break;
-    }
-    case ST_PITCH_BEND: {
-      const uint8_t data[2] = {r.compact ? uint8_t(0) : a, r.compact ? a : b};
-      submit(time, status, index, data, 2);
-      break;
-    }
-    default:  // polyphonic and channel pressure are not kept
+    case ST_POLY_PRESSURE:
+    case ST_CHANNEL_PRESSURE:  // not kept
+      return used + dataBytes;
+    default:
       break;
   }
+  if (!submitChannelEvent(r.out, r.capacity, time, status, uint8_t(index), first, second))
+    r.full = true;
   return used + dataBytes;
 }
 
