@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "convert/options.h"
@@ -195,6 +197,122 @@ TEST(Assembler, MalformedRequestsKeepTheStreamReadable) {
   a.put(0, 0xB1, {CC_FREQ_LOW});      // a frequency part without its value: dropped
   a.put(0, 0x03, {1});                // a filler short of its bytes: padded
   EXPECT_EQ(a.finish(10), "0 0 C0 05 00\n0 0 03 01 00 00\n");
+}
+
+}  // namespace
+}  // namespace vlm
+
+namespace vlm {
+namespace {
+
+// A seeded song of plain channel events: overlapping and repeated notes on several tracks, the
+// rhythm channel, velocity-0 note-offs, volume and expression, RPN and data entry, programs,
+// bends, a full open-note table now and then, and a buffer that runs out at the end.
+struct PlainEvent {
+  uint32_t time;
+  uint8_t status, track, a, b;
+};
+std::vector<PlainEvent> plainSong(uint32_t seed, int events) {
+  std::vector<PlainEvent> song;
+  uint32_t time = 0;
+  auto rnd = [&seed](uint32_t n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) % n;
+  };
+  for (int i = 0; i < events; ++i) {
+    time += rnd(4) == 0 ? 0 : rnd(200);
+    const uint8_t c = uint8_t(rnd(5) == 0 ? 9 : rnd(16));
+    const uint8_t track = uint8_t(rnd(3));
+    const uint8_t note = uint8_t(40 + rnd(20));
+    switch (rnd(10)) {
+      case 0:
+        song.push_back({time, uint8_t(0xB0 | c), track, uint8_t(rnd(3) == 0 ? 7 : 11),
+                        uint8_t(rnd(128))});
+        break;
+      case 1:
+        song.push_back({time, uint8_t(0xB0 | c), track, uint8_t(100 + rnd(2)), 0});
+        song.push_back({time, uint8_t(0xB0 | c), track, 6, uint8_t(rnd(24))});
+        break;
+      case 2:
+        song.push_back({time, uint8_t(0xC0 | c), track, uint8_t(rnd(128)), 0});
+        break;
+      case 3:
+        song.push_back({time, uint8_t(0xE0 | c), track, uint8_t(rnd(128)), uint8_t(rnd(128))});
+        break;
+      case 4:
+      case 5:
+        song.push_back({time, uint8_t((rnd(2) ? 0x80 : 0x90) | c), track, note, 0});
+        break;
+      default:
+        song.push_back({time, uint8_t(0x90 | c), track, note, uint8_t(1 + rnd(127))});
+        break;
+    }
+  }
+  return song;
+}
+
+// The statistics that channel events touch, field by field (never the padding between them).
+std::vector<uint8_t> statisticsBytes(const SongStats& s) {
+  std::vector<uint8_t> v;
+  auto put = [&v](const auto& field) {
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(&field);
+    v.insert(v.end(), p, p + sizeof(field));
+  };
+  for (const ChannelStats& c : s.ch) {
+    put(c.lowNote), put(c.highNote), put(c.lowVelocity), put(c.highVelocity);
+    put(c.lowVolume), put(c.highVolume), put(c.firstNotePos), put(c.lastNotePos);
+    put(c.notes), put(c.maxSounding), put(c.programUse), put(c.program);
+  }
+  put(s.lowVelocity), put(s.highVelocity), put(s.maxPolyphony), put(s.sounding);
+  put(s.melodicMask), put(s.rhythmMask), put(s.bankMask), put(s.programSet);
+  put(s.programCount), put(s.rhythmNoteSet), put(s.rhythmNoteCount), put(s.rhythmNoteHits);
+  put(s.beatChannels), put(s.beatRhythm), put(s.rhythmSlotNote), put(s.rhythmSlotCount);
+  put(s.marker);
+  return v;
+}
+
+// Writes the song through one of the two paths and returns the stream and the statistics.
+std::pair<std::vector<uint8_t>, std::vector<uint8_t>> writePlainSong(
+    const std::vector<PlainEvent>& song, uint32_t capacity, bool generalPath) {
+  Assembly a(96, capacity);
+  for (const PlainEvent& e : song) {
+    const uint8_t kind = e.status & 0xF0;
+    const uint32_t count = kind == 0x80 ? 0 : kind == 0x90 ? (e.b ? 4 : 0) : 2;
+    const uint8_t bytes[4] = {e.a, e.b, 0, 0};
+    int ok;
+    if (generalPath) {
+      writer.status = e.status;
+      writer.channel = e.status & 0x0F;
+      writer.sourceTrack = e.track;
+      writer.data = writer.scratch.data;
+      std::memcpy(writer.data, bytes, 4);
+      writer.count = count;
+      ok = putEvent(a.out.data(), a.capacity, e.time);
+      EXPECT_FALSE(writer.resubmit);
+    } else if (kind == 0x90 || kind == 0xC0) {
+      ok = submitChannelEvent(a.out.data(), a.capacity, e.time, e.status, e.track, e.a, e.b);
+    } else {
+      ok = submitEvent(a.out.data(), a.capacity, e.time, e.status, e.track, bytes, count);
+    }
+    if (!ok) break;
+  }
+  writer.now = song.back().time + 50;
+  finishStream(a.out.data());
+  std::vector<uint8_t> image(a.out.begin(), a.out.begin() + writer.pos);
+  endStream();
+  return {image, statisticsBytes(songStats)};
+}
+
+TEST(Assembler, PlainChannelEventsWriteWhatTheRequestStepsWrite) {
+  for (uint32_t seed : {1u, 7u, 42u, 1234u}) {
+    const std::vector<PlainEvent> song = plainSong(seed, 3000);
+    for (uint32_t capacity : {1u << 20, 4096u}) {
+      const auto plain = writePlainSong(song, capacity, false);
+      const auto general = writePlainSong(song, capacity, true);
+      EXPECT_EQ(plain.first, general.first) << "seed " << seed << " capacity " << capacity;
+      EXPECT_EQ(plain.second, general.second) << "seed " << seed << " capacity " << capacity;
+    }
+  }
 }
 
 }  // namespace
