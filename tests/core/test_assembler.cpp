@@ -240,8 +240,11 @@ std::vector<PlainEvent> plainSong(uint32_t seed, int events) {
         song.push_back({time, uint8_t(0xE0 | c), track, uint8_t(rnd(128)), uint8_t(rnd(128))});
         break;
       case 4:
-      case 5:
         song.push_back({time, uint8_t((rnd(2) ? 0x80 : 0x90) | c), track, note, 0});
+        break;
+      case 5:  // a note that ends as it starts
+        song.push_back({time, uint8_t(0x90 | c), track, note, 100});
+        song.push_back({time, uint8_t(0x80 | c), track, note, 0});
         break;
       default:
         song.push_back({time, uint8_t(0x90 | c), track, note, uint8_t(1 + rnd(127))});
