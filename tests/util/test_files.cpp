@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "util/files.h"
 #include "util/memblock.h"
@@ -214,6 +215,39 @@ TEST_F(TempDir, SaveFileKeepsOldFileWhenWriteFails) {
   EXPECT_EQ(read(p), "precious");
   std::string cmd = "test $(ls -A '" + dir + "' | wc -l) -eq 1";  // the temporary file is gone
   EXPECT_EQ(std::system(cmd.c_str()), 0);
+}
+
+// A new file appears whole or not at all: a write that fails half way leaves no file and no
+// temporary file, and many new files saved from two threads into one folder all land whole.
+TEST_F(TempDir, NewFilesAppearWholeOrNotAtAll) {
+  const std::string p = path("new.txt");
+  const int result = inChild([&] {
+    ::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit = {4, 4};
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 99;
+    return saveFile(p.c_str(), "a much longer new content", 25);
+  });
+  ASSERT_NE(result, 99);
+  EXPECT_EQ(result, 0);
+  EXPECT_FALSE(pathExists(p.c_str()));
+  EXPECT_EQ(std::system(("test -z \"$(ls -A '" + dir + "')\"").c_str()), 0);
+
+  setSaveSync(SaveSync::DEFERRED);
+  auto saveMany = [this](int first) {
+    for (int i = first; i < 200; i += 2) {
+      const std::string content(size_t(i) + 1, char('a' + i % 26));
+      saveFile(path(("f" + std::to_string(i)).c_str()).c_str(), content.data(), content.size());
+    }
+  };
+  std::thread other(saveMany, 1);
+  saveMany(0);
+  other.join();
+  EXPECT_EQ(syncSavedFiles(), 1);
+  setSaveSync(SaveSync::EACH_FILE);
+  for (int i = 0; i < 200; ++i)
+    EXPECT_EQ(read(path(("f" + std::to_string(i)).c_str())),
+              std::string(size_t(i) + 1, char('a' + i % 26)));
+  EXPECT_EQ(std::system(("test $(ls -A '" + dir + "' | wc -l) -eq 200").c_str()), 0);
 }
 
 TEST_F(TempDir, SaveFileFailsIntoMissingDirectoryAndKeepsOld) {
