@@ -697,8 +697,15 @@ inline int putPlainChannelEvent(uint8_t* out, uint32_t capacity, uint32_t time, 
 int submitChannelEvent(uint8_t* out, uint32_t capacity, uint32_t time, uint8_t status,
                        uint8_t sourceTrack, uint8_t a, uint8_t b) {
   const uint8_t kind = status & 0xF0;
-  const uint32_t count = kind == ST_NOTE_OFF ? 0 : kind == ST_NOTE ? (b ? 4 : 0) : 2;
-  if (!plainPathOpen() || (kind == ST_CONTROL && (a == CC_FREQ_LOW || a == CC_FREQ_HIGH))) {
+  const bool plainKind = kind == ST_NOTE_OFF || kind == ST_NOTE || kind == ST_CONTROL ||
+                         kind == ST_PROGRAM || kind == ST_PITCH_BEND;
+  // Any other status is the general path's, with the size the stream keeps for it.
+  const uint32_t count = kind == ST_NOTE_OFF ? 0
+                         : kind == ST_NOTE   ? (b ? 4 : 0)
+                         : plainKind         ? 2
+                                             : std::min<uint32_t>(eventDataSize(status), 2);
+  if (!plainKind || !plainPathOpen() ||
+      (kind == ST_CONTROL && (a == CC_FREQ_LOW || a == CC_FREQ_HIGH))) {
     const uint8_t data[4] = {a, b, 0, 0};
     return submitEvent(out, capacity, time, status, sourceTrack, data, count);
   }

@@ -305,7 +305,8 @@ int submitEvent(uint8_t* out, uint32_t capacity, uint32_t time, uint8_t status, 
 // note-off (0x8n: note), a note-on (0x9n: note, velocity; velocity 0 ends the note), a controller
 // (0xBn), a program (0xCn: program, bank byte) or a bend (0xEn: LSB, MSB). Events that no request
 // step turns into others are written directly: no copy, no re-submission loop, no checks of
-// steps that cannot apply. Returns 0 when the buffer is full.
+// steps that cannot apply. Any other status takes the general path with the bytes it keeps.
+// Returns 0 when the buffer is full.
 int submitChannelEvent(uint8_t* out, uint32_t capacity, uint32_t time, uint8_t status,
                        uint8_t sourceTrack, uint8_t a, uint8_t b);
 

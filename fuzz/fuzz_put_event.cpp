@@ -1,4 +1,4 @@
-// Arbitrary bytes as a sequence of putEvent requests with non-decreasing times into a small
+// Arbitrary bytes as a sequence of stream-writer requests with non-decreasing times into a small
 // buffer. The written stream must fit the buffer and read back cleanly.
 #include <cstddef>
 #include <cstdint>
@@ -35,7 +35,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (count > size - p) count = uint32_t(size - p);
     // A request of count 0 names its note in the byte it points at, when there is one.
     const uint8_t* bytes = p < size ? data + p : nullptr;
-    if (!vlm::submitEvent(out.data(), capacity, time, status, track, bytes, count)) break;
+    // With flag 32, channel requests take the readers' two-byte entry instead.
+    const bool twoBytes = (data[0] & 32) && status >= 0x80 && status < 0xF0 && count >= 2;
+    const int ok =
+        twoBytes ? vlm::submitChannelEvent(out.data(), capacity, time, status, track, bytes[0],
+                                           bytes[1])
+                 : vlm::submitEvent(out.data(), capacity, time, status, track, bytes, count);
+    if (!ok) break;
     p += count;
   }
   vlm::finishStream(out.data());

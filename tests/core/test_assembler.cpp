@@ -306,6 +306,17 @@ std::pair<std::vector<uint8_t>, std::vector<uint8_t>> writePlainSong(
   return {image, statisticsBytes(songStats)};
 }
 
+// The two-byte entry takes any status: pressure keeps the bytes the stream keeps for it, and a
+// frequency request still goes through its step.
+TEST(Assembler, TwoByteEntryKeepsTheSizeOfEveryStatus) {
+  Assembly a;
+  ASSERT_EQ(submitChannelEvent(a.out.data(), a.capacity, 0, 0xD3, 0, 0x40, 0x7F), 1);
+  ASSERT_EQ(submitChannelEvent(a.out.data(), a.capacity, 5, 0xA3, 0, 60, 0x22), 1);
+  ASSERT_EQ(submitChannelEvent(a.out.data(), a.capacity, 10, 0x93, 0, 60, 100), 1);
+  ASSERT_EQ(submitChannelEvent(a.out.data(), a.capacity, 30, 0x83, 0, 60, 0), 1);
+  EXPECT_EQ(a.finish(40), "0 0 D3 40\n5 0 A3 3C 22\n10 0 93 3C 64 00 14\n");
+}
+
 TEST(Assembler, PlainChannelEventsWriteWhatTheRequestStepsWrite) {
   for (uint32_t seed : {1u, 7u, 42u, 1234u}) {
     const std::vector<PlainEvent> song = plainSong(seed, 3000);
