@@ -33,6 +33,7 @@ inline bool isRhythm(uint8_t channel) {
 void setEvent(uint8_t status, const uint8_t* bytes, uint32_t count) {
   writer.status = status;
   writer.data = writer.scratch.data;
+  markScratchWritten(count);
   if (count) std::memmove(writer.data, bytes, count);
   writer.count = count;
 }
@@ -269,6 +270,7 @@ int transposeByBend(uint8_t* out, uint32_t capacity, uint8_t c, uint32_t now) {
 }  // namespace
 
 int putEvent(uint8_t* out, uint32_t capacity, uint32_t time) {
+  markScratchWritten(std::max<uint32_t>(writer.count, 1));  // a note-off names its note
   const uint32_t now = time;
   writer.now = now;
   writer.resubmit = false;

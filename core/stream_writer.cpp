@@ -26,18 +26,33 @@ constexpr uint32_t END_OF_TRACK_ROOM = 8;
 constexpr uint32_t EVENT_MARGIN = 12;  // pos + count + 12 must fit into the capacity
 constexpr uint8_t YAMAHA_SLASH_LYRICS[5] = {0x43, 0x7B, 0x00, 0x58, 0x46};
 constexpr uint32_t NO_CAPACITY = 0;
+constexpr size_t PLAIN_EVENT_BYTES = 4;  // scratch bytes a plain channel event may write
 
 // Private state of the emitter beside the public writer record.
 // Trivially destructible, so that the records of this source need no TLS wrapper; the scratch
-// block is freed by endStream.
+// block stays with the thread from one stream to the next (a conversion begins three streams)
+// and is freed when the thread ends.
 struct EmitterState {
   uint8_t* scratch = nullptr;       // backing store of writer.scratch
   size_t scratchSize = 0;           // bytes in use, zero-filled when they were added
   size_t scratchCapacity = 0;       // bytes allocated
+  size_t dirtyBytes = 0;            // leading bytes that may be non-zero since the stream began
   uint32_t capacity = NO_CAPACITY;  // last capacity given to emitEvent (0 = not known yet)
   bool chunkRefused = false;        // the current track head did not fit: nothing more is written
 };
 thread_local constinit EmitterState emitter{};
+
+// Frees the thread's scratch block when the thread ends. Only beginStream touches it, so the
+// guarded access of a record with a destructor stays out of the per-event paths.
+struct ScratchOwner {
+  bool registered = false;
+  ~ScratchOwner() {
+    std::free(emitter.scratch);
+    emitter.scratch = nullptr;
+    emitter.scratchSize = emitter.scratchCapacity = emitter.dirtyBytes = 0;
+  }
+};
+thread_local ScratchOwner scratchOwner;
 
 // Sets the scratch size; bytes added are zero, as a vector's resize leaves them.
 void resizeScratch(size_t size) {
@@ -442,8 +457,17 @@ void beginStream() {
   writer.timedCount = 0;
   writer.mergeRhythmRepeats = false;
 
-  emitter.scratchSize = 0;  // every byte is zero again
-  resizeScratch(EVENT_SCRATCH_SIZE);
+  // Every byte is zero again, as in a new block: only the bytes the last streams may have
+  // written are cleared.
+  scratchOwner.registered = true;
+  if (emitter.scratchCapacity >= EVENT_SCRATCH_SIZE) {
+    std::memset(emitter.scratch, 0, std::min(emitter.dirtyBytes, emitter.scratchSize));
+    emitter.scratchSize = EVENT_SCRATCH_SIZE;
+  } else {
+    emitter.scratchSize = 0;
+    resizeScratch(EVENT_SCRATCH_SIZE);
+  }
+  emitter.dirtyBytes = PLAIN_EVENT_BYTES;  // the plain path writes these without a mark
   emitter.capacity = NO_CAPACITY;
   emitter.chunkRefused = false;
   writer.scratch.handle = nullptr;  // owned by the emitter's vector, not by the allocator
@@ -577,10 +601,11 @@ void finishStream(uint8_t* out) {
   putBE(out + writer.headerStart + VTHD_TIMEBASE_OFFSET, writer.timebase, 2);
 }
 
+void markScratchWritten(size_t bytes) {
+  emitter.dirtyBytes = std::max(emitter.dirtyBytes, std::min(bytes, emitter.scratchSize));
+}
+
 void endStream() {
-  std::free(emitter.scratch);
-  emitter.scratch = nullptr;
-  emitter.scratchSize = emitter.scratchCapacity = 0;
   writer.scratch = MemBlock{};
   writer.data = nullptr;
   writer.count = 0;
@@ -722,7 +747,7 @@ int submitEvent(uint8_t* out, uint32_t capacity, uint32_t time, uint8_t status, 
                 const uint8_t* data, uint32_t count) {
   if (isPlainChannelRequest(status, data, count)) {
     copyEventBytes(emitter.scratch, data, count ? count : 1);
-    return putPlainChannelEvent(out, capacity, time, status, sourceTrack, count);
+      return putPlainChannelEvent(out, capacity, time, status, sourceTrack, count);
   }
   if (emitter.scratchSize < std::max<size_t>(count, EVENT_SCRATCH_SIZE)) {
     resizeScratch(std::max<size_t>(count, EVENT_SCRATCH_SIZE));

@@ -290,6 +290,8 @@ void writeTrackChunk(uint8_t* out);
 int emitEvent(uint8_t* out, uint32_t capacity, uint32_t time);
 // Turns the current request into stream events (note matching, durations, bends); 0 when full.
 int putEvent(uint8_t* out, uint32_t capacity, uint32_t time);
+// The leading `bytes` of the scratch block may hold event bytes: the next stream clears them.
+void markScratchWritten(size_t bytes);
 // Updates channel state and statistics for an event about to be written at `time`.
 void noteSongEvent(uint32_t time, uint8_t status);
 void finishStream(uint8_t* out);
