@@ -117,7 +117,12 @@ struct MldWriterState {
   std::priority_queue<PendingEvent, std::vector<PendingEvent>, std::greater<PendingEvent>> pending;
   uint32_t pendingSeq = 0;
 };
-thread_local MldWriterState state;
+// The record of the thread lives in `stateRecord`; the writer reaches it through `state`, a
+// plain pointer set once per call of writeMld. The record has members with destructors, so each
+// direct use of it would go through the thread-local's guarded initialiser: hundreds of calls
+// per event.
+thread_local MldWriterState stateRecord;
+thread_local constinit MldWriterState* state = nullptr;
 
 // ---- Our FM voice set for the 4-voice voice-parameter exclusive ----------------------------
 //
@@ -165,28 +170,28 @@ constexpr VoiceParamTable VOICE_PARAMS = makeVoiceParams();
 // ---- Size accounting and the delta writer --------------------------------------------------
 
 uint32_t bytesUsed() {
-  uint64_t total = state.head.size() + state.pre.size() + (state.withCrc ? CRC_SIZE : 0);
-  for (int t = 0; t < state.trackCount; ++t) {
-    const OutTrack& tr = state.tracks[t];
+  uint64_t total = state->head.size() + state->pre.size() + (state->withCrc ? CRC_SIZE : 0);
+  for (int t = 0; t < state->trackCount; ++t) {
+    const OutTrack& tr = state->tracks[t];
     total += TRACK_HEAD_SIZE + tr.data.size() + (tr.closed ? 0 : END_EVENT_SIZE);
   }
   return total > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(total);
 }
 
 bool fits(uint32_t n) {
-  return uint64_t(bytesUsed()) + n <= state.capacity;
+  return uint64_t(bytesUsed()) + n <= state->capacity;
 }
 
 void stopForSize() {
-  if (!state.stopped) raiseWarning(WARN_SIZE_LIMIT);
-  state.stopped = true;
+  if (!state->stopped) raiseWarning(WARN_SIZE_LIMIT);
+  state->stopped = true;
 }
 
 // Writes the delta from the track's last event (bridged by fillers) and the event bytes.
 // Returns the position of the event's delta in the track data, or -1 when it did not fit.
 long putTrackEvent(int track, uint32_t time, const uint8_t* bytes, uint32_t count) {
-  if (state.stopped || track < 0 || track >= state.trackCount) return -1;
-  OutTrack& tr = state.tracks[track];
+  if (state->stopped || track < 0 || track >= state->trackCount) return -1;
+  OutTrack& tr = state->tracks[track];
   uint32_t delta = time > tr.lastTime ? time - tr.lastTime : 0;
   while (delta > MAX_DELTA) {
     if (!fits(FILLER_SIZE)) {
@@ -211,20 +216,20 @@ long putTrackEvent(int track, uint32_t time, const uint8_t* bytes, uint32_t coun
 
 // Set-up events: delta 0 into the pre-track buffer.
 bool putSetup(const uint8_t* bytes, uint32_t count) {
-  if (state.stopped) return false;
+  if (state->stopped) return false;
   if (!fits(1 + count)) {
     stopForSize();
     return false;
   }
-  state.pre.push_back(0);
-  state.pre.insert(state.pre.end(), bytes, bytes + count);
+  state->pre.push_back(0);
+  state->pre.insert(state->pre.end(), bytes, bytes + count);
   return true;
 }
 
 void schedule(const PendingEvent& ev) {
   PendingEvent e = ev;
-  e.seq = state.pendingSeq++;
-  state.pending.push(e);
+  e.seq = state->pendingSeq++;
+  state->pending.push(e);
 }
 
 void scheduleRaw(uint32_t time, int track, const uint8_t* bytes, uint32_t count) {
@@ -251,10 +256,10 @@ void putWord(std::vector<uint8_t>& v, uint32_t value, int n) {
 
 // Adds an information chunk; returns the position of its data.
 size_t putInfo(const char* id, const void* data, uint32_t length) {
-  putBytes(state.head, id, 4);
-  putWord(state.head, length, 2);
-  size_t at = state.head.size();
-  if (length) putBytes(state.head, data, length);
+  putBytes(state->head, id, 4);
+  putWord(state->head, length, 2);
+  size_t at = state->head.size();
+  if (length) putBytes(state->head, data, length);
   return at;
 }
 
@@ -269,14 +274,14 @@ void putTextInfo(const char* id, int field, bool always) {
 
 void writeHeader(bool songHasCue) {
   const TargetPreset& p = options.preset;
-  putBytes(state.head, state.pmd ? MAGIC_CMID : MAGIC_MELO, 4);
-  putWord(state.head, 0, 4);  // file length, patched
-  putWord(state.head, 0, 2);  // header length, patched
-  state.head.push_back(DATA_TYPE_PLAIN);
-  state.head.push_back(SUB_TYPE_PLAIN);
-  state.head.push_back(1);  // track count, patched
+  putBytes(state->head, state->pmd ? MAGIC_CMID : MAGIC_MELO, 4);
+  putWord(state->head, 0, 4);  // file length, patched
+  putWord(state->head, 0, 2);  // header length, patched
+  state->head.push_back(DATA_TYPE_PLAIN);
+  state->head.push_back(SUB_TYPE_PLAIN);
+  state->head.push_back(1);  // track count, patched
 
-  if (!state.mailText || state.version == 3 || state.pmd || song.ProtectFlags != 0) {
+  if (!state->mailText || state->version == 3 || state->pmd || song.ProtectFlags != 0) {
     uint8_t source = song.ProtectFlags & PROTECT_COPY;
     putInfo(CHUNK_SORC, &source, 1);
   }
@@ -284,21 +289,21 @@ void writeHeader(bool songHasCue) {
   putTextInfo(CHUNK_COPY, INFO_COPYRIGHT, false);
   putTextInfo(CHUNK_PROT, INFO_SOFTWARE, false);
   putTextInfo(CHUNK_DATE, INFO_DATE, false);
-  if (!state.mailText || state.pmd || state.version != 1) {
-    uint8_t vers[4] = {'0', uint8_t('0' + (state.version % 10)), '0', '0'};
+  if (!state->mailText || state->pmd || state->version != 1) {
+    uint8_t vers[4] = {'0', uint8_t('0' + (state->version % 10)), '0', '0'};
     putInfo(CHUNK_VERS, vers, 4);
   }
-  if (state.pmd || p.noteType) {
+  if (state->pmd || p.noteType) {
     uint8_t note[2] = {0, uint8_t(p.noteType ? 1 : 0)};
     putInfo(CHUNK_NOTE, note, 2);
   }
-  if (state.pmd) {
+  if (state->pmd) {
     uint8_t exst[2] = {0, 0};
     putInfo(CHUNK_EXST, exst, 2);
   }
-  if (state.pmd && options.noefficflg && songHasCue) {
+  if (state->pmd && options.noefficflg && songHasCue) {
     uint8_t cuep[4] = {};
-    state.cuepPos = putInfo(CHUNK_CUEP, cuep, 4);
+    state->cuepPos = putInfo(CHUNK_CUEP, cuep, 4);
   }
 }
 
@@ -311,7 +316,7 @@ bool channelSet(bool on, int channel) {
 void writeStartEvents(bool songHasPcm) {
   const bool vib = channelSet(options.vibrationLink, options.vibrationChannel);
   const bool led = channelSet(options.ledLink, options.ledChannel);
-  if (state.family == FAMILY_11 && state.version == 2) {
+  if (state->family == FAMILY_11 && state->version == 2) {
     for (int kind = 0; kind < 2; ++kind) {
       if (!(kind == 0 ? vib : led)) continue;
       int n = (kind == 0 ? options.vibrationChannel : options.ledChannel) - 1;
@@ -327,7 +332,7 @@ void writeStartEvents(bool songHasPcm) {
       putSetup(ev, sizeof ev);
     }
   }
-  if (state.version == 3 && (vib || led)) {
+  if (state->version == 3 && (vib || led)) {
     uint8_t ev[4 + 20] = {EV_ESCAPE, EV_FAMILY, 0x00, 0x14, FAMILY_11, 0x01, 0xF2, 0x07};
     for (int i = 0; i < CHANNELS; ++i) {
       bool v = vib && options.vibrationChannel == i + 1;
@@ -336,9 +341,9 @@ void writeStartEvents(bool songHasPcm) {
     }
     putSetup(ev, sizeof ev);
   }
-  if (state.version == 3 && (options.N504Vol & N504_ENABLE)) {
+  if (state->version == 3 && (options.N504Vol & N504_ENABLE)) {
     uint8_t low = uint8_t(options.N504Vol & 0xFF);
-    if (state.family == FAMILY_31) {
+    if (state->family == FAMILY_31) {
       uint8_t ev[] = {EV_ESCAPE, EV_FAMILY, 0x00, 0x04, FAMILY_31, 0x10, 0x01, low};
       putSetup(ev, sizeof ev);
     } else {
@@ -346,26 +351,26 @@ void writeStartEvents(bool songHasPcm) {
       putSetup(ev, sizeof ev);
     }
   }
-  if (state.family == FAMILY_4VOICE && options.preset.voiceParamExclusive) {
+  if (state->family == FAMILY_4VOICE && options.preset.voiceParamExclusive) {
     uint8_t ev[4 + 1 + VOICE_EXCLUSIVE_DATA] = {EV_ESCAPE, EV_EXCLUSIVE, 0x00,
                                                 uint8_t(1 + VOICE_EXCLUSIVE_DATA), 0x01};
     if (putSetup(ev, sizeof ev)) {
-      state.voiceExclusive = true;
-      state.voiceExclusivePos = state.pre.size() - VOICE_EXCLUSIVE_DATA;
+      state->voiceExclusive = true;
+      state->voiceExclusivePos = state->pre.size() - VOICE_EXCLUSIVE_DATA;
     }
   }
-  if (state.family == FAMILY_31 && state.version == 3 && songHasPcm) {
+  if (state->family == FAMILY_31 && state->version == 3 && songHasPcm) {
     uint8_t ev[] = {EV_ESCAPE, EV_FAMILY, 0x00, 0x04, FAMILY_31, 0x10, 0x02, 0x01};
     putSetup(ev, sizeof ev);
   }
 }
 
 void fillVoiceExclusive() {
-  if (!state.voiceExclusive) return;
-  uint8_t* out = state.pre.data() + state.voiceExclusivePos;
+  if (!state->voiceExclusive) return;
+  uint8_t* out = state->pre.data() + state->voiceExclusivePos;
   for (int v = 0; v < VOICES_PER_TRACK; ++v) {
     const ChannelInfo* info = nullptr;
-    for (const ChannelInfo& c : state.ch)
+    for (const ChannelInfo& c : state->ch)
       if (c.track == 0 && c.voice == v) {
         info = &c;
         break;
@@ -388,9 +393,9 @@ uint8_t voiceBits(const ChannelInfo& c) {
 
 // A channel event goes to its track; a voice that last carried another channel is told first.
 bool putChannelEvent(int channel, uint32_t time, const uint8_t* bytes, uint32_t count) {
-  ChannelInfo& c = state.ch[channel];
-  if (c.track == NO_TRACK || c.track >= state.trackCount) return false;
-  OutTrack& tr = state.tracks[c.track];
+  ChannelInfo& c = state->ch[channel];
+  if (c.track == NO_TRACK || c.track >= state->trackCount) return false;
+  OutTrack& tr = state->tracks[c.track];
   if (tr.voiceChannel[c.voice] != channel) {
     uint8_t assign[3] = {EV_ESCAPE, EV_CHANNEL, uint8_t(voiceBits(c) + channel)};
     if (putTrackEvent(c.track, time, assign, 3) < 0) return false;
@@ -405,18 +410,18 @@ bool putShort(int channel, uint32_t time, uint8_t code, uint8_t value) {
 }
 
 void noteTimbre(uint32_t key) {
-  if (!state.timbres.insert(key).second) return;
+  if (!state->timbres.insert(key).second) return;
   const TargetPreset& p = options.preset;
-  if (!state.timbreWarned && int(state.timbres.size()) > MAX_DISTINCT_TIMBRES &&
-      p.oneVoicePerChannel && state.version == 2) {
+  if (!state->timbreWarned && int(state->timbres.size()) > MAX_DISTINCT_TIMBRES &&
+      p.oneVoicePerChannel && state->version == 2) {
     raiseWarning(WARN_TOO_MANY_VOICES);
-    state.timbreWarned = true;
+    state->timbreWarned = true;
   }
 }
 
 // Frequency-number event of a sounding note under the channel's pitch bend.
 void putFrequency(int channel, uint32_t time, SoundingNote& note) {
-  ChannelInfo& c = state.ch[channel];
+  ChannelInfo& c = state->ch[channel];
   uint16_t word = noteToFnum(note.note, c.bendRange, c.bend);
   // A bend that does not move the frequency number costs no bytes; of the parts sent apart only
   // the one that changed is sent. The first frequency of a note sends everything.
@@ -425,7 +430,7 @@ void putFrequency(int channel, uint32_t time, SoundingNote& note) {
   const bool highChanged = !note.freqDriven || (word >> 8) != (note.freqWord >> 8);
   uint8_t low = uint8_t(word & 0xFF), high = uint8_t(word >> 8);
   bool ok;
-  if (state.family == FAMILY_11) {
+  if (state->family == FAMILY_11) {
     uint8_t ev[] = {EV_ESCAPE, EV_FAMILY, 0x00, 0x05, FAMILY_11, 0xF1, uint8_t(voiceBits(c) + 2),
                     low,       high};
     ok = putChannelEvent(channel, time, ev, sizeof ev);
@@ -442,7 +447,7 @@ void putFrequency(int channel, uint32_t time, SoundingNote& note) {
   if (note.freqDriven) return;
   note.freqDriven = true;
   // At the note's end the offset goes back to 0.
-  if (state.family == FAMILY_11) {
+  if (state->family == FAMILY_11) {
     const uint8_t ev[] = {
         EV_ESCAPE, EV_FAMILY, 0x00, 0x05, FAMILY_11, 0xF1, uint8_t(voiceBits(c) + 2), 0, 0};
     scheduleRaw(note.end, c.track, ev, sizeof ev);
@@ -454,7 +459,7 @@ void putFrequency(int channel, uint32_t time, SoundingNote& note) {
 }
 
 bool bendToFrequency() {
-  return state.version == 2 && (state.family == FAMILY_11 || state.family == FAMILY_21);
+  return state->version == 2 && (state->family == FAMILY_11 || state->family == FAMILY_21);
 }
 
 void dropEnded(ChannelInfo& c, uint32_t time) {
@@ -466,10 +471,10 @@ void dropEnded(ChannelInfo& c, uint32_t time) {
 // Key and octave bits of a note in the variant's note form.
 void encodeKey(int n, uint8_t* key, uint8_t* octave) {
   *octave = 0;
-  if (state.wide && n <= WIDE_SPLIT_LOW) {
+  if (state->wide && n <= WIDE_SPLIT_LOW) {
     *key = uint8_t(n - KEY_BASE_LOW);
     *octave = OCTAVE_DOWN_TWO;
-  } else if (state.wide && n >= WIDE_SPLIT_HIGH) {
+  } else if (state->wide && n >= WIDE_SPLIT_HIGH) {
     *key = uint8_t(n - KEY_BASE_HIGH);
     *octave = OCTAVE_UP;
   } else {
@@ -480,24 +485,24 @@ void encodeKey(int n, uint8_t* key, uint8_t* octave) {
 // Writes one part of a note; returns false when it did not fit.
 bool putNotePart(int track, uint32_t time, uint8_t voiceKey, uint8_t extra, uint32_t gate) {
   uint8_t ev[3] = {voiceKey, uint8_t(std::min(gate, MAX_GATE)), extra};
-  return putTrackEvent(track, time, ev, state.wide ? 3 : 2) >= 0;
+  return putTrackEvent(track, time, ev, state->wide ? 3 : 2) >= 0;
 }
 
 void writeNote(int channel, uint32_t time, const uint8_t* data) {
-  ChannelInfo& c = state.ch[channel];
-  if (c.track == NO_TRACK || c.track >= state.trackCount) return;
-  const bool rhythm = state.rhythmMask & (1u << channel);
+  ChannelInfo& c = state->ch[channel];
+  if (c.track == NO_TRACK || c.track >= state->trackCount) return;
+  const bool rhythm = state->rhythmMask & (1u << channel);
   int n = data[0];
   if (rhythm) {
-    if (!state.pmd) n += RHYTHM_NOTE_OFFSET;
-    if (n < state.low || n > state.high) return;
-  } else if (n < state.low) {
-    n = state.low + 12 - ((state.low - n) % 12);
-  } else if (n > state.high) {
-    n = state.high + ((n - state.high) % 12) - 12;
+    if (!state->pmd) n += RHYTHM_NOTE_OFFSET;
+    if (n < state->low || n > state->high) return;
+  } else if (n < state->low) {
+    n = state->low + 12 - ((state->low - n) % 12);
+  } else if (n > state->high) {
+    n = state->high + ((n - state->high) % 12) - 12;
   }
   uint32_t duration = getBE(data + 2, 2);
-  uint32_t left = state.songEnd > time ? state.songEnd - time : 0;
+  uint32_t left = state->songEnd > time ? state->songEnd - time : 0;
   duration = std::min(duration, left);
   if (duration == 0) return;
 
@@ -509,7 +514,7 @@ void writeNote(int channel, uint32_t time, const uint8_t* data) {
   uint8_t extra = uint8_t(level * 4 + octave);
   uint8_t voiceKey = uint8_t(voiceBits(c) + key);
 
-  OutTrack& tr = state.tracks[c.track];
+  OutTrack& tr = state->tracks[c.track];
   if (tr.voiceChannel[c.voice] != channel) {
     uint8_t assign[3] = {EV_ESCAPE, EV_CHANNEL, uint8_t(voiceBits(c) + channel)};
     if (putTrackEvent(c.track, time, assign, 3) < 0) return;
@@ -540,18 +545,18 @@ void writeNote(int channel, uint32_t time, const uint8_t* data) {
 // Notes of the second group of channels: wave sounds in the family's own form.
 void writeHighNote(uint32_t time, const uint8_t* data) {
   uint32_t duration = getBE(data + 2, 2);
-  uint32_t left = state.songEnd > time ? state.songEnd - time : 0;
+  uint32_t left = state->songEnd > time ? state->songEnd - time : 0;
   duration = std::min(duration, left);
   if (duration == 0) return;
   uint8_t note = data[0], gate = uint8_t(std::min(duration, MAX_GATE));
-  if (state.family == FAMILY_11 && state.version == 2) {
+  if (state->family == FAMILY_11 && state->version == 2) {
     uint8_t ev[] = {EV_ESCAPE, EV_FAMILY, 0x00, 0x05, FAMILY_11, 0xF1, 0x20, note, gate};
     putTrackEvent(0, time, ev, sizeof ev);
-  } else if (state.family == FAMILY_21 && state.version == 2) {
+  } else if (state->family == FAMILY_21 && state->version == 2) {
     uint8_t ev[] = {EV_ESCAPE, EV_FAMILY, 0x00, 0x05, FAMILY_21, 0x01, 0x05, note, gate};
     putTrackEvent(0, time, ev, sizeof ev);
-  } else if (state.family == FAMILY_31 && state.version == 3) {
-    uint8_t ev[] = {EV_ESCAPE, EV_FAMILY, 0x00, 0x05, FAMILY_31, 0x10, 0x49, note, state.waveLevel};
+  } else if (state->family == FAMILY_31 && state->version == 3) {
+    uint8_t ev[] = {EV_ESCAPE, EV_FAMILY, 0x00, 0x05, FAMILY_31, 0x10, 0x49, note, state->waveLevel};
     if (putTrackEvent(0, time, ev, sizeof ev) < 0) return;
     const uint8_t close[] = {EV_ESCAPE, EV_FAMILY, 0x00, 0x04, FAMILY_31, 0x10, 0x4A, note};
     scheduleRaw(time + duration, 0, close, sizeof close);
@@ -559,20 +564,20 @@ void writeHighNote(uint32_t time, const uint8_t* data) {
 }
 
 void writeModulation(int channel, uint32_t time, uint8_t value) {
-  const ChannelInfo& c = state.ch[channel];
+  const ChannelInfo& c = state->ch[channel];
   const uint8_t V = voiceBits(c), half = uint8_t(value / 2);
-  if (state.version >= 3) {
+  if (state->version >= 3) {
     putShort(channel, time, EV_MODULATION, uint8_t(V + half));
-  } else if (state.family == FAMILY_11) {
+  } else if (state->family == FAMILY_11) {
     uint8_t ev[] = {EV_ESCAPE, EV_FAMILY, 0x00, 0x04, FAMILY_11, 0xF1, uint8_t(V + 1), half};
     putChannelEvent(channel, time, ev, sizeof ev);
-  } else if (state.family == FAMILY_21) {
+  } else if (state->family == FAMILY_21) {
     uint8_t ev[] = {EV_ESCAPE, EV_FAMILY, 0x00, 0x04, FAMILY_21, 0x02, uint8_t(V / 2 + 2), half};
     putChannelEvent(channel, time, ev, sizeof ev);
-  } else if (state.family == FAMILY_61) {
+  } else if (state->family == FAMILY_61) {
     uint8_t ev[] = {EV_ESCAPE, EV_FAMILY, 0x00, 0x03, FAMILY_61, 0x03, uint8_t(half + V)};
     putChannelEvent(channel, time, ev, sizeof ev);
-  } else if (state.family == FAMILY_4VOICE) {
+  } else if (state->family == FAMILY_4VOICE) {
     uint8_t depth = uint8_t(((value + 21) * 3 / 127) * 64);
     uint8_t ev[] = {EV_ESCAPE,     EV_EXCLUSIVE_4VOICE, 0x00, 0x03,
                     FAMILY_4VOICE, uint8_t(V / 2 + 1),  depth};
@@ -581,34 +586,34 @@ void writeModulation(int channel, uint32_t time, uint8_t value) {
 }
 
 void writeBendRange(int channel, uint32_t time, uint8_t range) {
-  ChannelInfo& c = state.ch[channel];
+  ChannelInfo& c = state->ch[channel];
   c.bendRange = range;
   const uint8_t V = voiceBits(c);
-  if (state.version >= 3) {
+  if (state->version >= 3) {
     putShort(channel, time, EV_BEND_RANGE, uint8_t(V + (range & 63)));
-  } else if (state.family == FAMILY_31) {
+  } else if (state->family == FAMILY_31) {
     uint8_t ev[] = {
         EV_ESCAPE, EV_FAMILY, 0x00, 0x03, FAMILY_31, 0xEF, uint8_t((range & 31) + V / 2)};
     putChannelEvent(channel, time, ev, sizeof ev);
-  } else if (state.family == FAMILY_61) {
+  } else if (state->family == FAMILY_61) {
     uint8_t ev[] = {EV_ESCAPE, EV_FAMILY, 0x00, 0x03, FAMILY_61, 0x02, uint8_t((range & 63) + V)};
     putChannelEvent(channel, time, ev, sizeof ev);
   }
 }
 
 void writeFrequencyPart(int channel, uint32_t time, uint8_t controller, uint8_t value) {
-  ChannelInfo& c = state.ch[channel];
+  ChannelInfo& c = state->ch[channel];
   if (controller == CC_FREQ_LOW)
     c.freqLow = value;
   else
     c.freqHigh = value;
-  if (state.version != 2) return;
+  if (state->version != 2) return;
   const uint8_t V = voiceBits(c);
-  if (state.family == FAMILY_11) {
+  if (state->family == FAMILY_11) {
     uint8_t ev[] = {EV_ESCAPE, EV_FAMILY,      0x00,      0x05,      FAMILY_11,
                     0xF1,      uint8_t(V + 2), c.freqLow, c.freqHigh};
     putChannelEvent(channel, time, ev, sizeof ev);
-  } else if (state.family == FAMILY_21) {
+  } else if (state->family == FAMILY_21) {
     uint8_t part = uint8_t(V / 2 + (controller == CC_FREQ_LOW ? 4 : 3));
     uint8_t ev[] = {EV_ESCAPE, EV_FAMILY, 0x00, 0x04, FAMILY_21, 0x02, part, value};
     putChannelEvent(channel, time, ev, sizeof ev);
@@ -616,14 +621,14 @@ void writeFrequencyPart(int channel, uint32_t time, uint8_t controller, uint8_t 
 }
 
 void writeController(int channel, uint32_t time, uint8_t controller, uint8_t value) {
-  ChannelInfo& c = state.ch[channel];
+  ChannelInfo& c = state->ch[channel];
   const uint8_t V = voiceBits(c);
   if (controller == 0) {  // bank select: only remembered for the timbre number
     c.bankSelectSeen = true;
     c.bankSelect = value;
     return;
   }
-  if (controller < 0x80 && state.version == 1 && controller != CC_MODULATION &&
+  if (controller < 0x80 && state->version == 1 && controller != CC_MODULATION &&
       controller != CC_VOLUME)
     return;
   switch (controller) {
@@ -642,9 +647,9 @@ void writeController(int channel, uint32_t time, uint8_t controller, uint8_t val
     case CC_RHYTHM_PART:
       if (putShort(channel, time, EV_RHYTHM_PART, uint8_t(channel * 8 + (value ? 1 : 0)))) {
         if (value)
-          state.rhythmMask |= uint16_t(1u << channel);
+          state->rhythmMask |= uint16_t(1u << channel);
         else
-          state.rhythmMask &= uint16_t(~(1u << channel));
+          state->rhythmMask &= uint16_t(~(1u << channel));
       }
       break;
     case CC_BEND_RANGE:
@@ -660,12 +665,12 @@ void writeController(int channel, uint32_t time, uint8_t controller, uint8_t val
 }
 
 void writeProgram(int channel, uint32_t time, uint8_t program, uint8_t bank) {
-  ChannelInfo& c = state.ch[channel];
+  ChannelInfo& c = state->ch[channel];
   c.program = program & 0x7F;
   uint32_t timbre = (program & 0x7F) + (((bank ^ 1) & 0x7F) * 128u);
   if (options.noefficflg && c.bankSelectSeen)
     timbre = (c.bankSelect & 0x1F) * 128u + (program & 0x7F);
-  if (c.track == NO_TRACK || c.track >= state.trackCount) return;
+  if (c.track == NO_TRACK || c.track >= state->trackCount) return;
   noteTimbre(timbre);
   const uint8_t V = voiceBits(c);
   uint8_t ev[] = {EV_ESCAPE, EV_TIMBRE_HIGH, uint8_t(V + ((timbre >> 6) & 63)), 0,
@@ -674,20 +679,20 @@ void writeProgram(int channel, uint32_t time, uint8_t program, uint8_t bank) {
 }
 
 void writePitchBend(int channel, uint32_t time, uint8_t lsb, uint8_t msb) {
-  ChannelInfo& c = state.ch[channel];
+  ChannelInfo& c = state->ch[channel];
   c.bend = uint16_t(msb << 8 | lsb);
   const uint8_t V = voiceBits(c);
-  if (state.pmd && state.version < 3) {
+  if (state->pmd && state->version < 3) {
     // No bend range event in this variant: the handset bends by 2 semitones, so the channel's
     // range goes into the bend value.
     const int v = std::clamp((int(msb << 7 | lsb) - 8192) * c.bendRange / 2, -8192, 8191) + 8192;
     putShort(channel, time, EV_BEND, uint8_t(V + ((v >> 8) & 63)));
-  } else if (state.pmd || state.version >= 3) {
+  } else if (state->pmd || state->version >= 3) {
     putShort(channel, time, EV_BEND, uint8_t(V + ((msb / 2) & 63)));
-  } else if (state.version == 2 && state.family == FAMILY_31) {
+  } else if (state->version == 2 && state->family == FAMILY_31) {
     uint8_t ev[] = {EV_ESCAPE, EV_FAMILY, 0x00, 0x03, FAMILY_31, uint8_t(c.voice - 24), msb};
     putChannelEvent(channel, time, ev, sizeof ev);
-  } else if (state.version == 2 && state.family == FAMILY_61) {
+  } else if (state->version == 2 && state->family == FAMILY_61) {
     uint8_t ev[] = {
         EV_ESCAPE, EV_FAMILY, 0x00, 0x03, FAMILY_61, 0x01, uint8_t(((msb / 2) & 63) + V)};
     putChannelEvent(channel, time, ev, sizeof ev);
@@ -709,13 +714,13 @@ void writeTempo(uint32_t time, const uint8_t* data, uint32_t length) {
   if (length < 3) return;
   uint32_t usec = getBE(data, 3);
   if (usec == 0) return;
-  uint8_t ev[3] = {EV_ESCAPE, uint8_t(EV_TEMPO + state.timebaseCode),
+  uint8_t ev[3] = {EV_ESCAPE, uint8_t(EV_TEMPO + state->timebaseCode),
                    uint8_t((60000000u / usec) & 0xFF)};
   if (putTrackEvent(0, time, ev, 3) < 0) return;
   // The other tracks are brought to the same time so the change applies to them at once.
-  const bool zeroNote = state.wide && options.pmdtmpc4s;
-  for (int t = 1; t < state.trackCount; ++t) {
-    OutTrack& tr = state.tracks[t];
+  const bool zeroNote = state->wide && options.pmdtmpc4s;
+  for (int t = 1; t < state->trackCount; ++t) {
+    OutTrack& tr = state->tracks[t];
     if (tr.lastTime >= time) continue;
     if (zeroNote && tr.noteEnd <= time) {
       const uint8_t note[3] = {0, 0, 0};
@@ -729,9 +734,9 @@ void writeTempo(uint32_t time, const uint8_t* data, uint32_t length) {
 
 void writeWave(uint32_t time, const uint8_t* data, uint32_t length) {
   if (length < 2) return;
-  const bool f11 = state.family == FAMILY_11 && state.version == 2;
-  const bool f21 = state.family == FAMILY_21 && state.version == 2;
-  const bool f31 = state.family == FAMILY_31 && state.version == 3;
+  const bool f11 = state->family == FAMILY_11 && state->version == 2;
+  const bool f21 = state->family == FAMILY_21 && state->version == 2;
+  const bool f31 = state->family == FAMILY_31 && state->version == 3;
   if (!f11 && !f21 && !f31) return;
   const uint8_t number = data[0], rate = data[1];
   if (rate >= sizeof WAVE_RATES / sizeof WAVE_RATES[0]) {
@@ -753,10 +758,10 @@ void writeWave(uint32_t time, const uint8_t* data, uint32_t length) {
   count = std::min(count, maxBody - fixed);
   // What does not fit is shortened to the room left, when enough room is left at all.
   uint32_t used = bytesUsed();
-  uint32_t room = state.capacity > used ? state.capacity - used : 0;
+  uint32_t room = state->capacity > used ? state->capacity - used : 0;
   uint32_t delta = 0;
   if (!f31) {
-    uint32_t since = time > state.tracks[0].lastTime ? time - state.tracks[0].lastTime : 0;
+    uint32_t since = time > state->tracks[0].lastTime ? time - state->tracks[0].lastTime : 0;
     delta = since > 0 ? (since - 1) / MAX_DELTA * FILLER_SIZE : 0;  // fillers first
   }
   uint32_t need = 1 + uint32_t(ev.size()) + count + delta;
@@ -769,13 +774,13 @@ void writeWave(uint32_t time, const uint8_t* data, uint32_t length) {
   ev[2] = uint8_t(body >> 8);
   ev[3] = uint8_t(body);
   ev.insert(ev.end(), samples, samples + count);
-  bool wasStopped = state.stopped;
-  state.stopped = false;  // the shortened event was measured to fit
+  bool wasStopped = state->stopped;
+  state->stopped = false;  // the shortened event was measured to fit
   if (f31)
     putSetup(ev.data(), uint32_t(ev.size()));
   else
     putTrackEvent(0, time, ev.data(), uint32_t(ev.size()));
-  state.stopped = state.stopped || wasStopped;
+  state->stopped = state->stopped || wasStopped;
 }
 
 void writeMeta(uint32_t time, uint8_t type, const uint8_t* data, uint32_t length) {
@@ -784,7 +789,7 @@ void writeMeta(uint32_t time, uint8_t type, const uint8_t* data, uint32_t length
       writeTempo(time, data, length);
       break;
     case META_MASTER_VOLUME:
-      if (state.version >= 2 && length >= 1) {
+      if (state->version >= 2 && length >= 1) {
         uint8_t ev[3] = {EV_ESCAPE, EV_MASTER_VOLUME, data[0]};
         putTrackEvent(0, time, ev, 3);
       }
@@ -793,9 +798,9 @@ void writeMeta(uint32_t time, uint8_t type, const uint8_t* data, uint32_t length
       if (length >= 1) {
         uint8_t ev[3] = {EV_ESCAPE, EV_CUE, data[0]};
         long at = putTrackEvent(0, time, ev, 3);
-        if (at >= 0 && data[0] == 0 && state.cuepPos && !state.cueFilled) {
-          state.cueFilled = true;
-          state.cueOffset = uint32_t(at);
+        if (at >= 0 && data[0] == 0 && state->cuepPos && !state->cueFilled) {
+          state->cueFilled = true;
+          state->cueOffset = uint32_t(at);
         }
       }
       break;
@@ -806,11 +811,11 @@ void writeMeta(uint32_t time, uint8_t type, const uint8_t* data, uint32_t length
       }
       break;
     case META_LYRIC:
-      if (state.pmd && state.version >= 2 && options.karaokeflg != 0) {
+      if (state->pmd && state->version >= 2 && options.karaokeflg != 0) {
         uint32_t n = std::min(length, MAX_LYRIC_TEXT);
         std::vector<uint8_t> ev = {EV_ESCAPE, EV_LYRIC, uint8_t((n + 1) >> 8), uint8_t(n + 1), 0};
         ev.insert(ev.end(), data, data + n);
-        if (putTrackEvent(0, time, ev.data(), uint32_t(ev.size())) >= 0) state.lyricsWritten = true;
+        if (putTrackEvent(0, time, ev.data(), uint32_t(ev.size())) >= 0) state->lyricsWritten = true;
       }
       break;
     case META_WAVE:
@@ -818,12 +823,12 @@ void writeMeta(uint32_t time, uint8_t type, const uint8_t* data, uint32_t length
       break;
     case META_WAVE_LEVEL:
       if (length >= 1) {
-        state.waveLevel = data[0];
+        state->waveLevel = data[0];
         uint8_t half = uint8_t(data[0] / 2);
-        if (state.family == FAMILY_11 && state.version == 2) {
+        if (state->family == FAMILY_11 && state->version == 2) {
           uint8_t ev[] = {EV_ESCAPE, EV_FAMILY, 0x00, 0x04, FAMILY_11, 0xF2, 0x01, half};
           putTrackEvent(0, time, ev, sizeof ev);
-        } else if (state.family == FAMILY_21 && state.version == 2) {
+        } else if (state->family == FAMILY_21 && state->version == 2) {
           uint8_t ev[] = {EV_ESCAPE, EV_FAMILY, 0x00, 0x04, FAMILY_21, 0x01, 0x06, half};
           putTrackEvent(0, time, ev, sizeof ev);
         }
@@ -843,9 +848,9 @@ void writeExclusive(uint32_t time, const uint8_t* data, uint32_t length) {
 
 // Writes the pending parts and note closings due up to `time`.
 void settle(uint32_t time) {
-  while (!state.pending.empty() && state.pending.top().time <= time && !state.stopped) {
-    PendingEvent ev = state.pending.top();
-    state.pending.pop();
+  while (!state->pending.empty() && state->pending.top().time <= time && !state->stopped) {
+    PendingEvent ev = state->pending.top();
+    state->pending.pop();
     if (ev.kind == PENDING_RAW) {
       putTrackEvent(ev.track, ev.time, ev.bytes, ev.count);
       continue;
@@ -920,8 +925,8 @@ void buildLayout(uint16_t noteChannels) {
   int highestGroup = 0;
   int nextVoice = 0;
   for (int c = 0; c < CHANNELS; ++c) {
-    ChannelInfo& info = state.ch[c];
-    if (state.fourChannelTracks) {
+    ChannelInfo& info = state->ch[c];
+    if (state->fourChannelTracks) {
       info.track = c / VOICES_PER_TRACK;
       info.voice = uint8_t(c % VOICES_PER_TRACK);
       if (noteChannels & (1u << c)) highestGroup = c / VOICES_PER_TRACK;
@@ -930,18 +935,18 @@ void buildLayout(uint16_t noteChannels) {
       info.voice = uint8_t(nextVoice++ % VOICES_PER_TRACK);
     }
   }
-  state.trackCount = state.fourChannelTracks ? highestGroup + 1 : 1;
+  state->trackCount = state->fourChannelTracks ? highestGroup + 1 : 1;
   for (int t = 0; t < MAX_TRACK_CHUNKS; ++t)
     for (int v = 0; v < VOICES_PER_TRACK; ++v)
-      state.tracks[t].voiceChannel[v] = uint8_t(t * VOICES_PER_TRACK + v);
+      state->tracks[t].voiceChannel[v] = uint8_t(t * VOICES_PER_TRACK + v);
 }
 
 void closeTracks() {
-  for (int t = 0; t < state.trackCount; ++t) {
-    OutTrack& tr = state.tracks[t];
-    uint32_t end = state.stopped ? tr.lastTime : std::max(state.songEnd, tr.lastTime);
+  for (int t = 0; t < state->trackCount; ++t) {
+    OutTrack& tr = state->tracks[t];
+    uint32_t end = state->stopped ? tr.lastTime : std::max(state->songEnd, tr.lastTime);
     // Fillers up to the song end; the end event itself has its room kept.
-    while (end - tr.lastTime > MAX_DELTA && !state.stopped) {
+    while (end - tr.lastTime > MAX_DELTA && !state->stopped) {
       if (!fits(FILLER_SIZE)) {
         stopForSize();
         break;
@@ -950,7 +955,7 @@ void closeTracks() {
       tr.data.insert(tr.data.end(), filler, filler + FILLER_SIZE);
       tr.lastTime += MAX_DELTA;
     }
-    uint32_t delta = state.stopped ? 0 : end - tr.lastTime;
+    uint32_t delta = state->stopped ? 0 : end - tr.lastTime;
     const uint8_t fin[END_EVENT_SIZE] = {uint8_t(delta), EV_ESCAPE, EV_END, 0};
     tr.data.insert(tr.data.end(), fin, fin + END_EVENT_SIZE);
     tr.lastTime += delta;
@@ -959,37 +964,37 @@ void closeTracks() {
 }
 
 void assemble(uint8_t* out, int32_t* outSize) {
-  std::vector<uint8_t>& head = state.head;
+  std::vector<uint8_t>& head = state->head;
   const uint32_t headerLength = uint32_t(head.size()) - HEADER_LENGTH_BASE;
   head[OFFSET_HEADER_LENGTH] = uint8_t(headerLength >> 8);
   head[OFFSET_HEADER_LENGTH + 1] = uint8_t(headerLength);
-  if (state.lyricsWritten) {
+  if (state->lyricsWritten) {
     head[OFFSET_DATA_TYPE] = DATA_TYPE_LYRICS;
     head[OFFSET_SUB_TYPE] = uint8_t(SUB_TYPE_PLAIN | SUB_TYPE_LYRICS |
                                     (options.karaokeflg == 1 ? SUB_TYPE_KARAOKE_ONLY : 0));
   }
-  head[OFFSET_TRACK_COUNT] = uint8_t(state.trackCount);
-  if (state.cuepPos && state.cueFilled)
-    putBE(head.data() + state.cuepPos, uint32_t(state.pre.size()) + state.cueOffset, 4);
+  head[OFFSET_TRACK_COUNT] = uint8_t(state->trackCount);
+  if (state->cuepPos && state->cueFilled)
+    putBE(head.data() + state->cuepPos, uint32_t(state->pre.size()) + state->cueOffset, 4);
 
   uint32_t pos = 0;
   std::memcpy(out, head.data(), head.size());
   pos += uint32_t(head.size());
-  for (int t = 0; t < state.trackCount; ++t) {
-    const OutTrack& tr = state.tracks[t];
-    uint32_t length = uint32_t(tr.data.size() + (t == 0 ? state.pre.size() : 0));
+  for (int t = 0; t < state->trackCount; ++t) {
+    const OutTrack& tr = state->tracks[t];
+    uint32_t length = uint32_t(tr.data.size() + (t == 0 ? state->pre.size() : 0));
     std::memcpy(out + pos, CHUNK_TRAC, 4);
     putBE(out + pos + 4, length, 4);
     pos += TRACK_HEAD_SIZE;
-    if (t == 0 && !state.pre.empty()) {
-      std::memcpy(out + pos, state.pre.data(), state.pre.size());
-      pos += uint32_t(state.pre.size());
+    if (t == 0 && !state->pre.empty()) {
+      std::memcpy(out + pos, state->pre.data(), state->pre.size());
+      pos += uint32_t(state->pre.size());
     }
     if (!tr.data.empty()) std::memcpy(out + pos, tr.data.data(), tr.data.size());
     pos += uint32_t(tr.data.size());
   }
-  putBE(out + OFFSET_FILE_LENGTH, pos + (state.withCrc ? CRC_SIZE : 0) - 8, 4);
-  if (state.withCrc) {
+  putBE(out + OFFSET_FILE_LENGTH, pos + (state->withCrc ? CRC_SIZE : 0) - 8, 4);
+  if (state->withCrc) {
     uint16_t crc = uint16_t(~crc16(out, pos));
     putBE(out + pos, crc, 2);
     pos += CRC_SIZE;
@@ -1002,50 +1007,51 @@ void assemble(uint8_t* out, int32_t* outSize) {
 void writeMld(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
               int32_t* destinationSize, uint32_t capacity) {
   *destinationSize = 0;
-  state = MldWriterState{};
+  state = &stateRecord;
+  *state = MldWriterState{};
   const TargetPreset& p = options.preset;
-  state.pmd = p.ezwebTarget;
-  state.version = std::clamp(int(p.formatVersion), 1, 3);
-  state.wide = p.noteType;
-  state.family = p.familyCode;
-  state.fourChannelTracks = p.fourChannelTracks;
-  state.low = std::max<int>(p.lowestNote, state.wide ? WIDE_LOW : NARROW_LOW);
-  state.high = std::min<int>(p.highestNote, state.wide ? WIDE_HIGH : NARROW_HIGH);
-  if (state.low > state.high) {  // a preset range outside the note form: use the form's own
-    state.low = state.wide ? WIDE_LOW : NARROW_LOW;
-    state.high = state.wide ? WIDE_HIGH : NARROW_HIGH;
+  state->pmd = p.ezwebTarget;
+  state->version = std::clamp(int(p.formatVersion), 1, 3);
+  state->wide = p.noteType;
+  state->family = p.familyCode;
+  state->fourChannelTracks = p.fourChannelTracks;
+  state->low = std::max<int>(p.lowestNote, state->wide ? WIDE_LOW : NARROW_LOW);
+  state->high = std::min<int>(p.highestNote, state->wide ? WIDE_HIGH : NARROW_HIGH);
+  if (state->low > state->high) {  // a preset range outside the note form: use the form's own
+    state->low = state->wide ? WIDE_LOW : NARROW_LOW;
+    state->high = state->wide ? WIDE_HIGH : NARROW_HIGH;
   }
-  state.withCrc = state.pmd && options.dlcrc;
-  state.mailText = runState.MailFlags & MAIL_TEXT_FORM;
-  state.capacity = destination ? capacity : 0;
+  state->withCrc = state->pmd && options.dlcrc;
+  state->mailText = runState.MailFlags & MAIL_TEXT_FORM;
+  state->capacity = destination ? capacity : 0;
 
   beginStream();
   SongScan scan = scanSong(source, sourceSize);
-  state.songEnd = scan.end;
+  state->songEnd = scan.end;
   buildLayout(scan.noteChannels);
   TrackTable table;
   loadTrackTable(table, source, sourceSize);
-  state.timebaseCode = timebaseCode(table.timebase);
+  state->timebaseCode = timebaseCode(table.timebase);
 
   writeHeader(scan.cue);
   if (!fits(0)) {  // not even the container fits
     raiseWarning(WARN_SIZE_LIMIT);
     endStream();
-    state = MldWriterState{};
+    *state = MldWriterState{};
     return;
   }
   const bool pcm = scan.pcm || songStats.hasVoiceSamples;
   writeStartEvents(pcm);
-  if (state.family == FAMILY_31 && state.version == 3 && (pcm || (options.N504Vol & N504_ENABLE)) &&
+  if (state->family == FAMILY_31 && state->version == 3 && (pcm || (options.N504Vol & N504_ENABLE)) &&
       !(options.noefficflg && scan.cue)) {
     const uint8_t cue[3] = {EV_ESCAPE, EV_CUE, 0};
     putTrackEvent(0, 0, cue, 3);
   }
 
   StreamEvent ev;
-  while (!state.stopped && nextStreamEvent(table, ev)) {
+  while (!state->stopped && nextStreamEvent(table, ev)) {
     settle(ev.time);
-    if (state.stopped) break;
+    if (state->stopped) break;
     writeStreamEvent(ev);
   }
   settle(TIME_END);
@@ -1053,7 +1059,7 @@ void writeMld(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
   closeTracks();
   assemble(destination, destinationSize);
   endStream();
-  state = MldWriterState{};
+  *state = MldWriterState{};
 }
 
 }  // namespace vlm
