@@ -30,7 +30,7 @@ struct FadeWriter {
   TrackTable table;
 };
 
-thread_local FadeWriter f;
+thread_local constinit FadeWriter f{};
 
 // Writes one event after the pending delay; refuses it when the end of track would not fit.
 void put(const uint8_t* bytes, uint32_t count) {

@@ -111,22 +111,26 @@ struct MldReader {
   std::vector<uint8_t> meta;  // assembly of meta events (type, length, body)
 };
 
-thread_local MldReader r;
+// The record of the thread lives in `readerRecord`; the code reaches it through `r`, a plain
+// pointer set on entry. The record has members with destructors, so each direct use of it would
+// go through the thread-local's guarded initialiser, many times per event.
+thread_local MldReader readerRecord;
+thread_local constinit MldReader* r = nullptr;
 
 void resetReader(const uint8_t* image, uint32_t size, uint8_t* out, uint32_t capacity) {
   std::vector<uint8_t> keep;
-  keep.swap(r.meta);
-  r = MldReader{};
-  r.meta.swap(keep);
-  r.image = image;
-  r.size = size;
-  r.out = out;
-  r.capacity = capacity;
-  for (uint16_t& id : r.userVoiceId) id = NO_USER_VOICE;
+  keep.swap(r->meta);
+  *r = MldReader{};
+  r->meta.swap(keep);
+  r->image = image;
+  r->size = size;
+  r->out = out;
+  r->capacity = capacity;
+  for (uint16_t& id : r->userVoiceId) id = NO_USER_VOICE;
 }
 
 bool matchId(uint32_t pos, const uint8_t* id) {
-  return pos + 4 <= r.size && std::memcmp(r.image + pos, id, 4) == 0;
+  return pos + 4 <= r->size && std::memcmp(r->image + pos, id, 4) == 0;
 }
 
 // ---- Header ---------------------------------------------------------------------------------
@@ -135,7 +139,7 @@ void readInfoChunk(const uint8_t* id, const uint8_t* data, uint32_t length) {
   auto is = [id](const char* name) { return std::memcmp(id, name, 4) == 0; };
   const char* text = reinterpret_cast<const char*>(data);
   if (is("note")) {
-    if (length >= 2) r.extendedNotes = data[1] != 0;
+    if (length >= 2) r->extendedNotes = data[1] != 0;
   } else if (is("sorc")) {
     if (length >= 1) song.ProtectFlags = data[0] & PROTECT_COPY;
   } else if (is("titl")) {
@@ -157,15 +161,15 @@ void readInfoChunk(const uint8_t* id, const uint8_t* data, uint32_t length) {
 }
 
 void registerTrack(uint32_t chunk, uint32_t end) {
-  if (r.trackCount >= SOURCE_TRACKS) return;
-  SourceTrack& t = r.track[r.trackCount++];
+  if (r->trackCount >= SOURCE_TRACKS) return;
+  SourceTrack& t = r->track[r->trackCount++];
   t.end = end;
   uint32_t firstDelta = chunk + TRAC_HEAD_SIZE;
   if (firstDelta >= end) {
     t.ended = true;
     return;
   }
-  t.time = r.image[firstDelta];
+  t.time = r->image[firstDelta];
   t.pos = firstDelta + 1;
   t.ended = t.pos >= end;
 }
@@ -175,33 +179,33 @@ void registerTrack(uint32_t chunk, uint32_t end) {
 void scanHeader() {
   uint32_t pos = 0;
   uint32_t infoEnd = 0;
-  while (pos + 4 <= r.size) {
+  while (pos + 4 <= r->size) {
     if (matchId(pos, MELO_ID) || matchId(pos, CMID_ID)) {
-      if (r.headerSeen) break;  // a second header ends the file
-      r.headerSeen = true;
-      r.pmd = matchId(pos, CMID_ID);
-      if (pos + HEADER_DATA_OFFSET <= r.size)
-        infoEnd = pos + HEADER_DATA_OFFSET + getBE(r.image + pos + HEADER_LENGTH_OFFSET, 2);
+      if (r->headerSeen) break;  // a second header ends the file
+      r->headerSeen = true;
+      r->pmd = matchId(pos, CMID_ID);
+      if (pos + HEADER_DATA_OFFSET <= r->size)
+        infoEnd = pos + HEADER_DATA_OFFSET + getBE(r->image + pos + HEADER_LENGTH_OFFSET, 2);
       pos += HEADER_SKIP;
       continue;
     }
-    if (!r.headerSeen) {
+    if (!r->headerSeen) {
       ++pos;
       continue;
     }
     if (matchId(pos, TRAC_ID)) {
-      if (pos + TRAC_HEAD_SIZE > r.size) break;
-      uint64_t end = uint64_t(pos) + TRAC_HEAD_SIZE + getBE(r.image + pos + 4, 4);
-      if (end > r.size) end = r.size;
+      if (pos + TRAC_HEAD_SIZE > r->size) break;
+      uint64_t end = uint64_t(pos) + TRAC_HEAD_SIZE + getBE(r->image + pos + 4, 4);
+      if (end > r->size) end = r->size;
       registerTrack(pos, uint32_t(end));
       pos = uint32_t(end);
       continue;
     }
-    if (pos < infoEnd && pos + INFO_HEAD_SIZE <= r.size) {
-      uint32_t length = getBE(r.image + pos + 4, 2);
-      uint32_t available = r.size - pos - INFO_HEAD_SIZE;
+    if (pos < infoEnd && pos + INFO_HEAD_SIZE <= r->size) {
+      uint32_t length = getBE(r->image + pos + 4, 2);
+      uint32_t available = r->size - pos - INFO_HEAD_SIZE;
       if (length > available) length = available;
-      readInfoChunk(r.image + pos, r.image + pos + INFO_HEAD_SIZE, length);
+      readInfoChunk(r->image + pos, r->image + pos + INFO_HEAD_SIZE, length);
       pos += INFO_HEAD_SIZE + length;
       continue;
     }
@@ -212,9 +216,9 @@ void scanHeader() {
 // ---- Submission -----------------------------------------------------------------------------
 
 bool submit(int t, uint8_t status, const uint8_t* data, uint32_t count) {
-  if (r.full) return false;
-  if (!submitEvent(r.out, r.capacity, r.track[t].time, status, uint8_t(t), data, count)) {
-    r.full = true;
+  if (r->full) return false;
+  if (!submitEvent(r->out, r->capacity, r->track[t].time, status, uint8_t(t), data, count)) {
+    r->full = true;
     return false;
   }
   return true;
@@ -223,7 +227,7 @@ bool submit(int t, uint8_t status, const uint8_t* data, uint32_t count) {
 // Early end of a wave note: a request without data bytes whose first byte names the note. The
 // request is set up here because it carries a byte beyond its count.
 bool submitWaveNoteEnd(int t, uint8_t note) {
-  if (r.full) return false;
+  if (r->full) return false;
   uint8_t data[1] = {uint8_t(note & 0x7F)};
   constexpr int MAX_SUBMISSIONS = 64;
   for (int i = 0; i < MAX_SUBMISSIONS; ++i) {
@@ -233,8 +237,8 @@ bool submitWaveNoteEnd(int t, uint8_t note) {
     writer.data = data;
     writer.count = 0;
     writer.resubmit = false;
-    if (!putEvent(r.out, r.capacity, r.track[t].time)) {
-      r.full = true;
+    if (!putEvent(r->out, r->capacity, r->track[t].time)) {
+      r->full = true;
       return false;
     }
     if (!writer.resubmit) break;
@@ -275,7 +279,7 @@ int frequencyOffset(uint16_t number, int block, int key) {
 // (key off: the bend back to the centre), in the channel's bend range when the glide fits it,
 // else in a range of 24 semitones.
 bool submitGlide(int t, int channel) {
-  const FrequencyState& f = r.freq[channel];
+  const FrequencyState& f = r->freq[channel];
   if (!(f.high & FREQ_KEY_ON_BIT)) {
     if (writer.ch[channel].bend == BEND_CENTRE) return true;
     return submitBend(t, channel, BEND_CENTRE & 0x7F, uint8_t(BEND_CENTRE >> 8));
@@ -300,13 +304,13 @@ bool submitGlide(int t, int channel) {
 // them, so parts read as glides are not lost to it. When frequency notes are ignored nothing
 // reaches the stream.
 bool submitFrequency(int t, int channel, const uint8_t* data, uint32_t count) {
-  FrequencyState& f = r.freq[channel];
+  FrequencyState& f = r->freq[channel];
   for (uint32_t i = 0; i + 1 < count; i += 2) {
     if (data[i] == CC_FREQ_LOW) f.low = data[i + 1];
     if (data[i] == CC_FREQ_HIGH) f.high = data[i + 1];
   }
   if (options.freqNotesIgnored) return true;
-  const uint32_t now = r.track[t].time;
+  const uint32_t now = r->track[t].time;
   const bool keyOn = f.high & FREQ_KEY_ON_BIT;
   if (f.noteSeen && !f.toAssembler && (keyOn ? now < f.end : now <= f.end))
     return submitGlide(t, channel);
@@ -318,8 +322,8 @@ bool submitFrequency(int t, int channel, const uint8_t* data, uint32_t count) {
 // The note a later frequency event glides: a repeat of the key that overlaps the note (a long
 // note continued in parts) extends it.
 void noteForGlides(int t, int channel, uint8_t key, uint8_t gate) {
-  FrequencyState& f = r.freq[channel];
-  const uint32_t now = r.track[t].time;
+  FrequencyState& f = r->freq[channel];
+  const uint32_t now = r->track[t].time;
   const uint32_t end = now + gate;
   if (f.noteSeen && f.key == key && now < f.end)
     f.end = std::max(f.end, end);
@@ -333,11 +337,11 @@ void noteForGlides(int t, int channel, uint8_t key, uint8_t gate) {
 bool submitMeta(int t, uint8_t type, const uint8_t* body, uint32_t length) {
   // The whole event must fit the writer's scratch block.
   if (length > MAX_META_BODY) length = MAX_META_BODY;
-  r.meta.resize(length + 6);
-  r.meta[0] = type;
-  int lengthBytes = writeVarLen(r.meta.data() + 1, length);
-  if (length) std::memcpy(r.meta.data() + 1 + lengthBytes, body, length);
-  return submit(t, ST_META, r.meta.data(), uint32_t(1 + lengthBytes + length));
+  r->meta.resize(length + 6);
+  r->meta[0] = type;
+  int lengthBytes = writeVarLen(r->meta.data() + 1, length);
+  if (length) std::memcpy(r->meta.data() + 1 + lengthBytes, body, length);
+  return submit(t, ST_META, r->meta.data(), uint32_t(1 + lengthBytes + length));
 }
 
 bool submitMetaByte(int t, uint8_t type, uint8_t value) {
@@ -362,7 +366,7 @@ bool readNote(int t, const uint8_t* e) {
   uint8_t gate = e[1];
   uint8_t velocity = 127;
   int shift = 0;
-  if (r.extendedNotes) {
+  if (r->extendedNotes) {
     velocity = uint8_t((e[2] >> 2) * 2);
     static constexpr int SHIFTS[4] = {0, 12, -24, -12};
     shift = SHIFTS[e[2] & 3];
@@ -370,16 +374,16 @@ bool readNote(int t, const uint8_t* e) {
   if (velocity == 0 || gate == 0) return true;
   int channel = channelOf(t, part);
   bool rhythm = (writer.DRUM_CHANNEL_MASK >> channel) & 1;
-  int note = value + NOTE_BASE + shift - (rhythm && !r.pmd ? RHYTHM_NOTE_OFFSET : 0);
-  if ((r.userVoiceMask >> channel) & 1 && options.voiceOutput)
-    return submitTimedNote(t, WAVE_NOTE_STATUS, r.userVoiceIndex[channel], velocity, gate);
+  int note = value + NOTE_BASE + shift - (rhythm && !r->pmd ? RHYTHM_NOTE_OFFSET : 0);
+  if ((r->userVoiceMask >> channel) & 1 && options.voiceOutput)
+    return submitTimedNote(t, WAVE_NOTE_STATUS, r->userVoiceIndex[channel], velocity, gate);
   noteForGlides(t, channel, uint8_t(value + NOTE_BASE + shift), gate);
   return submitTimedNote(t, uint8_t(ST_TIMED_NOTE | channel), uint8_t(note), velocity, gate);
 }
 
 bool submitProgram(int t, int channel) {
-  uint8_t bank = r.timbre[channel] & 0xFF;
-  uint8_t value = r.timbre[channel] >> 8;
+  uint8_t bank = r->timbre[channel] & 0xFF;
+  uint8_t value = r->timbre[channel] >> 8;
   uint8_t program, bankByte;
   if (value <= 1) {
     program = bank < 6 ? PRESET_PROGRAMS[bank] : 0;
@@ -388,12 +392,12 @@ bool submitProgram(int t, int channel) {
     program = uint8_t(bank + 64 * (value & 1));
     bankByte = uint8_t((value >> 1) ^ 1);
   }
-  r.userVoiceMask &= uint16_t(~(1u << channel));
-  r.userVoiceIndex[channel] = 0;
+  r->userVoiceMask &= uint16_t(~(1u << channel));
+  r->userVoiceIndex[channel] = 0;
   for (int i = 0; i < USER_VOICES; ++i) {
-    if (r.userVoiceId[i] == r.timbre[channel]) {
-      r.userVoiceIndex[channel] = uint8_t(i + 1);
-      r.userVoiceMask |= uint16_t(1u << channel);
+    if (r->userVoiceId[i] == r->timbre[channel]) {
+      r->userVoiceIndex[channel] = uint8_t(i + 1);
+      r->userVoiceMask |= uint16_t(1u << channel);
       break;
     }
   }
@@ -404,8 +408,8 @@ bool submitProgram(int t, int channel) {
 bool readTempo(int t, uint8_t code, uint8_t parameter) {
   uint32_t base = (3u << (code & 7)) * ((code & 8) ? 5 : 2);
   // Tick lengths come from the first tempo code of the song when it stands at the start.
-  if (!r.timebaseSet && r.track[t].time == 0) writer.timebase = uint16_t(base);
-  r.timebaseSet = true;
+  if (!r->timebaseSet && r->track[t].time == 0) writer.timebase = uint16_t(base);
+  r->timebaseSet = true;
   uint32_t timebase = writer.timebase ? writer.timebase : MLD_TIMEBASE;
   uint32_t bpm = (parameter * base) / timebase;
   if (bpm == 0) return true;  // no tempo a Set Tempo can carry
@@ -432,12 +436,12 @@ bool readShortEvent(int t, uint8_t code, uint8_t p) {
       return submitMetaByte(t, META_PARAMETER, p);
     case EV_TIMBRE_BANK: {
       int ch = channelOf(t, part);
-      r.timbre[ch] = uint16_t((r.timbre[ch] & 0xFF00) | v);
+      r->timbre[ch] = uint16_t((r->timbre[ch] & 0xFF00) | v);
       return submitProgram(t, ch);
     }
     case EV_TIMBRE_PROGRAM: {
       int ch = channelOf(t, part);
-      r.timbre[ch] = uint16_t((r.timbre[ch] & 0x00FF) | (v << 8));
+      r->timbre[ch] = uint16_t((r->timbre[ch] & 0x00FF) | (v << 8));
       return submitProgram(t, ch);
     }
     case EV_VOLUME:
@@ -480,7 +484,7 @@ bool submitWave(int t, uint8_t number, uint8_t rateCode, uint32_t rate, uint32_t
   std::vector<uint8_t> body(length + 2);
   body[0] = number;
   body[1] = rateCode;
-  if (length) std::memcpy(body.data() + 2, r.image + offset, length);
+  if (length) std::memcpy(body.data() + 2, r->image + offset, length);
   return submitMeta(t, META_WAVE, body.data(), uint32_t(body.size()));
 }
 
@@ -505,11 +509,11 @@ void readUserVoiceTable(const uint8_t* e, uint32_t L) {
   if (records > USER_VOICES) records = USER_VOICES;
   for (uint32_t i = 0; i < records; ++i) {
     const uint8_t* rec = e + USER_VOICE_FIRST + i * USER_VOICE_RECORD;
-    r.userVoiceId[i] = uint16_t(getBE(rec, 2));
+    r->userVoiceId[i] = uint16_t(getBE(rec, 2));
     uint8_t channel = rec[USER_VOICE_CHANNEL];
     if (channel < CHANNELS) {
-      r.userVoiceIndex[channel] = uint8_t(i + 1);
-      r.userVoiceMask |= uint16_t(1u << channel);
+      r->userVoiceIndex[channel] = uint8_t(i + 1);
+      r->userVoiceMask |= uint16_t(1u << channel);
     }
   }
 }
@@ -518,9 +522,9 @@ void readUserVoiceTable(const uint8_t* e, uint32_t L) {
 // frequency part of the same part of the track (family 0x21, which sends the parts apart).
 bool highPartFollows(int t, uint32_t next, uint8_t lowPart) {
   constexpr uint8_t HIGH_PART[7] = {0xFF, EV_EX_DEVICE, 0x00, 0x04, 0x21, 0x02, 0x03};
-  const SourceTrack& tr = r.track[t];
-  if (uint64_t(next) + 1 + sizeof HIGH_PART > tr.end || r.image[next] != 0) return false;
-  const uint8_t* e = r.image + next + 1;
+  const SourceTrack& tr = r->track[t];
+  if (uint64_t(next) + 1 + sizeof HIGH_PART > tr.end || r->image[next] != 0) return false;
+  const uint8_t* e = r->image + next + 1;
   return std::memcmp(e, HIGH_PART, 6) == 0 &&
          e[6] == uint8_t((lowPart & 0xE0) | (HIGH_PART[6] & 0x1F));
 }
@@ -556,7 +560,7 @@ bool readDeviceMessage(int t, const uint8_t* e, uint32_t L, uint32_t event) {
       if (b6 == 0x02) return readWaveData(t, e, L, event);
       if (b6 == 0x83 && L >= 4) {
         // Wave data that also starts the sound: it takes the next wave number.
-        uint8_t number = r.waveCounter++;
+        uint8_t number = r->waveCounter++;
         uint32_t rate = b7 < 5 ? WAVE_RATES[b7] : 0;
         if (!submitWave(t, number, b7, rate, event + 8, L - 4)) return false;
         return submitTimedNote(t, WAVE_NOTE_STATUS, number, 127, WAVE_NOTE_DURATION);
@@ -593,7 +597,7 @@ bool readDeviceMessage(int t, const uint8_t* e, uint32_t L, uint32_t event) {
         case 4: {
           const uint8_t data[2] = {CC_FREQ_LOW, b7};
           if (highPartFollows(t, event + EXTENDED_HEAD + L, b6)) {
-            r.freq[ch].low = b7;  // taken with the high part, as one frequency
+            r->freq[ch].low = b7;  // taken with the high part, as one frequency
             return true;
           }
           return submitFrequency(t, ch, data, 2);
@@ -664,13 +668,13 @@ bool readExtendedEvent(int t, const uint8_t* e, uint32_t L, uint32_t event) {
 // Reads the event at the track's position and moves the track to its next event. False when
 // the output is full. An event that runs past the end of its track ends the track.
 bool readEvent(int t) {
-  SourceTrack& tr = r.track[t];
-  const uint8_t* e = r.image + tr.pos;
+  SourceTrack& tr = r->track[t];
+  const uint8_t* e = r->image + tr.pos;
   uint32_t available = tr.end - tr.pos;
   uint32_t size;
   uint32_t L = 0;
   if (e[0] != 0xFF) {
-    size = r.extendedNotes ? 3 : 2;
+    size = r->extendedNotes ? 3 : 2;
   } else if (available >= 2 && e[1] >= EV_EXTENDED) {
     if (available < EXTENDED_HEAD) {
       tr.ended = true;
@@ -701,7 +705,7 @@ bool readEvent(int t) {
   if (delta >= tr.end) {
     tr.ended = true;
   } else {
-    tr.time += r.image[delta];
+    tr.time += r->image[delta];
     tr.pos = delta + 1;
     tr.ended = tr.pos >= tr.end;
   }
@@ -711,9 +715,9 @@ bool readEvent(int t) {
 void readTracks() {
   for (;;) {
     int best = -1;
-    for (int t = 0; t < r.trackCount; ++t) {
-      if (r.track[t].ended) continue;
-      if (best < 0 || r.track[t].time < r.track[best].time) best = t;
+    for (int t = 0; t < r->trackCount; ++t) {
+      if (r->track[t].ended) continue;
+      if (best < 0 || r->track[t].time < r->track[best].time) best = t;
     }
     if (best < 0) return;
     if (!readEvent(best)) return;
@@ -724,6 +728,7 @@ void readTracks() {
 
 void readMld(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
              int32_t* destinationSize, uint32_t capacity) {
+  r = &readerRecord;
   *destinationSize = 0;
   // Room for the header, the track head and the end of track in every case.
   if (destination == nullptr || capacity < EMPTY_STREAM_SIZE + 8) return;
@@ -739,9 +744,9 @@ void readMld(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
   writeTrackChunk(destination);
 
   scanHeader();
-  if (r.headerSeen) readTracks();
-  const bool whole = r.size >= 8 && (matchId(0, MELO_ID) || matchId(0, CMID_ID));
-  reportRead(r.size, whole ? 8 + uint64_t(getBE(r.image + 4, 4)) : 0);  // the file's length field
+  if (r->headerSeen) readTracks();
+  const bool whole = r->size >= 8 && (matchId(0, MELO_ID) || matchId(0, CMID_ID));
+  reportRead(r->size, whole ? 8 + uint64_t(getBE(r->image + 4, 4)) : 0);  // the file's length field
 
   finishStream(destination);
   *destinationSize = int32_t(writer.pos);

@@ -158,31 +158,35 @@ struct SmafReader {
   std::vector<uint8_t> meta;  // assembly of meta events (type, length, body)
 };
 
-thread_local SmafReader r;
+// The record of the thread lives in `readerRecord`; the code reaches it through `r`, a plain
+// pointer set on entry. The record has members with destructors, so each direct use of it would
+// go through the thread-local's guarded initialiser, many times per event.
+thread_local SmafReader readerRecord;
+thread_local constinit SmafReader* r = nullptr;
 
 void resetReader(const uint8_t* image, uint32_t size, uint8_t* out, uint32_t capacity) {
   std::vector<uint8_t> keep;
-  keep.swap(r.meta);
-  r = SmafReader{};
-  r.meta.swap(keep);
-  r.image = image;
-  r.size = size;
-  r.out = out;
-  r.capacity = capacity;
-  std::fill(std::begin(r.velocity), std::end(r.velocity), START_VELOCITY);
+  keep.swap(r->meta);
+  *r = SmafReader{};
+  r->meta.swap(keep);
+  r->image = image;
+  r->size = size;
+  r->out = out;
+  r->capacity = capacity;
+  std::fill(std::begin(r->velocity), std::end(r->velocity), START_VELOCITY);
 }
 
 // Byte of the image, 0 past its end.
 uint8_t at(uint64_t pos) {
-  return pos < r.size ? r.image[pos] : 0;
+  return pos < r->size ? r->image[pos] : 0;
 }
 
 uint32_t clipEnd(uint64_t end) {
-  return end > r.size ? r.size : uint32_t(end);
+  return end > r->size ? r->size : uint32_t(end);
 }
 
 bool idIs(uint32_t pos, const char* id, uint32_t n) {
-  return uint64_t(pos) + n <= r.size && std::memcmp(r.image + pos, id, n) == 0;
+  return uint64_t(pos) + n <= r->size && std::memcmp(r->image + pos, id, n) == 0;
 }
 
 // Milliseconds of a time-base code; codes of 0x20 and above keep the previous base.
@@ -211,20 +215,20 @@ bool isRhythm(int channel) {
 // ---- Submission -----------------------------------------------------------------------------
 
 bool submit(int t, uint32_t time, uint8_t status, const uint8_t* data, uint32_t count) {
-  if (r.full) return false;
-  if (!submitEvent(r.out, r.capacity, time, status, uint8_t(t), data, count)) {
-    r.full = true;
+  if (r->full) return false;
+  if (!submitEvent(r->out, r->capacity, time, status, uint8_t(t), data, count)) {
+    r->full = true;
     return false;
   }
   return true;
 }
 
 bool submitMeta(int t, uint32_t time, uint8_t type, const uint8_t* body, uint32_t length) {
-  r.meta.resize(size_t(length) + 6);
-  r.meta[0] = type;
-  const int lengthBytes = writeVarLen(r.meta.data() + 1, length);
-  if (length) std::memcpy(r.meta.data() + 1 + lengthBytes, body, length);
-  return submit(t, time, ST_META, r.meta.data(), uint32_t(1 + lengthBytes + length));
+  r->meta.resize(size_t(length) + 6);
+  r->meta[0] = type;
+  const int lengthBytes = writeVarLen(r->meta.data() + 1, length);
+  if (length) std::memcpy(r->meta.data() + 1 + lengthBytes, body, length);
+  return submit(t, time, ST_META, r->meta.data(), uint32_t(1 + lengthBytes + length));
 }
 
 bool submitMetaByte(int t, uint32_t time, uint8_t type, uint8_t value) {
@@ -253,7 +257,7 @@ bool submitNote(int t, uint32_t time, uint8_t status, int note, int velocity, ui
 bool submitProgram(int t, uint32_t time, int channel, uint8_t program, bool mobile) {
   bool rhythm = isRhythm(channel);
   uint8_t value = program & 0x7F;
-  const uint8_t code = r.programRemap[value + (rhythm ? 128 : 0)];
+  const uint8_t code = r->programRemap[value + (rhythm ? 128 : 0)];
   if (code) {
     const uint8_t voice = uint8_t(code - 1);
     value = voice & 0x7F;
@@ -265,8 +269,8 @@ bool submitProgram(int t, uint32_t time, int channel, uint8_t program, bool mobi
   }
   if (rhythm) {
     if (!mobile) {
-      r.rhythmNote[channel] = value;
-      r.rhythmNoteSet |= uint16_t(1u << channel);
+      r->rhythmNote[channel] = value;
+      r->rhythmNoteSet |= uint16_t(1u << channel);
     }
     return true;
   }
@@ -297,9 +301,9 @@ void readContents(uint32_t chunk, uint32_t end) {
     song.ProtectFlags = at(chunk + CNTI_COPY_STATUS) & smaf::COPY_STATUS_MASK;
   uint32_t p = chunk + CNTI_OPTION_TEXT;
   char text[INFO_TEXT_SIZE];
-  while (uint64_t(p) + 3 <= end && r.image[p + 2] == ':') {
-    const uint8_t* tag = r.image + p;
-    const char* source = reinterpret_cast<const char*>(r.image + p + 3);
+  while (uint64_t(p) + 3 <= end && r->image[p + 2] == ':') {
+    const uint8_t* tag = r->image + p;
+    const char* source = reinterpret_cast<const char*>(r->image + p + 3);
     const FieldResult f = readCommaField(text, INFO_TEXT_SIZE - 1, source, end - (p + 3));
     setText(tag, text, std::min<uint32_t>(f.produced, INFO_TEXT_SIZE - 1));
     p += 3 + f.consumed + 1;  // the ending comma
@@ -310,28 +314,28 @@ void readContents(uint32_t chunk, uint32_t end) {
 void readDataChunk(uint32_t chunk, uint32_t end) {
   uint32_t p = chunk + smaf::HEAD_SIZE;
   while (uint64_t(p) + TEXT_ENTRY_HEAD <= end) {
-    const uint8_t* tag = r.image + p;
+    const uint8_t* tag = r->image + p;
     const uint32_t length =
-        std::min<uint32_t>(getBE(r.image + p + 2, 2), end - (p + TEXT_ENTRY_HEAD));
-    setText(tag, reinterpret_cast<const char*>(r.image + p + TEXT_ENTRY_HEAD), length);
+        std::min<uint32_t>(getBE(r->image + p + 2, 2), end - (p + TEXT_ENTRY_HEAD));
+    setText(tag, reinterpret_cast<const char*>(r->image + p + TEXT_ENTRY_HEAD), length);
     p += TEXT_ENTRY_HEAD + length;
   }
 }
 
 void readScoreTrackHead(uint32_t chunk) {
   const uint8_t n = at(chunk + TRACK_NUMBER);
-  r.group = n >= 1 && n <= smaf::SCORE_TRACKS ? uint8_t((n - 1) * smaf::TRACK_CHANNELS) : 0;
+  r->group = n >= 1 && n <= smaf::SCORE_TRACKS ? uint8_t((n - 1) * smaf::TRACK_CHANNELS) : 0;
   if (n == smaf::TRACK_4VOICE) songStats.formatVersion = 100;
   if (n >= 1 && n <= smaf::SCORE_TRACKS) songStats.formatVersion = 200;
   if (n == smaf::TRACK_40VOICE) songStats.formatVersion = 300;
-  r.durationBase = timeBase(at(chunk + TRACK_DURATION_BASE), r.durationBase);
-  r.gateBase = timeBase(at(chunk + TRACK_GATE_BASE), r.gateBase);
-  r.mobile = at(chunk + TRACK_FORMAT) != 0;
-  if (!r.mobile) {
+  r->durationBase = timeBase(at(chunk + TRACK_DURATION_BASE), r->durationBase);
+  r->gateBase = timeBase(at(chunk + TRACK_GATE_BASE), r->gateBase);
+  r->mobile = at(chunk + TRACK_FORMAT) != 0;
+  if (!r->mobile) {
     for (int i = 0; i < smaf::TRACK_CHANNELS; ++i) {
       const uint8_t byte = at(chunk + TRACK_CHANNEL_STATUS + i / 2);
       const uint8_t status = uint8_t(i % 2 == 0 ? byte & 0xF0 : byte << 4);
-      const int channel = r.group + i;
+      const int channel = r->group + i;
       if ((status & HANDY_STATUS_RHYTHM) == HANDY_STATUS_RHYTHM)
         writer.DRUM_CHANNEL_MASK |= uint16_t(1u << channel);
       if (status & HANDY_STATUS_VIBRATION) songStats.vibrationMask |= uint16_t(1u << channel);
@@ -368,14 +372,14 @@ uint32_t waveCoding(uint8_t format, uint8_t width, uint8_t adpcmFormat, uint8_t 
 }
 
 void readAudioTrackHead(uint32_t chunk) {
-  r.group = 0;
-  r.mobile = false;
+  r->group = 0;
+  r->mobile = false;
   const uint8_t type = at(chunk + AUDIO_WAVE_TYPE);
-  r.waveRate = type & 0x0F;
-  r.waveCoding = waveCoding((type >> 4) & 7, at(chunk + AUDIO_WAVE_WIDTH) >> 4, AUDIO_FORMAT_ADPCM,
+  r->waveRate = type & 0x0F;
+  r->waveCoding = waveCoding((type >> 4) & 7, at(chunk + AUDIO_WAVE_WIDTH) >> 4, AUDIO_FORMAT_ADPCM,
                             AUDIO_FORMAT_OFFSET);
-  r.durationBase = timeBase(at(chunk + AUDIO_DURATION_BASE), r.durationBase);
-  r.gateBase = timeBase(at(chunk + AUDIO_GATE_BASE), r.gateBase);
+  r->durationBase = timeBase(at(chunk + AUDIO_DURATION_BASE), r->durationBase);
+  r->gateBase = timeBase(at(chunk + AUDIO_GATE_BASE), r->gateBase);
 }
 
 // Reads the delta before a track's next event; the track ends when there is none.
@@ -385,7 +389,7 @@ void readDelta(SequenceTrack& t) {
     return;
   }
   uint32_t used = 0;
-  const uint8_t* p = r.image + t.pos;
+  const uint8_t* p = r->image + t.pos;
   const uint32_t delta =
       t.mobile ? readVarLen(p, t.end - t.pos, &used) : readSmafVarLen(p, t.end - t.pos, &used);
   if (used == 0 || (p[used - 1] & 0x80)) {
@@ -398,17 +402,17 @@ void readDelta(SequenceTrack& t) {
 }
 
 void registerSequence(uint32_t chunk, uint32_t end, uint8_t kind) {
-  if (r.trackCount >= MAX_TRACKS) return;
-  SequenceTrack& t = r.track[r.trackCount++];
+  if (r->trackCount >= MAX_TRACKS) return;
+  SequenceTrack& t = r->track[r->trackCount++];
   t = SequenceTrack{};
   t.start = std::min(chunk + smaf::HEAD_SIZE, end);
   t.pos = t.start;
   t.end = end;
   t.kind = kind;
-  t.durationBase = r.durationBase;
-  t.gateBase = r.gateBase;
-  t.group = kind == TRACK_SCORE ? r.group : 0;
-  t.mobile = kind == TRACK_SCORE && r.mobile;
+  t.durationBase = r->durationBase;
+  t.gateBase = r->gateBase;
+  t.group = kind == TRACK_SCORE ? r->group : 0;
+  t.mobile = kind == TRACK_SCORE && r->mobile;
   readDelta(t);
 }
 
@@ -416,20 +420,20 @@ void registerSequence(uint32_t chunk, uint32_t end, uint8_t kind) {
 void readSeekPhrase(uint32_t chunk, uint32_t end) {
   uint32_t p = chunk + smaf::HEAD_SIZE;
   while (uint64_t(p) + 3 <= end) {
-    const bool start = r.image[p] == 's' && r.image[p + 1] == 't';
-    const bool stop = r.image[p] == 's' && r.image[p + 1] == 'p';
+    const bool start = r->image[p] == 's' && r->image[p + 1] == 't';
+    const bool stop = r->image[p] == 's' && r->image[p + 1] == 'p';
     if ((start || stop) && uint64_t(p) + CUE_ENTRY_VALUE + 4 <= end) {
-      const uint32_t offset = getBE(r.image + p + CUE_ENTRY_VALUE, 4);
-      (start ? r.cueStart : r.cueStop) = offset;
-      (start ? r.cueStartSet : r.cueStopSet) = true;
+      const uint32_t offset = getBE(r->image + p + CUE_ENTRY_VALUE, 4);
+      (start ? r->cueStart : r->cueStop) = offset;
+      (start ? r->cueStartSet : r->cueStopSet) = true;
       p += CUE_ENTRY_VALUE + 4;
-      if (p < end && r.image[p] == ',') ++p;
+      if (p < end && r->image[p] == ',') ++p;
       continue;
     }
     // Any other entry runs to its comma.
-    const void* comma = std::memchr(r.image + p + 3, ',', end - (p + 3));
+    const void* comma = std::memchr(r->image + p + 3, ',', end - (p + 3));
     if (!comma) break;
-    p = uint32_t(static_cast<const uint8_t*>(comma) - r.image) + 1;
+    p = uint32_t(static_cast<const uint8_t*>(comma) - r->image) + 1;
   }
 }
 
@@ -448,7 +452,7 @@ void readVoice(const uint8_t* m, uint32_t size) {
   const uint8_t number = m[VOICE_NUMBER] & 0x7F;
   int code = lookupFmVoice(voice, kind);
   if (code == 0) code = (flags & smaf::VOICE_FLAG_RHYTHM) + number + 1;
-  r.programRemap[(flags & smaf::VOICE_FLAG_RHYTHM) + number] = uint8_t(code);
+  r->programRemap[(flags & smaf::VOICE_FLAG_RHYTHM) + number] = uint8_t(code);
   uint8_t definition[4 + FM4_SIZE];
   definition[0] = uint8_t(kind);
   definition[1] = 0;
@@ -465,17 +469,17 @@ void readExtendedVoice(const uint8_t* m, uint32_t size, uint32_t body) {
   uint32_t available = size > EXT_RECORD ? size - EXT_RECORD : 0;
   if (available > 0 && m[size - 1] == smaf::EXCLUSIVE_END) --available;
   int code = lookupVoiceRecord(m + std::min(size, EXT_RECORD), kind, available);
-  if (code >= RHYTHM_CODE_MIN) r.rhythmRemap[m[EXT_NOTE] & 0x7F] = uint8_t(code);
+  if (code >= RHYTHM_CODE_MIN) r->rhythmRemap[m[EXT_NOTE] & 0x7F] = uint8_t(code);
   const uint8_t program = m[EXT_PROGRAM] & 0x7F;
   if (code == 0) code = program + (m[EXT_KIND] == EXT_KIND_WAVE ? 128 : 0) + 1;
-  r.programRemap[program + (m[EXT_BANK] == EXT_BANK_RHYTHM ? 128 : 0)] = uint8_t(code);
+  r->programRemap[program + (m[EXT_BANK] == EXT_BANK_RHYTHM ? 128 : 0)] = uint8_t(code);
 }
 
 // Setup chunk: a run of voice messages; anything else ends it.
 void readSetup(uint32_t chunk, uint32_t end) {
   uint32_t p = chunk + smaf::HEAD_SIZE;
-  while (p < end && !r.full) {
-    const uint8_t* m = r.image + p;
+  while (p < end && !r->full) {
+    const uint8_t* m = r->image + p;
     const uint32_t left = end - p;
     if (left >= 5 && m[0] == ST_META && m[1] == ST_EXCLUSIVE &&
         std::memcmp(m + 3, VOICE_HEAD, 2) == 0) {
@@ -536,7 +540,7 @@ bool submitWave(uint8_t number, uint32_t coding, uint32_t rate, uint32_t offset,
   std::vector<uint8_t> body(size_t(length) + 2);
   body[0] = number;
   body[1] = rateCode;
-  if (length) std::memcpy(body.data() + 2, r.image + offset, length);
+  if (length) std::memcpy(body.data() + 2, r->image + offset, length);
   return submitMeta(0, 0, META_WAVE, body.data(), uint32_t(body.size()));
 }
 
@@ -544,8 +548,8 @@ bool submitWave(uint8_t number, uint32_t coding, uint32_t rate, uint32_t offset,
 void readAudioWave(uint32_t chunk, uint32_t end) {
   const uint32_t data = std::min(chunk + smaf::HEAD_SIZE, end);
   // A rate code the formats do not define leaves the wave without a rate rather than at one.
-  const uint32_t rate = r.waveRate < 5 ? WAVE_RATES[r.waveRate] : 0;
-  submitWave(at(chunk + 3), r.waveCoding, rate, data, end - data);
+  const uint32_t rate = r->waveRate < 5 ? WAVE_RATES[r->waveRate] : 0;
+  submitWave(at(chunk + 3), r->waveCoding, rate, data, end - data);
 }
 
 // Stream wave: wave type, 16-bit rate in Hz, samples. Every rate is kept.
@@ -554,7 +558,7 @@ void readStreamWave(uint32_t chunk, uint32_t end) {
   const uint8_t type = at(chunk + STREAM_WAVE_FORMAT);
   const uint32_t coding =
       waveCoding((type >> 4) & 7, type & 0x0F, STREAM_FORMAT_ADPCM, STREAM_FORMAT_OFFSET);
-  const uint32_t rate = getBE(r.image + chunk + STREAM_WAVE_RATE, 2);
+  const uint32_t rate = getBE(r->image + chunk + STREAM_WAVE_RATE, 2);
   const uint32_t data = chunk + STREAM_WAVE_DATA;
   submitWave(at(chunk + 3), coding, rate, data, end - data);
 }
@@ -563,8 +567,8 @@ void readStreamWave(uint32_t chunk, uint32_t end) {
 // in place; the optional-data chunk is scanned within its own bounds, so that a text that is
 // no sub-chunk (some encoders write one) cannot hide the chunks after it.
 void scanChunks(uint32_t pos, uint32_t limit, bool inOptionalData) {
-  while (uint64_t(pos) + smaf::HEAD_SIZE <= limit && !r.full) {
-    const uint32_t length = getBE(r.image + pos + 4, 4);
+  while (uint64_t(pos) + smaf::HEAD_SIZE <= limit && !r->full) {
+    const uint32_t length = getBE(r->image + pos + 4, 4);
     const uint32_t end = std::min(limit, clipEnd(uint64_t(pos) + smaf::HEAD_SIZE + length));
     auto is = [pos](const char* id) { return idIs(pos, id, uint32_t(std::strlen(id))); };
     if (is(smaf::ID_FILE) || is(smaf::ID_STREAM_WAVES)) {
@@ -578,7 +582,7 @@ void scanChunks(uint32_t pos, uint32_t limit, bool inOptionalData) {
     }
     if (is(smaf::ID_SCORE_TRACK)) {
       readScoreTrackHead(pos);
-      pos = clipEnd(uint64_t(pos) + (r.mobile ? MOBILE_TRACK_HEAD : HANDY_TRACK_HEAD));
+      pos = clipEnd(uint64_t(pos) + (r->mobile ? MOBILE_TRACK_HEAD : HANDY_TRACK_HEAD));
       continue;
     }
     if (is(smaf::ID_AUDIO_TRACK)) {
@@ -587,7 +591,7 @@ void scanChunks(uint32_t pos, uint32_t limit, bool inOptionalData) {
       continue;
     }
     if (is(smaf::ID_GRAPHICS_TRACK)) {
-      r.durationBase = timeBase(at(pos + GRAPHICS_DURATION_BASE), r.durationBase);
+      r->durationBase = timeBase(at(pos + GRAPHICS_DURATION_BASE), r->durationBase);
       pos = clipEnd(uint64_t(pos) + GRAPHICS_TRACK_HEAD + at(pos + GRAPHICS_EXTRA_HEAD));
       continue;
     }
@@ -629,7 +633,7 @@ bool readLongControl(int ti, const SequenceTrack& t, int channel, uint8_t x, uin
     case LONG_BANK:
       return submitControl(ti, time, channel, CC_RHYTHM_PART, v > 127 ? 1 : 0);
     case LONG_OCTAVE:
-      r.octave[channel] = int8_t((v & smaf::OCTAVE_NEGATIVE) ? -(v & 0x7F) : (v & 0x7F));
+      r->octave[channel] = int8_t((v & smaf::OCTAVE_NEGATIVE) ? -(v & 0x7F) : (v & 0x7F));
       return true;
     case LONG_MODULATION:
       return submitControl(ti, time, channel, CC_MODULATION, v);
@@ -664,8 +668,8 @@ bool readShortControl(int ti, const SequenceTrack& t, int channel, uint8_t kind,
 // One event of a handy-phone score or audio track; returns its size, 0 when it runs past the
 // track (the track then ends).
 uint32_t readHandyEvent(int ti) {
-  SequenceTrack& t = r.track[ti];
-  const uint8_t* p = r.image + t.pos;
+  SequenceTrack& t = r->track[ti];
+  const uint8_t* p = r->image + t.pos;
   const uint32_t avail = t.end - t.pos;
   const uint8_t b = p[0];
   if (b == smaf::EV_CONTROL) {
@@ -712,8 +716,8 @@ uint32_t readHandyEvent(int ti) {
     submitNote(ti, t.time, WAVE_NOTE_STATUS, b, NOTE_VELOCITY, duration);
   } else {
     const int channel = partChannel(t, b >> 6);
-    int note = ((b >> 4) & 3) * 12 + (b & 0x0F) + r.octave[channel] * 12 + HANDY_NOTE_BASE;
-    if (isRhythm(channel) && (r.rhythmNoteSet >> channel & 1)) note = r.rhythmNote[channel];
+    int note = ((b >> 4) & 3) * 12 + (b & 0x0F) + r->octave[channel] * 12 + HANDY_NOTE_BASE;
+    if (isRhythm(channel) && (r->rhythmNoteSet >> channel & 1)) note = r->rhythmNote[channel];
     if (note >= 0 && note < 128)
       submitNote(ti, t.time, uint8_t(ST_TIMED_NOTE | channel), note, NOTE_VELOCITY, duration);
   }
@@ -723,9 +727,9 @@ uint32_t readHandyEvent(int ti) {
 bool readMobileNote(int ti, const SequenceTrack& t, int channel, int note, int velocity,
                     uint32_t value) {
   const uint64_t duration = uint64_t(value) * t.gateBase;
-  if (isRhythm(channel) && r.rhythmRemap[note & 0x7F])
-    note = (r.rhythmRemap[note & 0x7F] - 1) & 0x7F;
-  if (r.waveChannels >> channel & 1) {
+  if (isRhythm(channel) && r->rhythmRemap[note & 0x7F])
+    note = (r->rhythmRemap[note & 0x7F] - 1) & 0x7F;
+  if (r->waveChannels >> channel & 1) {
     if (note < WAVE_NOTE_LOW_END)
       return submitNote(ti, t.time, WAVE_NOTE_STATUS, note + 1, velocity, duration);
     if (note >= WAVE_NOTE_HIGH_FIRST && note <= WAVE_NOTE_HIGH_LAST)
@@ -737,8 +741,8 @@ bool readMobileNote(int ti, const SequenceTrack& t, int channel, int note, int v
 
 // One event of a mobile-standard score track: a MIDI channel message with its own status.
 uint32_t readMobileEvent(int ti) {
-  SequenceTrack& t = r.track[ti];
-  const uint8_t* p = r.image + t.pos;
+  SequenceTrack& t = r->track[ti];
+  const uint8_t* p = r->image + t.pos;
   const uint32_t avail = t.end - t.pos;
   const uint8_t status = p[0];
   const int channel = status & 0x0F;
@@ -756,14 +760,14 @@ uint32_t readMobileEvent(int ti) {
     case ST_NOTE_OFF: {
       const uint32_t value = varLenAt(2, &used);
       if (used == 0) return 0;
-      readMobileNote(ti, t, channel, p[1] & 0x7F, r.velocity[channel], value);
+      readMobileNote(ti, t, channel, p[1] & 0x7F, r->velocity[channel], value);
       return 2 + used;
     }
     case ST_NOTE: {
       const uint32_t value = varLenAt(3, &used);
       if (used == 0) return 0;
-      r.velocity[channel] = p[2] & 0x7F;
-      readMobileNote(ti, t, channel, p[1] & 0x7F, r.velocity[channel], value);
+      r->velocity[channel] = p[2] & 0x7F;
+      readMobileNote(ti, t, channel, p[1] & 0x7F, r->velocity[channel], value);
       return 3 + used;
     }
     case ST_POLY_PRESSURE:
@@ -774,9 +778,9 @@ uint32_t readMobileEvent(int ti) {
       const uint8_t value = p[2] & 0x7F;
       if (controller == 0) {
         if (value == BANK_WAVE)
-          r.waveChannels |= uint16_t(1u << channel);
+          r->waveChannels |= uint16_t(1u << channel);
         else
-          r.waveChannels &= uint16_t(~(1u << channel));
+          r->waveChannels &= uint16_t(~(1u << channel));
       } else if (controller == CC_DATA_ENTRY && writer.ch[channel].rpn == 0) {
         controller = CC_BEND_RANGE;
       }
@@ -815,8 +819,8 @@ uint32_t readMobileEvent(int ti) {
 // One event of a graphics track: short events are one byte; text events carry a length, a
 // display time and a list of entries whose lyric entries become lyric events.
 uint32_t readGraphicsEvent(int ti) {
-  SequenceTrack& t = r.track[ti];
-  const uint8_t* p = r.image + t.pos;
+  SequenceTrack& t = r->track[ti];
+  const uint8_t* p = r->image + t.pos;
   const uint32_t avail = t.end - t.pos;
   if (p[0] < GRAPHICS_TEXT_EVENT_MIN) return 1;
   uint32_t used = 0;
@@ -827,7 +831,7 @@ uint32_t readGraphicsEvent(int ti) {
   uint32_t n = 0;
   readSmafVarLen(body, length, &n);  // how long the text stays shown
   q += n;
-  while (q < length && !r.full) {
+  while (q < length && !r->full) {
     const uint8_t type = body[q++];
     if (type == 0) break;
     if (type >= TEXT_ENTRY_PARAMETERS) {
@@ -850,20 +854,20 @@ uint32_t readGraphicsEvent(int ti) {
 
 // Play-range cues stand at offsets of the first sequence chunk.
 void checkCues(uint32_t pos, uint32_t time) {
-  if (r.trackCount == 0) return;
-  const uint64_t base = r.track[0].start;
-  if (r.cueStartSet && !r.cueStartDone && pos >= base + r.cueStart) {
-    r.cueStartDone = true;
+  if (r->trackCount == 0) return;
+  const uint64_t base = r->track[0].start;
+  if (r->cueStartSet && !r->cueStartDone && pos >= base + r->cueStart) {
+    r->cueStartDone = true;
     submitMetaByte(0, time, META_CUE, 0);
   }
-  if (r.cueStopSet && !r.cueStopDone && pos >= base + r.cueStop) {
-    r.cueStopDone = true;
+  if (r->cueStopSet && !r->cueStopDone && pos >= base + r->cueStop) {
+    r->cueStopDone = true;
     submitMetaByte(0, time, META_CUE, 1);
   }
 }
 
 void readEvent(int ti) {
-  SequenceTrack& t = r.track[ti];
+  SequenceTrack& t = r->track[ti];
   if (t.pos >= t.end) {
     t.ended = true;
     return;
@@ -875,7 +879,7 @@ void readEvent(int ti) {
     size = readMobileEvent(ti);
   else
     size = readHandyEvent(ti);
-  if (r.full) return;
+  if (r->full) return;
   if (size == 0 || size > t.end - t.pos) {
     t.ended = true;
     return;
@@ -887,20 +891,20 @@ void readEvent(int ti) {
 void mergeTracks() {
   for (;;) {
     int best = -1;
-    for (int i = 0; i < r.trackCount; ++i) {
-      if (r.track[i].ended) continue;
-      if (best < 0 || r.track[i].time < r.track[best].time) best = i;
+    for (int i = 0; i < r->trackCount; ++i) {
+      if (r->track[i].ended) continue;
+      if (best < 0 || r->track[i].time < r->track[best].time) best = i;
     }
     if (best < 0) return;
-    SequenceTrack& t = r.track[best];
+    SequenceTrack& t = r->track[best];
     if (best == 0) checkCues(t.pos, t.time);
-    if (r.full) return;
+    if (r->full) return;
     readEvent(best);
-    if (r.full) return;
+    if (r->full) return;
     if (t.ended) {
-      r.endTime = std::max(r.endTime, t.time);
+      r->endTime = std::max(r->endTime, t.time);
       if (best == 0) checkCues(t.end, t.time);
-      if (r.full) return;
+      if (r->full) return;
     }
   }
 }
@@ -920,6 +924,7 @@ void submitRhythmChannels() {
 
 void readSmaf(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
               int32_t* destinationSize, uint32_t capacity) {
+  r = &readerRecord;
   *destinationSize = 0;
   // Room for the header, the track head, the tempo and the end of track in every case.
   if (destination == nullptr || capacity < EMPTY_STREAM_SIZE + 16) return;
@@ -937,13 +942,13 @@ void readSmaf(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
   const uint8_t tempo[3] = {uint8_t(SMAF_TEMPO_MICROS >> 16), uint8_t(SMAF_TEMPO_MICROS >> 8),
                             uint8_t(SMAF_TEMPO_MICROS)};
   submitMeta(0, 0, META_TEMPO, tempo, 3);
-  scanChunks(0, r.size, false);
-  if (!r.full) submitRhythmChannels();
-  if (!r.full) mergeTracks();
+  scanChunks(0, r->size, false);
+  if (!r->full) submitRhythmChannels();
+  if (!r->full) mergeTracks();
   // The song lasts to the latest end of a track (a closing rest included), unless cut short.
-  if (!r.full) writer.now = std::max(writer.now, r.endTime);
-  const bool whole = r.size >= 8 && std::memcmp(r.image, "MMMD", 4) == 0;
-  reportRead(r.size, whole ? 8 + uint64_t(getBE(r.image + 4, 4)) : 0);  // the file chunk's length
+  if (!r->full) writer.now = std::max(writer.now, r->endTime);
+  const bool whole = r->size >= 8 && std::memcmp(r->image, "MMMD", 4) == 0;
+  reportRead(r->size, whole ? 8 + uint64_t(getBE(r->image + 4, 4)) : 0);  // the file chunk's length
 
   finishStream(destination);
   *destinationSize = int32_t(writer.pos);

@@ -59,16 +59,20 @@ struct WaveReader {
   int index = 0;
 };
 
-thread_local WaveReader r;
+// The record of the thread lives in `readerRecord`; the code reaches it through `r`, a plain
+// pointer set on entry. The record has members with destructors, so each direct use of it would
+// go through the thread-local's guarded initialiser, many times per event.
+thread_local WaveReader readerRecord;
+thread_local constinit WaveReader* r = nullptr;
 
 bool idAt(uint32_t pos, const char* id) {
-  return pos <= r.size && r.size - pos >= 4 && std::memcmp(r.image + pos, id, 4) == 0;
+  return pos <= r->size && r->size - pos >= 4 && std::memcmp(r->image + pos, id, 4) == 0;
 }
 
 void scanChunks() {
-  r.format = WaveFormat{};
+  r->format = WaveFormat{};
   uint64_t pos = 0;
-  while (pos + 8 <= r.size) {
+  while (pos + 8 <= r->size) {
     const uint32_t at = uint32_t(pos);
     if (idAt(at, "RIFF")) {
       pos += 8;
@@ -78,23 +82,23 @@ void scanChunks() {
       pos += 4;
       continue;
     }
-    const uint32_t length = getLE(r.image + at + 4, 4);
+    const uint32_t length = getLE(r->image + at + 4, 4);
     const uint32_t body = at + 8;
-    const uint32_t available = std::min(length, r.size - body);
+    const uint32_t available = std::min(length, r->size - body);
     if (idAt(at, "fmt ")) {
       auto field = [&](uint32_t offset, int n, uint32_t fallback) {
-        return offset + n <= available ? getLE(r.image + body + offset, n) : fallback;
+        return offset + n <= available ? getLE(r->image + body + offset, n) : fallback;
       };
-      r.format.pcm = field(0, 2, PCM_FORMAT) == PCM_FORMAT;
-      r.format.channels = uint16_t(field(2, 2, DEFAULT_CHANNELS));
-      r.format.rate = field(4, 4, DEFAULT_RATE);
-      r.format.byteRate = field(8, 4, 0);
-      r.format.bits = uint16_t(field(14, 2, DEFAULT_BITS));
-      if (!r.format.pcm) return;
+      r->format.pcm = field(0, 2, PCM_FORMAT) == PCM_FORMAT;
+      r->format.channels = uint16_t(field(2, 2, DEFAULT_CHANNELS));
+      r->format.rate = field(4, 4, DEFAULT_RATE);
+      r->format.byteRate = field(8, 4, 0);
+      r->format.bits = uint16_t(field(14, 2, DEFAULT_BITS));
+      if (!r->format.pcm) return;
     } else if (idAt(at, "data")) {
-      r.format.data = body;
-      r.format.length = available;
-      r.format.hasData = true;
+      r->format.data = body;
+      r->format.length = available;
+      r->format.hasData = true;
       return;
     }
     // Chunks are padded to an even length.
@@ -104,7 +108,7 @@ void scanChunks() {
 
 // 12-bit value of the first channel of frame `frame`.
 int sampleAt(uint64_t frame, uint32_t frameSize, uint32_t sampleBytes) {
-  const uint8_t* p = r.image + r.format.data + frame * frameSize;
+  const uint8_t* p = r->image + r->format.data + frame * frameSize;
   if (sampleBytes == 1) return (int(p[0]) - 128) * 16;
   // The two most significant bytes of a wider sample, as a signed 16-bit value.
   const int16_t value = int16_t(p[sampleBytes - 2] | p[sampleBytes - 1] << 8);
@@ -112,8 +116,8 @@ int sampleAt(uint64_t frame, uint32_t frameSize, uint32_t sampleBytes) {
 }
 
 uint8_t encodeSample(int sample) {
-  const int step = STEP_TABLE[r.index];
-  int d = sample - r.predictor;
+  const int step = STEP_TABLE[r->index];
+  int d = sample - r->predictor;
   uint8_t code = 0;
   if (d < 0) {
     code = 8;
@@ -123,23 +127,23 @@ uint8_t encodeSample(int sample) {
   q = std::clamp(q, 0, 7);
   code = uint8_t(code | q);
   const int move = step * (2 * q + 1) / 8;
-  r.predictor = std::clamp(r.predictor + (code & 8 ? -move : move), PREDICTOR_MIN, PREDICTOR_MAX);
-  r.index = std::clamp(r.index + INDEX_ADJUST[q], 0, STEP_INDEX_MAX);
+  r->predictor = std::clamp(r->predictor + (code & 8 ? -move : move), PREDICTOR_MIN, PREDICTOR_MAX);
+  r->index = std::clamp(r->index + INDEX_ADJUST[q], 0, STEP_INDEX_MAX);
   return code;
 }
 
-// Encodes the samples into r.samples; returns the bytes written.
+// Encodes the samples into r->samples; returns the bytes written.
 uint32_t encodeWave(uint32_t targetRate, uint32_t maxBytes) {
-  r.predictor = 0;
-  r.index = 0;
-  if (!r.format.pcm || !r.format.hasData || maxBytes <= WAVE_END_RESERVE) return 0;
-  const uint32_t channels = std::max<uint32_t>(r.format.channels, 1);
-  const uint32_t sampleBytes = std::max<uint32_t>((r.format.bits + 7) / 8, 1);
+  r->predictor = 0;
+  r->index = 0;
+  if (!r->format.pcm || !r->format.hasData || maxBytes <= WAVE_END_RESERVE) return 0;
+  const uint32_t channels = std::max<uint32_t>(r->format.channels, 1);
+  const uint32_t sampleBytes = std::max<uint32_t>((r->format.bits + 7) / 8, 1);
   const uint64_t frameSize = uint64_t(channels) * sampleBytes;
-  const uint64_t frames = r.format.length / frameSize;
-  const uint32_t sourceRate = r.format.rate ? r.format.rate : DEFAULT_RATE;
-  r.samples.resize(maxBytes);
-  uint8_t* out = r.samples.data();
+  const uint64_t frames = r->format.length / frameSize;
+  const uint32_t sourceRate = r->format.rate ? r->format.rate : DEFAULT_RATE;
+  r->samples.resize(maxBytes);
+  uint8_t* out = r->samples.data();
   uint32_t produced = 0;
   bool highNibble = false;
   uint32_t carry = 0;
@@ -164,13 +168,13 @@ uint32_t encodeWave(uint32_t targetRate, uint32_t maxBytes) {
 uint32_t waveTenths() {
   if (options.waveLengthTenths > 0) return uint32_t(options.waveLengthTenths);
   uint64_t ms = 0;
-  if (r.format.hasData) {
-    const uint64_t frameSize = uint64_t(std::max<uint32_t>(r.format.channels, 1)) *
-                               std::max<uint32_t>((r.format.bits + 7) / 8, 1);
-    if (r.format.pcm && r.format.rate)
-      ms = r.format.length / frameSize * 1000 / r.format.rate;
-    else if (r.format.byteRate)
-      ms = uint64_t(r.format.length) * 1000 / r.format.byteRate;
+  if (r->format.hasData) {
+    const uint64_t frameSize = uint64_t(std::max<uint32_t>(r->format.channels, 1)) *
+                               std::max<uint32_t>((r->format.bits + 7) / 8, 1);
+    if (r->format.pcm && r->format.rate)
+      ms = r->format.length / frameSize * 1000 / r->format.rate;
+    else if (r->format.byteRate)
+      ms = uint64_t(r->format.length) * 1000 / r->format.byteRate;
   }
   return uint32_t(std::min<uint64_t>(ms / 100 + 1, 0xFFFF));
 }
@@ -195,19 +199,19 @@ void readSound(uint8_t* out, int32_t* destinationSize, uint32_t capacity) {
   const uint32_t maxBytes = std::min(MAX_WAVE_BYTES, room);
   const uint32_t bytes = encodeWave(WAVE_RATES[rateCode], maxBytes);
   const uint32_t bodyLength = 2 + bytes;
-  r.meta.resize(1 + VARLEN_MAX_BYTES + bodyLength);
+  r->meta.resize(1 + VARLEN_MAX_BYTES + bodyLength);
   uint32_t n = 0;
-  r.meta[n++] = META_WAVE;
-  n += uint32_t(writeVarLen(r.meta.data() + n, bodyLength));
-  r.meta[n++] = WAVE_NUMBER;
-  r.meta[n++] = bytes ? uint8_t(rateCode) : WAVE_RATE_NONE;
-  if (bytes) std::memcpy(r.meta.data() + n, r.samples.data(), bytes);
-  r.meta.resize(n + bytes);
+  r->meta[n++] = META_WAVE;
+  n += uint32_t(writeVarLen(r->meta.data() + n, bodyLength));
+  r->meta[n++] = WAVE_NUMBER;
+  r->meta[n++] = bytes ? uint8_t(rateCode) : WAVE_RATE_NONE;
+  if (bytes) std::memcpy(r->meta.data() + n, r->samples.data(), bytes);
+  r->meta.resize(n + bytes);
   // The list entry names where the PCM samples lie in the source and how many ADPCM bytes
   // came of them.
-  songStats.waves[0] = WaveEntry{bytes ? WAVE_RATES[rateCode] : 0, r.format.data, bytes};
+  songStats.waves[0] = WaveEntry{bytes ? WAVE_RATES[rateCode] : 0, r->format.data, bytes};
   songStats.waveCount = 1;
-  if (ok) ok = submitEvent(out, capacity, 0, ST_META, 0, r.meta.data(), uint32_t(r.meta.size()));
+  if (ok) ok = submitEvent(out, capacity, 0, ST_META, 0, r->meta.data(), uint32_t(r->meta.size()));
 
   const uint32_t leadIn = uint32_t(uint64_t(WAVE_TIMEBASE) * 4 * waveTenths() / 10);
   const uint32_t duration = std::min(leadIn, MAX_DURATION);
@@ -225,8 +229,8 @@ bool isRiffWave(const uint8_t* image, uint32_t size) {
 
 bool begin(const uint8_t* source, uint32_t sourceSize, uint8_t* destination, uint32_t capacity) {
   if (destination == nullptr || capacity < EMPTY_STREAM_SIZE + 16) return false;
-  r.image = source;
-  r.size = source ? sourceSize : 0;
+  r->image = source;
+  r->size = source ? sourceSize : 0;
   return true;
 }
 
@@ -234,21 +238,23 @@ bool begin(const uint8_t* source, uint32_t sourceSize, uint8_t* destination, uin
 
 void readWave(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
               int32_t* destinationSize, uint32_t capacity) {
+  r = &readerRecord;
   *destinationSize = 0;
   if (!begin(source, sourceSize, destination, capacity)) return;
   readSound(destination, destinationSize, capacity);
-  reportRead(r.size, isRiffWave(r.image, r.size) ? 8 + uint64_t(getLE(r.image + 4, 4)) : 0);
+  reportRead(r->size, isRiffWave(r->image, r->size) ? 8 + uint64_t(getLE(r->image + 4, 4)) : 0);
 }
 
 void readQcp(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
              int32_t* destinationSize, uint32_t capacity) {
+  r = &readerRecord;
   *destinationSize = 0;
   // Only the .wav that the voice converter made from the .qcp can be read; the voice file itself
   // yields nothing.
   if (!source || !isRiffWave(source, sourceSize)) return;
   if (!begin(source, sourceSize, destination, capacity)) return;
   readSound(destination, destinationSize, capacity);
-  reportRead(r.size, isRiffWave(r.image, r.size) ? 8 + uint64_t(getLE(r.image + 4, 4)) : 0);
+  reportRead(r->size, isRiffWave(r->image, r->size) ? 8 + uint64_t(getLE(r->image + 4, 4)) : 0);
 }
 
 }  // namespace vlm

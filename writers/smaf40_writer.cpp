@@ -58,7 +58,11 @@ struct Smaf40State {
   int waveChannel = NO_CHANNEL;
   bool waveChannelSet = false;  // its bank select is written
 };
-thread_local Smaf40State state;
+// The record of the thread lives in `stateRecord`; the code reaches it through `state`, a plain
+// pointer set on entry. The record has members with destructors, so each direct use of it would
+// go through the thread-local's guarded initialiser, many times per event.
+thread_local Smaf40State stateRecord;
+thread_local constinit Smaf40State* state = nullptr;
 
 bool passedController(uint8_t k) {
   return std::find(std::begin(PASSED_CONTROLLERS), std::end(PASSED_CONTROLLERS), k) !=
@@ -77,7 +81,7 @@ struct Encoded {
 
 // Bytes the output must keep free for the wave chunks after the sequence.
 uint32_t waveReserve() {
-  return state.waves.empty() ? 0 : uint32_t(HEAD_SIZE + state.waves.size());
+  return state->waves.empty() ? 0 : uint32_t(HEAD_SIZE + state->waves.size());
 }
 
 // A channel that carries no notes, from channel 16 down; NO_CHANNEL when all do.
@@ -93,12 +97,12 @@ void encodeWaveNote(const StreamEvent& ev, Encoded& e) {
   const uint8_t* d = ev.data;
   const int wave = d[0];
   if (wave < 1 || wave > WAVE_HIGH_LAST) return;
-  if (state.waveChannel == NO_CHANNEL) {
+  if (state->waveChannel == NO_CHANNEL) {
     raiseWarning(WARN_TOO_MANY_CHANNELS);
     return;
   }
-  const uint8_t ch = uint8_t(state.waveChannel);
-  if (!state.waveChannelSet) {
+  const uint8_t ch = uint8_t(state->waveChannel);
+  if (!state->waveChannelSet) {
     e.add(uint8_t(ST_CONTROL | ch));
     e.add(CC_BANK_MSB);
     e.add(BANK_WAVE);
@@ -106,7 +110,7 @@ void encodeWaveNote(const StreamEvent& ev, Encoded& e) {
   }
   const uint8_t note = uint8_t(wave <= WAVE_LOW_LAST ? wave - 1 : wave + WAVE_HIGH_OFFSET);
   const uint8_t velocity = d[1] & 0x7F;
-  if (velocity == state.velocity[ch]) {
+  if (velocity == state->velocity[ch]) {
     e.add(uint8_t(ST_NOTE_OFF | ch));
     e.add(note);
   } else {
@@ -128,7 +132,7 @@ void storeWave(const StreamEvent& ev, uint32_t pos, uint32_t capacity, uint32_t 
     raiseWarning(WARN_NO_SAMPLES);
     return;
   }
-  const WaveSource source = state.codings.take(b[0], b[1]);
+  const WaveSource source = state->codings.take(b[0], b[1]);
   if (source.rate == 0) {
     raiseWarning(WARN_NO_SAMPLES);
     return;
@@ -136,7 +140,7 @@ void storeWave(const StreamEvent& ev, uint32_t pos, uint32_t capacity, uint32_t 
   const uint32_t rate =
       source.rate <= STREAM_RATE_MAX ? source.rate : WAVE_RATES[nearestRateCode(source.rate)];
   const uint64_t used = uint64_t(pos) + tail + waveReserve() +
-                        (state.waves.empty() ? HEAD_SIZE : 0) + HEAD_SIZE + STREAM_WAVE_HEAD;
+                        (state->waves.empty() ? HEAD_SIZE : 0) + HEAD_SIZE + STREAM_WAVE_HEAD;
   const uint32_t room =
       used < capacity ? uint32_t(std::min<uint64_t>(capacity - used, WAVE_BYTES_MAX)) : 0;
   std::vector<uint8_t> samples =
@@ -149,10 +153,10 @@ void storeWave(const StreamEvent& ev, uint32_t pos, uint32_t capacity, uint32_t 
   if (samples.empty()) return;
   const uint8_t head[HEAD_SIZE + STREAM_WAVE_HEAD] = {
       'M', 'w', 'a', b[0], 0, 0, 0, 0, STREAM_WAVE_YAMAHA, uint8_t(rate >> 8), uint8_t(rate)};
-  state.waves.insert(state.waves.end(), head, head + sizeof head);
-  putBE(state.waves.data() + state.waves.size() - STREAM_WAVE_HEAD - 4,
+  state->waves.insert(state->waves.end(), head, head + sizeof head);
+  putBE(state->waves.data() + state->waves.size() - STREAM_WAVE_HEAD - 4,
         uint32_t(STREAM_WAVE_HEAD + samples.size()), 4);
-  state.waves.insert(state.waves.end(), samples.begin(), samples.end());
+  state->waves.insert(state->waves.end(), samples.begin(), samples.end());
 }
 
 void encodeEvent(const StreamEvent& ev, Encoded& e) {
@@ -174,14 +178,14 @@ void encodeEvent(const StreamEvent& ev, Encoded& e) {
   switch (kind) {
     case ST_NOTE: {
       const uint8_t velocity = d[1] & 0x7F;
-      if (velocity == state.velocity[ch]) {
+      if (velocity == state->velocity[ch]) {
         e.add(uint8_t(ST_NOTE_OFF | ch));
         e.add(d[0] & 0x7F);
       } else {
         e.add(uint8_t(ST_NOTE | ch));
         e.add(d[0] & 0x7F);
         e.add(velocity);
-        state.velocity[ch] = velocity;
+        state->velocity[ch] = velocity;
       }
       e.gateAt = int(e.count);
       e.gateWidth = uint8_t(writeVarLen(e.bytes + e.count, getBE(d + 2, 2)));
@@ -220,13 +224,13 @@ void encodeEvent(const StreamEvent& ev, Encoded& e) {
 }
 
 void dropEndedNotes(uint32_t time) {
-  std::erase_if(state.sounding, [time](const SoundingNote& n) { return n.end <= time; });
+  std::erase_if(state->sounding, [time](const SoundingNote& n) { return n.end <= time; });
 }
 
 // Cuts a written note at the song end: the gate keeps its width, the new value stands
 // right-aligned in it as a variable-length quantity behind 0x80 bytes.
 void cutNote(ByteSink& out, const SoundingNote& n) {
-  uint32_t gate = state.songEnd > n.start ? state.songEnd - n.start : 0;
+  uint32_t gate = state->songEnd > n.start ? state->songEnd - n.start : 0;
   const uint32_t widest = n.gateWidth >= 5 ? 0xFFFFFFFFu : (1u << (7 * n.gateWidth)) - 1;
   gate = std::min(gate, widest);
   uint8_t tmp[MAX_VARLEN];
@@ -255,12 +259,13 @@ size_t textLength(int field) {
 
 void writeSmaf40(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
                  int32_t* destinationSize, uint32_t capacity) {
+  state = &stateRecord;
   *destinationSize = 0;
-  state = Smaf40State{};
-  state.ezweb = options.preset.ezwebTarget;
-  const uint32_t trailer = state.ezweb ? sizeof EZWEB_TRAILER : 0;
+  *state = Smaf40State{};
+  state->ezweb = options.preset.ezwebTarget;
+  const uint32_t trailer = state->ezweb ? sizeof EZWEB_TRAILER : 0;
   beginStream();
-  std::fill(std::begin(state.velocity), std::end(state.velocity), VELOCITY_START_40);
+  std::fill(std::begin(state->velocity), std::end(state->velocity), VELOCITY_START_40);
   TrackTable table;
   loadTrackTable(table, source, sourceSize);
 
@@ -302,14 +307,14 @@ void writeSmaf40(const uint8_t* source, uint32_t sourceSize, uint8_t* destinatio
   out.put(trackHead, 4);
   for (int i = 0; i < CHANNELS; ++i) out.u8(channelStatus(i));
   const uint32_t sequenceAt = out.chunk(ID_SEQUENCE);
-  state.waveChannel = freeChannel();
+  state->waveChannel = freeChannel();
   // What must follow the last event: its duration, the end of sequence, CRC and trailer.
   const uint32_t endTail = MAX_VARLEN + END_EVENT_SIZE + CRC_SIZE + trailer;
 
   StreamEvent ev;
   while (nextStreamEvent(table, ev)) {
     if (ev.status == ST_META && ev.metaType == META_WAVE_CODING) {
-      state.codings.note(ev.data, ev.length);
+      state->codings.note(ev.data, ev.length);
       continue;
     }
     if (ev.status == ST_META && ev.metaType == META_WAVE) {
@@ -320,14 +325,14 @@ void writeSmaf40(const uint8_t* source, uint32_t sourceSize, uint8_t* destinatio
     encodeEvent(ev, e);
     dropEndedNotes(ev.time);
     if (e.count) {
-      const uint32_t delta = ev.time - state.lastTime;
+      const uint32_t delta = ev.time - state->lastTime;
       const uint32_t durSize = uint32_t(varLenSize(delta));
       const uint64_t pos = uint64_t(out.pos) + waveReserve();
       const uint64_t need = pos + e.count + DURATION_ESTIMATE + EVENT_RESERVE + trailer;
       const uint64_t exact = pos + durSize + e.count + endTail;
       if (need > capacity || exact > capacity) {
         raiseWarning(WARN_SIZE_LIMIT);
-        state.songEnd = ev.time;
+        state->songEnd = ev.time;
         break;
       }
       uint8_t dur[MAX_VARLEN];
@@ -335,36 +340,36 @@ void writeSmaf40(const uint8_t* source, uint32_t sourceSize, uint8_t* destinatio
       if (e.gateAt >= 0) {
         SoundingNote n{out.pos + uint32_t(e.gateAt), e.gateWidth, ev.time,
                        ev.time + getBE(ev.data + 2, 2)};
-        state.sounding.push_back(n);
+        state->sounding.push_back(n);
       }
       out.put(e.bytes, e.count);
-      state.lastTime = ev.time;
+      state->lastTime = ev.time;
       if ((ev.status & 0xF0) == ST_NOTE_HIGH) {
-        state.waveChannelSet = true;
-        state.velocity[state.waveChannel] = ev.data[1] & 0x7F;
+        state->waveChannelSet = true;
+        state->velocity[state->waveChannel] = ev.data[1] & 0x7F;
       }
     }
-    state.songEnd = ev.time;
+    state->songEnd = ev.time;
   }
-  for (const SoundingNote& n : state.sounding) cutNote(out, n);
+  for (const SoundingNote& n : state->sounding) cutNote(out, n);
 
   uint8_t dur[MAX_VARLEN];
-  out.put(dur, uint32_t(writeVarLen(dur, state.songEnd - state.lastTime)));
+  out.put(dur, uint32_t(writeVarLen(dur, state->songEnd - state->lastTime)));
   out.put(END_OF_TRACK_40, END_EVENT_SIZE);
   out.patch(sequenceAt);
-  if (!state.waves.empty()) {
+  if (!state->waves.empty()) {
     const uint32_t wavesAt = out.chunk(ID_STREAM_WAVES);
-    out.put(state.waves.data(), uint32_t(state.waves.size()));
+    out.put(state->waves.data(), uint32_t(state->waves.size()));
     out.patch(wavesAt);
   }
   out.patch(trackAt);
   out.patch(fileAt, CRC_SIZE);
   const uint16_t crc = crc16(out.out, out.pos);
   out.be(crc, 2);
-  if (state.ezweb) out.put(EZWEB_TRAILER, trailer);
+  if (state->ezweb) out.put(EZWEB_TRAILER, trailer);
   *destinationSize = int32_t(out.pos);
   endStream();
-  state = Smaf40State{};
+  *state = Smaf40State{};
 }
 
 }  // namespace vlm

@@ -84,7 +84,11 @@ struct SmafWriterState {
   int pendingLines = 0;
   uint32_t lastLyric = 0;
 };
-thread_local SmafWriterState state;
+// The record of the thread lives in `stateRecord`; the code reaches it through `state`, a plain
+// pointer set on entry. The record has members with destructors, so each direct use of it would
+// go through the thread-local's guarded initialiser, many times per event.
+thread_local SmafWriterState stateRecord;
+thread_local constinit SmafWriterState* state = nullptr;
 
 // One translation pass of a stream event.
 struct Pass {
@@ -110,12 +114,12 @@ uint8_t channelBits(int ch) {
 
 // File size if everything so far were written now, counting sequence `extra` as written.
 uint64_t estimate(int extra) {
-  uint64_t e = uint64_t(state.out->pos) + CRC_SIZE + (state.ezweb ? sizeof EZWEB_TRAILER : 0);
+  uint64_t e = uint64_t(state->out->pos) + CRC_SIZE + (state->ezweb ? sizeof EZWEB_TRAILER : 0);
   for (int s = 0; s < SEQUENCES; ++s) {
-    if (state.seq[s].done || (s != 0 && s != extra && !state.seq[s].hasEvents())) continue;
-    e += state.seq[s].data.size() + TRACK_OVERHEAD;
-    if (s == 0) e += state.setup.size();
-    if (s == SEQ_AUDIO) e += state.waves.size();
+    if (state->seq[s].done || (s != 0 && s != extra && !state->seq[s].hasEvents())) continue;
+    e += state->seq[s].data.size() + TRACK_OVERHEAD;
+    if (s == 0) e += state->setup.size();
+    if (s == SEQ_AUDIO) e += state->waves.size();
     if (s == SEQ_GRAPHICS) e += GRAPHICS_SETUP_SIZE;
   }
   return e;
@@ -130,7 +134,7 @@ void appendLength(std::vector<uint8_t>& v, uint32_t value) {
 // Writes the duration of the next event of sequence s at time t, bridging long gaps with
 // fillers; refuses (0, size warning) when the estimate with `room` bytes does not allow it.
 int writeDuration(int s, uint32_t t, int64_t room) {
-  Sequence& q = state.seq[s];
+  Sequence& q = state->seq[s];
   if (t < q.lastTime) t = q.lastTime;
   uint64_t e = estimate(s);
   while (t - q.lastTime > MAX_LENGTH) {
@@ -152,7 +156,7 @@ int writeDuration(int s, uint32_t t, int64_t room) {
 }
 
 int64_t roomFor(uint32_t eventSize) {
-  return eventSize < state.capacity ? int64_t(state.capacity - eventSize) : 0;
+  return eventSize < state->capacity ? int64_t(state->capacity - eventSize) : 0;
 }
 
 void appendRegister(std::vector<uint8_t>& v, uint8_t bank, uint8_t reg, uint8_t value) {
@@ -166,7 +170,7 @@ void appendRegister(std::vector<uint8_t>& v, uint8_t bank, uint8_t reg, uint8_t 
 // A register message of its own at time t in sequence s; 0 when the size refused it.
 int writeRegister(int s, uint32_t t, uint8_t bank, uint8_t reg, uint8_t value) {
   if (!writeDuration(s, t, roomFor(REGISTER_SIZE))) return 0;
-  appendRegister(state.seq[s].data, bank, reg, value);
+  appendRegister(state->seq[s].data, bank, reg, value);
   return 1;
 }
 
@@ -183,10 +187,10 @@ int registerVoice(int number, bool rhythm, int type, const uint8_t* bytes) {
   const uint16_t key = uint16_t((rhythm ? 0x8000 : 0) | (number & 0x7F));
   int freeSlot = -1;
   for (int s = 0; s < VOICE_SLOTS; ++s) {
-    const bool used = (state.slotUsed >> s) & 1;
-    if (used && state.slotKey[s] == key) return 1;
+    const bool used = (state->slotUsed >> s) & 1;
+    if (used && state->slotKey[s] == key) return 1;
     if (used || freeSlot >= 0) continue;
-    if (type == VOICE_FM4 && ((s & 4) || ((state.slotUsed >> (s + 4)) & 1))) continue;
+    if (type == VOICE_FM4 && ((s & 4) || ((state->slotUsed >> (s + 4)) & 1))) continue;
     freeSlot = s;
   }
   if (type == VOICE_MA1 && rhythm) return 0;
@@ -195,7 +199,7 @@ int registerVoice(int number, bool rhythm, int type, const uint8_t* bytes) {
     return 0;
   }
   const uint32_t size = voiceMessageSize(type);
-  if (estimate(SEQ_NONE) + std::max(VOICE_ROOM_MIN, size) > state.capacity) {
+  if (estimate(SEQ_NONE) + std::max(VOICE_ROOM_MIN, size) > state->capacity) {
     raiseWarning(WARN_SIZE_LIMIT);
     return 0;
   }
@@ -206,14 +210,14 @@ int registerVoice(int number, bool rhythm, int type, const uint8_t* bytes) {
       uint8_t((rhythm ? VOICE_FLAG_RHYTHM : 0) | (type == VOICE_FM4 ? VOICE_FLAG_FM4 : 0));
   const uint8_t head[VOICE_MESSAGE_HEAD] = {
       0xFF, 0xF0, f.size, 0x43, f.klass, uint8_t(freeSlot), flags, uint8_t(number & 0x7F)};
-  state.setup.insert(state.setup.end(), head, head + VOICE_MESSAGE_HEAD);
-  state.setup.insert(state.setup.end(), bytes, bytes + f.bytes);
-  state.setup.push_back(EXCLUSIVE_END);
-  state.slotUsed |= uint16_t(1u << freeSlot);
-  state.slotKey[freeSlot] = key;
+  state->setup.insert(state->setup.end(), head, head + VOICE_MESSAGE_HEAD);
+  state->setup.insert(state->setup.end(), bytes, bytes + f.bytes);
+  state->setup.push_back(EXCLUSIVE_END);
+  state->slotUsed |= uint16_t(1u << freeSlot);
+  state->slotKey[freeSlot] = key;
   if (type == VOICE_FM4) {
-    state.slotUsed |= uint16_t(1u << (freeSlot + 4));
-    state.slotKey[freeSlot + 4] = key;
+    state->slotUsed |= uint16_t(1u << (freeSlot + 4));
+    state->slotKey[freeSlot + 4] = key;
   }
   return 1;
 }
@@ -223,18 +227,18 @@ int registerVoice(int number, bool rhythm, int type, const uint8_t* bytes) {
 uint16_t voicePairWord(int ch) {
   const int p = ch / 2;
   auto slotOf = [](int c) {
-    const uint16_t key = uint16_t((isRhythm(c) ? 0x8000 : 0) + state.ch[c].program);
+    const uint16_t key = uint16_t((isRhythm(c) ? 0x8000 : 0) + state->ch[c].program);
     for (int s = 0; s < VOICE_SLOTS; ++s)
-      if (((state.slotUsed >> s) & 1) && state.slotKey[s] == key) return s;
+      if (((state->slotUsed >> s) & 1) && state->slotKey[s] == key) return s;
     return VOICE_SLOTS - 1;
   };
   const int a = slotOf(2 * p);
   const int b = slotOf(2 * p + 1);
   const bool rhythm = isRhythm(ch);
   for (int s = 0; s < VOICE_SLOTS; ++s) {
-    if (!((state.slotUsed >> s) & 1)) continue;
-    const uint16_t key = state.slotKey[s];
-    if ((key & 0xFF) == state.ch[ch].program && bool(key & 0x8000) != rhythm)
+    if (!((state->slotUsed >> s) & 1)) continue;
+    const uint16_t key = state->slotKey[s];
+    if ((key & 0xFF) == state->ch[ch].program && bool(key & 0x8000) != rhythm)
       return uint16_t((b << 12) | (a << 8) | (REG_VOICE_PAIR + p));
   }
   return 0;
@@ -243,14 +247,14 @@ uint16_t voicePairWord(int ch) {
 // ---- Notes ----------------------------------------------------------------------------------
 
 void insertTimed(const TimedEntry& e) {
-  auto at = std::upper_bound(state.timed.begin(), state.timed.end(), e.end,
+  auto at = std::upper_bound(state->timed.begin(), state->timed.end(), e.end,
                              [](uint32_t end, const TimedEntry& t) { return end < t.end; });
-  state.timed.insert(at, e);
+  state->timed.insert(at, e);
 }
 
 // Cuts a written note at time t: its gate keeps its byte form.
 void rewriteGate(const TimedEntry& e, uint32_t t) {
-  std::vector<uint8_t>& v = state.seq[e.track].data;
+  std::vector<uint8_t>& v = state->seq[e.track].data;
   if (e.position == 0 || e.position + 1 >= v.size()) return;
   const uint32_t d = t > e.start ? t - e.start : 0;
   uint8_t* gate = v.data() + e.position + 1;
@@ -265,16 +269,16 @@ void rewriteGate(const TimedEntry& e, uint32_t t) {
 // Key-offs of register-driven notes that ended by time t.
 void settleNotes(uint32_t t) {
   size_t walked = 0;
-  for (; walked < state.timed.size(); ++walked) {
-    const TimedEntry& e = state.timed[walked];
+  for (; walked < state->timed.size(); ++walked) {
+    const TimedEntry& e = state->timed[walked];
     if (e.end > t) break;
-    if (state.ch[e.channel].registerDriven) {
-      state.ch[e.channel].pitchWord = 0;
+    if (state->ch[e.channel].registerDriven) {
+      state->ch[e.channel].pitchWord = 0;
       if (!writeRegister(e.track, e.end, REGISTER_BANK0, uint8_t(REG_PITCH_HIGH + e.channel), 0))
         break;
     }
   }
-  state.timed.erase(state.timed.begin(), state.timed.begin() + long(walked));
+  state->timed.erase(state->timed.begin(), state->timed.begin() + long(walked));
 }
 
 int level(int v) {
@@ -284,16 +288,16 @@ int level(int v) {
 void translateNote(const StreamEvent& ev, Pass& p) {
   const int ch = ev.status & 0x0F;
   const uint8_t c = channelBits(ch);
-  ChannelInfo& ci = state.ch[ch];
+  ChannelInfo& ci = state->ch[ch];
   int note = ev.data[0] & 0x7F;
   if (note == 0) note = 12;
   if (note > 120) note = ((note - 120) % 12) + 108;
-  if (!state.fourVoice && isRhythm(ch)) {
+  if (!state->fourVoice && isRhythm(ch)) {
     if (note < RHYTHM_LOW || note > RHYTHM_HIGH) return;
     if (ci.program == note) {
       note = RHYTHM_PITCH[note - RHYTHM_LOW];
     } else {
-      if (!registerVoice(note, true, state.voiceType, nullptr)) return;
+      if (!registerVoice(note, true, state->voiceType, nullptr)) return;
       ci.program = uint16_t(note);
       p.bytes = {EV_CONTROL, uint8_t(c + CTL_PROGRAM), uint8_t(note)};
       p.program = true;
@@ -301,7 +305,7 @@ void translateNote(const StreamEvent& ev, Pass& p) {
       return;
     }
   }
-  if (state.velocityToExpression) {
+  if (state->velocityToExpression) {
     const uint8_t velocity = ev.data[1] & 0x7F;
     const int before = level(ci.expression * ci.velocity / 127);
     ci.velocity = velocity;
@@ -343,8 +347,8 @@ void translateController(const StreamEvent& ev, Pass& p) {
   const uint8_t c = channelBits(ch);
   const uint8_t k = ev.data[0];
   const uint8_t v = ev.data[1] & 0x7F;
-  ChannelInfo& ci = state.ch[ch];
-  if (state.fourVoice && k != CC_MODULATION && k != CC_VOLUME) return;
+  ChannelInfo& ci = state->ch[ch];
+  if (state->fourVoice && k != CC_MODULATION && k != CC_VOLUME) return;
   switch (k) {
     case CC_MODULATION: {
       const int m = v <= 80 ? ((v + 4) >> 3) + 1 : ((v + 8) >> 4) + 6;
@@ -367,7 +371,7 @@ void translateController(const StreamEvent& ev, Pass& p) {
       else
         writer.DRUM_CHANNEL_MASK &= uint16_t(~(1u << ch));
       p.bytes = {EV_CONTROL, uint8_t(c + CTL_BANK),
-                 uint8_t((isRhythm(ch) ? BANK_RHYTHM : 0) + (state.fm4op ? 1 : 0))};
+                 uint8_t((isRhythm(ch) ? BANK_RHYTHM : 0) + (state->fm4op ? 1 : 0))};
       break;
     case CC_BEND_RANGE:
       ci.bendRange = v;
@@ -386,9 +390,9 @@ void translateProgram(const StreamEvent& ev, Pass& p) {
   const int ch = ev.status & 0x0F;
   if (isRhythm(ch)) return;
   const uint8_t program = ev.data[0] & 0x7F;
-  const bool direct = state.fourVoice && !state.exclusiveVoices;
-  if (!direct && !registerVoice(program, false, state.voiceType, nullptr)) return;
-  state.ch[ch].program = uint16_t(program + 256 * ev.data[1]);
+  const bool direct = state->fourVoice && !state->exclusiveVoices;
+  if (!direct && !registerVoice(program, false, state->voiceType, nullptr)) return;
+  state->ch[ch].program = uint16_t(program + 256 * ev.data[1]);
   p.bytes = {EV_CONTROL, uint8_t(channelBits(ch) + CTL_PROGRAM), program};
   p.program = true;
 }
@@ -397,10 +401,10 @@ void translateProgram(const StreamEvent& ev, Pass& p) {
 
 // Sets the durations of the lines of the previous lyric: they last until now.
 void finishKaraokeLines(uint32_t now) {
-  std::vector<uint8_t>& g = state.seq[SEQ_GRAPHICS].data;
-  const uint32_t d = std::min<uint32_t>(now - std::min(now, state.lastLyric), MAX_LENGTH);
-  for (int i = 0; i < state.pendingLines; ++i) {
-    const uint32_t q = state.pendingLine[i];
+  std::vector<uint8_t>& g = state->seq[SEQ_GRAPHICS].data;
+  const uint32_t d = std::min<uint32_t>(now - std::min(now, state->lastLyric), MAX_LENGTH);
+  for (int i = 0; i < state->pendingLines; ++i) {
+    const uint32_t q = state->pendingLine[i];
     if (q + 2 >= g.size()) continue;
     const uint32_t len = g[q + 1];
     if (q + 1 + len >= g.size() || len < 8) continue;
@@ -411,7 +415,7 @@ void finishKaraokeLines(uint32_t now) {
       g[q + 1 + len] = 0x00;
     }
   }
-  state.pendingLines = 0;
+  state->pendingLines = 0;
 }
 
 void translateLyric(const StreamEvent& ev, Pass& p) {
@@ -450,19 +454,19 @@ void storeWave(const StreamEvent& ev) {
   if (ev.length < 2) return;
   const uint8_t* b = ev.data;
   const uint8_t rate = b[1];
-  const WaveSource source = state.codings.take(b[0], rate);
-  const uint8_t target = state.waveStored ? state.waveType : nearestRateCode(source.rate);
+  const WaveSource source = state->codings.take(b[0], rate);
+  const uint8_t target = state->waveStored ? state->waveType : nearestRateCode(source.rate);
   const uint32_t room =
-      WAVE_BUFFER_LIMIT - std::min<uint32_t>(WAVE_BUFFER_LIMIT, uint32_t(state.waves.size()));
+      WAVE_BUFFER_LIMIT - std::min<uint32_t>(WAVE_BUFFER_LIMIT, uint32_t(state->waves.size()));
   std::vector<uint8_t> samples;
   if (rate != WAVE_RATE_NONE)
     samples = transcodeToYamaha(source.coding, b + 2, ev.length - 2, source.rate,
                                 WAVE_RATES[target], room);
   uint64_t n = rate != WAVE_RATE_NONE ? samples.size() : std::min<uint64_t>(ev.length - 2, room);
   const uint64_t e = estimate(SEQ_AUDIO);
-  if (state.capacity < e + n + WAVE_CHUNK_HEAD) {
+  if (state->capacity < e + n + WAVE_CHUNK_HEAD) {
     raiseWarning(WARN_SIZE_LIMIT);
-    n = e + WAVE_SHORTENED_RESERVE < state.capacity ? state.capacity - e - WAVE_SHORTENED_RESERVE
+    n = e + WAVE_SHORTENED_RESERVE < state->capacity ? state->capacity - e - WAVE_SHORTENED_RESERVE
                                                     : 0;
   }
   if (rate == WAVE_RATE_NONE) {
@@ -472,11 +476,11 @@ void storeWave(const StreamEvent& ev) {
   n = std::min<uint64_t>(n, samples.size());
   if (n == 0) return;
   const uint8_t head[WAVE_CHUNK_HEAD] = {'A', 'w', 'a', b[0], 0, 0, 0, 0};
-  state.waves.insert(state.waves.end(), head, head + WAVE_CHUNK_HEAD);
-  putBE(state.waves.data() + state.waves.size() - 4, uint32_t(n), 4);
-  state.waves.insert(state.waves.end(), samples.begin(), samples.begin() + ptrdiff_t(n));
-  state.waveType = target;
-  state.waveStored = true;
+  state->waves.insert(state->waves.end(), head, head + WAVE_CHUNK_HEAD);
+  putBE(state->waves.data() + state->waves.size() - 4, uint32_t(n), 4);
+  state->waves.insert(state->waves.end(), samples.begin(), samples.begin() + ptrdiff_t(n));
+  state->waveType = target;
+  state->waveStored = true;
 }
 
 // ---- One event ------------------------------------------------------------------------------
@@ -489,21 +493,21 @@ void translate(const StreamEvent& ev, Pass& p) {
     const uint8_t* d = ev.data;
     switch (ev.metaType) {
       case META_LYRIC:
-        if (!state.fourVoice && state.karaoke) translateLyric(ev, p);
+        if (!state->fourVoice && state->karaoke) translateLyric(ev, p);
         break;
       case META_WAVE_CODING:
-        state.codings.note(d, ev.length);
+        state->codings.note(d, ev.length);
         break;
       case META_WAVE:
-        if (!state.fourVoice) storeWave(ev);
+        if (!state->fourVoice) storeWave(ev);
         break;
       case META_VOICE:
-        if (ev.length >= 4 && d[0] == state.voiceType &&
-            ev.length >= 4u + VOICE_FORMS[state.voiceType].bytes)
-          registerVoice(d[3] & 0x7F, d[3] >> 7, state.voiceType, d + 4);
+        if (ev.length >= 4 && d[0] == state->voiceType &&
+            ev.length >= 4u + VOICE_FORMS[state->voiceType].bytes)
+          registerVoice(d[3] & 0x7F, d[3] >> 7, state->voiceType, d + 4);
         break;
       case META_WAVE_LEVEL:
-        if (!state.fourVoice && ev.length >= 1) {
+        if (!state->fourVoice && ev.length >= 1) {
           p.target = SEQ_AUDIO;
           p.bytes = {EV_CONTROL, CTL_VOLUME, uint8_t(d[0] & 0x7F)};
         }
@@ -516,7 +520,7 @@ void translate(const StreamEvent& ev, Pass& p) {
   switch (kind) {
     case ST_NOTE_HIGH:
       // A wave number of 0x00 or 0xFF would read back as a control or escape event.
-      if (!state.fourVoice && ev.data[0] != EV_CONTROL && ev.data[0] != 0xFF) {
+      if (!state->fourVoice && ev.data[0] != EV_CONTROL && ev.data[0] != 0xFF) {
         p.target = SEQ_AUDIO;
         p.bytes = {ev.data[0]};
         appendLength(p.bytes, std::min<uint32_t>(getBE(ev.data + 2, 2), MAX_LENGTH));
@@ -532,7 +536,7 @@ void translate(const StreamEvent& ev, Pass& p) {
       translateProgram(ev, p);
       break;
     case ST_PITCH_BEND:
-      state.ch[ch].bend = uint16_t(ev.data[0] + 256 * ev.data[1]);
+      state->ch[ch].bend = uint16_t(ev.data[0] + 256 * ev.data[1]);
       p.bend = true;
       break;
     default:
@@ -542,10 +546,10 @@ void translate(const StreamEvent& ev, Pass& p) {
 
 // Pitch by register messages for the channel's first sounding note.
 void writeBendRegisters(int ch, uint32_t now) {
-  ChannelInfo& ci = state.ch[ch];
-  auto it = std::find_if(state.timed.begin(), state.timed.end(),
+  ChannelInfo& ci = state->ch[ch];
+  auto it = std::find_if(state->timed.begin(), state->timed.end(),
                          [ch](const TimedEntry& e) { return e.channel == ch; });
-  if (it == state.timed.end()) return;
+  if (it == state->timed.end()) return;
   const uint16_t before = ci.pitchWord;
   ci.pitchWord = noteToFnum(it->note, ci.bendRange, ci.bend);
   if (!ci.registerDriven && it->position) {
@@ -564,34 +568,34 @@ void writeBendRegisters(int ch, uint32_t now) {
 bool writePass(const StreamEvent& ev, Pass& p) {
   const int ch = ev.status & 0x0F;
   const uint32_t now = ev.time;
-  if (!state.fourVoice && p.note && state.ch[ch].bend != BEND_CENTRE) {
+  if (!state->fourVoice && p.note && state->ch[ch].bend != BEND_CENTRE) {
     insertTimed({ev.data[0], uint8_t(p.target), uint8_t(ch), 0, now, now + getBE(ev.data + 2, 2)});
     p.bend = true;
     p.note = false;
     p.bytes.clear();
   }
   if (p.bend) {
-    if (!state.fourVoice && ev.status < ST_EXCLUSIVE) writeBendRegisters(ch, now);
+    if (!state->fourVoice && ev.status < ST_EXCLUSIVE) writeBendRegisters(ch, now);
   } else if (!p.bytes.empty()) {
     const uint32_t size = uint32_t(p.bytes.size());
     if (!writeDuration(p.target, now, roomFor(size))) return false;
-    std::vector<uint8_t>& v = state.seq[p.target].data;
+    std::vector<uint8_t>& v = state->seq[p.target].data;
     if (p.note)
       insertTimed({ev.data[0], uint8_t(p.target), uint8_t(ch), uint32_t(v.size()), now,
                    now + getBE(ev.data + 2, 2)});
     if (p.lyric) {
-      for (int i = 0; i < p.lines; ++i) state.pendingLine[i] = uint32_t(v.size()) + p.linePos[i];
-      state.pendingLines = p.lines;
-      state.lastLyric = now;
+      for (int i = 0; i < p.lines; ++i) state->pendingLine[i] = uint32_t(v.size()) + p.linePos[i];
+      state->pendingLines = p.lines;
+      state->lastLyric = now;
     }
     v.insert(v.end(), p.bytes.begin(), p.bytes.end());
-    if (p.program && !state.fourVoice) {
+    if (p.program && !state->fourVoice) {
       const uint16_t word = voicePairWord(ch);
       if (word && !writeRegister(p.target, now, REGISTER_BANK1, uint8_t(word), uint8_t(word >> 8)))
         return false;
     }
   }
-  state.songEnd = now;
+  state->songEnd = now;
   return true;
 }
 
@@ -613,7 +617,7 @@ void writeContents(ByteSink& out, uint32_t reserve) {
     out.u8(':');
     out.put(value, n);
   };
-  if (!state.fourVoice && options.ledLink) {
+  if (!state->fourVoice && options.ledLink) {
     const uint8_t led[2] = {uint8_t(std::clamp(options.ledChannel, 1, CHANNELS) - 1), ','};
     entry(TAG_LED, led, 2);
   }
@@ -632,19 +636,19 @@ void bankSetup() {
   auto put = [](int ch, uint8_t value) {
     const uint8_t bytes[4] = {0x00, EV_CONTROL, uint8_t(channelBits(ch) + CTL_BANK), value};
     const int s = trackOf(ch);
-    if (estimate(s) + sizeof bytes > state.capacity) {
+    if (estimate(s) + sizeof bytes > state->capacity) {
       raiseWarning(WARN_SIZE_LIMIT);
       return;
     }
-    state.seq[s].data.insert(state.seq[s].data.end(), bytes, bytes + sizeof bytes);
+    state->seq[s].data.insert(state->seq[s].data.end(), bytes, bytes + sizeof bytes);
   };
-  if (state.fm4op)
+  if (state->fm4op)
     for (int ch = 0; ch < CHANNELS; ++ch)
       if ((songStats.melodicMask >> ch) & 1) put(ch, uint8_t((isRhythm(ch) ? BANK_RHYTHM : 0) + 1));
   constexpr int RHYTHM_CHANNEL = 9;
-  if (!state.fourVoice && ((songStats.rhythmMask >> RHYTHM_CHANNEL) & 1)) {
+  if (!state->fourVoice && ((songStats.rhythmMask >> RHYTHM_CHANNEL) & 1)) {
     writer.DRUM_CHANNEL_MASK |= uint16_t(1u << RHYTHM_CHANNEL);
-    put(RHYTHM_CHANNEL, uint8_t(BANK_RHYTHM + (state.fm4op ? 1 : 0)));
+    put(RHYTHM_CHANNEL, uint8_t(BANK_RHYTHM + (state->fm4op ? 1 : 0)));
   }
 }
 
@@ -658,15 +662,15 @@ void channelStatus(int t, uint8_t status[2]) {
 }
 
 void writeTrack(ByteSink& out, int s) {
-  Sequence& q = state.seq[s];
-  const bool withSetup = s == 0 && state.setup.size() > HEAD_SIZE;
-  const bool withWaves = s == SEQ_AUDIO && !state.waves.empty();
+  Sequence& q = state->seq[s];
+  const bool withSetup = s == 0 && state->setup.size() > HEAD_SIZE;
+  const bool withWaves = s == SEQ_AUDIO && !state->waves.empty();
   if (!q.hasEvents() && !withSetup && !withWaves) {
     q.done = true;
     return;
   }
-  if (q.hasEvents() && q.lastTime != state.songEnd &&
-      writeDuration(s, state.songEnd, int64_t(state.capacity) - int64_t(sizeof NOP)))
+  if (q.hasEvents() && q.lastTime != state->songEnd &&
+      writeDuration(s, state->songEnd, int64_t(state->capacity) - int64_t(sizeof NOP)))
     q.data.insert(q.data.end(), std::begin(NOP), std::end(NOP));
   q.data.insert(q.data.end(), std::begin(END_OF_SEQUENCE), std::end(END_OF_SEQUENCE));
   putBE(q.data.data() + 4, uint32_t(q.data.size() - HEAD_SIZE), 4);
@@ -675,13 +679,13 @@ void writeTrack(ByteSink& out, int s) {
   if (s == SEQ_AUDIO) {
     at = out.chunk(ID_AUDIO_TRACK, 0x00);
     const uint8_t head[AUDIO_HEADER_SIZE] = {
-        FORMAT_HANDY,      SEQUENCE_STREAM, uint8_t(state.waveType | WAVE_TYPE_BASE),
-        WAVE_TYPE_WIDTH_4, state.tbCode,    state.tbCode};
+        FORMAT_HANDY,      SEQUENCE_STREAM, uint8_t(state->waveType | WAVE_TYPE_BASE),
+        WAVE_TYPE_WIDTH_4, state->tbCode,    state->tbCode};
     out.put(head, AUDIO_HEADER_SIZE);
   } else if (s == SEQ_GRAPHICS) {
     at = out.chunk(ID_GRAPHICS_TRACK, 0x00);
     out.put(GRAPHICS_HEAD, sizeof GRAPHICS_HEAD);
-    out.u8(state.tbCode);
+    out.u8(state->tbCode);
     out.u8(0x00);
     out.put(ID_GRAPHICS_SETUP, 4);
     out.be(HEAD_SIZE + sizeof GRAPHICS_DISPLAY, 4);
@@ -690,19 +694,19 @@ void writeTrack(ByteSink& out, int s) {
     out.put(GRAPHICS_DISPLAY, sizeof GRAPHICS_DISPLAY);
   } else {
     at = out.chunk(ID_SCORE_TRACK,
-                   state.fourVoice ? TRACK_4VOICE : uint8_t(TRACK_16VOICE_FIRST + s));
+                   state->fourVoice ? TRACK_4VOICE : uint8_t(TRACK_16VOICE_FIRST + s));
     uint8_t status[2];
     channelStatus(s, status);
-    const uint8_t head[SCORE_HEADER_SIZE] = {FORMAT_HANDY, SEQUENCE_STREAM, state.tbCode,
-                                             state.tbCode, status[0],       status[1]};
+    const uint8_t head[SCORE_HEADER_SIZE] = {FORMAT_HANDY, SEQUENCE_STREAM, state->tbCode,
+                                             state->tbCode, status[0],       status[1]};
     out.put(head, SCORE_HEADER_SIZE);
     if (withSetup) {
-      putBE(state.setup.data() + 4, uint32_t(state.setup.size() - HEAD_SIZE), 4);
-      out.put(state.setup.data(), uint32_t(state.setup.size()));
+      putBE(state->setup.data() + 4, uint32_t(state->setup.size() - HEAD_SIZE), 4);
+      out.put(state->setup.data(), uint32_t(state->setup.size()));
     }
   }
   out.put(q.data.data(), uint32_t(q.data.size()));
-  if (withWaves) out.put(state.waves.data(), uint32_t(state.waves.size()));
+  if (withWaves) out.put(state->waves.data(), uint32_t(state->waves.size()));
   out.patch(at);
   q.done = true;
 }
@@ -718,42 +722,43 @@ void startSequence(Sequence& q, const char* id) {
 
 void writeSmaf(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
                int32_t* destinationSize, uint32_t capacity) {
+  state = &stateRecord;
   *destinationSize = 0;
-  state = SmafWriterState{};
+  *state = SmafWriterState{};
   const FormatCode code = runState.currentOutputCode;
-  state.fourVoice = code == 55 || code == 56;
-  state.ezweb = options.preset.ezwebTarget;
-  state.fm4op = !state.fourVoice && options.mmf4op;
-  state.velocityToExpression = !state.fourVoice && options.preset.noteType;
-  state.exclusiveVoices = options.preset.voiceParamExclusive;
-  state.karaoke = options.kclen > 1;
-  state.voiceType = (state.fourVoice ? VOICE_MA1 : VOICE_FM2) + (state.fm4op ? 1 : 0);
-  state.capacity = destination ? capacity : 0;
-  const uint32_t trailer = state.ezweb ? sizeof EZWEB_TRAILER : 0;
+  state->fourVoice = code == 55 || code == 56;
+  state->ezweb = options.preset.ezwebTarget;
+  state->fm4op = !state->fourVoice && options.mmf4op;
+  state->velocityToExpression = !state->fourVoice && options.preset.noteType;
+  state->exclusiveVoices = options.preset.voiceParamExclusive;
+  state->karaoke = options.kclen > 1;
+  state->voiceType = (state->fourVoice ? VOICE_MA1 : VOICE_FM2) + (state->fm4op ? 1 : 0);
+  state->capacity = destination ? capacity : 0;
+  const uint32_t trailer = state->ezweb ? sizeof EZWEB_TRAILER : 0;
 
   beginStream();
-  if (state.fm4op)
+  if (state->fm4op)
     for (int i = 0; i < CHANNELS; ++i) writer.ch[i].map = uint8_t((i + 4 * (i / 4)) % CHANNELS);
   TrackTable table;
   loadTrackTable(table, source, sourceSize);
-  state.tbCode = timebaseCode(table.timebase);
+  state->tbCode = timebaseCode(table.timebase);
 
-  ByteSink out(destination, state.capacity);
-  state.out = &out;
+  ByteSink out(destination, state->capacity);
+  state->out = &out;
   const uint32_t fileAt = out.chunk(ID_FILE);
   if (!out.room(HEAD_SIZE + CONTENTS_FIXED_SIZE + CRC_SIZE + trailer)) {
     raiseWarning(WARN_SIZE_LIMIT);
     endStream();
-    state = SmafWriterState{};
+    *state = SmafWriterState{};
     return;
   }
   writeContents(out, CRC_SIZE + trailer);
 
-  state.setup.assign(ID_SETUP, ID_SETUP + 4);
-  state.setup.resize(HEAD_SIZE, 0);
-  for (int s = 0; s < SCORE_TRACKS; ++s) startSequence(state.seq[s], ID_SEQUENCE);
-  startSequence(state.seq[SEQ_AUDIO], ID_AUDIO_SEQUENCE);
-  startSequence(state.seq[SEQ_GRAPHICS], ID_GRAPHICS_SEQUENCE);
+  state->setup.assign(ID_SETUP, ID_SETUP + 4);
+  state->setup.resize(HEAD_SIZE, 0);
+  for (int s = 0; s < SCORE_TRACKS; ++s) startSequence(state->seq[s], ID_SEQUENCE);
+  startSequence(state->seq[SEQ_AUDIO], ID_AUDIO_SEQUENCE);
+  startSequence(state->seq[SEQ_GRAPHICS], ID_GRAPHICS_SEQUENCE);
   bankSetup();
 
   StreamEvent ev;
@@ -765,25 +770,25 @@ void writeSmaf(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
       p = Pass{};
       translate(ev, p);
       if (!writePass(ev, p)) {
-        state.stopped = true;
-        state.songEnd = ev.time;
+        state->stopped = true;
+        state->songEnd = ev.time;
         break;
       }
     } while (p.again && ++passes < MAX_PASSES);
-    if (state.stopped) break;
+    if (state->stopped) break;
   }
 
-  for (TimedEntry& e : state.timed)
-    if (e.position) rewriteGate(e, state.songEnd);
-  finishKaraokeLines(state.songEnd);
+  for (TimedEntry& e : state->timed)
+    if (e.position) rewriteGate(e, state->songEnd);
+  finishKaraokeLines(state->songEnd);
   for (int s = 0; s < SEQUENCES; ++s) writeTrack(out, s);
   out.patch(fileAt, CRC_SIZE);
   const uint16_t crc = crc16(out.out, out.pos);
   out.be(crc, 2);
-  if (state.ezweb) out.put(EZWEB_TRAILER, trailer);
+  if (state->ezweb) out.put(EZWEB_TRAILER, trailer);
   *destinationSize = int32_t(out.pos);
   endStream();
-  state = SmafWriterState{};
+  *state = SmafWriterState{};
 }
 
 }  // namespace vlm
