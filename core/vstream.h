@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "util/memblock.h"
@@ -185,7 +186,10 @@ struct WaveEntry {
   uint8_t coding = 0;   // wave coding (formats/adpcm.h)
 };
 
-struct SongStats {
+// Everything of SongStats but its lyrics: plain data, so that the copies a conversion makes of the
+// statistics (kept for the display while the transform and the writer rebuild them) are one block
+// copy instead of a loop over every byte of the position tables.
+struct SongCounts {
   uint32_t tempoMin, tempoMax;  // beats per minute; 0 = no tempo seen
   ChannelStats ch[CHANNELS];
   uint8_t lowVelocity, highVelocity;
@@ -202,7 +206,6 @@ struct SongStats {
   uint8_t rhythmSlotNote[RHYTHM_SLOTS];
   uint8_t rhythmSlotCount;
   uint8_t marker[STATS_POSITIONS];  // per sixteenth: note number of a marker note (< 32)
-  std::vector<LyricEntry> lyrics;   // sorted by position, one entry per position
   uint8_t masterVolumeMin, masterVolumeMax;
   bool masterVolumeSeen;
   uint32_t cueStart;  // sixteenth position of the first start cue
@@ -216,6 +219,12 @@ struct SongStats {
   WaveEntry waves[MAX_WAVES];  // embedded wave data, in the order found
   uint8_t waveCount;
   uint16_t vibrationMask, ledMask;  // channels linked to the vibrator and to the LED
+};
+
+static_assert(std::is_trivially_copyable_v<SongCounts>, "SongCounts is copied as one block");
+
+struct SongStats : SongCounts {
+  std::vector<LyricEntry> lyrics;  // sorted by position, one entry per position
 };
 extern thread_local SongStats songStats;
 
