@@ -390,27 +390,6 @@ void setSongText(int field, const char* bytes, size_t length) {
 
 // ---- Stream writer -------------------------------------------------------------------------
 
-int eventDataSize(uint8_t status) {
-  switch (status & 0xF0) {
-    case 0x00:
-      return status & 0x0F;
-    case ST_TIMED_NOTE:
-    case ST_NOTE_HIGH:
-    case ST_NOTE:
-      return 4;
-    case ST_NOTE_OFF:
-    case ST_POLY_PRESSURE:
-    case ST_CONTROL:
-    case ST_PROGRAM:
-    case ST_PITCH_BEND:
-      return 2;
-    case ST_CHANNEL_PRESSURE:
-      return 1;
-    default:
-      return 0xFF;
-  }
-}
-
 uint32_t sixteenthOf(uint32_t time) {
   if (writer.timebase == 0) return 0;
   return uint32_t(uint64_t(time) * 4 / writer.timebase);
@@ -779,7 +758,7 @@ int submitEvent(uint8_t* out, uint32_t capacity, uint32_t time, uint8_t status, 
 namespace {
 
 // Reads the delta that precedes a track's next event; ends the track when there is none.
-void readNextDelta(TrackTable& table, TrackCursor& t) {
+inline void readNextDelta(TrackTable& table, TrackCursor& t) {
   if (t.pos >= t.end) {
     t.ended = true;
     return;

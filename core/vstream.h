@@ -92,8 +92,20 @@ inline constexpr uint16_t BEND_CENTRE = 0x4000;             // MSB * 256 + LSB
 inline constexpr uint16_t RPN_NONE = 0x7F7F;
 
 // Number of data bytes after the status byte for the fixed-size statuses (0xF0 and 0xFF are read
-// by their length fields). 0xFF marks a status that has no fixed size.
-int eventDataSize(uint8_t status);
+// by their length fields). 0xFF marks a status that has no fixed size. A table by the high
+// nibble: every consumer asks this for every event it reads.
+inline constexpr uint8_t NO_FIXED_SIZE = 0xFF;
+inline constexpr uint8_t EVENT_DATA_SIZES[16] = {
+    0,                          // 0x0n: filler, n bytes (see below)
+    4, 4,                       // 0x1n timed note, 0x2n note of channel n + 16
+    NO_FIXED_SIZE,              // 0x3n: early end of a timed note, a request only
+    NO_FIXED_SIZE, NO_FIXED_SIZE, NO_FIXED_SIZE, NO_FIXED_SIZE,
+    2, 4, 2, 2, 2, 1, 2,        // 0x8n .. 0xEn
+    NO_FIXED_SIZE,              // 0xF0, 0xFF and the rest
+};
+inline int eventDataSize(uint8_t status) {
+  return status < 0x10 ? status & 0x0F : EVENT_DATA_SIZES[status >> 4];
+}
 
 // ---- Song texts and marks ------------------------------------------------------------------
 
