@@ -297,7 +297,10 @@ int loadAndRead(RunBlocks& blocks, const char* input, FormatCode inputCode, bool
   }
   if (inputCode == FORMAT_SMZ_TEXT || inputCode == FORMAT_SMZ_SMAF) song.ProtectFlags = 1;
   song.fileSize = uint32_t(blocks.block[0].length);
-  songStats.hasVoiceSamples = streamHasVoiceSamples(blocks.block[blocks.current]);
+  // A reader's stream came through the emitter, which saw every wave event; a .vlm image did
+  // not, so it is always looked through.
+  const bool mayHaveWaves = inputCode == FORMAT_VLM || waveEventWritten();
+  songStats.hasVoiceSamples = mayHaveWaves && streamHasVoiceSamples(blocks.block[blocks.current]);
   return 1;
 }
 

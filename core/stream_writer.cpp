@@ -39,6 +39,7 @@ struct EmitterState {
   size_t dirtyBytes = 0;            // leading bytes that may be non-zero since the stream began
   uint32_t capacity = NO_CAPACITY;  // last capacity given to emitEvent (0 = not known yet)
   bool chunkRefused = false;        // the current track head did not fit: nothing more is written
+  bool waveWritten = false;         // a wave event was written since the stream began
 };
 thread_local constinit EmitterState emitter{};
 
@@ -124,6 +125,7 @@ void noteMetaEvent(uint32_t time) {
   const uint32_t count = writer.count;
   if (count < 1) return;
   const uint8_t type = data[0];
+  if (type == META_WAVE) emitter.waveWritten = true;
   uint32_t lengthBytes = 0;
   uint32_t length = readVarLen(data + 1, count - 1, &lengthBytes);
   const uint32_t bodyStart = 1 + lengthBytes;
@@ -449,6 +451,7 @@ void beginStream() {
   emitter.dirtyBytes = PLAIN_EVENT_BYTES;  // the plain path writes these without a mark
   emitter.capacity = NO_CAPACITY;
   emitter.chunkRefused = false;
+  emitter.waveWritten = false;
   writer.scratch.handle = nullptr;  // owned by the emitter's vector, not by the allocator
   writer.scratch.data = emitter.scratch;
   writer.scratch.length = int32_t(EVENT_SCRATCH_SIZE);
@@ -578,6 +581,10 @@ void finishStream(uint8_t* out) {
     putBE(out + writer.trackStart + 4, writer.pos - writer.trackStart - CHUNK_HEAD_SIZE, 4);
   }
   putBE(out + writer.headerStart + VTHD_TIMEBASE_OFFSET, writer.timebase, 2);
+}
+
+bool waveEventWritten() {
+  return emitter.waveWritten;
 }
 
 void markScratchWritten(size_t bytes) {

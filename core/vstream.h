@@ -317,6 +317,9 @@ void markScratchWritten(size_t bytes);
 void noteSongEvent(uint32_t time, uint8_t status);
 void finishStream(uint8_t* out);
 void endStream();
+// Whether a wave event (META_WAVE) was written since the last beginStream. Every event of a
+// stream goes through the emitter, so without one no scan of the stream can find voice samples.
+bool waveEventWritten();
 
 // Convenience for readers: sets the current event and submits it until it is no longer asked
 // again. Returns 0 when the buffer is full. A request of count 0 (a note-off) still reads its note

@@ -254,6 +254,54 @@ TEST_F(ConvertCommand, WarningsAreCollectedAndCleared) {
   EXPECT_EQ(warnings.slot[WARN_VOLUME_CLIPS], 0);
 }
 
+// A mono 16-bit PCM WAVE file of `samples` samples at 8 kHz.
+std::vector<uint8_t> makeWave(uint32_t samples) {
+  std::vector<uint8_t> w;
+  auto put = [&w](uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) w.push_back(uint8_t(v >> (8 * i)));
+  };
+  const uint32_t data = samples * 2;
+  w.insert(w.end(), {'R', 'I', 'F', 'F'});
+  put(36 + data, 4);
+  w.insert(w.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
+  put(16, 4), put(1, 2), put(1, 2), put(8000, 4), put(16000, 4), put(2, 2), put(16, 2);
+  w.insert(w.end(), {'d', 'a', 't', 'a'});
+  put(data, 4);
+  for (uint32_t i = 0; i < samples; ++i) put(uint32_t(int16_t((i % 40) * 800 - 16000)), 2);
+  return w;
+}
+
+// The run finds voice samples in a reader's stream without looking through streams that have no
+// wave event, and still looks through every .vlm image; one song's answer never carries over to
+// the next.
+TEST(ReadInput, VoiceSamplesAreFoundOnlyWhereAWaveEventIs) {
+  ScratchDir dir;
+  options = ConversionOptions();
+  runState = RunState();
+  const std::string wav = dir.file("voice.wav");
+  writeBytes(wav, makeWave(4000));
+  const std::string vlm = dir.file("voice.vlm");
+  const std::string mid = std::string(VLM_SOURCE_DIR) + "/examples/demo.mid";
+
+  MemBlock stream;
+  ASSERT_TRUE(readInput(wav.c_str(), 72, &stream));
+  EXPECT_TRUE(songStats.hasVoiceSamples);
+  writeBytes(vlm, std::vector<uint8_t>(stream.data, stream.data + stream.length));
+  blockFree(&stream);
+
+  ASSERT_TRUE(readInput(mid.c_str(), 2, &stream));
+  EXPECT_FALSE(songStats.hasVoiceSamples);
+  blockFree(&stream);
+
+  ASSERT_TRUE(readInput(vlm.c_str(), 3, &stream));
+  EXPECT_TRUE(songStats.hasVoiceSamples);
+  blockFree(&stream);
+
+  ASSERT_TRUE(readInput(mid.c_str(), 2, &stream));
+  EXPECT_FALSE(songStats.hasVoiceSamples);
+  blockFree(&stream);
+}
+
 TEST(Warnings, MailSizeWarningSkipsLargeTextHandsets) {
   options = ConversionOptions();
   runState = RunState();
