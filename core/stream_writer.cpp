@@ -40,6 +40,9 @@ struct EmitterState {
   uint32_t capacity = NO_CAPACITY;  // last capacity given to emitEvent (0 = not known yet)
   bool chunkRefused = false;        // the current track head did not fit: nothing more is written
   bool waveWritten = false;         // a wave event was written since the stream began
+  // The options record, looked up once per stream: it has strings, so every direct use of the
+  // thread-local goes through its guarded initialiser.
+  const ConversionOptions* options = nullptr;
 };
 thread_local constinit EmitterState emitter{};
 
@@ -452,6 +455,7 @@ void beginStream() {
   emitter.capacity = NO_CAPACITY;
   emitter.chunkRefused = false;
   emitter.waveWritten = false;
+  emitter.options = &options;
   writer.scratch.handle = nullptr;  // owned by the emitter's vector, not by the allocator
   writer.scratch.data = emitter.scratch;
   writer.scratch.length = int32_t(EVENT_SCRATCH_SIZE);
@@ -657,7 +661,9 @@ namespace {
 
 // The general path can always take the place of the plain one.
 inline bool plainPathOpen() {
-  return !options.bendsepflg && !emitter.chunkRefused && emitter.scratchSize >= EVENT_SCRATCH_SIZE;
+  // A stream has begun (so the options pointer is set) when the scratch block is in place.
+  return emitter.scratchSize >= EVENT_SCRATCH_SIZE && !emitter.chunkRefused &&
+         !emitter.options->bendsepflg;
 }
 
 // Whether a request is a plain channel event that no request step turns into others: a note-off

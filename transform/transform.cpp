@@ -66,6 +66,9 @@ struct Pass {
   uint32_t nextEnd = UINT32_MAX;  // earliest input end of the sounding notes
   int volumeMode = VOLUME_FOLLOW;
   bool forPlayback = false;
+  // The run's options, looked up once: the options record has strings, so every direct use of
+  // the thread-local goes through its guarded initialiser.
+  const ConversionOptions* options = nullptr;
 };
 thread_local constinit Pass ps{};
 
@@ -217,7 +220,7 @@ bool isTracked(uint8_t cc) {
 // value set while none of the channel's notes sounded is overwritten in place.
 bool emitChannel(uint8_t status, uint8_t d0, uint8_t d1) {
   const uint8_t kind = status & 0xF0, oc = status & 0x0F;
-  if (!options.noefficflg) {
+  if (!ps.options->noefficflg) {
     ChannelState& cs = writer.ch[oc];
     const bool silent = cs.sounding == 0;
     if (kind == ST_CONTROL && isTracked(d0)) {
@@ -266,7 +269,7 @@ bool emitChannel(uint8_t status, uint8_t d0, uint8_t d1) {
 }
 
 bool emitTempo(uint32_t usec) {
-  if (!options.noefficflg) {
+  if (!ps.options->noefficflg) {
     if (usec == ps.tempoUsec) return true;
     if (ps.tempoPos && xs.outNow == ps.tempoTime) {
       putBE(ps.out + ps.tempoPos + 3, usec, 3);
@@ -283,7 +286,7 @@ bool emitTempo(uint32_t usec) {
 // ---- Values ----------------------------------------------------------------------------------
 
 int scaleVolume(int value, int c) {
-  const ConversionOptions& o = options;
+  const ConversionOptions& o = *ps.options;
   const int64_t v =
       int64_t(value) * o.volumePercent / PERCENT * o.channelVolumePercent[c] / PERCENT;
   return int(std::clamp<int64_t>(v, 0, 127));
@@ -296,7 +299,7 @@ uint8_t effectiveVolume(int c) {
 }
 
 uint8_t scaleVelocity(int c, uint8_t velocity) {
-  const ConversionOptions& o = options;
+  const ConversionOptions& o = *ps.options;
   int64_t v =
       int64_t(velocity) * o.velocityPercent / PERCENT * o.channelVelocityPercent[c] / PERCENT;
   if (ps.volumeMode == VOLUME_TO_VELOCITY)
@@ -306,7 +309,7 @@ uint8_t scaleVelocity(int c, uint8_t velocity) {
 
 // Bend of an input channel as the target takes it (14-bit value).
 int transformBend(int c, int value) {
-  const ConversionOptions& o = options;
+  const ConversionOptions& o = *ps.options;
   int range = xs.in[c].bendRange;
   int v = value;
   if (!(o.real & REAL_BEND_RANGE)) {
@@ -351,9 +354,9 @@ void setupOutput(int oc, int c) {
   const int word = mapProgram(c, ic.program, true, ps.forPlayback);
   if (word >= 0) emitChannel(uint8_t(ST_PROGRAM | oc), uint8_t(word & 0x7F), uint8_t(word >> 8));
   emitChannel(uint8_t(ST_CONTROL | oc), CC_VOLUME, effectiveVolume(c));
-  if (options.real & REAL_MODULATION)
+  if (ps.options->real & REAL_MODULATION)
     emitChannel(uint8_t(ST_CONTROL | oc), CC_MODULATION, ic.modulation);
-  if (options.real & REAL_PITCH_BEND) {
+  if (ps.options->real & REAL_PITCH_BEND) {
     const int b = transformBend(c, ic.bend);
     emitChannel(uint8_t(ST_PITCH_BEND | oc), uint8_t(b & 0x7F), uint8_t(b >> 7));
   }
@@ -408,7 +411,7 @@ void handleHighNote(const StreamEvent& ev) {
 
 void handleControl(int c, uint8_t cc, uint8_t v) {
   InputChannel& ic = xs.in[c];
-  const ConversionOptions& o = options;
+  const ConversionOptions& o = *ps.options;
   const int real = o.real;
   switch (cc) {
     case CC_MODULATION:
@@ -470,7 +473,7 @@ void handleChannelEvent(const StreamEvent& ev) {
     }
     case ST_PITCH_BEND: {
       ic.bend = uint16_t((ev.data[0] & 0x7F) | (ev.data[1] & 0x7F) << 7);
-      if (!(options.real & REAL_PITCH_BEND)) break;
+      if (!(ps.options->real & REAL_PITCH_BEND)) break;
       const int b = transformBend(c, ic.bend);
       sendAll(c, ST_PITCH_BEND, uint8_t(b & 0x7F), uint8_t(b >> 7));
       break;
@@ -537,15 +540,15 @@ void handleMeta(const StreamEvent& ev) {
         ps.suspended = true;
       }
     }
-    if (!options.noefficflg || ps.forPlayback) return;
+    if (!ps.options->noefficflg || ps.forPlayback) return;
   }
   if (ps.suspended) return;
   if (ps.forPlayback && type != META_TIME_SIGNATURE && type != META_MASTER_VOLUME) return;
-  if ((type == META_PARAMETER || type == META_VOICE) && !options.noefficflg) return;
+  if ((type == META_PARAMETER || type == META_VOICE) && !ps.options->noefficflg) return;
   if (type == META_MASTER_VOLUME) {
-    if (options.mastervol >= 2 || options.volumePercent == 0 || ev.length < 1) return;
+    if (ps.options->mastervol >= 2 || ps.options->volumePercent == 0 || ev.length < 1) return;
     const uint8_t v =
-        uint8_t(std::min<int64_t>(int64_t(ev.data[0]) * options.volumePercent / PERCENT, 127));
+        uint8_t(std::min<int64_t>(int64_t(ev.data[0]) * ps.options->volumePercent / PERCENT, 127));
     const uint8_t data[3] = {META_MASTER_VOLUME, 1, v};
     emitRaw(xs.outNow, ST_META, data, 3);
     return;
@@ -560,7 +563,7 @@ void handleMeta(const StreamEvent& ev) {
 }
 
 void handleExclusive(const StreamEvent& ev) {
-  if (!options.exclusive || ps.suspended) return;
+  if (!ps.options->exclusive || ps.suspended) return;
   const uint32_t lengthBytes = uint32_t(varLenSize(ev.length));
   const uint32_t count = lengthBytes + ev.length;
   uint8_t* buf = scratch(count);
@@ -572,7 +575,7 @@ void handleExclusive(const StreamEvent& ev) {
 // ---- Set-up ----------------------------------------------------------------------------------
 
 void computeDerived(const SongStats& stats, uint16_t timebase) {
-  const TargetPreset& pre = options.preset;
+  const TargetPreset& pre = ps.options->preset;
   xs.inTimebase = std::max<uint32_t>(timebase, 1);
   xs.divisor = std::max<uint32_t>(pre.timebaseDivisor, 1);
   if (xs.inTimebase / xs.divisor == 0) xs.divisor = xs.inTimebase;
@@ -588,9 +591,9 @@ void computeDerived(const SongStats& stats, uint16_t timebase) {
 
   const uint32_t base =
       stats.tempoMin != 0 && stats.tempoMin == stats.tempoMax ? stats.tempoMin : DEFAULT_TEMPO_BPM;
-  const uint32_t ratio = options.tempoRatio > 0 ? uint32_t(options.tempoRatio) : TEMPO_UNITY;
+  const uint32_t ratio = ps.options->tempoRatio > 0 ? uint32_t(ps.options->tempoRatio) : TEMPO_UNITY;
   ps.S = ratio * xs.divisor;
-  xs.fixedTempo = pre.fixedTempo || (options.chgtime && !ps.forPlayback);
+  xs.fixedTempo = pre.fixedTempo || (ps.options->chgtime && !ps.forPlayback);
   if (!xs.fixedTempo) {
     while (uint64_t(stats.tempoMax) * ps.S / TEMPO_UNITY > pre.maxTempo && ps.S > 1 &&
            ps.p < 0x80000000u) {
@@ -603,8 +606,8 @@ void computeDerived(const SongStats& stats, uint16_t timebase) {
   setRatio();
 
   // Cut range in input ticks.
-  uint32_t a = options.rangeStart, b = options.rangeEnd;
-  if (options.cutRange && a < b) std::swap(a, b);  // cut the range out of the middle
+  uint32_t a = ps.options->rangeStart, b = ps.options->rangeEnd;
+  if (ps.options->cutRange && a < b) std::swap(a, b);  // cut the range out of the middle
   const uint64_t unit = uint64_t(xs.T) * xs.divisor;
   const uint32_t ta = uint32_t(std::min<uint64_t>(a * unit / 4, 0xFFFFFFFFu));
   const uint32_t tb = uint32_t(std::min<uint64_t>(b * unit / 4, 0xFFFFFFFFu));
@@ -617,14 +620,14 @@ void computeDerived(const SongStats& stats, uint16_t timebase) {
     ps.cutMode = CUT_MIDDLE;
     ps.cutLo = tb, ps.cutHi = ta;
   }
-  xs.cutLength = options.wcomplevel > 0 ? xs.inTimebase * 4 / uint32_t(options.wcomplevel) : 0;
+  xs.cutLength = ps.options->wcomplevel > 0 ? xs.inTimebase * 4 / uint32_t(ps.options->wcomplevel) : 0;
 }
 
 void initChannels(const SongStats& stats) {
   for (int c = 0; c < CHANNELS; ++c) {
     InputChannel& ic = xs.in[c];
     ic = InputChannel{};
-    if (options.fadeIn) ic.expression = 0;  // the fade starts from silence
+    if (ps.options->fadeIn) ic.expression = 0;  // the fade starts from silence
   }
   allocateChannels(stats, ps.forPlayback);
 }
@@ -639,14 +642,14 @@ void writeSetup() {
       const uint8_t data[2] = {CC_RHYTHM_PART, uint8_t(xs.outRhythm[oc] ? 1 : 0)};
       emitRaw(xs.outNow, uint8_t(ST_CONTROL | oc), data, 2);
     }
-    if (!options.noefficflg) {
+    if (!ps.options->noefficflg) {
       const int word = mapProgram(c, xs.in[c].program, true, ps.forPlayback);
       const uint8_t program[2] = {uint8_t(word & 0x7F), uint8_t(word >> 8)};
       emitRaw(xs.outNow, uint8_t(ST_PROGRAM | oc), program, 2);
       const uint8_t volume[2] = {CC_VOLUME, effectiveVolume(c)};
       emitRaw(xs.outNow, uint8_t(ST_CONTROL | oc), volume, 2);
     }
-    if (options.panleft) {
+    if (ps.options->panleft) {
       const uint8_t pan[2] = {CC_PAN, 0};
       emitRaw(xs.outNow, uint8_t(ST_CONTROL | oc), pan, 2);
     }
@@ -717,6 +720,7 @@ void transformStream(const uint8_t* source, uint32_t sourceSize, uint8_t* destin
   beginStream();
   std::free(ps.scratch);  // left by a run that threw
   ps = Pass{};
+  ps.options = &options;
   scratch(EVENT_SCRATCH_SIZE);
   ps.out = destination;
   ps.cap = capacity;
@@ -724,8 +728,8 @@ void transformStream(const uint8_t* source, uint32_t sourceSize, uint8_t* destin
   xs.forPlayback = ps.forPlayback;
   xs.noteCount = 0;
   xs.outNow = xs.inNow = 0;
-  ps.volumeMode = options.volctlflg     ? VOLUME_FOLLOW
-                  : options.voltovelflg ? VOLUME_TO_VELOCITY
+  ps.volumeMode = ps.options->volctlflg     ? VOLUME_FOLLOW
+                  : ps.options->voltovelflg ? VOLUME_TO_VELOCITY
                                         : VOLUME_FLAT;
 
   TrackTable table;
@@ -735,7 +739,7 @@ void transformStream(const uint8_t* source, uint32_t sourceSize, uint8_t* destin
   writeHeaderChunk(destination);
   writeTrackChunk(destination);
 
-  if (ps.forPlayback && options.toprest) {
+  if (ps.forPlayback && ps.options->toprest) {
     xs.outNow = xs.T;
     emitFiller(xs.outNow);
   }
@@ -746,25 +750,25 @@ void transformStream(const uint8_t* source, uint32_t sourceSize, uint8_t* destin
     ps.tempoPos = writer.pos - 6;
     ps.tempoTime = xs.outNow;
   }
-  if (options.mastervol >= 2 && options.volumePercent != 0) {
-    const uint8_t master[3] = {META_MASTER_VOLUME, 1, uint8_t(std::min(options.mastervol, 127))};
+  if (ps.options->mastervol >= 2 && ps.options->volumePercent != 0) {
+    const uint8_t master[3] = {META_MASTER_VOLUME, 1, uint8_t(std::min(ps.options->mastervol, 127))};
     emitRaw(xs.outNow, ST_META, master, 3);
   }
 
   initChannels(saved);
   writeSetup();
 
-  if (!ps.forPlayback && (options.pmdtopplus || options.allchreset)) {
-    if (options.pmdtopplus) {
+  if (!ps.forPlayback && (ps.options->pmdtopplus || ps.options->allchreset)) {
+    if (ps.options->pmdtopplus) {
       const uint8_t note[4] = {TOP_NOTE, TOP_VELOCITY, 0, 1};
       emitRaw(xs.outNow, ST_NOTE, note, 4);
     }
-    xs.outNow += convertPlain(options.allchreset ? xs.inTimebase : xs.inTimebase / 4);
+    xs.outNow += convertPlain(ps.options->allchreset ? xs.inTimebase : xs.inTimebase / 4);
     emitFiller(xs.outNow);
   }
 
-  ps.leadingCut = options.restcut && !ps.forPlayback;
-  ps.cueControl = options.cuePlay && (saved.cueStartSeen || saved.cueStop != 0);
+  ps.leadingCut = ps.options->restcut && !ps.forPlayback;
+  ps.cueControl = ps.options->cuePlay && (saved.cueStartSeen || saved.cueStop != 0);
   ps.suspended = ps.cueControl && saved.cueStartSeen;
 
   StreamEvent ev;
@@ -790,9 +794,9 @@ void transformStream(const uint8_t* source, uint32_t sourceSize, uint8_t* destin
   for (int i = xs.noteCount - 1; i >= 0; --i) finishNote(i, outTimeAt(xs.notes[i].inEnd), 1);
 
   uint32_t end = std::max(xs.outNow, ps.lastWritten);
-  if (!ps.forPlayback && options.endrestcut) end = std::max(ps.lastWritten, ps.lastNoteEnd);
-  if (ps.forPlayback && options.playbackLoop) end = appendLoop(end);
-  if ((ps.forPlayback && options.endrest) || (!ps.forPlayback && options.makeendrest)) {
+  if (!ps.forPlayback && ps.options->endrestcut) end = std::max(ps.lastWritten, ps.lastNoteEnd);
+  if (ps.forPlayback && ps.options->playbackLoop) end = appendLoop(end);
+  if ((ps.forPlayback && ps.options->endrest) || (!ps.forPlayback && ps.options->makeendrest)) {
     const uint32_t rest = end + convertPlain(xs.inTimebase);
     if (emitFiller(rest)) end = rest;
   }
