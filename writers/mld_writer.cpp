@@ -119,8 +119,7 @@ struct MldWriterState {
 };
 // The record of the thread lives in `stateRecord`; the writer reaches it through `state`, a
 // plain pointer set once per call of writeMld. The record has members with destructors, so each
-// direct use of it would go through the thread-local's guarded initialiser: hundreds of calls
-// per event.
+// direct use of it would go through the thread-local's guarded initialiser, many times per event.
 thread_local MldWriterState stateRecord;
 thread_local constinit MldWriterState* state = nullptr;
 
