@@ -818,7 +818,7 @@ int loadTrackTable(TrackTable& table, const uint8_t* image, uint32_t size) {
   return table.count;
 }
 
-bool nextStreamEvent(TrackTable& table, StreamEvent& ev) {
+bool nextStreamEventAnyKind(TrackTable& table, StreamEvent& ev) {
   for (;;) {
     int best = -1;
     for (int i = 0; i < table.count; ++i) {

@@ -372,7 +372,38 @@ struct TrackTable {
 
 // Scans the chunks of an image; returns the number of tracks found.
 int loadTrackTable(TrackTable& table, const uint8_t* image, uint32_t size);
-// Reads the next event in merge order; false when every track has ended.
-bool nextStreamEvent(TrackTable& table, StreamEvent& ev);
+// nextStreamEvent for every case: meta and exclusive events, unknown statuses, events and
+// deltas that run past their chunk, several tracks.
+bool nextStreamEventAnyKind(TrackTable& table, StreamEvent& ev);
+
+// Reads the next event in merge order; false when every track has ended. Every consumer reads
+// every event through this, so the common case is inline: one track, an event of fixed size
+// and a one-byte delta behind it. Anything else takes the general reader, which gives the same
+// events.
+inline bool nextStreamEvent(TrackTable& table, StreamEvent& ev) {
+  TrackCursor& t = table.track[0];
+  if (table.count != 1 || t.ended || t.pos >= t.end) return nextStreamEventAnyKind(table, ev);
+  const uint8_t* image = table.image;
+  const uint32_t start = t.pos;
+  const uint8_t status = image[start];
+  if (status >= ST_EXCLUSIVE) return nextStreamEventAnyKind(table, ev);
+  const uint32_t n = uint32_t(eventDataSize(status));
+  const uint32_t p = start + 1;
+  if (n == NO_FIXED_SIZE || n > t.end - p) return nextStreamEventAnyKind(table, ev);
+  const uint32_t next = p + n;
+  if (next >= t.end || image[next] >= 0x80) return nextStreamEventAnyKind(table, ev);
+  ev.metaType = 0;
+  ev.data = image + p;
+  ev.length = n;
+  ev.time = t.nextTime;
+  ev.track = 0;
+  ev.status = status;
+  ev.offset = start;
+  ev.size = n + 1;
+  const uint32_t delta = image[next];
+  t.pos = next + 1;
+  t.nextTime = delta > 0xFFFFFFFFu - t.nextTime ? 0xFFFFFFFFu : t.nextTime + delta;
+  return true;
+}
 
 }  // namespace vlm

@@ -244,6 +244,59 @@ TEST(TrackTable, TruncatedChunksAndEventsEndTheirTrack) {
   }
 }
 
+// The inline reader of one-track streams gives the events, cursor and truncation flag of the
+// general one, on well-formed and damaged chunks alike (random statuses, long deltas, metas,
+// events cut by the chunk's end, saturating times).
+TEST(TrackTable, OneTrackReaderGivesWhatTheGeneralReaderGives) {
+  uint32_t seed = 99;
+  auto rnd = [&seed](uint32_t n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 8) % n;
+  };
+  const uint8_t statuses[] = {0x00, 0x03, 0x12, 0x25, 0x31, 0x80, 0x92, 0xA0,
+                              0xB4, 0xC5, 0xD6, 0xE7, 0xF0, 0xF5, 0xFF};
+  for (int song = 0; song < 400; ++song) {
+    std::vector<uint8_t> body;
+    const int events = int(rnd(40));
+    for (int e = 0; e < events; ++e) {
+      const uint32_t kind = rnd(10);
+      if (kind == 0) body.insert(body.end(), {0x8F, 0xFF, 0xFF, 0xFF, 0x7F});  // the longest delta
+      else if (kind == 1) body.insert(body.end(), {0x81, uint8_t(rnd(128))});
+      else body.push_back(uint8_t(rnd(128)));
+      const uint8_t status = statuses[rnd(sizeof statuses)];
+      body.push_back(status);
+      if (status == 0xFF) body.push_back(uint8_t(rnd(128)));
+      const int bytes = status >= 0xF0 ? 1 + int(rnd(4)) : int(rnd(6));
+      for (int b = 0; b < bytes; ++b) body.push_back(uint8_t(rnd(4) == 0 ? 0x80 | rnd(128) : rnd(8)));
+    }
+    std::vector<uint8_t> image;
+    addChunk(image, "VThd", {0, 48});
+    addChunk(image, "VTrk", body, rnd(4) == 0 ? 3 : 0);  // sometimes declared past the image
+    image.resize(image.size() - rnd(3));
+
+    TrackTable fast, general;
+    ASSERT_EQ(loadTrackTable(fast, image.data(), uint32_t(image.size())),
+              loadTrackTable(general, image.data(), uint32_t(image.size())));
+    StreamEvent a{}, b{};
+    for (int n = 0;; ++n) {
+      const bool more = nextStreamEvent(fast, a);
+      ASSERT_EQ(more, nextStreamEventAnyKind(general, b)) << "song " << song << " event " << n;
+      if (!more) break;
+      EXPECT_EQ(a.time, b.time);
+      EXPECT_EQ(a.status, b.status);
+      EXPECT_EQ(a.metaType, b.metaType);
+      EXPECT_EQ(a.data, b.data);
+      EXPECT_EQ(a.length, b.length);
+      EXPECT_EQ(a.offset, b.offset);
+      EXPECT_EQ(a.size, b.size);
+      EXPECT_EQ(a.track, b.track);
+      EXPECT_EQ(fast.track[0].pos, general.track[0].pos);
+      EXPECT_EQ(fast.track[0].nextTime, general.track[0].nextTime);
+    }
+    EXPECT_EQ(fast.truncated, general.truncated) << "song " << song;
+  }
+}
+
 TEST(SongText, TextsAreCutAt255Bytes) {
   clearSongInfo();
   std::string longText(300, 'x');
