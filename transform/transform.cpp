@@ -46,6 +46,17 @@ enum VolumeMode { VOLUME_FOLLOW, VOLUME_FLAT, VOLUME_TO_VELOCITY };
 
 // Everything the pass keeps for one run. Trivially destructible and constant-initialised, so
 // that its accesses need no TLS wrapper; the scratch block is freed at the end of the run.
+// The values an input channel's setup writes to an output channel, and the channel state they
+// were worked out from. A new note of a one-voice-per-channel target sets its channel up every
+// time, and the state seldom changes between two notes.
+struct SetupValues {
+  uint64_t state = 0;
+  bool known = false;
+  int program = -1;  // program word, -1: none is written
+  uint8_t volume = 0;
+  int bend = 0;  // 14-bit value
+};
+
 struct Pass {
   uint8_t* out = nullptr;
   uint32_t cap = 0;
@@ -69,6 +80,7 @@ struct Pass {
   // The run's options, looked up once: the options record has strings, so every direct use of
   // the thread-local goes through its guarded initialiser.
   const ConversionOptions* options = nullptr;
+  SetupValues setup[CHANNELS];  // what setupOutput last worked out for each input channel
 };
 thread_local constinit Pass ps{};
 
@@ -348,17 +360,51 @@ void sendAll(int c, uint8_t kind, uint8_t d0, uint8_t d1) {
   for (int k = 0; k < n && !ps.full; ++k) emitChannel(uint8_t(kind | list[k]), d0, d1);
 }
 
+// The setup values of an input channel; the options and the channel's allocation do not change
+// during a pass, so they are worked out again only when the channel's state has changed.
+const SetupValues& setupValuesOf(int c) {
+  const InputChannel& ic = xs.in[c];
+  const uint64_t state = uint64_t(ic.program) | uint64_t(ic.bend) << 16 |
+                         uint64_t(ic.volume) << 32 | uint64_t(ic.expression) << 40 |
+                         uint64_t(ic.bendRange) << 48;
+  SetupValues& v = ps.setup[c];
+  if (v.known && v.state == state) return v;
+  v.state = state;
+  v.known = true;
+  v.program = mapProgram(c, ic.program, true, ps.forPlayback);
+  v.volume = effectiveVolume(c);
+  v.bend = transformBend(c, ic.bend);
+  return v;
+}
+
+// Whether every event of a setup would be dropped as a value the output channel already has:
+// the first test of emitChannel for each of them.
+bool setupChangesNothing(int oc, const SetupValues& v, uint8_t modulation) {
+  const ConversionOptions& o = *ps.options;
+  if (o.noefficflg) return false;
+  const ChannelState& cs = writer.ch[oc];
+  if (v.program >= 0 &&
+      cs.program != uint16_t((v.program & 0x7F) | uint8_t(v.program >> 8) << 8))
+    return false;
+  if (cs.controller[CC_VOLUME] != v.volume) return false;
+  if ((o.real & REAL_MODULATION) && cs.controller[CC_MODULATION] != modulation) return false;
+  if ((o.real & REAL_PITCH_BEND) && cs.bend != uint16_t((v.bend & 0x7F) | uint8_t(v.bend >> 7) << 8))
+    return false;
+  return true;
+}
+
 // Writes the input channel's current state to an output channel before its note lands there.
 void setupOutput(int oc, int c) {
   const InputChannel& ic = xs.in[c];
-  const int word = mapProgram(c, ic.program, true, ps.forPlayback);
-  if (word >= 0) emitChannel(uint8_t(ST_PROGRAM | oc), uint8_t(word & 0x7F), uint8_t(word >> 8));
-  emitChannel(uint8_t(ST_CONTROL | oc), CC_VOLUME, effectiveVolume(c));
-  if (ps.options->real & REAL_MODULATION)
-    emitChannel(uint8_t(ST_CONTROL | oc), CC_MODULATION, ic.modulation);
-  if (ps.options->real & REAL_PITCH_BEND) {
-    const int b = transformBend(c, ic.bend);
-    emitChannel(uint8_t(ST_PITCH_BEND | oc), uint8_t(b & 0x7F), uint8_t(b >> 7));
+  const SetupValues& v = setupValuesOf(c);
+  if (!setupChangesNothing(oc, v, ic.modulation)) {
+    if (v.program >= 0)
+      emitChannel(uint8_t(ST_PROGRAM | oc), uint8_t(v.program & 0x7F), uint8_t(v.program >> 8));
+    emitChannel(uint8_t(ST_CONTROL | oc), CC_VOLUME, v.volume);
+    if (ps.options->real & REAL_MODULATION)
+      emitChannel(uint8_t(ST_CONTROL | oc), CC_MODULATION, ic.modulation);
+    if (ps.options->real & REAL_PITCH_BEND)
+      emitChannel(uint8_t(ST_PITCH_BEND | oc), uint8_t(v.bend & 0x7F), uint8_t(v.bend >> 7));
   }
   xs.lastUser[oc] = uint8_t(c);
 }

@@ -519,5 +519,72 @@ TEST_F(Transform, BassBelowTheRangeKeepsItsIntervals) {
   EXPECT_EQ(pitches.size(), 4u);
 }
 
+// On a one-voice-per-channel target a note sets its output channel up again whenever another
+// input channel or another note used it last. Whatever changed on the input channel since (volume,
+// expression, program, bend) is on the output channel before the note sounds, whether the output
+// channels are the input channel's own or shared by all, with or without command efficiency.
+TEST_F(Transform, EveryNoteOfASplitChannelSoundsWithTheChannelsCurrentState) {
+  uint32_t seed = 5;
+  auto rnd = [&seed](uint32_t n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) % n;
+  };
+  for (const int round : {0, 1, 2, 3}) {
+    const bool efficient = round & 1, shared = round & 2;
+    StreamBuilder b;
+    struct State {
+      int volume = 100, expression = 127, program = 0;
+    } in[4];
+    std::map<uint32_t, State> expected;  // the input state at each note, by its pitch
+    for (int i = 0; i < 30; ++i) {  // 30 pitches stay inside the three-octave window
+      const uint32_t t = uint32_t(i * 24);
+      const int ch = int(rnd(4));
+      State& st = in[ch];
+      switch (rnd(6)) {
+        case 0:
+          st.volume = int(rnd(128));
+          b.control(t, ch, CC_VOLUME, st.volume);
+          break;
+        case 1:
+          st.expression = int(rnd(128));
+          b.control(t, ch, CC_EXPRESSION, st.expression);
+          break;
+        case 2:
+          st.program = int(rnd(3));  // channels often share a program
+          b.events.push_back({t, {uint8_t(ST_PROGRAM | ch), uint8_t(st.program), 0}});
+          break;
+        case 3:
+          b.events.push_back({t, {uint8_t(ST_PITCH_BEND | ch), 0, uint8_t(rnd(128))}});
+          break;
+        default:
+          break;
+      }
+      b.note(t + 1, ch, 60 + i, 100, 12);  // the pitch tells the notes apart
+      expected[uint32_t(60 + i)] = st;
+    }
+    options = ConversionOptions{};
+    options.preset.polyphony = 2;
+    options.preset.oneVoicePerChannel = true;
+    options.noefficflg = !efficient;
+    options.waoncompress = shared;
+    options.uncompressedChannels[0] = shared ? 2 : 0;
+    const Output o = transform(b.image());
+    ASSERT_GE(o.notes().size(), 12u) << round;
+    int volume[32], program[32];
+    std::fill(std::begin(volume), std::end(volume), -1);
+    std::fill(std::begin(program), std::end(program), -1);
+    for (const OutEvent& e : o.events) {
+      const int oc = e.status & 0x0F;
+      if ((e.status & 0xF0) == ST_CONTROL && e.data[0] == CC_VOLUME) volume[oc] = e.data[1];
+      if ((e.status & 0xF0) == ST_PROGRAM) program[oc] = e.data[0];
+      if ((e.status & 0xF0) != ST_NOTE) continue;
+      ASSERT_TRUE(expected.count(e.data[0])) << int(e.data[0]) << " round " << round;
+      const State& st = expected[e.data[0]];
+      EXPECT_EQ(volume[oc], st.volume * st.expression / 127) << "pitch " << int(e.data[0]) << " round " << round;
+      EXPECT_EQ(program[oc], st.program) << "pitch " << int(e.data[0]) << " round " << round;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace vlm
