@@ -221,10 +221,8 @@ void noteControl(uint8_t c) {
   }
 }
 
-void noteNoteStart(uint8_t c, uint32_t time) {
-  SongStats& stats = songStats;  // one TLS look-up for the whole function
-  ChannelState& cs = writer.ch[c];
-  // The positions recorded while the channel was silent no longer stand before its first note.
+// The positions recorded while the channel was silent no longer stand before its first note.
+void forgetSilentPositions(ChannelState& cs) {
   cs.controllerPos[CC_MODULATION] = 0;
   cs.controllerPos[CC_VOLUME] = 0;
   cs.controllerPos[CC_PAN] = 0;
@@ -233,6 +231,12 @@ void noteNoteStart(uint8_t c, uint32_t time) {
   cs.bendRangePos = 0;
   cs.bendPos = 0;
   cs.programPos = 0;
+}
+
+void noteNoteStart(uint8_t c, uint32_t time) {
+  SongStats& stats = songStats;  // one TLS look-up for the whole function
+  ChannelState& cs = writer.ch[c];
+  forgetSilentPositions(cs);
   if (writer.count < 4 || !inPlayRange(time)) return;
 
   const uint8_t note = writer.data[0] & 0x7F;
@@ -556,6 +560,39 @@ void noteSongEvent(uint32_t time, uint8_t status) {
     case ST_NOTE:
       noteNoteStart(c, time);
       break;
+    case 0xF0:
+      if (status == ST_META) noteMetaEvent(time);
+      break;
+    default:
+      break;
+  }
+}
+
+void noteStreamState(uint32_t time, uint8_t status) {
+  const uint8_t kind = status & 0xF0;
+  const uint8_t c = status & 0x0F;
+  ChannelState& cs = writer.ch[c];
+  switch (kind) {
+    case ST_CONTROL:
+      noteControl(c);
+      break;
+    case ST_PROGRAM:
+    case ST_PITCH_BEND:
+      noteSongEvent(time, status);
+      break;
+    case ST_NOTE: {
+      forgetSilentPositions(cs);
+      if (writer.count < 4 || !inPlayRange(time)) break;
+      SongStats& stats = songStats;
+      const uint16_t bit = channelBit(c);
+      if (writer.DRUM_CHANNEL_MASK & bit) {
+        stats.rhythmMask |= bit;
+      } else {
+        stats.melodicMask |= bit;
+        if ((cs.program >> 8 & 0x1F) == 0x1B) stats.bankMask |= bit;
+      }
+      break;
+    }
     case 0xF0:
       if (status == ST_META) noteMetaEvent(time);
       break;

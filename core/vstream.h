@@ -315,6 +315,10 @@ int putEvent(uint8_t* out, uint32_t capacity, uint32_t time);
 void markScratchWritten(size_t bytes);
 // Updates channel state and statistics for an event about to be written at `time`.
 void noteSongEvent(uint32_t time, uint8_t status);
+// The part of noteSongEvent that the events after this one depend on, for a stream whose
+// statistics are not kept but for its channel masks: the channel state that command efficiency
+// reads, texts that become lyrics, and the melodic, rhythm and bank masks.
+void noteStreamState(uint32_t time, uint8_t status);
 void finishStream(uint8_t* out);
 void endStream();
 // Whether a wave event (META_WAVE) was written since the last beginStream. Every event of a

@@ -212,7 +212,7 @@ bool emitRaw(uint32_t time, uint8_t status, const uint8_t* data, uint32_t count,
   writer.data = buf;
   writer.count = count;
   writer.now = time;
-  if (stats && status >= ST_NOTE_HIGH) noteSongEvent(time, status);
+  if (stats && status >= ST_NOTE_HIGH) noteStreamState(time, status);
   ps.out[writer.pos++] = status;
   if (count) std::memcpy(ps.out + writer.pos, writer.data, count);
   writer.pos += count;

@@ -448,6 +448,21 @@ TEST_F(Transform, SongStatsAreRestoredButTheChannelMasks) {
   transformStream(img.data(), uint32_t(img.size()), out.data(), &size, uint32_t(out.size()));
   EXPECT_EQ(songStats.tempoMax, 77u);
   EXPECT_EQ(songStats.melodicMask, 1u << 0);  // channel 4 now plays on output channel 1
+  EXPECT_EQ(songStats.bankMask, 0u);
+  EXPECT_EQ(songStats.rhythmMask, 0u);
+
+  // The masks are those of the output: a program of the bank 0x1B marks its channel, and the
+  // rhythm channel stays the rhythm channel.
+  StreamBuilder banked;
+  banked.events.push_back({0, {0xC3, 5, 0x1B}});
+  banked.note(1, 3, 60, 100, 10);
+  banked.note(1, 9, 36, 100, 10);
+  gatherStats(banked.image());
+  img = banked.image();
+  transformStream(img.data(), uint32_t(img.size()), out.data(), &size, uint32_t(out.size()));
+  EXPECT_EQ(songStats.bankMask, songStats.melodicMask);
+  EXPECT_NE(songStats.bankMask, 0u);
+  EXPECT_EQ(songStats.rhythmMask, 1u << 9);
 }
 
 TEST_F(Transform, GarbageEventsNeverWriteOutsideTheBuffer) {
