@@ -74,8 +74,9 @@ struct SmfReader {
   bool full;         // the output buffer is full: reading stops
   uint64_t reach;    // furthest end of a track or RIFF chunk as declared (may pass the image)
   // Merge heap: one key per track that has not ended, the next time above the track index, so
-  // the smallest key is the earliest track and the lowest index on ties.
-  uint64_t heap[MAX_TRACKS];
+  // the smallest key is the earliest track and the lowest index on ties. The places behind the
+  // last key hold NO_KEY, so a key's children can be compared without a bounds test.
+  uint64_t heap[2 * MAX_TRACKS + 2];
 };
 thread_local SmfReader r;
 
@@ -398,13 +399,17 @@ inline uint64_t mergeKey(const SourceTrack& t, int index) {
   return uint64_t(t.nextTime) << 8 | uint32_t(index);
 }
 
-// Moves the key at `i` down the heap until no child is smaller.
+// Above every key: a time has 32 bits and a track index 8.
+constexpr uint64_t NO_KEY = ~uint64_t(0);
+
+// Moves the key at `i` down the heap until no child is smaller. Behind the last key there are
+// only NO_KEY places, which are never smaller, so the smaller child is taken without branches.
 inline void siftDown(uint64_t* heap, int size, int i) {
   const uint64_t key = heap[i];
   for (;;) {
     int child = 2 * i + 1;
     if (child >= size) break;
-    if (child + 1 < size && heap[child + 1] < heap[child]) ++child;
+    child += heap[child + 1] < heap[child];
     if (heap[child] >= key) break;
     heap[i] = heap[child];
     i = child;
@@ -417,6 +422,7 @@ inline void siftDown(uint64_t* heap, int size, int i) {
 // only grows while it is read, so after each event its key only moves down.
 void mergeTracks() {
   uint64_t* heap = r.heap;
+  std::fill(std::begin(r.heap), std::end(r.heap), NO_KEY);
   int size = 0;
   for (int i = 0; i < r.trackCount; ++i)
     if (!r.tracks[i].ended) heap[size++] = mergeKey(r.tracks[i], i);
@@ -428,6 +434,7 @@ void mergeTracks() {
     if (r.full) break;
     if (t.ended) {
       heap[0] = heap[--size];
+      heap[size] = NO_KEY;
       if (size == 0) break;
     } else {
       heap[0] = mergeKey(t, best);
