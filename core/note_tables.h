@@ -69,6 +69,22 @@ int insertOpenNote(const OpenNote& note);
 // Inserts after all entries whose end is not later; -1 when the table is full.
 int insertTimedNote(const TimedNote& note);
 void removeOpenNotes(int index, int n = 1);
+// removeOpenNotes for one note, inline for the note matching of every note end.
+inline void removeOpenNote(int index) {
+  if (index < 0 || index >= writer.openCount) return;
+  OpenNote* open = writer.open;
+  const uint8_t c = open[index].channel;
+  uint8_t& keyed = openIndex.count[c & 15][open[index].note & 0x7F];
+  if (keyed) --keyed;
+  if (c < CHANNELS) {
+    uncountSounding(c);
+    if (openIndex.onChannel[c] && --openIndex.onChannel[c] == 0)
+      openIndex.channelMask &= uint16_t(~(1u << c));
+  }
+  // The few notes behind it move up one place.
+  for (int i = index + 1, n = writer.openCount; i < n; ++i) open[i - 1] = open[i];
+  --writer.openCount;
+}
 // Gives an open note another note number, keeping the index.
 void renumberOpenNote(OpenNote& note, uint8_t number);
 void removeTimedNotes(int index, int n = 1);

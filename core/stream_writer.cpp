@@ -665,7 +665,7 @@ inline uint32_t matchNote(uint8_t* out, uint8_t c, uint8_t track, uint8_t note, 
     const uint32_t least = isRhythmChannel(c) ? 1 : 0;
     patchDuration(out, n.position, std::max(now >= n.start ? now - n.start : 0, least));
     noteEndStats(c, now);
-    removeOpenNotes(i);
+    removeOpenNote(i);
   } else if (!noteOff && writer.openCount >= MAX_NOTES) {
     return 0;
   }
@@ -682,7 +682,7 @@ inline void endExpiredNotes(uint8_t* out, uint32_t now) {
     if (isRhythmChannel(n.channel)) {
       patchDuration(out, n.position, cut);
       noteEndStats(n.channel, n.start + cut);
-      removeOpenNotes(i);
+      removeOpenNote(i);
     } else {
       ++i;
     }
