@@ -207,8 +207,10 @@ long putTrackEvent(int track, uint32_t time, const uint8_t* bytes, uint32_t coun
     return -1;
   }
   long at = long(tr.data.size());
-  tr.data.push_back(uint8_t(delta));
-  tr.data.insert(tr.data.end(), bytes, bytes + count);
+  tr.data.resize(size_t(at) + 1 + count);
+  uint8_t* p = tr.data.data() + at;
+  p[0] = uint8_t(delta);
+  if (count) std::memcpy(p + 1, bytes, count);
   tr.lastTime = time > tr.lastTime ? time : tr.lastTime;
   return at;
 }
