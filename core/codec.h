@@ -31,6 +31,19 @@ inline void setBit(uint8_t* bytes, uint32_t n, bool on) {
 inline constexpr uint32_t VARLEN_MAX_BYTES = 5;  // 35 bits hold any 32-bit value
 
 inline uint32_t readVarLen(const uint8_t* bytes, uint32_t available, uint32_t* count) {
+  if (available >= 4) {
+    // A quantity of at most four bytes, without a branch on each byte: the first byte whose top
+    // bit is clear ends it, and the 7-bit groups of the bytes before are packed together.
+    const uint32_t w = uint32_t(bytes[0]) << 24 | uint32_t(bytes[1]) << 16 |
+                       uint32_t(bytes[2]) << 8 | uint32_t(bytes[3]);
+    const uint32_t ends = ~w & 0x80808080u;
+    if (ends) {
+      const uint32_t n = uint32_t(__builtin_clz(ends)) / 8 + 1;
+      const uint32_t x = w >> (32 - 8 * n);
+      if (count) *count = n;
+      return (x & 0x7F) | (x >> 1 & 0x3F80) | (x >> 2 & 0x1FC000) | (x >> 3 & 0xFE00000);
+    }
+  }
   uint32_t value = 0;
   uint32_t i = 0;
   while (i < available && i < VARLEN_MAX_BYTES) {

@@ -54,6 +54,32 @@ TEST(Codec, ReadVarLenRoundTrip) {
   }
 }
 
+// Every quantity of byte patterns that matter (ends, continuations, the 7-bit extremes) and
+// every bound gives the value and length of a byte-by-byte read.
+TEST(Codec, ReadVarLenGivesWhatAByteByByteReadGives) {
+  auto reference = [](const uint8_t* b, uint32_t available, uint32_t* count) {
+    uint32_t value = 0, i = 0;
+    while (i < available && i < 5) {
+      const uint8_t x = b[i++];
+      value = value << 7 | (x & 0x7F);
+      if (!(x & 0x80)) break;
+    }
+    *count = i;
+    return value;
+  };
+  const uint8_t kinds[] = {0x00, 0x01, 0x40, 0x7F, 0x80, 0x81, 0xC0, 0xFF};
+  uint8_t b[6];
+  for (uint32_t pattern = 0; pattern < 8 * 8 * 8 * 8 * 8 * 8; ++pattern) {
+    for (int k = 0, p = int(pattern); k < 6; ++k, p /= 8) b[k] = kinds[p % 8];
+    for (uint32_t available = 0; available <= 6; ++available) {
+      uint32_t want = 0, got = 0;
+      ASSERT_EQ(readVarLen(b, available, &got), reference(b, available, &want))
+          << pattern << " " << available;
+      ASSERT_EQ(got, want) << pattern << " " << available;
+    }
+  }
+}
+
 TEST(Codec, ReadVarLenBounded) {
   const uint8_t open[] = {0x81, 0x82, 0x83};
   uint32_t count = 99;
