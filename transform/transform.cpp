@@ -297,10 +297,16 @@ bool emitTempo(uint32_t usec) {
 
 // ---- Values ----------------------------------------------------------------------------------
 
+// value x percent / 100, skipped at 100 percent, where it gives the value itself: the common
+// case, and the product and division are a long chain of multiplications for every note.
+int64_t scalePercent(int64_t value, int percent) {
+  return percent == int(PERCENT) ? value : value * percent / PERCENT;
+}
+
 int scaleVolume(int value, int c) {
   const ConversionOptions& o = *ps.options;
   const int64_t v =
-      int64_t(value) * o.volumePercent / PERCENT * o.channelVolumePercent[c] / PERCENT;
+      scalePercent(scalePercent(value, o.volumePercent), o.channelVolumePercent[c]);
   return int(std::clamp<int64_t>(v, 0, 127));
 }
 
@@ -312,8 +318,7 @@ uint8_t effectiveVolume(int c) {
 
 uint8_t scaleVelocity(int c, uint8_t velocity) {
   const ConversionOptions& o = *ps.options;
-  int64_t v =
-      int64_t(velocity) * o.velocityPercent / PERCENT * o.channelVelocityPercent[c] / PERCENT;
+  int64_t v = scalePercent(scalePercent(velocity, o.velocityPercent), o.channelVelocityPercent[c]);
   if (ps.volumeMode == VOLUME_TO_VELOCITY)
     v = v * xs.in[c].volume / 127 * xs.in[c].expression / 127;
   return uint8_t(std::clamp<int64_t>(v, 0, 127));
