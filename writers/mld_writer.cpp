@@ -914,9 +914,11 @@ SongScan scanSong(const uint8_t* image, uint32_t size) {
   while (nextStreamEvent(table, ev)) {
     scan.end = std::max(scan.end, ev.time);
     if ((ev.status & 0xF0) == ST_NOTE) scan.noteChannels |= uint16_t(1u << (ev.status & 15));
-    if (ev.status == ST_META && ev.metaType == META_CUE) scan.cue = true;
-    if (ev.status == ST_META && ev.metaType == META_WAVE && ev.length >= 2 &&
-        ev.data[1] != WAVE_RATE_NONE)
+    // The status alone first: a test of status and type together reads both bytes as one word
+    // just after the cursor stored them one by one, which the processor cannot forward.
+    if (ev.status != ST_META) continue;
+    if (ev.metaType == META_CUE) scan.cue = true;
+    if (ev.metaType == META_WAVE && ev.length >= 2 && ev.data[1] != WAVE_RATE_NONE)
       scan.pcm = true;
   }
   return scan;
