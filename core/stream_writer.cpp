@@ -569,20 +569,12 @@ void noteSongEvent(uint32_t time, uint8_t status) {
 }
 
 void noteStreamState(uint32_t time, uint8_t status) {
-  const uint8_t kind = status & 0xF0;
   const uint8_t c = status & 0x0F;
-  ChannelState& cs = writer.ch[c];
-  switch (kind) {
-    case ST_CONTROL:
-      noteControl(c);
-      break;
-    case ST_PROGRAM:
-    case ST_PITCH_BEND:
-      noteSongEvent(time, status);
-      break;
+  switch (status & 0xF0) {
     case ST_NOTE: {
+      ChannelState& cs = writer.ch[c];
       forgetSilentPositions(cs);
-      if (writer.count < 4 || !inPlayRange(time)) break;
+      if (writer.count < 4 || !inPlayRange(time)) return;
       SongStats& stats = songStats;
       const uint16_t bit = channelBit(c);
       if (writer.DRUM_CHANNEL_MASK & bit) {
@@ -591,13 +583,13 @@ void noteStreamState(uint32_t time, uint8_t status) {
         stats.melodicMask |= bit;
         if ((cs.program >> 8 & 0x1F) == 0x1B) stats.bankMask |= bit;
       }
-      break;
+      return;
     }
-    case 0xF0:
-      if (status == ST_META) noteMetaEvent(time);
-      break;
+    case ST_NOTE_HIGH:
+    case ST_NOTE_OFF:
+      return;  // markers and note ends only feed statistics
     default:
-      break;
+      noteSongEvent(time, status);
   }
 }
 
