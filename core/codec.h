@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace vlm {
 
@@ -79,6 +80,28 @@ inline int writeVarLen(uint8_t* buffer, uint32_t value) {
 uint32_t readSmafVarLen(const uint8_t* bytes, uint32_t available, uint32_t* count);
 int writeSmafVarLen(uint8_t* buffer, uint32_t value);  // 1 or 2 bytes, capped at 16511
 
+// Copies n bytes of distinct buffers; the few bytes of a channel event without a library call.
+inline void copyEventBytes(uint8_t* dst, const uint8_t* src, uint32_t n) {
+  switch (n) {
+    case 4:
+      dst[3] = src[3];
+      [[fallthrough]];
+    case 3:
+      dst[2] = src[2];
+      [[fallthrough]];
+    case 2:
+      dst[1] = src[1];
+      [[fallthrough]];
+    case 1:
+      dst[0] = src[0];
+      [[fallthrough]];
+    case 0:
+      break;
+    default:
+      std::memcpy(dst, src, n);
+  }
+}
+
 inline uint32_t getBE(const uint8_t* bytes, int n) {
   uint32_t v = 0;
   for (int i = 0; i < n; ++i) v = (v << 8) | bytes[i];
@@ -136,6 +159,8 @@ struct PlayRange {
 extern thread_local constinit PlayRange playRange;
 // Ticks of [a, b) inside the play range; inline, as every note start and end asks it.
 inline uint32_t rangeOverlap(uint32_t a, uint32_t b) {
+  // No range set (the common case): the whole span, as the general sum below gives it.
+  if (playRange.startSixteenths == 0 && playRange.endSixteenths == 0) return b > a ? b - a : 0;
   const int64_t tb = playRange.timebase;
   const int64_t start = int64_t(playRange.startSixteenths) * tb / 4;
   const int64_t end =

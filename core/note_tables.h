@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "core/codec.h"
 #include "core/vstream.h"
 
 namespace vlm {
@@ -25,28 +26,6 @@ extern thread_local constinit OpenNoteIndex openIndex;
 
 inline bool mayBeOpen(uint8_t channel, uint8_t note) {
   return openIndex.count[channel & 15][note & 0x7F] != 0;
-}
-
-// Copies n bytes of distinct buffers; the few bytes of a channel event without a library call.
-inline void copyEventBytes(uint8_t* dst, const uint8_t* src, uint32_t n) {
-  switch (n) {
-    case 4:
-      dst[3] = src[3];
-      [[fallthrough]];
-    case 3:
-      dst[2] = src[2];
-      [[fallthrough]];
-    case 2:
-      dst[1] = src[1];
-      [[fallthrough]];
-    case 1:
-      dst[0] = src[0];
-      [[fallthrough]];
-    case 0:
-      break;
-    default:
-      std::memcpy(dst, src, n);
-  }
 }
 
 // Every change of a channel's sounding count goes through these two, which keep the sum: one

@@ -204,7 +204,16 @@ bool emitRaw(uint32_t time, uint8_t status, const uint8_t* data, uint32_t count,
     return false;
   }
   uint8_t* buf = scratch(std::max<uint32_t>(count, 1));
-  if (count && data != buf) std::memmove(buf, data, count);
+  if (count && data != buf) {
+    if (count <= 4) {
+      // A channel event: a few bytes, copied inline (through locals, in case they overlap).
+      uint8_t bytes[4];
+      copyEventBytes(bytes, data, count);
+      copyEventBytes(buf, bytes, count);
+    } else {
+      std::memmove(buf, data, count);
+    }
+  }
   writer.pos += uint32_t(writeVarLen(ps.out + writer.pos, delta));
   ps.lastWritten = std::max(ps.lastWritten, time);
   writer.status = status;
@@ -214,7 +223,7 @@ bool emitRaw(uint32_t time, uint8_t status, const uint8_t* data, uint32_t count,
   writer.now = time;
   if (stats && status >= ST_NOTE_HIGH) noteStreamState(time, status);
   ps.out[writer.pos++] = status;
-  if (count) std::memcpy(ps.out + writer.pos, writer.data, count);
+  copyEventBytes(ps.out + writer.pos, writer.data, count);
   writer.pos += count;
   return true;
 }

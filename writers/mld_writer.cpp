@@ -210,7 +210,7 @@ long putTrackEvent(int track, uint32_t time, const uint8_t* bytes, uint32_t coun
   tr.data.resize(size_t(at) + 1 + count);
   uint8_t* p = tr.data.data() + at;
   p[0] = uint8_t(delta);
-  if (count) std::memcpy(p + 1, bytes, count);
+  copyEventBytes(p + 1, bytes, count);
   tr.lastTime = time > tr.lastTime ? time : tr.lastTime;
   return at;
 }

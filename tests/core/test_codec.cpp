@@ -291,6 +291,10 @@ class RangeOverlap : public ::testing::Test {
 TEST_F(RangeOverlap, Unbounded) {
   playRange = PlayRange{0, 0, 48};
   EXPECT_EQ(rangeOverlap(10, 100), 90u);
+  EXPECT_EQ(rangeOverlap(0, 0xFFFFFFFFu), 0xFFFFFFFFu);
+  EXPECT_EQ(rangeOverlap(0xFFFFFFFFu, 0), 0u);  // a span whose end wrapped past the last tick
+  EXPECT_EQ(rangeOverlap(100, 10), 0u);
+  EXPECT_EQ(rangeOverlap(7, 7), 0u);
   playRange = PlayRange{4, 0, 48};  // from tick 48 on
   EXPECT_EQ(rangeOverlap(0, 40), 0u);
   EXPECT_EQ(rangeOverlap(40, 100), 52u);
