@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/setup.sh
 vlm_install_missing
-vlm_build build
+vlm_build_optimised build
 if [ "${1:-}" = "--gui" ]; then
   shift
   if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then

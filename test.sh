@@ -7,7 +7,7 @@ cd "$(dirname "$0")"
 source scripts/setup.sh
 vlm_install_missing
 
-vlm_build build
+vlm_build_optimised build
 (cd build && ctest --output-on-failure -j "$(nproc)")
 
 echo "== Sanitizer build (ASan, UBSan) =="
