@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_songs.h"
 #include "convert/conversion_run.h"
 #include "convert/options.h"
 #include "core/codec.h"
@@ -18,55 +19,10 @@
 namespace vlm {
 namespace {
 
+using bench::makeSong;
+using bench::SongLayout;
+
 constexpr uint32_t BUFFER_MARGIN = 131072;
-
-void put32(std::vector<uint8_t>& v, uint32_t x) {
-  for (int s = 24; s >= 0; s -= 8) v.push_back(uint8_t(x >> s));
-}
-
-void putVarLen(std::vector<uint8_t>& v, uint32_t x) {
-  uint8_t b[5];
-  int n = writeVarLen(b, x);
-  v.insert(v.end(), b, b + n);
-}
-
-// A format-1 file with one track per channel: programs, volumes, bends and note pairs, the
-// rhythm part on channel 10. Grows until it reaches `targetBytes`.
-std::vector<uint8_t> makeSong(size_t targetBytes) {
-  const int tracks = 16;
-  const size_t perTrack = targetBytes / tracks;
-  std::vector<uint8_t> smf = {'M',  'T', 'h', 'd', 0, 0, 0, 6, 0, 1, 0, uint8_t(tracks),
-                              0x01, 0xE0};  // 480 ticks a quarter
-  uint32_t seed = 12345;
-  auto rnd = [&seed](uint32_t n) {
-    seed = seed * 1103515245u + 12345u;
-    return (seed >> 16) % n;
-  };
-  for (int t = 0; t < tracks; ++t) {
-    std::vector<uint8_t> body;
-    const uint8_t ch = uint8_t(t);
-    if (t == 0) body.insert(body.end(), {0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20});
-    body.insert(body.end(), {0x00, uint8_t(0xC0 | ch), uint8_t(t * 7 % 128)});
-    body.insert(body.end(), {0x00, uint8_t(0xB0 | ch), 7, 100});
-    int step = 0;
-    while (body.size() < perTrack) {
-      const uint8_t note = ch == 9 ? uint8_t(35 + rnd(12)) : uint8_t(48 + rnd(36));
-      putVarLen(body, rnd(3) == 0 ? 0 : 60 + rnd(180));
-      body.insert(body.end(), {uint8_t(0x90 | ch), note, uint8_t(60 + rnd(60))});
-      putVarLen(body, 30 + rnd(200));
-      body.insert(body.end(), {uint8_t(0x80 | ch), note, 0});
-      if (++step % 16 == 0) {
-        body.insert(body.end(), {0x00, uint8_t(0xE0 | ch), 0, uint8_t(0x40 + rnd(8))});
-        body.insert(body.end(), {0x00, uint8_t(0xB0 | ch), 11, uint8_t(80 + rnd(47))});
-      }
-    }
-    body.insert(body.end(), {0x00, 0xFF, 0x2F, 0x00});
-    smf.insert(smf.end(), {'M', 'T', 'r', 'k'});
-    put32(smf, uint32_t(body.size()));
-    smf.insert(smf.end(), body.begin(), body.end());
-  }
-  return smf;
-}
 
 void setUpRun() {
   options = ConversionOptions{};
@@ -76,7 +32,8 @@ void setUpRun() {
 
 struct Buffers {
   std::vector<uint8_t> song, a, b;
-  explicit Buffers(size_t bytes) : song(makeSong(bytes)) {
+  explicit Buffers(size_t bytes, SongLayout layout = SongLayout::TRACK_PER_CHANNEL)
+      : song(makeSong(bytes, layout)) {
     a.resize(song.size() + BUFFER_MARGIN);
     b.resize(song.size() + BUFFER_MARGIN);
   }
@@ -95,6 +52,21 @@ void BM_SmfReader(benchmark::State& state) {
   state.counters["stream_bytes"] = double(size);
 }
 BENCHMARK(BM_SmfReader)->Unit(benchmark::kMillisecond);
+
+// The same events in one track: the reader without the merge of tracks.
+void BM_SmfReaderOneTrack(benchmark::State& state) {
+  setUpRun();
+  Buffers buf(2 << 20, SongLayout::ONE_TRACK);
+  int32_t size = 0;
+  for (auto _ : state) {
+    readSmf(buf.song.data(), uint32_t(buf.song.size()), buf.a.data(), &size,
+            uint32_t(buf.a.size()));
+    benchmark::DoNotOptimize(size);
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(buf.song.size()));
+  state.counters["stream_bytes"] = double(size);
+}
+BENCHMARK(BM_SmfReaderOneTrack)->Unit(benchmark::kMillisecond);
 
 void BM_Transform(benchmark::State& state) {
   setUpRun();
