@@ -15,6 +15,7 @@
 
 #include "core/codec.h"
 #include "core/vstream.h"
+#include "formats/smaf_voice.h"
 #include "platform/clipboard.h"
 #include "util/files.h"
 #include "util/memblock.h"
@@ -290,6 +291,7 @@ int loadAndRead(RunBlocks& blocks, const char* input, FormatCode inputCode, bool
   // would otherwise be written into this one.
   clearSongInfo();
   song.read = ReadReport();  // each reader says where it stopped
+  smaf::clearSongVoices();   // only a SMAF reader sets the file's own voices
   if (inputCode != FORMAT_VLM) {
     runStage(blocks, in->reader, blocks.capacity(blocks.next()));
   } else {
