@@ -145,6 +145,7 @@ void MainWindow::loadAllSettings(bool startUp) {
   // The history is the window's own while it runs; a reload asked by the setup tool keeps it.
   std::string history[HISTORY_SLOTS + 1];
   const int historyCount = options.hsfcount;
+  if (startUp) resetRun();
   if (!startUp)
     for (int s = 0; s <= HISTORY_SLOTS; ++s) history[s] = options.histfile[s];
   loadSettings(settingsFile_.c_str());

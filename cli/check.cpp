@@ -121,7 +121,7 @@ Finding checkOne(const InputFile& file) {
     f.error = format ? "reading this format is not supported" : "not a supported song file";
     return f;
   }
-  warnings = ConversionWarnings();
+  resetRun();
   clearFileFailure();
   MemBlock stream;
   if (!readInput(file.path.c_str(), file.code, &stream)) {

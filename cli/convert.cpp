@@ -79,9 +79,7 @@ Outcome convertOne(ConvertJob& job, const InputFile& file, const OutputFormat& o
     return Outcome::Failed;
   }
   // Every conversion starts from the same options, whichever thread runs it.
-  options = baseOptions;
-  runState = RunState();
-  warnings = ConversionWarnings();
+  resetRun(baseOptions);
   clearFileFailure();
   setCurrentJob(&job);
   const int result = convertCommand(job.input.c_str(), output.code);

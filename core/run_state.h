@@ -38,4 +38,10 @@ struct RunState {
 };
 extern thread_local RunState runState;
 
+// Puts every record of a conversion run on this thread back to its start state: the options
+// become `base`, and the run values, warnings, song statistics, song record and play range their
+// defaults. Whoever starts a run from scratch (a command-line job, the player at start-up, a test)
+// calls this instead of resetting the records it happens to know of.
+void resetRun(const ConversionOptions& base = ConversionOptions());
+
 }  // namespace vlm

@@ -38,8 +38,7 @@ class DialogTest : public ::testing::Test {
       QDir(tmp_.path()).mkpath(QString::fromLatin1(var));
       qputenv(var, (tmp_.path() + "/" + var).toLocal8Bit());
     }
-    options = ConversionOptions();
-    runState = RunState();
+    resetRun();
     dialogValues = DialogValues();
     clearSongInfo();
     song.ProtectFlags = 0;

@@ -125,8 +125,7 @@ class WindowTest : public ::testing::Test {
       opened.push_back(url.toStdString());
       return true;
     });
-    options = ConversionOptions{};
-    runState = RunState{};
+    resetRun();
     playerState = PlayerState{};
   }
   void TearDown() override {
@@ -214,7 +213,7 @@ TEST(ChannelRules, PlainCtrlAndShiftClicks) {
 }
 
 TEST(HistoryRules, MostRecentFirstNoDuplicatesAtMostTen) {
-  options = ConversionOptions{};
+  resetRun();
   for (int i = 0; i < 15; ++i) pushHistory("/songs/" + std::to_string(i) + ".mid");
   EXPECT_EQ(options.hsfcount, HISTORY_SLOTS);
   EXPECT_EQ(options.histfile[0], "/songs/14.mid");
@@ -228,7 +227,7 @@ TEST(HistoryRules, MostRecentFirstNoDuplicatesAtMostTen) {
   for (const std::string& h : options.histfile) nines += h == "/songs/9.mid";
   EXPECT_EQ(nines, 1);
   // Loaded history leaves slot 0 empty; an open drops that gap.
-  options = ConversionOptions{};
+  resetRun();
   options.histfile[1] = "/a.mid";
   options.histfile[2] = "/b.mid";
   options.hsfcount = 3;
@@ -513,7 +512,7 @@ TEST_F(WindowTest, SettingsAreWrittenAtExitWithEveryKeyOfTheSaveList) {
   EXPECT_NE(ini.find("\nfiles=5000"), std::string::npos);
 
   // Starting again restores the switches.
-  options = ConversionOptions{};
+  resetRun();
   MainWindow& again = makeWindow();
   EXPECT_EQ(options.loopmode, 2);
   EXPECT_TRUE(options.chmonita);

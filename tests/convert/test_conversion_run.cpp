@@ -42,8 +42,7 @@ const PresetRow PRESETS[] = {
 class Presets : public ::testing::Test {
  protected:
   void SetUp() override {
-    options = ConversionOptions();
-    runState = RunState();
+    resetRun();
   }
 };
 
@@ -121,7 +120,7 @@ TEST_F(Presets, AdjustForRunCorrections) {
   EXPECT_EQ(options.preset.timebaseDivisor, 1);
   EXPECT_EQ(options.preset.targetTimebase, 24);
   EXPECT_EQ(options.real & REAL_BEND_RANGE, 0);
-  options = ConversionOptions();
+  resetRun();
   options.pmdtopplus = options.pmdtmpc4s = true;
   applyOutputPreset(24);
   adjustForRun(24);
@@ -162,8 +161,7 @@ class TestUi : public ConversionUi {
 class ConvertCommand : public ::testing::Test {
  protected:
   void SetUp() override {
-    options = ConversionOptions();
-    runState = RunState();
+    resetRun();
     setConversionUi(&ui);
   }
   void TearDown() override { setConversionUi(nullptr); }
@@ -276,8 +274,7 @@ std::vector<uint8_t> makeWave(uint32_t samples) {
 // the next.
 TEST(ReadInput, VoiceSamplesAreFoundOnlyWhereAWaveEventIs) {
   ScratchDir dir;
-  options = ConversionOptions();
-  runState = RunState();
+  resetRun();
   const std::string wav = dir.file("voice.wav");
   writeBytes(wav, makeWave(4000));
   const std::string vlm = dir.file("voice.vlm");
@@ -303,8 +300,7 @@ TEST(ReadInput, VoiceSamplesAreFoundOnlyWhereAWaveEventIs) {
 }
 
 TEST(Warnings, MailSizeWarningSkipsLargeTextHandsets) {
-  options = ConversionOptions();
-  runState = RunState();
+  resetRun();
   runState.MailFlags = MAIL_TEXT_FORM;
   runState.lastOutputSize = 501;
   applyOutputPreset(24);

@@ -7,6 +7,7 @@
 
 #include "convert/options.h"
 #include "core/stream_dump.h"
+#include "core/run_state.h"
 #include "core/vstream.h"
 
 namespace vlm {
@@ -18,8 +19,7 @@ struct Assembly {
   uint32_t capacity;
 
   explicit Assembly(uint16_t timebase = 480, uint32_t cap = 4096) : out(cap), capacity(cap) {
-    options = ConversionOptions{};
-    resetSongStats();
+    resetRun();
     beginStream();
     writer.timebase = timebase;
     writeHeaderChunk(out.data());

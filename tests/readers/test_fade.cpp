@@ -6,6 +6,7 @@
 
 #include "convert/options.h"
 #include "core/stages.h"
+#include "core/run_state.h"
 #include "core/vstream.h"
 #include "test_util.h"
 
@@ -69,7 +70,7 @@ void expectSteps(const std::vector<FadeEvent>& events, size_t first, uint32_t st
 
 class FadePass : public ::testing::Test {
  protected:
-  void SetUp() override { options = ConversionOptions{}; }
+  void SetUp() override { resetRun(); }
 };
 
 TEST_F(FadePass, FadeInFromTheRangeStart) {

@@ -88,7 +88,7 @@ Result read(const Bytes& image, uint32_t capacity = 1 << 20) {
 
 class MldReader : public ::testing::Test {
  protected:
-  void SetUp() override { options = ConversionOptions{}; }
+  void SetUp() override { resetRun(); }
 };
 
 TEST_F(MldReader, ShortNotesOnMelodicAndRhythmChannels) {
@@ -476,7 +476,7 @@ TEST_F(MldReader, ReadsBackWhatTheWriterWrites) {
   file.resize(size_t(size));
   ASSERT_EQ(file.size() > 4 && std::memcmp(file.data(), "melo", 4) == 0, true);
 
-  options = ConversionOptions{};
+  resetRun();
   Result r = read(file);
   EXPECT_EQ(r.timebase, 48);
   ASSERT_FALSE(r.meta(META_TEMPO).empty());

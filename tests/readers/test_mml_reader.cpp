@@ -7,6 +7,7 @@
 
 #include "convert/options.h"
 #include "core/stages.h"
+#include "core/run_state.h"
 #include "core/vstream.h"
 #include "test_util.h"
 
@@ -50,7 +51,7 @@ Result read(const std::string& text, uint32_t capacity = 1 << 16) {
 
 class MmlReader : public ::testing::Test {
  protected:
-  void SetUp() override { options = ConversionOptions{}; }
+  void SetUp() override { resetRun(); }
 };
 
 TEST_F(MmlReader, LengthsGatesAndChords) {

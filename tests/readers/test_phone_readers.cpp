@@ -9,6 +9,7 @@
 #include "convert/format_table.h"
 #include "convert/options.h"
 #include "core/stages.h"
+#include "core/run_state.h"
 #include "core/vstream.h"
 #include "test_util.h"
 
@@ -42,7 +43,7 @@ Bytes tempoData(uint32_t bpm) {
 
 class PhoneReaders : public ::testing::Test {
  protected:
-  void SetUp() override { options = ConversionOptions{}; }
+  void SetUp() override { resetRun(); }
 };
 
 // ---- .dat ----------------------------------------------------------------------------------

@@ -114,7 +114,7 @@ const Bytes END_OF_SEQUENCE = {0x00, 0x00, 0x00, 0x00};
 class SmafReader : public ::testing::Test {
  protected:
   void SetUp() override {
-    options = ConversionOptions{};
+    resetRun();
     runState.currentOutputCode = 0;
   }
 };

@@ -10,6 +10,7 @@
 
 #include "convert/options.h"
 #include "core/stages.h"
+#include "core/run_state.h"
 #include "core/vstream.h"
 #include "formats/adpcm.h"
 #include "test_util.h"
@@ -97,7 +98,7 @@ WaveStream read(StageFn reader, const Bytes& image, uint32_t capacity = 1 << 18)
 
 class WaveReader : public ::testing::Test {
  protected:
-  void SetUp() override { options = ConversionOptions{}; }
+  void SetUp() override { resetRun(); }
 };
 
 TEST_F(WaveReader, SilenceGivesAlternatingCodes) {

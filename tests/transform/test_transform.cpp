@@ -157,10 +157,7 @@ Output transform(const std::vector<uint8_t>& img, uint32_t capacity = 0) {
 class Transform : public ::testing::Test {
  protected:
   void SetUp() override {
-    options = ConversionOptions{};
-    warnings = ConversionWarnings{};
-    runState.forPlayback = false;
-    playRange = PlayRange{};
+    resetRun();
   }
 };
 
@@ -472,7 +469,7 @@ TEST_F(Transform, GarbageEventsNeverWriteOutsideTheBuffer) {
     return (seed >> 16) % n;
   };
   for (int round = 0; round < 300; ++round) {
-    options = ConversionOptions{};
+    resetRun();
     options.preset.polyphony = uint8_t(1 + rnd(64));
     options.preset.oneVoicePerChannel = rnd(2);
     options.waoncompress = rnd(2);
@@ -577,7 +574,7 @@ TEST_F(Transform, EveryNoteOfASplitChannelSoundsWithTheChannelsCurrentState) {
       b.note(t + 1, ch, 60 + i, 100, 12);  // the pitch tells the notes apart
       expected[uint32_t(60 + i)] = st;
     }
-    options = ConversionOptions{};
+    resetRun();
     options.preset.polyphony = 2;
     options.preset.oneVoicePerChannel = true;
     options.noefficflg = !efficient;

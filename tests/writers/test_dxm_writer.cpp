@@ -199,10 +199,7 @@ std::vector<Note> notesOfStream(const uint8_t* image, uint32_t size) {
 class DxmWriterTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    vlm::options = vlm::ConversionOptions{};
-    vlm::warnings = vlm::ConversionWarnings{};
-    vlm::runState = vlm::RunState{};
-    std::memset(&vlm::song, 0, sizeof vlm::song);
+    vlm::resetRun();
     useCode(13);
   }
 
@@ -579,8 +576,7 @@ TEST_F(DxmWriterTest, TwelveVoicesOnFourChannelsForCode13) {
   vlm::test::writeBytes(dir.file("in.mid"), smf.build());
 
   for (vlm::FormatCode code : {13, 14}) {
-    vlm::options = vlm::ConversionOptions{};
-    vlm::runState = vlm::RunState{};
+    vlm::resetRun();
     vlm::runState.currentOutputCode = code;
     vlm::applyOutputPreset(code);
     std::string out = dir.file("out" + std::to_string(code) + ".dxm");

@@ -147,11 +147,7 @@ std::string hex(const Bytes& b) {
 class MldWriterTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    vlm::options = vlm::ConversionOptions{};
-    vlm::warnings = vlm::ConversionWarnings{};
-    vlm::runState = vlm::RunState{};
-    vlm::song = vlm::SongRecord{};
-    vlm::resetSongStats();
+    vlm::resetRun();
   }
 
   // Presets as a save of output `code` sets them.
@@ -990,10 +986,7 @@ double pitchAt(const ReadBack& r, uint32_t time) {
 class MldRoundTrip : public ::testing::TestWithParam<int> {
  protected:
   void SetUp() override {
-    vlm::options = vlm::ConversionOptions{};
-    vlm::warnings = vlm::ConversionWarnings{};
-    vlm::runState = vlm::RunState{};
-    vlm::song = vlm::SongRecord{};
+    vlm::resetRun();
   }
 
   Bytes convert(const BendSong& song) {

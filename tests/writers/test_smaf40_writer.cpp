@@ -178,11 +178,7 @@ Parsed40 parse40(const Bytes& f) {
 class Smaf40WriterTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    vlm::options = vlm::ConversionOptions{};
-    vlm::warnings = vlm::ConversionWarnings{};
-    vlm::runState = vlm::RunState{};
-    vlm::song = vlm::SongRecord{};
-    vlm::resetSongStats();
+    vlm::resetRun();
     vlm::runState.currentOutputCode = 59;
     vlm::applyOutputPreset(59);
   }

@@ -271,11 +271,7 @@ bool hasEvent(const Track& t, const Bytes& bytes) {
 class SmafWriterTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    vlm::options = vlm::ConversionOptions{};
-    vlm::warnings = vlm::ConversionWarnings{};
-    vlm::runState = vlm::RunState{};
-    vlm::song = vlm::SongRecord{};
-    vlm::resetSongStats();
+    vlm::resetRun();
   }
 
   void preset(int code) {

@@ -28,12 +28,7 @@ constexpr uint8_t GUARD = 0xA5;
 class SmfWriterTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    vlm::options = vlm::ConversionOptions{};
-    vlm::warnings = vlm::ConversionWarnings{};
-    vlm::runState.forPlayback = false;
-    std::memset(&vlm::song, 0, sizeof vlm::song);
-    vlm::songStats.melodicMask = 0;
-    vlm::songStats.rhythmMask = 0;
+    vlm::resetRun();
   }
 
   // Writes the stream into a buffer of `capacity` bytes followed by guard bytes that must stay
