@@ -147,7 +147,8 @@ Finding checkOne(const InputFile& file) {
     if (warnings.slot[slot]) f.warnings.push_back(WARNING_TEXTS[slot]);
   if (f.notes == 0 && f.waves.empty()) f.warnings.push_back("no notes");
   blockFree(&stream);
-  const bool damaged = f.read.reported && (f.read.ranOut || f.read.stoppedAt < f.read.imageSize);
+  const bool damaged = f.read.reported && (f.read.ranOut || f.read.stoppedAt < f.read.imageSize ||
+                                           f.read.checksumBad);
   f.verdict = damaged ? Verdict::DAMAGED : Verdict::COMPLETE;
   return f;
 }
@@ -165,7 +166,10 @@ std::string protectText(uint8_t flags) {
 std::string readText(const Finding& f) {
   char text[128];
   if (!f.read.reported) return "read (the reader keeps no record of where it stopped)";
-  if (f.read.ranOut)
+  if (f.read.checksumBad && !f.read.ranOut && f.read.stoppedAt >= f.read.imageSize)
+    std::snprintf(text, sizeof text, "read to its end (%u bytes), but its checksum does not match",
+                  f.read.imageSize);
+  else if (f.read.ranOut)
     std::snprintf(text, sizeof text, "cut short: needs more than its %u bytes", f.read.imageSize);
   else if (f.read.stoppedAt < f.read.imageSize)
     std::snprintf(text, sizeof text, "stopped early at %u of %u bytes", f.read.stoppedAt,
@@ -180,7 +184,9 @@ const char* verdictName(Verdict v) {
 }
 
 std::string textLine(const Finding& f) {
-  std::string line = std::string(verdictName(f.verdict)) + "\t" + f.path + ": ";
+  std::string verdict = verdictName(f.verdict);
+  if (f.verdict == Verdict::DAMAGED && f.read.checksumBad) verdict += " (checksum)";
+  std::string line = verdict + "\t" + f.path + ": ";
   if (!f.error.empty()) {
     if (!f.formatName.empty()) line += f.formatName + ": ";
     return line + f.error;
@@ -226,9 +232,11 @@ std::string jsonLine(const Finding& f) {
   if (!f.error.empty()) return line + ", \"error\": " + jsonString(f.error) + "}";
   char numbers[256];
   std::snprintf(numbers, sizeof numbers,
-                ", \"size\": %u, \"readTo\": %u, \"ranOut\": %s, \"reported\": %s, "
-                "\"notes\": %u, \"channels\": %d, \"seconds\": %.3f, \"protect\": %u",
+                ", \"size\": %u, \"readTo\": %u, \"ranOut\": %s, \"checksumBad\": %s, "
+                "\"reported\": %s, \"notes\": %u, \"channels\": %d, \"seconds\": %.3f, "
+                "\"protect\": %u",
                 f.read.imageSize, f.read.stoppedAt, f.read.ranOut ? "true" : "false",
+                f.read.checksumBad ? "true" : "false",
                 f.read.reported ? "true" : "false", f.notes, f.channels, f.seconds, f.protect);
   line += numbers;
   line += ", \"waves\": [";

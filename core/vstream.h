@@ -139,6 +139,7 @@ struct ReadReport {
   bool ranOut;         // a length or an event went past the end: the file is cut short
   uint32_t imageSize;  // bytes the reader was given
   uint32_t stoppedAt;  // offset where reading stopped (imageSize: at the end)
+  bool checksumBad;    // the file carries a checksum and its bytes do not match it
 };
 
 // What the reader of the current song leaves for the run, the writers and the display.
@@ -160,6 +161,10 @@ inline void reportRead(uint32_t imageSize, uint64_t reach, bool ranOut = false) 
   song.read.ranOut = ranOut || reach > imageSize;
   song.read.imageSize = imageSize;
   song.read.stoppedAt = reach < imageSize ? uint32_t(reach) : imageSize;
+}
+// For formats that carry a checksum: whether the bytes it covers still match it.
+inline void reportChecksum(bool matches) {
+  song.read.checksumBad = !matches;
 }
 
 // ---- Statistics gathered while a stream is written -----------------------------------------

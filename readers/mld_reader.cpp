@@ -24,6 +24,8 @@ constexpr uint32_t HEADER_LENGTH_OFFSET = 8;
 constexpr uint32_t HEADER_DATA_OFFSET = 10;  // the header length counts from here
 constexpr uint32_t INFO_HEAD_SIZE = 6;       // id, 16-bit length
 constexpr uint32_t TRAC_HEAD_SIZE = 8;       // id, 32-bit length
+constexpr uint32_t FILE_HEAD_SIZE = 8;       // id, 32-bit length of the rest
+constexpr uint32_t PMD_CRC_SIZE = 2;
 
 constexpr int SOURCE_TRACKS = 4;
 constexpr int PARTS_PER_TRACK = 4;
@@ -100,6 +102,7 @@ struct MldReader {
   bool timebaseSet = false;
   int trackCount = 0;
   SourceTrack track[SOURCE_TRACKS] = {};
+  uint32_t lastTrackEnd = 0;  // end of the last "trac" chunk, also of those beyond SOURCE_TRACKS
 
   uint16_t timbre[CHANNELS] = {};  // bank value low byte, program value high byte
   uint16_t userVoiceId[USER_VOICES] = {};
@@ -198,6 +201,7 @@ void scanHeader() {
       uint64_t end = uint64_t(pos) + TRAC_HEAD_SIZE + getBE(r->image + pos + 4, 4);
       if (end > r->size) end = r->size;
       registerTrack(pos, uint32_t(end));
+      r->lastTrackEnd = uint32_t(end);
       pos = uint32_t(end);
       continue;
     }
@@ -211,6 +215,16 @@ void scanHeader() {
     }
     ++pos;
   }
+}
+
+// A PMD file made for download ends in two bytes after its last track, counted by the length
+// field: the complement of the CRC of everything before them. A file without them has no
+// checksum to match.
+bool pmdChecksumMatches(uint64_t declaredEnd) {
+  const uint64_t crcEnd = uint64_t(r->lastTrackEnd) + PMD_CRC_SIZE;
+  if (r->lastTrackEnd == 0 || crcEnd != declaredEnd || crcEnd > r->size) return true;
+  const uint16_t stored = uint16_t(getBE(r->image + r->lastTrackEnd, 2));
+  return stored == uint16_t(~crc16(r->image, r->lastTrackEnd));
 }
 
 // ---- Submission -----------------------------------------------------------------------------
@@ -745,8 +759,10 @@ void readMld(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
 
   scanHeader();
   if (r->headerSeen) readTracks();
-  const bool whole = r->size >= 8 && (matchId(0, MELO_ID) || matchId(0, CMID_ID));
-  reportRead(r->size, whole ? 8 + uint64_t(getBE(r->image + 4, 4)) : 0);  // the file's length field
+  const bool whole = r->size >= FILE_HEAD_SIZE && (matchId(0, MELO_ID) || matchId(0, CMID_ID));
+  const uint64_t declaredEnd = whole ? FILE_HEAD_SIZE + uint64_t(getBE(r->image + 4, 4)) : 0;
+  reportRead(r->size, declaredEnd);  // the file's length field
+  reportChecksum(!r->pmd || pmdChecksumMatches(declaredEnd));
 
   finishStream(destination);
   *destinationSize = int32_t(writer.pos);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -123,6 +124,57 @@ TEST(Check, JsonIsOneObjectPerLineAndAllGoodExitsZero) {
   EXPECT_NE(run.err.find("2 read completely, 0 damaged, 0 unsupported"), std::string::npos);
   EXPECT_EQ(check("", dir).status, 2);
   EXPECT_EQ(check("--bogus " + dir.file("a.mid"), dir).status, 2);
+}
+
+// Runs vlmconv with `args`; the exit status.
+int vlmconv(const std::string& args) {
+  const char* exe = std::getenv("VLMCONV");
+  const int raw = std::system(
+      (std::string(exe ? exe : "build/bin/vlmconv") + " " + args + " >/dev/null 2>&1").c_str());
+  return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+}
+
+size_t findId(const std::vector<uint8_t>& bytes, const char* id) {
+  for (size_t i = 0; i + 4 <= bytes.size(); ++i)
+    if (std::equal(id, id + 4, bytes.begin() + long(i))) return i;
+  return std::string::npos;
+}
+
+TEST(Check, PmdWhoseChecksumDoesNotMatchIsDamagedEvenWhenEveryChunkParses) {
+  ScratchDir dir;
+  writeBytes(dir.file("song.mid"), smallSmf());
+  writeText(dir.file("empty.ini"), "");
+  ASSERT_EQ(vlmconv("convert --ini '" + dir.file("empty.ini") + "' --set dlcrc=1 --to 61 -o '" +
+                    dir.file("whole.pmd") + "' '" + dir.file("song.mid") + "'"),
+            0);
+  const std::vector<uint8_t> whole = test::readBytes(dir.file("whole.pmd"));
+  ASSERT_GT(whole.size(), 20u);
+  // The copy mark of "sorc" changes a bit the reader ignores; the CRC still sees it.
+  std::vector<uint8_t> flipped = whole;
+  const size_t sorc = findId(flipped, "sorc");
+  ASSERT_NE(sorc, std::string::npos);
+  flipped[sorc + 6] ^= 0x02;
+  writeBytes(dir.file("flipped.pmd"), flipped);
+  std::vector<uint8_t> badCrc = whole;
+  badCrc[badCrc.size() - 1] ^= 0x01;
+  writeBytes(dir.file("crc.pmd"), badCrc);
+
+  CheckRun run = check(dir.file("whole.pmd") + " " + dir.file("flipped.pmd") + " " +
+                           dir.file("crc.pmd"),
+                       dir);
+  const auto out = lines(run.out);
+  ASSERT_EQ(out.size(), 3u) << run.out;
+  EXPECT_EQ(out[0].rfind("complete\t", 0), 0u) << out[0];
+  EXPECT_EQ(out[1].rfind("damaged (checksum)\t", 0), 0u) << out[1];
+  EXPECT_NE(out[1].find("checksum does not match"), std::string::npos) << out[1];
+  EXPECT_EQ(out[2].rfind("damaged (checksum)\t", 0), 0u) << out[2];
+  EXPECT_EQ(run.status, 1);
+
+  // Without the download CRC there is nothing to match: the file is complete.
+  ASSERT_EQ(vlmconv("convert --ini '" + dir.file("empty.ini") + "' --set dlcrc=0 --to 61 -o '" +
+                    dir.file("plain.pmd") + "' '" + dir.file("song.mid") + "'"),
+            0);
+  EXPECT_EQ(lines(check(dir.file("plain.pmd"), dir).out)[0].rfind("complete\t", 0), 0u);
 }
 
 }  // namespace
