@@ -104,52 +104,48 @@ void allocatePlain(bool forPlayback) {
   }
 }
 
-// One-voice-per-channel targets: a run of consecutive output channels per input channel, and
-// under compression one pool shared by every channel that is not kept whole.
-void allocateSplit(const SongStats& stats) {
-  const int limit = std::min(xs.polyphony, OUTPUT_CHANNELS);
-  const bool compress = options.waoncompress;
-  int used = 0;
-  bool anyShared = false;
-  for (int i = 0; i < CHANNELS; ++i) {
-    const int c = xs.order[i];
-    InputChannel& ic = xs.in[c];
-    if (ic.notesPerOut == 0) continue;
-    // Rhythm channels keep runs of their own: a shared channel cannot switch between the
-    // rhythm set and a melodic voice from note to note.
-    if (compress && !isUncompressed(c) && !ic.rhythm) {
-      ic.mode = ALLOC_SHARED;
-      anyShared = true;
-      continue;
-    }
-    int want =
-        ic.rhythm ? std::min<int>(stats.rhythmNoteCount, xs.polyphony) : stats.ch[c].maxSounding;
-    want = std::max(want, 1);
-    if (options.channelMaxVoices[c]) want = std::min<int>(want, options.channelMaxVoices[c]);
-    const int left = limit - used;
-    if (want > left) {
-      raiseWarning(WARN_TOO_MANY_TRACKS);
-      want = left;
-    }
-    if (want <= 0) {
-      ic.notesPerOut = 0;
-      continue;
-    }
-    ic.firstOut = uint8_t(used);
-    ic.outCount = uint8_t(want);
-    ic.mode = ALLOC_SPLIT;
-    ic.notesPerOut = 1;
-    for (int k = used; k < used + want; ++k) {
-      xs.outUsed[k] = true;
-      xs.owner[k] = uint8_t(c);
-      xs.outRhythm[k] = ic.rhythm;
-    }
-    used += want;
+// The voices an input channel asks for on a one-voice-per-channel target: its largest chord, or
+// for a rhythm channel its distinct rhythm notes, capped by its per-channel maximum.
+int voicesWanted(int c, const SongStats& stats) {
+  const InputChannel& ic = xs.in[c];
+  int want =
+      ic.rhythm ? std::min<int>(stats.rhythmNoteCount, xs.polyphony) : stats.ch[c].maxSounding;
+  want = std::max(want, 1);
+  if (options.channelMaxVoices[c]) want = std::min<int>(want, options.channelMaxVoices[c]);
+  return want;
+}
+
+// Gives an input channel the run of output channels from `first`, as wide as `want` or the
+// `left` voices when fewer; returns the run's width (0: the channel is not converted).
+int giveRun(int c, int first, int want, int left) {
+  InputChannel& ic = xs.in[c];
+  if (want > left) {
+    raiseWarning(WARN_TOO_MANY_TRACKS);
+    want = left;
   }
-  if (!anyShared) return;
+  if (want <= 0) {
+    ic.notesPerOut = 0;
+    return 0;
+  }
+  ic.firstOut = uint8_t(first);
+  ic.outCount = uint8_t(want);
+  ic.mode = ALLOC_SPLIT;
+  ic.notesPerOut = 1;
+  for (int k = first; k < first + want; ++k) {
+    xs.outUsed[k] = true;
+    xs.owner[k] = uint8_t(c);
+    xs.outRhythm[k] = ic.rhythm;
+  }
+  return want;
+}
+
+// The output channels from `first` up to `limit` become the pool that every input channel in
+// shared mode draws its voices from.
+void sharePool(int first, int limit) {
   xs.poolSize = 0;
-  for (int k = used; k < limit; ++k) {
+  for (int k = first; k < limit; ++k) {
     xs.pool[xs.poolSize++] = uint8_t(k);
+    xs.poolMask = uint16_t(xs.poolMask | 1u << k);
     xs.outUsed[k] = true;
     xs.outRhythm[k] = false;
   }
@@ -176,16 +172,67 @@ void allocateSplit(const SongStats& stats) {
   }
 }
 
+// Channels whose chords do not fit side by side in runs of their own: the rhythm channels keep
+// runs (a shared channel cannot switch between the rhythm set and a melodic voice from note to
+// note), the first `rzmchn` of them before any other, and every melodic channel shares the
+// voices left, so that notes are lost only where more of them sound at once than the target
+// has voices.
+void allocateShared(const SongStats& stats, int limit) {
+  int used = 0;
+  int melodic = 0;
+  for (int c = 0; c < CHANNELS; ++c)
+    if (xs.in[c].notesPerOut && !xs.in[c].rhythm) ++melodic;
+  int rhythmSeen = 0;
+  for (int i = 0; i < CHANNELS; ++i) {
+    const int c = xs.order[i];
+    if (xs.in[c].notesPerOut == 0 || !xs.in[c].rhythm) continue;
+    // Rhythm channels after the first `rzmchn` leave the melodic channels a voice to share.
+    const bool preferred = rhythmSeen++ < options.rzmchn;
+    const int left = limit - used - (preferred || melodic == 0 ? 0 : 1);
+    const int want = std::max<int>(stats.ch[c].maxSounding, 1);
+    used += giveRun(c, used, std::min(voicesWanted(c, stats), want), left);
+  }
+  for (int c = 0; c < CHANNELS; ++c)
+    if (xs.in[c].notesPerOut && !xs.in[c].rhythm) xs.in[c].mode = ALLOC_SHARED;
+  xs.sharedForPolyphony = true;
+  sharePool(used, limit);
+}
+
+// One-voice-per-channel targets: a run of consecutive output channels per input channel, and
+// under compression one pool shared by every channel that is not kept whole.
+void allocateSplit(const SongStats& stats) {
+  const int limit = std::min(xs.polyphony, OUTPUT_CHANNELS);
+  const bool compress = options.waoncompress;
+  if (!compress && !options.preset.fourVoiceFm && !options.preset.psgSource) {
+    int wanted = 0;
+    for (int c = 0; c < CHANNELS; ++c)
+      if (xs.in[c].notesPerOut) wanted += voicesWanted(c, stats);
+    if (wanted > limit) return allocateShared(stats, limit);
+  }
+  int used = 0;
+  bool anyShared = false;
+  for (int i = 0; i < CHANNELS; ++i) {
+    const int c = xs.order[i];
+    InputChannel& ic = xs.in[c];
+    if (ic.notesPerOut == 0) continue;
+    // Rhythm channels keep runs of their own: a shared channel cannot switch between the
+    // rhythm set and a melodic voice from note to note.
+    if (compress && !isUncompressed(c) && !ic.rhythm) {
+      ic.mode = ALLOC_SHARED;
+      anyShared = true;
+      continue;
+    }
+    used += giveRun(c, used, voicesWanted(c, stats), limit - used);
+  }
+  if (anyShared) sharePool(used, limit);
+}
+
 bool inScope(const SoundingNote& n, int inCh, int scopeOut, bool wholeRun) {
   if (n.outCh >= OUTPUT_CHANNELS) return false;
   if (scopeOut >= 0) return n.outCh == scopeOut;
   if (!wholeRun) return true;
   const InputChannel& ic = xs.in[inCh];
-  if (ic.mode == ALLOC_SHARED) {
-    for (int k = 0; k < xs.poolSize; ++k)
-      if (xs.pool[k] == n.outCh) return true;
-    return false;
-  }
+  if (ic.mode == ALLOC_SHARED) return xs.poolMask >> n.outCh & 1;
   return n.outCh >= ic.firstOut && n.outCh < ic.firstOut + ic.outCount;
 }
 
@@ -242,6 +289,35 @@ int firstFree(int inCh, const uint8_t* channels, int count) {
   return chosen;
 }
 
+// A free pool channel for a note of a shared input channel: one that already plays the channel
+// (no setup to write), else the one left longest ago, whose last channel least likely needs it
+// back soon; with dxmmldmix one already set to the channel's program comes first.
+int freeInPool(int inCh) {
+  int own = -1, oldest = -1;
+  for (int k = 0; k < xs.poolSize; ++k) {
+    const int oc = xs.pool[k];
+    if (soundingOn(oc) != 0) continue;
+    if (xs.lastUser[oc] == inCh) {
+      own = oc;
+      break;
+    }
+    if (oldest < 0 || xs.lastUse[oc] < xs.lastUse[oldest]) oldest = oc;
+  }
+  if (options.dxmmldmix && own < 0) return firstFree(inCh, xs.pool, xs.poolSize);
+  return own >= 0 ? own : oldest;
+}
+
+// A note of a channel that shares voices ends a sounding one, or is dropped: music lost to the
+// target's polyphony, which the run reports.
+int giveWay(int inCh, int pitch) {
+  const int victim = pickVictim(inCh, pitch, -1, true, false);
+  if (xs.sharedForPolyphony) raiseWarning(WARN_TOO_MANY_TRACKS);
+  if (victim < 0) return -1;
+  const int oc = xs.notes[victim].outCh;
+  endNoteNow(victim);
+  return oc;
+}
+
 int ownSounding(int inCh) {
   int n = 0;
   for (int i = 0; i < xs.noteCount; ++i)
@@ -262,9 +338,12 @@ int soundingTotal() {
 void allocateChannels(const SongStats& stats, bool forPlayback) {
   std::memset(xs.owner, NO_CHANNEL, sizeof xs.owner);
   std::memset(xs.lastUser, NO_CHANNEL, sizeof xs.lastUser);
+  std::memset(xs.lastUse, 0, sizeof xs.lastUse);
+  xs.sharedForPolyphony = false;
   std::memset(xs.outUsed, 0, sizeof xs.outUsed);
   std::memset(xs.outRhythm, 0, sizeof xs.outRhythm);
   xs.poolSize = 0;
+  xs.poolMask = 0;
   xs.polyphony = std::max<int>(options.preset.polyphony, 1);
   buildOrder();
   const uint16_t usedMask = stats.melodicMask | stats.rhythmMask;
@@ -361,7 +440,10 @@ int chooseVoice(int inCh, int pitch, bool* needsSetup) {
         return oc;
       }
     }
-    return firstFree(inCh, channels, count);  // -1: none is free, the note is dropped
+    const int oc = firstFree(inCh, channels, count);
+    // A run as wide as the channel's largest chord: a note gives way when it is still full.
+    if (oc < 0 && xs.sharedForPolyphony) return giveWay(inCh, pitch);
+    return oc;  // -1: none is free, the note is dropped
   }
 
   if (ic.mode == ALLOC_SHARED && ic.maxVoices && ownSounding(inCh) >= ic.maxVoices) {
@@ -372,13 +454,11 @@ int chooseVoice(int inCh, int pitch, bool* needsSetup) {
     return oc;
   }
 
-  int oc = soundingTotal() < xs.polyphony ? firstFree(inCh, channels, count) : -1;
-  if (oc < 0) {
-    const int victim = pickVictim(inCh, pitch, -1, true, false);
-    if (victim < 0) return -1;
-    oc = xs.notes[victim].outCh;
-    endNoteNow(victim);
-  }
+  int oc = -1;
+  if (soundingTotal() < xs.polyphony)
+    oc = ic.mode == ALLOC_SHARED ? freeInPool(inCh) : firstFree(inCh, channels, count);
+  if (oc < 0) oc = giveWay(inCh, pitch);
+  if (oc < 0) return -1;
   *needsSetup = xs.lastUser[oc] != inCh || ic.mode == ALLOC_SPLIT;
   return oc;
 }

@@ -450,6 +450,7 @@ void handleNote(const StreamEvent& ev) {
                    xs.outNow,  ev.time,     ev.time + duration};
   ps.nextEnd = std::min(ps.nextEnd, ev.time + duration);
   xs.lastUser[oc] = uint8_t(c);
+  xs.lastUse[oc] = xs.outNow;
   ps.leadingCut = false;
   ps.lastNoteEnd = std::max(ps.lastNoteEnd, xs.outNow + outDuration);
 }
@@ -708,12 +709,13 @@ void writeSetup() {
       emitRaw(xs.outNow, uint8_t(ST_PROGRAM | oc), program, 2);
       const uint8_t volume[2] = {CC_VOLUME, effectiveVolume(c)};
       emitRaw(xs.outNow, uint8_t(ST_CONTROL | oc), volume, 2);
+      // Set up for its owner; without these events the owner's first note sets it up.
+      xs.lastUser[oc] = uint8_t(c);
     }
     if (ps.options->panleft) {
       const uint8_t pan[2] = {CC_PAN, 0};
       emitRaw(xs.outNow, uint8_t(ST_CONTROL | oc), pan, 2);
     }
-    xs.lastUser[oc] = uint8_t(c);
   }
 }
 

@@ -56,10 +56,15 @@ struct TransformState {
   InputChannel in[CHANNELS];
   uint8_t owner[OUTPUT_CHANNELS];     // input channel owning an output channel, NO_CHANNEL = free
   uint8_t lastUser[OUTPUT_CHANNELS];  // input channel whose note last landed there
+  uint32_t lastUse[OUTPUT_CHANNELS];  // output time of the last note that landed there
   bool outUsed[OUTPUT_CHANNELS];
   bool outRhythm[OUTPUT_CHANNELS];
   uint8_t pool[OUTPUT_CHANNELS];  // output channels shared under compression
   int poolSize = 0;
+  uint16_t poolMask = 0;  // bit per pool channel
+  // Melodic channels share the pool because their chords do not fit side by side; a note that
+  // finds no voice there is music lost, and says so.
+  bool sharedForPolyphony = false;
   int polyphony = 64;
   uint8_t order[CHANNELS];  // input channels in priority order
 
