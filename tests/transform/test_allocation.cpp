@@ -11,6 +11,7 @@
 
 #include "convert/conversion_run.h"
 #include "convert/options.h"
+#include "core/run_state.h"
 #include "core/stages.h"
 #include "core/vstream.h"
 #include "test_util.h"
@@ -149,12 +150,7 @@ Traced traceNotes(const Bytes& file, int code) {
 
 class OneVoicePerChannel : public ::testing::TestWithParam<int> {
  protected:
-  void SetUp() override {
-    vlm::options = vlm::ConversionOptions{};
-    vlm::warnings = vlm::ConversionWarnings{};
-    vlm::runState = vlm::RunState{};
-    vlm::song = vlm::SongRecord{};
-  }
+  void SetUp() override { vlm::resetRun(); }
   Bytes convert(const Bytes& smf) {
     const int code = GetParam();
     vlmtest::writeBytes(dir_.file("in.mid"), smf);
