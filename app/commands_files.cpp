@@ -14,13 +14,11 @@
 #include <QThread>
 #include <cstdio>
 #include <cstring>
-#include <random>
 
 #include "app/app_paths.h"
 #include "app/dialogs/dialogs.h"
 #include "app/graphic_button.h"
 #include "app/main_window.h"
-#include "app/menu_table.h"
 #include "app/panels/panels.h"
 #include "app/playlist.h"
 #include "app/qt_ui.h"
@@ -66,14 +64,6 @@ bool copyFileTo(const std::string& from, const std::string& to) {
   return ok != 0;
 }
 
-const OutputFormat* formatOfCommand(int id) {
-  int count = 0;
-  const OutputFormat* formats = outputFormats(&count);
-  for (int i = 0; i < count; ++i)
-    if (formats[i].command == id) return &formats[i];
-  return nullptr;
-}
-
 std::string baseNameOf(const std::string& path) {
   PathParts parts;
   splitPath(path.c_str(), &parts);
@@ -87,121 +77,38 @@ bool has(uint16_t mask, int n) {
 
 }  // namespace
 
-bool MainWindow::fileCommand(int id, int param) {
-  (void)param;
-  const bool ctrl = modifiers() & Qt::ControlModifier;
-  if ((id >= 101 && id <= 124) || id == 126) {
-    convert(id);
-    return true;
-  }
-  if (id >= CMD_HISTORY_FIRST && id < CMD_HISTORY_FIRST + HISTORY_SLOTS) {
-    const int slot = id - CMD_HISTORY_FIRST + 1;
-    if (slot < options.hsfcount && !options.histfile[slot].empty()) {
-      const std::string path = options.histfile[slot];
-      setWholePlaylist(path);
-      if (playlist.count > 0) openAndPlay(playlistEntry(playlist.index));
-    }
-    return true;
-  }
-  if (id >= CMD_EXT_APP_FIRST && id < CMD_EXT_APP_FIRST + EXT_APPS) {
-    runExternalApp(id - CMD_EXT_APP_FIRST + 1);
-    return true;
-  }
-  switch (id) {
-    case 53:
-      saveAllSettings();
-      return true;
-    case 54:
-      setWholePlaylist(commandPath_);
-      return true;
-    case 125:
-      saveWave();
-      return true;
-    case 131:
-      if (runState.lastOutputPath[0]) {
-        setWholePlaylist(runState.lastOutputPath);
-        if (playlist.count > 0) openAndPlay(playlistEntry(playlist.index));
-      }
-      return true;
-    case 132:
-      if (loaded_) convertCommand(currentFile_.c_str(), OUTPUT_COPY);
-      return true;
-    case 133:
-      savePlaylist();
-      return true;
-    case 134:
-      toggleAutoConvert();
-      return true;
-    case 135:
-      if (loaded_) {
-        stop();
-        convertCommand(currentFile_.c_str(), OUTPUT_MAIL);
-      }
-      return true;
-    case 136:
-      openDialogOrSay(dialogs::DLG_PROPERTIES);
-      return true;
-    case 137:
-      close();
-      return true;
-    case 154: {
-      QString start = pathToQt(options.LoadDir.c_str());
-      QString chosen =
-          runFileDialog(this, false, QStringLiteral("[ファイルを開く]"), start, openDialogFilter());
-      if (chosen.isEmpty() || !QFileInfo(chosen).exists()) return true;
-      const std::string path = pathFromQt(chosen);
-      options.LoadDir = folderOf(path);
-      setWholePlaylist(path);
-      if (playlist.count > 0) openAndPlay(playlistEntry(playlist.index));
-      return true;
-    }
-    case 164:
-      openDialogOrSay(dialogs::DLG_RANGE);
-      return true;
-    case 165:
-      if (options.recmode != 165) onCommand(options.recmode);
-      return true;
-    case 202:
-      openDialogOrSay(dialogs::DLG_VOLUME);
-      return true;
-    case 203:
-      openDialogOrSay(dialogs::DLG_VOICES);
-      return true;
-    case 204:
-      openDialogOrSay(dialogs::DLG_OCTAVE);
-      return true;
-    case 205:
-      openDialogOrSay(dialogs::DLG_DRUMS);
-      return true;
-    case 233:
-      openDialogOrSay(dialogs::DLG_CHANNELS);
-      return true;
-    case 255:
-      startSetupTool();
-      return true;
-    case 365:
-      clipboardPlay();
-      return true;
-    case 401:
-      openDialogOrSay(dialogs::DLG_ABOUT);
-      return true;
-    case 402:
-      openHelpFile("help/vlmplay.html");
-      return true;
-    case 403:
-      openHomePage();
-      return true;
-    case 404:
-      openHelpFile("help/readme.txt");
-      return true;
-    default:
-      (void)ctrl;
-      return false;
-  }
+void MainWindow::openHistory(int slot) {
+  if (slot >= options.hsfcount || options.histfile[slot].empty()) return;
+  const std::string path = options.histfile[slot];
+  setWholePlaylist(path);
+  if (playlist.count > 0) openAndPlay(playlistEntry(playlist.index));
 }
 
-void MainWindow::openDialogOrSay(int resource) {
-  if (dialogs::openDialog(resource, this) < 0) say(QStringLiteral("(ダイアログ未実装)"));
+void MainWindow::openCreatedFile() {
+  if (!runState.lastOutputPath[0]) return;
+  setWholePlaylist(runState.lastOutputPath);
+  if (playlist.count > 0) openAndPlay(playlistEntry(playlist.index));
+}
+
+void MainWindow::openFromDialog() {
+  const QString start = pathToQt(options.LoadDir.c_str());
+  const QString chosen =
+      runFileDialog(this, false, QStringLiteral("[ファイルを開く]"), start, openDialogFilter());
+  if (chosen.isEmpty() || !QFileInfo(chosen).exists()) return;
+  const std::string path = pathFromQt(chosen);
+  options.LoadDir = folderOf(path);
+  setWholePlaylist(path);
+  if (playlist.count > 0) openAndPlay(playlistEntry(playlist.index));
+}
+
+void MainWindow::saveCopy() {
+  if (loaded_) convertCommand(currentFile_.c_str(), OUTPUT_COPY);
+}
+
+void MainWindow::sendMail() {
+  if (!loaded_) return;
+  stop();
+  convertCommand(currentFile_.c_str(), OUTPUT_MAIL);
 }
 
 void MainWindow::setWholePlaylist(const std::string& path) {
@@ -209,7 +116,7 @@ void MainWindow::setWholePlaylist(const std::string& path) {
   addPlaylistPath(path.c_str());
   playlist.index = 0;
   positionBar_->setValue(0);
-  onCommand(501);
+  onCommand(CMD_REFRESH_PLAYLIST);
 }
 
 void MainWindow::refreshPlaylistPanel() {
@@ -330,7 +237,7 @@ bool MainWindow::openAndPlay(const std::string& pathIn) {
   labelChannels();
   updateNeighbourButtons();
   // 8. Display.
-  if (options.dispcolor >= 8) pickRandomColour();
+  if (isRandomColourSetting(options.dispcolor)) display_->showColourSetting(options.dispcolor);
   showSongLines();
   refreshPlaylistPanel();
   // 9. Automatic conversion.
@@ -388,19 +295,19 @@ void MainWindow::rebuildNeighbourMenus() {
 void MainWindow::updateNeighbourButtons() {
   const bool hasPrev = playlist.index > 0 && playlist.count > 0;
   const bool hasNext = playlist.index + 1 < playlist.count;
-  if (GraphicButton* b = button(161)) {
+  if (GraphicButton* b = button(CMD_PREVIOUS)) {
     b->setBitmap(0,
                  hasPrev ? QStringLiteral("BITMAP_PLAYBACK") : QStringLiteral("BITMAP_NPLAYBACK"));
     b->setEnabled(hasPrev);
   }
-  if (GraphicButton* b = button(162)) {
+  if (GraphicButton* b = button(CMD_NEXT)) {
     b->setBitmap(0,
                  hasNext ? QStringLiteral("BITMAP_PLAYNEXT") : QStringLiteral("BITMAP_NPLAYNEXT"));
     b->setEnabled(hasNext);
   }
-  if (QAction* a = action(161)) a->setEnabled(hasPrev);
-  if (QAction* a = action(162)) a->setEnabled(hasNext);
-  if (QAction* a = action(163)) a->setEnabled(playlist.count > 1);
+  if (QAction* a = action(CMD_PREVIOUS)) a->setEnabled(hasPrev);
+  if (QAction* a = action(CMD_NEXT)) a->setEnabled(hasNext);
+  if (QAction* a = action(CMD_FIRST)) a->setEnabled(playlist.count > 1);
 }
 
 void MainWindow::labelChannels() {
@@ -444,22 +351,17 @@ void MainWindow::showSongLines() {
   karaoke_->setPosition(0);
 }
 
-void MainWindow::pickRandomColour() {
-  static std::mt19937 random{std::random_device{}()};
-  display_->setColour(9 + int(random() % 7));
-}
-
 void MainWindow::convert(int id) {
   options.recmode = id;
   stop();
-  const OutputFormat* format = formatOfCommand(id);
+  const OutputFormat* format = outputFormatOfCommand(id);
   if (!format || !loaded_ || currentFile_.empty()) return;
   convertCommand(currentFile_.c_str(), format->code);
   // The conversion ran the reader again; the window still shows the loaded song.
 }
 
 void MainWindow::saveWave() {
-  options.recmode = 125;
+  options.recmode = CMD_SAVE_WAVE;
   stop();
   if (!loaded_) return;
   std::string source;
@@ -525,8 +427,8 @@ void MainWindow::clipboardPlay() {
   std::snprintf(playlist.entries.data(), PATH_SLOT, "%s", CLIPBOARD_FILE);
   playlist.count = 1;
   playlist.index = 0;
-  onCommand(501);
-  onCommand(55, options.autoplay ? 0 : 1);
+  onCommand(CMD_REFRESH_PLAYLIST);
+  onCommand(CMD_OPEN_CURRENT, options.autoplay ? 0 : 1);
 }
 
 void MainWindow::openHelpFile(const char* name) {

@@ -10,7 +10,6 @@
 #include "app/dialogs/dialogs.h"
 #include "app/graphic_button.h"
 #include "app/main_window.h"
-#include "app/menu_table.h"
 #include "app/panels/panels.h"
 #include "app/playlist.h"
 #include "convert/conversion_run.h"
@@ -27,19 +26,19 @@ int adjustedValue(int button, int value, bool ctrl, bool shift) {
   const bool coarse = ctrl && !shift;
   const bool fine = shift && !ctrl;
   switch (button) {
-    case 155:
+    case CMD_KEY_DOWN:
       if (value > -KEY_SHIFT_LIMIT) value -= coarse ? 12 : 1;
       return std::max(value, -KEY_SHIFT_LIMIT);
-    case 156:
+    case CMD_KEY_UP:
       if (value < KEY_SHIFT_LIMIT) value += coarse ? 12 : 1;
       return std::min(value, KEY_SHIFT_LIMIT);
-    case 159:
+    case CMD_VOLUME_DOWN:
       if (value > VOLUME_MIN) value -= coarse ? 50 : 10;
       return std::max(value, VOLUME_MIN);
-    case 160:
+    case CMD_VOLUME_UP:
       if (value < VOLUME_MAX) value += coarse ? 50 : 10;
       return std::min(value, VOLUME_MAX);
-    case 157:
+    case CMD_TEMPO_DOWN:
       if (value > TEMPO_MIN) {
         if (coarse)
           value /= 2;
@@ -49,7 +48,7 @@ int adjustedValue(int button, int value, bool ctrl, bool shift) {
           value -= value <= TEMPO_NORMAL ? 16 : 32;
       }
       return std::max(value, TEMPO_MIN);
-    case 158:
+    case CMD_TEMPO_UP:
       if (value < TEMPO_MAX) {
         if (coarse)
           value *= 2;
@@ -66,9 +65,9 @@ int adjustedValue(int button, int value, bool ctrl, bool shift) {
 
 std::string adjustmentText(int button, int value) {
   char text[32];
-  if (button == 155 || button == 156)
+  if (button == CMD_KEY_DOWN || button == CMD_KEY_UP)
     std::snprintf(text, sizeof text, "key %d", value);
-  else if (button == 159 || button == 160)
+  else if (button == CMD_VOLUME_DOWN || button == CMD_VOLUME_UP)
     std::snprintf(text, sizeof text, "volume %d%%", value);
   else
     std::snprintf(text, sizeof text, "speed %d.%02d", value / 256, (value % 256) * 25 / 64);
@@ -94,135 +93,88 @@ uint16_t channelClick(uint16_t mask, int channel, bool ctrl, bool shift, bool* v
   return mask ^ bit;
 }
 
-bool MainWindow::playbackCommand(int id, int param) {
+void MainWindow::openCurrent(int param) {
+  if (playlist.count <= 0) return;
+  if (playlist.index >= playlist.count) playlist.index = 0;
+  if (openAndPlay(playlistEntry(playlist.index)) && param == 0)
+    QMetaObject::invokeMethod(
+        this, [this] { onCommand(CMD_PLAY); }, Qt::QueuedConnection);
+}
+
+void MainWindow::adjustReleased() {
+  // Released: the auto-repeat ends and the new value is applied.
+  repeatTimer_->stop();
+  repeatButton_ = 0;
+  apply();
+}
+
+void MainWindow::moveBy(int step) {
+  const int target = playlist.index + step;
+  if (target >= 0 && target < playlist.count) moveTo(target, playerState.state == PLAY_PLAYING);
+}
+
+void MainWindow::moveToFirst() {
+  if (playlist.count > 0) moveTo(0, playerState.state == PLAY_PLAYING);
+}
+
+void MainWindow::resetAdjustments() {
+  if (modifiers() & Qt::ControlModifier) {
+    options.autoreset = !options.autoreset;
+    return;
+  }
+  options.keyShift = 0;
+  options.tempoRatio = TEMPO_NORMAL;
+  options.volumePercent = 100;
+  options.velocityPercent = 100;
+  for (int c = 0; c < 16; ++c) {
+    options.channelVolumePercent[c] = 100;
+    options.channelVelocityPercent[c] = 100;
+    options.octaveShift[c] = 0;
+  }
+  apply();
+  say(QStringLiteral("RESET"));
+}
+
+void MainWindow::shuffle() {
+  if (playlist.count <= 1) return;
+  shufflePlaylist(std::random_device{}());
+  refreshPlaylistPanel();
+  updateNeighbourButtons();
+  rebuildNeighbourMenus();
+}
+
+void MainWindow::choosePreview(int id) {
+  const int mode = id - CMD_PREVIEW_FIRST;
+  options.midmono = options.midmono == mode ? 0 : mode;
+  apply();
+}
+
+void MainWindow::allChannelsOn() {
+  options.channelMask = 0xFFFF;
+  options.voiceOutput = true;
+  channelPanel_->setSelection(options.channelMask, options.voiceOutput);
+  apply();
+}
+
+void MainWindow::switchVoiceOutput() {
+  if (modifiers() & Qt::ControlModifier) {
+    options.voiceOutput = true;
+    options.channelMask = 0;
+  } else {
+    options.voiceOutput = !options.voiceOutput;
+  }
+  channelPanel_->setSelection(options.channelMask, options.voiceOutput);
+  apply();
+}
+
+void MainWindow::clickChannel(int channel) {
   const Qt::KeyboardModifiers mods = modifiers();
-  const bool ctrl = mods & Qt::ControlModifier;
-  const bool shift = mods & Qt::ShiftModifier;
-  switch (id) {
-    case 55:
-      if (playlist.count <= 0) return true;
-      if (playlist.index >= playlist.count) playlist.index = 0;
-      if (openAndPlay(playlistEntry(playlist.index)) && param == 0)
-        QMetaObject::invokeMethod(
-            this, [this] { onCommand(151); }, Qt::QueuedConnection);
-      return true;
-    case 56:
-      apply();
-      return true;
-    case 151:
-      play();
-      return true;
-    case 152:
-      stop();
-      return true;
-    case 153:
-      pause();
-      return true;
-    case 155:
-    case 156:
-    case 157:
-    case 158:
-    case 159:
-    case 160:
-      // Released: the auto-repeat ends and the new value is applied.
-      repeatTimer_->stop();
-      repeatButton_ = 0;
-      apply();
-      return true;
-    case 161:
-      if (playlist.index > 0) moveTo(playlist.index - 1, playerState.state == PLAY_PLAYING);
-      return true;
-    case 162:
-      if (playlist.index + 1 < playlist.count)
-        moveTo(playlist.index + 1, playerState.state == PLAY_PLAYING);
-      return true;
-    case 163:
-      if (playlist.count > 0) moveTo(0, playerState.state == PLAY_PLAYING);
-      return true;
-    case 201:
-      if (ctrl) {
-        options.autoreset = !options.autoreset;
-        return true;
-      }
-      options.keyShift = 0;
-      options.tempoRatio = TEMPO_NORMAL;
-      options.volumePercent = 100;
-      options.velocityPercent = 100;
-      for (int c = 0; c < 16; ++c) {
-        options.channelVolumePercent[c] = 100;
-        options.channelVelocityPercent[c] = 100;
-        options.octaveShift[c] = 0;
-      }
-      apply();
-      say(QStringLiteral("RESET"));
-      return true;
-    case 361:
-      if (playlist.count > 1) {
-        shufflePlaylist(std::random_device{}());
-        refreshPlaylistPanel();
-        updateNeighbourButtons();
-        rebuildNeighbourMenus();
-      }
-      return true;
-    case 362:
-    case 363: {
-      const int mode = id - 361;
-      options.loopmode = options.loopmode == mode ? 0 : mode;
-      return true;
-    }
-    case 364:
-      options.playbackLoop = !options.playbackLoop;
-      apply();
-      return true;
-    case 366:
-      introMode_ = !introMode_;
-      return true;
-    case 367:
-      options.cuePlay = !options.cuePlay;
-      apply();
-      return true;
-    case CMD_ALL_CHANNELS:
-      options.channelMask = 0xFFFF;
-      options.voiceOutput = true;
-      channelPanel_->setSelection(options.channelMask, options.voiceOutput);
-      apply();
-      return true;
-    case CMD_VOICE_OUTPUT:
-      if (ctrl) {
-        options.voiceOutput = true;
-        options.channelMask = 0;
-      } else {
-        options.voiceOutput = !options.voiceOutput;
-      }
-      channelPanel_->setSelection(options.channelMask, options.voiceOutput);
-      apply();
-      return true;
-    case 501:
-      refreshPlaylistPanel();
-      return true;
-    default:
-      break;
-  }
-  if (id >= CMD_CHANNEL_FIRST && id < CMD_CHANNEL_FIRST + 16) {
-    bool voice = options.voiceOutput;
-    options.channelMask =
-        channelClick(options.channelMask, id - CMD_CHANNEL_FIRST, ctrl, shift, &voice);
-    options.voiceOutput = voice;
-    channelPanel_->setSelection(options.channelMask, options.voiceOutput);
-    apply();
-    return true;
-  }
-  if (id > CMD_PREV_POPUP_FIRST - 1 && id < CMD_PREV_POPUP_FIRST + 10) {
-    const int target = playlist.index - (id - CMD_PREV_POPUP_FIRST + 1);
-    if (target >= 0) moveTo(target, playerState.state == PLAY_PLAYING);
-    return true;
-  }
-  if (id > CMD_NEXT_POPUP_FIRST - 1 && id < CMD_NEXT_POPUP_FIRST + 10) {
-    const int target = playlist.index + (id - CMD_NEXT_POPUP_FIRST + 1);
-    if (target < playlist.count) moveTo(target, playerState.state == PLAY_PLAYING);
-    return true;
-  }
-  return false;
+  bool voice = options.voiceOutput;
+  options.channelMask = channelClick(options.channelMask, channel, mods & Qt::ControlModifier,
+                                     mods & Qt::ShiftModifier, &voice);
+  options.voiceOutput = voice;
+  channelPanel_->setSelection(options.channelMask, options.voiceOutput);
+  apply();
 }
 
 void MainWindow::play() {
@@ -300,9 +252,9 @@ void MainWindow::adjustPress(int button) {
   const bool ctrl = mods & Qt::ControlModifier;
   const bool shift = mods & Qt::ShiftModifier;
   int* value = nullptr;
-  if (button == 155 || button == 156) value = &options.keyShift;
-  if (button == 157 || button == 158) value = &options.tempoRatio;
-  if (button == 159 || button == 160) value = &options.volumePercent;
+  if (button == CMD_KEY_DOWN || button == CMD_KEY_UP) value = &options.keyShift;
+  if (button == CMD_TEMPO_DOWN || button == CMD_TEMPO_UP) value = &options.tempoRatio;
+  if (button == CMD_VOLUME_DOWN || button == CMD_VOLUME_UP) value = &options.volumePercent;
   if (!value) return;
   *value = adjustedValue(button, *value, ctrl, shift);
   say(QString::fromLatin1(adjustmentText(button, *value).c_str()));
@@ -336,7 +288,7 @@ void MainWindow::adjustRepeat() {
 void MainWindow::moveTo(int index, bool playAfter) {
   if (index < 0 || index >= playlist.count) return;
   playlist.index = index;
-  onCommand(501);
+  onCommand(CMD_REFRESH_PLAYLIST);
   if (openAndPlay(playlistEntry(index)) && playAfter) play();
 }
 

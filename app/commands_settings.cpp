@@ -9,7 +9,6 @@
 
 #include "app/graphic_button.h"
 #include "app/main_window.h"
-#include "app/menu_table.h"
 #include "app/panels/panels.h"
 #include "app/qt_ui.h"
 #include "convert/conversion_run.h"
@@ -36,107 +35,21 @@ class QtClipboard : public ClipboardBackend {
   }
 };
 
-struct BoolSwitch {
-  int id;
-  bool ConversionOptions::*flag;
-  bool reprepare;  // changes what is played: the loaded song is prepared again
-};
-const BoolSwitch SWITCHES[] = {
-    {229, &ConversionOptions::panleft, true},     {225, &ConversionOptions::hinote, true},
-    {279, &ConversionOptions::bendecoflg, true},  {234, &ConversionOptions::chgtime, true},
-    {221, &ConversionOptions::restcut, true},     {302, &ConversionOptions::endrestcut, true},
-    {228, &ConversionOptions::allchreset, false}, {223, &ConversionOptions::makeendrest, false},
-    {305, &ConversionOptions::gmriset, true},     {307, &ConversionOptions::gsmode, true},
-    {301, &ConversionOptions::exclusive, true},   {304, &ConversionOptions::toprest, true},
-    {222, &ConversionOptions::endrest, true},     {303, &ConversionOptions::autoplay, false},
-    {231, &ConversionOptions::vol70per, false},
-};
-
-struct RealBit {
-  int id;
-  int bit;
-};
-const RealBit REAL_BITS[] = {
-    {275, REAL_MODULATION}, {274, REAL_STEREO},     {272, REAL_HOLD},
-    {271, REAL_PITCH_BEND}, {276, REAL_BEND_RANGE}, {277, REAL_OTHER_CONTROLLERS},
-};
-
-struct PanelSwitch {
-  int id;
-  bool ConversionOptions::*flag;
-};
-const PanelSwitch PANELS[] = {
-    {252, &ConversionOptions::chnpanel},      {253, &ConversionOptions::display},
-    {254, &ConversionOptions::counter},       {256, &ConversionOptions::playlist},
-    {257, &ConversionOptions::karaoke},       {258, &ConversionOptions::chmonita},
-    {259, &ConversionOptions::karaokescroll}, {260, &ConversionOptions::plusbtnflg},
-    {261, &ConversionOptions::custbtnflg},
-};
+// The key of external application n (1..EXT_APPS) as its menu item shows it.
+std::string externalAppKey(int n) {
+  int count = 0;
+  const CommandRange* ranges = MainWindow::commandRanges(&count);
+  for (int r = 0; r < count; ++r)
+    if (ranges[r].first == CMD_EXT_APP_FIRST && ranges[r].keys)
+      return shortcutText({ranges[r].keys[n - 1], ranges[r].mods});
+  return std::string();
+}
 
 }  // namespace
 
-bool MainWindow::settingsCommand(int id, int) {
-  for (const BoolSwitch& s : SWITCHES) {
-    if (s.id != id) continue;
-    options.*(s.flag) = !(options.*(s.flag));
-    if (s.reprepare) apply();
-    return true;
-  }
-  for (const RealBit& r : REAL_BITS) {
-    if (r.id != id) continue;
-    options.real ^= r.bit;
-    apply();
-    return true;
-  }
-  switch (id) {
-    case 206:
-      options.real = options.real ? 0 : 127;
-      apply();
-      return true;
-    case 278:
-      options.bendsepflg = !options.bendsepflg;
-      if (options.bendsepflg) options.real &= ~(REAL_PITCH_BEND | REAL_BEND_RANGE);
-      apply();
-      return true;
-    case 251:
-      options.topmost = !options.topmost;
-      relayout();
-      return true;
-    case 281:
-    case 282:
-    case 283:
-    case 284:
-    case 285: {
-      const int mode = id - 280;
-      options.midmono = options.midmono == mode ? 0 : mode;
-      apply();
-      return true;
-    }
-    case 351:
-      loadAllSettings(false);
-      return true;
-    default:
-      break;
-  }
-  if (id >= CMD_COLOUR_FIRST && id <= CMD_COLOUR_FIRST + 8) {
-    options.dispcolor = id - CMD_COLOUR_FIRST;
-    if (options.dispcolor >= 8)
-      pickRandomColour();
-    else
-      display_->setColour(options.dispcolor);
-    return true;
-  }
-  return false;
-}
-
-bool MainWindow::panelCommand(int id, int) {
-  for (const PanelSwitch& p : PANELS) {
-    if (p.id != id) continue;
-    options.*(p.flag) = !(options.*(p.flag));
-    relayout();
-    return true;
-  }
-  return false;
+void MainWindow::chooseColour(int colour) {
+  options.dispcolor = colour;
+  display_->showColourSetting(options.dispcolor);
 }
 
 void MainWindow::loadAllSettings(bool startUp) {
@@ -158,10 +71,7 @@ void MainWindow::loadAllSettings(bool startUp) {
 
 void MainWindow::applyPanels() {
   setButtonFilesEnabled(options.filebutton);
-  if (options.dispcolor >= 8)
-    pickRandomColour();
-  else
-    display_->setColour(options.dispcolor);
+  display_->showColourSetting(options.dispcolor);
   rebuildHistoryMenu();
   rebuildExternalApps();
   refreshCustomTooltips();
@@ -195,7 +105,6 @@ void MainWindow::rebuildExternalApps() {
     a->deleteLater();
   }
   externalActions_.clear();
-  static const int FUNCTION_KEYS[EXT_APPS] = {4, 5, 6, 7, 8, 9, 11, 12};
   for (int i = 1; i <= EXT_APPS; ++i) {
     if (options.appFile[i - 1].empty()) continue;
     std::string name = sjisToUtf8(options.appName[i - 1]);
@@ -204,10 +113,9 @@ void MainWindow::rebuildExternalApps() {
       std::snprintf(fallback, sizeof fallback, "外部ｿﾌﾄ%d", i);
       name = fallback;
     }
-    char text[96];
-    std::snprintf(text, sizeof text, "%s\tF%d", name.c_str(), FUNCTION_KEYS[i - 1]);
+    const std::string text = name + "\t" + externalAppKey(i);
     const int id = CMD_EXT_APP_FIRST + i - 1;
-    auto* a = new QAction(QString::fromUtf8(text), toolsMenu_);
+    auto* a = new QAction(QString::fromUtf8(text.c_str()), toolsMenu_);
     connect(a, &QAction::triggered, this, [this, id] {
       if (customAssign_ && assignCustomButton(id)) return;
       onCommand(id);

@@ -26,7 +26,6 @@
 
 #include "app/dialogs/dialogs.h"
 #include "app/graphic_button.h"
-#include "app/menu_table.h"
 #include "app/panels/panels.h"
 #include "app/playlist.h"
 #include "app/qt_ui.h"
@@ -55,15 +54,17 @@ struct ButtonSpec {
   const char* bitmap;
 };
 const ButtonSpec BASE_BUTTONS[] = {
-    {151, "BITMAP_PLAY"},   {153, "BITMAP_PAUSE"},     {152, "BITMAP_STOP"},
-    {154, "BITMAP_OPEN"},   {161, "BITMAP_NPLAYBACK"}, {162, "BITMAP_NPLAYNEXT"},
-    {155, "BITMAP_FLAT"},   {156, "BITMAP_SHARP"},     {157, "BITMAP_PLAYDOWN"},
-    {158, "BITMAP_PLAYUP"}, {159, "BITMAP_MINUS"},     {160, "BITMAP_PLUS"},
+    {CMD_PLAY, "BITMAP_PLAY"},           {CMD_PAUSE, "BITMAP_PAUSE"},
+    {CMD_STOP, "BITMAP_STOP"},           {CMD_OPEN, "BITMAP_OPEN"},
+    {CMD_PREVIOUS, "BITMAP_NPLAYBACK"},  {CMD_NEXT, "BITMAP_NPLAYNEXT"},
+    {CMD_KEY_DOWN, "BITMAP_FLAT"},       {CMD_KEY_UP, "BITMAP_SHARP"},
+    {CMD_TEMPO_DOWN, "BITMAP_PLAYDOWN"}, {CMD_TEMPO_UP, "BITMAP_PLAYUP"},
+    {CMD_VOLUME_DOWN, "BITMAP_MINUS"},   {CMD_VOLUME_UP, "BITMAP_PLUS"},
 };
 const ButtonSpec EXTENDED_BUTTONS[] = {
-    {165, "BITMAP_REC"},
-    {164, "BITMAP_CUT"},
-    {136, "BITMAP_PROP"},
+    {CMD_REPEAT_CONVERT, "BITMAP_REC"},
+    {CMD_RANGE, "BITMAP_CUT"},
+    {CMD_PROPERTIES, "BITMAP_PROP"},
 };
 
 QStringList localPaths(const QMimeData* mime) {
@@ -72,67 +73,6 @@ QStringList localPaths(const QMimeData* mime) {
   for (const QUrl& url : mime->urls())
     if (url.isLocalFile()) paths << url.toLocalFile();
   return paths;
-}
-
-// Keys that are commands whatever control has the focus.
-int commandOfKey(int key, Qt::KeyboardModifiers mods, bool playing) {
-  const bool ctrl = mods & Qt::ControlModifier;
-  if (ctrl) {
-    switch (key) {
-      case Qt::Key_W:
-        return 233;
-      case Qt::Key_R:
-        return 131;
-      case Qt::Key_T:
-        return 163;
-      case Qt::Key_O:
-        return 154;
-      case Qt::Key_P:
-        return 136;
-      case Qt::Key_S:
-        return 132;
-      case Qt::Key_X:
-        return 164;
-      case Qt::Key_V:
-        return 365;
-      case Qt::Key_B:
-        return 161;
-      case Qt::Key_N:
-        return 162;
-      case Qt::Key_M:
-        return 135;
-      case Qt::Key_F2:
-        return -dialogs::DLG_DETAILS;  // dialogs by their resource number
-      case Qt::Key_F3:
-        return -dialogs::DLG_TEXT_INFO;
-      default:
-        break;
-    }
-  }
-  if (key >= Qt::Key_1 && key <= Qt::Key_9 && !ctrl) return 471 + (key - Qt::Key_1);
-  switch (key) {
-    case Qt::Key_0:
-      return ctrl ? 0 : 491;
-    case Qt::Key_Space:
-      return playing ? 153 : 151;
-    case Qt::Key_Period:
-      return 152;
-    case Qt::Key_F1:
-      return 402;
-    case Qt::Key_F4:
-    case Qt::Key_F5:
-    case Qt::Key_F6:
-    case Qt::Key_F7:
-    case Qt::Key_F8:
-    case Qt::Key_F9:
-      return 1401 + (key - Qt::Key_F4);
-    case Qt::Key_F11:
-      return 1407;
-    case Qt::Key_F12:
-      return 1408;
-    default:
-      return 0;
-  }
 }
 
 class KeyForwarder : public QObject {
@@ -252,43 +192,56 @@ QAction* MainWindow::addMenuAction(QMenu* menu, int id, const QString& text, boo
   return a;
 }
 
+void MainWindow::addConvertItems(QMenu* menu, int group) {
+  for (int id : convertMenuCommands(group)) {
+    const OutputFormat* format = outputFormatOfCommand(id);
+    if (!format)
+      menu->addSeparator();
+    else
+      addMenuAction(menu, id, tr(format->label), false);
+  }
+}
+
 void MainWindow::buildMenus() {
   int count = 0;
-  const MenuItem* items = menuTable(&count);
+  const CommandRow* rows = commandTable(&count);
   QMenu* top = nullptr;
   QMenu* sub = nullptr;
   for (int i = 0; i < count; ++i) {
-    const MenuItem& item = items[i];
-    const QString text = QString::fromUtf8(menuItemText(item).c_str());
-    if (item.level == 0) {
-      top = menuBar()->addMenu(text);
+    const CommandRow& row = rows[i];
+    if (row.level == MENU_NONE) continue;
+    const QString text = QString::fromStdString(menuLabel(row));
+    if (row.level == 0) {
+      // The one menu outside the bar is the display's colour menu.
+      top = (row.flags & MENU_CONTEXT) ? (colourMenu_ = new QMenu(text, this))
+                                       : menuBar()->addMenu(text);
       sub = nullptr;
-      if (text.startsWith(QStringLiteral("ツール"))) toolsMenu_ = top;
       continue;
     }
-    QMenu* into = (item.level >= 2 && sub) ? sub : top;
+    QMenu* into = (row.level >= 2 && sub) ? sub : top;
     if (!into) continue;
-    if (item.flags & MENU_SEPARATOR) {
+    if (row.flags & MENU_SEPARATOR) {
       into->addSeparator();
-    } else if (item.flags & MENU_POPUP) {
+    } else if (row.flags & MENU_POPUP) {
       sub = top->addMenu(text);
+    } else if (row.flags & MENU_CONVERT_GROUP) {
+      addConvertItems(into, row.id);
     } else {
-      QAction* a = addMenuAction(into, item.id, text, item.flags & MENU_CHECKABLE);
-      if (item.flags & MENU_GRAYED) a->setEnabled(false);
-      if (item.id == CMD_TOOLS_INSERT_BEFORE) mailAction_ = a;
+      QAction* a = addMenuAction(into, row.id, text, row.isCheckable());
+      if (row.flags & MENU_GRAYED) a->setEnabled(false);
+      if (row.id == CMD_MAIL) {
+        mailAction_ = a;
+        toolsMenu_ = into;
+      }
     }
   }
   historyMenu_ = new QMenu(this);
   prevMenu_ = new QMenu(this);
   nextMenu_ = new QMenu(this);
-  // The display colours, on the display's context menu.
-  colourMenu_ = new QMenu(this);
-  for (int c = 0; c <= 8; ++c) {
+  for (int c = 0; c < DISPLAY_COLOUR_RANDOM; ++c) {
     QPixmap swatch(12, 12);
-    swatch.fill(displayColour(c == 8 ? 9 : c));
-    const QString text = c == 8 ? QStringLiteral("ランダム") : QStringLiteral("色%1").arg(c + 1);
-    QAction* a = addMenuAction(colourMenu_, CMD_COLOUR_FIRST + c, text, true);
-    if (c < 8) a->setIcon(QIcon(swatch));
+    swatch.fill(displayColour(c));
+    if (QAction* a = action(CMD_COLOUR_FIRST + c)) a->setIcon(QIcon(swatch));
   }
 }
 
@@ -305,13 +258,13 @@ GraphicButton* MainWindow::makeButton(int id, const char* bitmap, QWidget* paren
     onCommand(cid);
   });
   connect(b, &GraphicButton::pressed, this, [this](int pid) {
-    if (pid >= 155 && pid <= 160) adjustPress(pid);
+    if (pid >= CMD_KEY_DOWN && pid <= CMD_VOLUME_UP) adjustPress(pid);
   });
   connect(b, &GraphicButton::rightPressed, this, [this, b](int rid) {
     QMenu* menu = nullptr;
-    if (rid == 161) menu = prevMenu_;
-    if (rid == 162) menu = nextMenu_;
-    if (rid == 154) menu = historyMenu_;
+    if (rid == CMD_PREVIOUS) menu = prevMenu_;
+    if (rid == CMD_NEXT) menu = nextMenu_;
+    if (rid == CMD_OPEN) menu = historyMenu_;
     if (rid >= CMD_CUSTOM_FIRST && rid < CMD_CUSTOM_FIRST + CUSTOM_BUTTONS) {
       // Assignment mode: the next menu command becomes this button's.
       customAssign_ = rid - CMD_CUSTOM_FIRST + 1;
@@ -335,15 +288,15 @@ void MainWindow::buildButtons() {
   row->setContentsMargins(0, 0, 0, 0);
   row->setSpacing(1);
   for (const ButtonSpec& s : BASE_BUTTONS) makeButton(s.id, s.bitmap, rowWidget, row);
-  buttons_[161]->setEnabled(false);
-  buttons_[162]->setEnabled(false);
+  buttons_[CMD_PREVIOUS]->setEnabled(false);
+  buttons_[CMD_NEXT]->setEnabled(false);
   extendedButtons_ = new QWidget(rowWidget);
   auto* ext = new QHBoxLayout(extendedButtons_);
   ext->setContentsMargins(4, 0, 0, 0);
   ext->setSpacing(1);
   for (const ButtonSpec& s : EXTENDED_BUTTONS) makeButton(s.id, s.bitmap, extendedButtons_, ext);
-  buttons_[164]->setTooltipText(QStringLiteral("変換範囲指定"));
-  buttons_[136]->setTooltipText(QStringLiteral("ﾌｧｲﾙﾌﾟﾛﾊﾟﾃｨ"));
+  buttons_[CMD_RANGE]->setTooltipText(tr("変換範囲指定"));
+  buttons_[CMD_PROPERTIES]->setTooltipText(tr("ﾌｧｲﾙﾌﾟﾛﾊﾟﾃｨ"));
   row->addWidget(extendedButtons_);
   row->addStretch(1);
   column->addWidget(rowWidget);
@@ -364,8 +317,9 @@ void MainWindow::buildButtons() {
     if (!t.empty()) b->setTooltipText(QString::fromUtf8(plainMenuText(t).c_str()));
   }
   static const std::pair<int, const char*> EXTRA_TIPS[] = {
-      {155, "key -"},    {156, "key +"},    {157, "speed -"}, {158, "speed +"},
-      {159, "volume -"}, {160, "volume +"}, {165, "REC"}};
+      {CMD_KEY_DOWN, "key -"},    {CMD_KEY_UP, "key +"},         {CMD_TEMPO_DOWN, "speed -"},
+      {CMD_TEMPO_UP, "speed +"},  {CMD_VOLUME_DOWN, "volume -"}, {CMD_VOLUME_UP, "volume +"},
+      {CMD_REPEAT_CONVERT, "REC"}};
   for (auto& [id, tip] : EXTRA_TIPS)
     if (buttons_.count(id)) buttons_[id]->setTooltipText(QString::fromLatin1(tip));
 }
@@ -472,57 +426,51 @@ void MainWindow::relayout() {
 }
 
 void MainWindow::refreshMenuChecks() {
-  auto check = [this](int id, bool on) {
-    if (QAction* a = action(id)) a->setChecked(on);
-  };
-  check(134, runState.AutoConvertFlags & AUTO_CONVERT_MODE);
-  check(201, options.autoreset);
-  check(206, options.real != 0);
-  check(275, options.real & REAL_MODULATION);
-  check(274, options.real & REAL_STEREO);
-  check(272, options.real & REAL_HOLD);
-  check(271, options.real & REAL_PITCH_BEND);
-  check(276, options.real & REAL_BEND_RANGE);
-  check(277, options.real & REAL_OTHER_CONTROLLERS);
-  check(229, options.panleft);
-  check(225, options.hinote);
-  check(278, options.bendsepflg);
-  check(279, options.bendecoflg);
-  check(234, options.chgtime);
-  check(221, options.restcut);
-  check(302, options.endrestcut);
-  check(228, options.allchreset);
-  check(223, options.makeendrest);
-  check(305, options.gmriset);
-  check(307, options.gsmode);
-  check(301, options.exclusive);
-  check(304, options.toprest);
-  check(222, options.endrest);
-  check(303, options.autoplay);
-  check(251, options.topmost);
-  check(260, options.plusbtnflg);
-  check(261, options.custbtnflg);
-  check(254, options.counter);
-  check(253, options.display);
-  check(257, options.karaoke);
-  check(258, options.chmonita);
-  check(252, options.chnpanel);
-  check(256, options.playlist);
-  check(259, options.karaokescroll);
-  for (int m = 1; m <= 5; ++m) check(280 + m, options.midmono == m);
-  check(362, options.loopmode == 1);
-  check(363, options.loopmode == 2);
-  check(364, options.playbackLoop);
-  check(366, introMode_);
-  check(367, options.cuePlay);
-  for (int c = 0; c <= 8; ++c)
-    check(CMD_COLOUR_FIRST + c, c == 8 ? options.dispcolor >= 8 : options.dispcolor == c);
+  int count = 0;
+  const CommandRow* rows = commandTable(&count);
+  for (int i = 0; i < count; ++i) {
+    const CommandRow& row = rows[i];
+    if (row.level == MENU_NONE || !row.isCheckable()) continue;
+    QAction* a = action(row.id);
+    if (!a) continue;
+    if (row.checked)
+      a->setChecked(row.checked(*this, row.id));
+    else if (row.flag)
+      a->setChecked(options.*(row.flag));
+    else
+      a->setChecked(options.real & row.realBit);
+  }
 }
 
 void MainWindow::onCommand(int id, int param) {
-  if (!playbackCommand(id, param) && !fileCommand(id, param) && !settingsCommand(id, param))
-    panelCommand(id, param);
+  runCommand(id, param);
   refreshMenuChecks();
+}
+
+bool MainWindow::runCommand(int id, int param) {
+  if (const CommandRow* row = findCommand(id)) {
+    if (row->run) {
+      row->run(*this, id, param);
+    } else {
+      if (row->flag) options.*(row->flag) = !(options.*(row->flag));
+      options.real ^= row->realBit;
+      if (row->after == After::APPLY) apply();
+      if (row->after == After::RELAYOUT) relayout();
+    }
+    return true;
+  }
+  if (outputFormatOfCommand(id)) {
+    convert(id);
+    return true;
+  }
+  int count = 0;
+  const CommandRange* ranges = commandRanges(&count);
+  for (int r = 0; r < count; ++r) {
+    if (id < ranges[r].first || id >= ranges[r].first + ranges[r].count) continue;
+    ranges[r].run(*this, id - ranges[r].first, param);
+    return true;
+  }
+  return false;
 }
 
 bool MainWindow::handleKey(QKeyEvent* event) {
@@ -532,9 +480,7 @@ bool MainWindow::handleKey(QKeyEvent* event) {
   if (cmd == 0) return false;
   auto saved = modifierOverride_;
   modifierOverride_ = event->modifiers();
-  if (cmd < 0)
-    openDialogOrSay(-cmd);
-  else if (!event->isAutoRepeat() || cmd == 151 || cmd == 153 || cmd == 152)
+  if (!event->isAutoRepeat() || cmd == CMD_PLAY || cmd == CMD_PAUSE || cmd == CMD_STOP)
     onCommand(cmd);
   refreshMenuChecks();
   modifierOverride_ = saved;
@@ -552,10 +498,6 @@ void MainWindow::dropEvent(QDropEvent* event) {
   dropFiles(paths, event->modifiers() & Qt::ControlModifier);
 }
 
-bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
-  return QMainWindow::eventFilter(watched, event);
-}
-
 void MainWindow::dropFiles(const QStringList& paths, bool append) {
   if (!append) clearPlaylist();
   const int start = playlist.count;
@@ -568,14 +510,14 @@ void MainWindow::dropFiles(const QStringList& paths, bool append) {
     return;
   }
   playlist.index = start;
-  onCommand(501);
-  onCommand(55, options.autoplay ? 0 : 1);
+  onCommand(CMD_REFRESH_PLAYLIST);
+  onCommand(CMD_OPEN_CURRENT, options.autoplay ? 0 : 1);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
   stop();
   dialogs::closeAllDialogs();
-  onCommand(53);
+  onCommand(CMD_SAVE_SETTINGS);
   event->accept();
 }
 
@@ -596,8 +538,8 @@ void MainWindow::onInstanceMessage() {
   if (!acceptInstanceMessage(listenFd_, &message)) return;
   if (message.command == HANDOVER_COMMAND) {
     handover(message.param, message.payload);
-  } else if (message.command == 351) {
-    onCommand(351);
+  } else if (message.command == CMD_RELOAD_SETTINGS) {
+    onCommand(CMD_RELOAD_SETTINGS);
   }
 }
 
@@ -628,8 +570,8 @@ void MainWindow::startWith(const std::string& commandLine) {
 
 void MainWindow::openCurrentEntry(int startParam) {
   playlist.index = 0;
-  onCommand(501);
-  if (playlist.count > 0) onCommand(55, startParam);
+  onCommand(CMD_REFRESH_PLAYLIST);
+  if (playlist.count > 0) onCommand(CMD_OPEN_CURRENT, startParam);
 }
 
 }  // namespace vlm

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "app/command_table.h"
 #include "app/handover.h"
 #include "playback/player.h"
 
@@ -66,6 +67,9 @@ class MainWindow : public QMainWindow, public PlayerWindow {
   static MainWindow* instance();
 
   void onCommand(int id, int param = 0);
+  // The command table (command_table.cpp): menu rows in menu order, then the other commands.
+  static const CommandRow* commandTable(int* count);
+  static const CommandRange* commandRanges(int* count);
   // The rest of start-up after the window exists: the command line text (possibly empty)
   // becomes the playlist and its first entry is opened and started.
   void startWith(const std::string& commandLine);
@@ -118,7 +122,6 @@ class MainWindow : public QMainWindow, public PlayerWindow {
   void closeEvent(QCloseEvent*) override;
   void dragEnterEvent(QDragEnterEvent*) override;
   void dropEvent(QDropEvent*) override;
-  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   int readProfileIntOr(const char* key, int fallback);
@@ -126,13 +129,27 @@ class MainWindow : public QMainWindow, public PlayerWindow {
   void buildButtons();
   void buildPanels();
   QAction* addMenuAction(QMenu* menu, int id, const QString& text, bool checkable);
+  void addConvertItems(QMenu* menu, int group);
+  bool runCommand(int id, int param);
   GraphicButton* makeButton(int id, const char* bitmap, QWidget* parent, QBoxLayout* row);
 
-  // Command groups (commands_*.cpp).
-  bool playbackCommand(int id, int param);
-  bool fileCommand(int id, int param);
-  bool settingsCommand(int id, int param);
-  bool panelCommand(int id, int param);
+  // What the commands do (commands_*.cpp), reached from the command table.
+  void resetAdjustments();
+  void adjustReleased();
+  void moveBy(int step);
+  void moveToFirst();
+  void shuffle();
+  void clickChannel(int channel);
+  void allChannelsOn();
+  void switchVoiceOutput();
+  void choosePreview(int id);
+  void chooseColour(int colour);
+  void openCurrent(int param);
+  void openFromDialog();
+  void openCreatedFile();
+  void openHistory(int slot);
+  void saveCopy();
+  void sendMail();
 
   // Playback.
   void play();
@@ -176,7 +193,6 @@ class MainWindow : public QMainWindow, public PlayerWindow {
   void startSetupTool();
   void onInstanceMessage();
   void handover(uint32_t param, const std::string& payload);
-  void openDialogOrSay(int resource);
   void say(const QString& text);  // first display line and status
 
   // Settings.
@@ -185,7 +201,6 @@ class MainWindow : public QMainWindow, public PlayerWindow {
   void applyPanels();
   void rebuildExternalApps();
   void refreshCustomTooltips();
-  void pickRandomColour();
   void customButtonPressed(int n);
   bool assignCustomButton(int id);
 

@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <random>
 
 #include "app/panels/panel_util.h"
 #include "app/panels/panels.h"
@@ -119,6 +120,15 @@ void DisplayPanel::setColour(int colour) {
   pal.setColor(QPalette::WindowText, displayTextColour(colour_));
   setPalette(pal);
   update();
+}
+
+void DisplayPanel::showColourSetting(int dispcolor) {
+  constexpr int RANDOM_FIRST = 9, RANDOM_COUNT = 7;
+  static std::mt19937 random{std::random_device{}()};
+  if (isRandomColourSetting(dispcolor))
+    setColour(RANDOM_FIRST + int(random() % RANDOM_COUNT));
+  else
+    setColour(dispcolor);
 }
 
 QColor DisplayPanel::faceColour() const {

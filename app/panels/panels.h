@@ -29,6 +29,11 @@ inline constexpr int CMD_VOICE_OUTPUT = 493;
 // The display colours: 0..7 chosen in the menu (1300..1307), 9..15 the random ones. 8 shows as
 // 9; values outside 0..15 show the default colour 4.
 QColor displayColour(int colour);
+// The `dispcolor` setting 8 (and above) means a new random colour 9..15 for every song.
+inline constexpr int DISPLAY_COLOUR_RANDOM = 8;
+inline bool isRandomColourSetting(int dispcolor) {
+  return dispcolor >= DISPLAY_COLOUR_RANDOM;
+}
 // The text colour that goes with a display colour (readable on it).
 QColor displayTextColour(int colour);
 
@@ -40,6 +45,9 @@ class DisplayPanel : public QWidget {
   void setLine(int line, const QString& text);  // 0 title/status, 1 and 2 the lines beside it
   QString line(int line) const;
   void setColour(int colour);  // dispcolor value (0..7, 9..15)
+  // Shows the `dispcolor` setting: its colour, or for the random setting a new random colour
+  // (called again for every song opened).
+  void showColourSetting(int dispcolor);
   int colour() const { return colour_; }
   QColor faceColour() const;
  signals:

@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -277,6 +278,60 @@ TEST_F(WindowTest, MenusCarryTheirTextsIdsAndSwitches) {
   EXPECT_EQ(options.midmono, 3);
   w.onCommand(283);
   EXPECT_EQ(options.midmono, 0);
+}
+
+// Every command of the table is reachable once: ids are unique, a menu row has an action whose
+// text shows its key, a key sends the row it belongs to, and a checkable row's mark follows its
+// switch in both directions.
+TEST_F(WindowTest, CommandTableDrivesMenusKeysAndChecks) {
+  MainWindow& w = makeWindow();
+  int count = 0;
+  const CommandRow* rows = MainWindow::commandTable(&count);
+  std::set<int> seen;
+  for (int i = 0; i < count; ++i) {
+    const CommandRow& row = rows[i];
+    if (row.flags & (MENU_POPUP | MENU_SEPARATOR | MENU_CONVERT_GROUP)) continue;
+    EXPECT_TRUE(seen.insert(row.id).second) << "twice: " << row.id;
+    EXPECT_EQ(findCommand(row.id), &row);
+    if (row.key.key) {
+      const auto mods = row.key.mods == KeyMods::CTRL ? Qt::ControlModifier : Qt::NoModifier;
+      EXPECT_EQ(commandOfKey(row.key.key, mods, false), row.id) << row.id;
+    }
+    if (row.level == MENU_NONE) continue;
+    QAction* a = w.action(row.id);
+    ASSERT_NE(a, nullptr) << row.id;
+    const std::string key = shortcutText(row.key);
+    EXPECT_EQ(a->text().section(QLatin1Char('\t'), 1).toStdString(), key) << row.id;
+    EXPECT_EQ(a->isCheckable(), row.isCheckable()) << row.id;
+  }
+  // Keys outside the rows: Space pauses a playing song, digits pick channels, F-keys run the
+  // external applications, with Ctrl too.
+  EXPECT_EQ(commandOfKey(Qt::Key_Space, Qt::NoModifier, true), CMD_PAUSE);
+  EXPECT_EQ(commandOfKey(Qt::Key_3, Qt::NoModifier, false), CMD_CHANNEL_FIRST + 2);
+  EXPECT_EQ(commandOfKey(Qt::Key_3, Qt::ControlModifier, false), 0);
+  EXPECT_EQ(commandOfKey(Qt::Key_0, Qt::ControlModifier, false), 0);
+  EXPECT_EQ(commandOfKey(Qt::Key_F5, Qt::ControlModifier, false), CMD_EXT_APP_FIRST + 1);
+  EXPECT_EQ(commandOfKey(Qt::Key_F12, Qt::NoModifier, false), CMD_EXT_APP_FIRST + 7);
+  EXPECT_EQ(commandOfKey(Qt::Key_S, Qt::NoModifier, false), 0);
+  // The texts the menus always had.
+  EXPECT_EQ(w.action(CMD_STOP)->text(), QStringLiteral("停止(&S)\tPeriod"));
+  EXPECT_EQ(w.action(CMD_PLAY)->text(), QStringLiteral("再生(&P)\tSpace"));
+  EXPECT_EQ(w.action(CMD_HELP)->text(), QStringLiteral("目次(&C)\tF1"));
+  // A switch of the options: its mark follows the option, set from either side.
+  options.gmriset = true;
+  w.refreshMenuChecks();
+  EXPECT_TRUE(w.action(CMD_GM_RESET)->isChecked());
+  w.onCommand(CMD_GM_RESET);
+  EXPECT_FALSE(options.gmriset);
+  EXPECT_FALSE(w.action(CMD_GM_RESET)->isChecked());
+  // Panels relay out; colour 8 is the random one and checks only the random item.
+  w.onCommand(CMD_COLOUR_FIRST + DISPLAY_COLOUR_RANDOM);
+  EXPECT_GE(w.display()->colour(), 9);
+  EXPECT_TRUE(w.action(CMD_COLOUR_FIRST + DISPLAY_COLOUR_RANDOM)->isChecked());
+  EXPECT_FALSE(w.action(CMD_COLOUR_FIRST)->isChecked());
+  w.onCommand(CMD_COLOUR_FIRST + 2);
+  EXPECT_EQ(w.display()->colour(), 2);
+  EXPECT_TRUE(w.action(CMD_COLOUR_FIRST + 2)->isChecked());
 }
 
 TEST_F(WindowTest, AutomaticConversionAsksOnlyWhenSwitchedOn) {
