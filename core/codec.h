@@ -123,6 +123,15 @@ inline int putLE(uint8_t* buffer, uint32_t value, int n) {
   for (int i = 0; i < n; ++i) buffer[i] = uint8_t(value >> (8 * i));
   return n;
 }
+
+inline constexpr uint32_t MICROSECONDS_PER_MINUTE = 60000000;
+
+// Beats per minute of a Set Tempo value (microseconds per quarter note, above 0), to the nearest
+// whole beat: 666,667 microseconds is 90, where the plain quotient says 89 and the song would
+// play 1 % slow.
+inline uint32_t tempoBpm(uint32_t usecPerQuarter) {
+  return (MICROSECONDS_PER_MINUTE + usecPerQuarter / 2) / usecPerQuarter;
+}
 int compareBytes(const void* a, const void* b, uint32_t n);   // bytes as signed 8-bit values
 int copyBytes(void* destination, const void* source, int n);  // n = -1: a C string
 

@@ -141,7 +141,7 @@ void noteMetaEvent(uint32_t time) {
       if (length >= 3) {
         uint32_t usec = getBE(body, 3);
         if (usec > 0) {
-          uint32_t bpm = 60000000u / usec;
+          uint32_t bpm = tempoBpm(usec);
           if (stats.tempoMin == 0 || bpm < stats.tempoMin) stats.tempoMin = bpm;
           if (bpm > stats.tempoMax) stats.tempoMax = bpm;
         }

@@ -29,7 +29,6 @@ namespace {
 using namespace xform;
 
 constexpr uint32_t DEFAULT_TEMPO_BPM = 120;
-constexpr uint32_t USEC_PER_MINUTE = 60000000;
 constexpr uint32_t TEMPO_UNITY = 256;
 constexpr uint32_t MAX_TEMPO_USEC = 0xFFFFFF;
 constexpr uint32_t END_OF_TRACK_ROOM = 8;  // delta of up to 5 bytes and FF 2F 00
@@ -559,7 +558,7 @@ void applyTempo(uint32_t usec) {
   if (xs.fixedTempo) {
     // The ticks absorb the tempo: the notes still sounding are measured with the new rate when
     // they end.
-    ps.V = std::max<uint32_t>(1, USEC_PER_MINUTE / scaled);
+    ps.V = std::max<uint32_t>(1, tempoBpm(scaled));
     setRatio();
     return;
   }
@@ -805,7 +804,7 @@ void transformStream(const uint8_t* source, uint32_t sourceSize, uint8_t* destin
     xs.outNow = xs.T;
     emitFiller(xs.outNow);
   }
-  ps.tempoUsec = USEC_PER_MINUTE / ps.U;
+  ps.tempoUsec = MICROSECONDS_PER_MINUTE / ps.U;
   const uint8_t tempo[5] = {META_TEMPO, 3, uint8_t(ps.tempoUsec >> 16), uint8_t(ps.tempoUsec >> 8),
                             uint8_t(ps.tempoUsec)};
   if (emitRaw(xs.outNow, ST_META, tempo, 5)) {

@@ -33,6 +33,7 @@ constexpr uint32_t RHYTHM_TIMBRE_BASE = 0x10000;  // rhythm notes counted apart 
 constexpr uint16_t N504_ENABLE = 0x100;
 constexpr uint32_t WAVE_RATE_UNIT = 250;  // sample rate byte of family 0x31, in Hz
 constexpr int VOICE_OCTAVE_CLASSES = 3;   // highest octave class of the voice exclusive
+constexpr uint32_t MAX_TEMPO_BPM = 255;   // what the tempo byte holds
 
 // Pending work at a later time in one track: the next part of a long note, or an event that
 // closes a note (frequency offset back to 0, end of a wave note).
@@ -715,8 +716,10 @@ void writeTempo(uint32_t time, const uint8_t* data, uint32_t length) {
   if (length < 3) return;
   uint32_t usec = getBE(data, 3);
   if (usec == 0) return;
-  uint8_t ev[3] = {EV_ESCAPE, uint8_t(EV_TEMPO + state->timebaseCode),
-                   uint8_t((60000000u / usec) & 0xFF)};
+  // To the nearest whole beat, but a tempo the byte holds is not rounded up out of it.
+  uint32_t bpm = tempoBpm(usec);
+  if (bpm > MAX_TEMPO_BPM && MICROSECONDS_PER_MINUTE / usec <= MAX_TEMPO_BPM) bpm = MAX_TEMPO_BPM;
+  uint8_t ev[3] = {EV_ESCAPE, uint8_t(EV_TEMPO + state->timebaseCode), uint8_t(bpm & 0xFF)};
   if (putTrackEvent(0, time, ev, 3) < 0) return;
   // The other tracks are brought to the same time so the change applies to them at once.
   const bool zeroNote = state->wide && options.pmdtmpc4s;

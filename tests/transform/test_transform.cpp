@@ -246,6 +246,22 @@ TEST_F(Transform, FixedTempoFoldsTempoChangesIntoTheTicks) {
   EXPECT_EQ(duration(notes[1]), 48u);
 }
 
+// A fixed-tempo target measures the song at its tempo to the nearest whole beat: 90 a minute
+// (666,667 microseconds) at a fixed 125 gives 96 x 125 / 90 ticks a beat, not the 134.8 of 89.
+TEST_F(Transform, FixedTempoTakesTheSongTempoToTheNearestBeat) {
+  StreamBuilder b;
+  b.tempo(0, 666667);
+  for (uint32_t beat = 0; beat < 90; ++beat) b.note(beat * 96, 0, 60, 100, 48);
+  gatherStats(b.image());
+  EXPECT_EQ(songStats.tempoMin, 90u);
+  options.preset.fixedTempo = true;
+  options.preset.fixedTempoValue = 125;
+  Output o = transform(b.image());
+  auto notes = o.notes();
+  ASSERT_EQ(notes.size(), 90u);
+  EXPECT_EQ(notes.back().time, 89u * 96 * 125 / 90);  // 89 beats after the first note
+}
+
 TEST_F(Transform, CutRangeKeepsOrRemovesTheSecondBar) {
   StreamBuilder b;  // 96 ticks a quarter: a bar of 4/4 is 384 ticks, 16 sixteenths
   b.note(0, 0, 60, 100, 96).note(384, 0, 62, 100, 96).note(768, 0, 64, 100, 96);

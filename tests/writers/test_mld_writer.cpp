@@ -421,6 +421,25 @@ TEST_F(MldWriterTest, TempoCodesFollowTheTimebase) {
   EXPECT_TRUE(r.tracks[0][0].is(0xCB));
 }
 
+// The tempo byte is the nearest whole beat: 666,667 microseconds is 90 a minute (89.99...), and
+// a tempo just below 255.5 stays in the byte.
+TEST_F(MldWriterTest, TempoRoundsToTheNearestBeat) {
+  for (auto [usec, bpm] : {std::pair{666667u, 90}, {631579u, 95}, {652174u, 92}, {234840u, 255}}) {
+    SetUp();
+    const Bytes song = StreamBuilder(48)
+                           .track()
+                           .meta(0, vlm::META_TEMPO,
+                                 {uint8_t(usec >> 16), uint8_t(usec >> 8), uint8_t(usec)})
+                           .note(0, 0, 60, 100, 24)
+                           .end(24)
+                           .build();
+    const ParsedMld r = run(61, song);
+    ASSERT_TRUE(r.ok);
+    ASSERT_TRUE(r.tracks[0][0].is(0xC3));
+    EXPECT_EQ(r.tracks[0][0].bytes[2], bpm) << usec;
+  }
+}
+
 TEST_F(MldWriterTest, TempoCorrectionWritesZeroNotesOnSilentTracks) {
   vlm::options.pmdtmpc4s = true;
   Bytes song = StreamBuilder(48)
