@@ -447,6 +447,10 @@ void mergeTracks() {
 
 void readSmf(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
              int32_t* destinationSize, uint32_t capacity) {
+  *destinationSize = 0;
+  // The header, the track head and the end of track are written without asking the capacity:
+  // a buffer without room for them gets nothing.
+  if (destination == nullptr || capacity < EMPTY_STREAM_SIZE + 8) return;
   r = SmfReader{};
   r.image = source;
   r.size = source ? sourceSize : 0;
