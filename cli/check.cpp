@@ -102,6 +102,15 @@ const char* const WARNING_TEXTS[WARNING_SLOTS] = {"too many voices",
                                                   "output size limit reached",
                                                   "wave data without samples"};
 
+// A file that its name or first bytes sent to a reader that found nothing of its format in it:
+// no header, no chunk, no note, no wave. It is some other kind of file, not a damaged song.
+bool isForeign(const Finding& f) {
+  const bool samples =
+      std::any_of(f.waves.begin(), f.waves.end(), [](const WaveInfo& w) { return w.rate > 0; });
+  return f.read.reported && f.read.imageSize > 0 && f.read.stoppedAt == 0 && !f.read.ranOut &&
+         f.notes == 0 && !samples;
+}
+
 Finding checkOne(const InputFile& file) {
   Finding f;
   f.path = file.path;
@@ -147,6 +156,11 @@ Finding checkOne(const InputFile& file) {
     if (warnings.slot[slot]) f.warnings.push_back(WARNING_TEXTS[slot]);
   if (f.notes == 0 && f.waves.empty()) f.warnings.push_back("no notes");
   blockFree(&stream);
+  if (isForeign(f)) {
+    f.verdict = Verdict::UNSUPPORTED;
+    f.error = "the file holds nothing of this format";
+    return f;
+  }
   const bool damaged = f.read.reported && (f.read.ranOut || f.read.stoppedAt < f.read.imageSize ||
                                            f.read.checksumBad);
   f.verdict = damaged ? Verdict::DAMAGED : Verdict::COMPLETE;
@@ -326,6 +340,8 @@ int cmdCheck(int argc, char** argv) {
     for (std::thread& t : pool) t.join();
   }
   std::fflush(stdout);
+  // The progress bar's line is cleared, so the summary starts on a line of its own.
+  if (progress) std::fputs("\r\033[K", stderr);
   const size_t complete = counts[0], damaged = counts[1], unsupported = counts[2];
   std::fprintf(stderr, "%zu read completely, %zu damaged, %zu unsupported\n", complete, damaged,
                unsupported);

@@ -114,6 +114,16 @@ std::string infoText(int field) {
   return sjisToUtf8(text, strnlen(text, INFO_TEXT_SIZE));
 }
 
+// A song without a tempo event plays at the default tempo of 120 beats per minute.
+constexpr unsigned DEFAULT_BPM = 120;
+
+unsigned tempoMin() {
+  return songStats.tempoMax ? songStats.tempoMin : DEFAULT_BPM;
+}
+unsigned tempoMax() {
+  return songStats.tempoMax ? songStats.tempoMax : DEFAULT_BPM;
+}
+
 uint32_t totalNotes() {
   uint32_t notes = 0;
   for (const ChannelStats& ch : songStats.ch) notes += ch.notes;
@@ -125,7 +135,7 @@ void printInfoJson(FormatCode code, uint16_t timebase) {
   for (int f = 0; f < INFO_FIELDS; ++f)
     std::printf("  \"%s\": %s,\n", INFO_KEYS[f], jsonString(infoText(f)).c_str());
   std::printf("  \"protect\": %u,\n  \"timebase\": %u,\n", song.ProtectFlags, timebase);
-  std::printf("  \"tempoMin\": %u,\n  \"tempoMax\": %u,\n", songStats.tempoMin, songStats.tempoMax);
+  std::printf("  \"tempoMin\": %u,\n  \"tempoMax\": %u,\n", tempoMin(), tempoMax());
   std::printf("  \"maxPolyphony\": %u,\n  \"notes\": %u,\n", songStats.maxPolyphony, totalNotes());
   std::printf("  \"channels\": [");
   bool first = true;
@@ -153,7 +163,7 @@ void printInfoText(FormatCode code, uint16_t timebase) {
     if (!text.empty()) std::printf("%s: %s\n", INFO_KEYS[f], text.c_str());
   }
   std::printf("protect: %u\ntimebase: %u\n", song.ProtectFlags, timebase);
-  std::printf("tempo: %u..%u bpm\n", songStats.tempoMin, songStats.tempoMax);
+  std::printf("tempo: %u..%u bpm\n", tempoMin(), tempoMax());
   std::printf("notes: %u, polyphony: %u\n", totalNotes(), songStats.maxPolyphony);
   for (int ch = 0; ch < CHANNELS; ++ch) {
     const ChannelStats& c = songStats.ch[ch];

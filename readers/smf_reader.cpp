@@ -73,6 +73,7 @@ struct SmfReader {
   uint32_t endTime;  // latest end of track seen
   bool full;         // the output buffer is full: reading stops
   uint64_t reach;    // furthest end of a track or RIFF chunk as declared (may pass the image)
+  uint64_t dataEnd;  // end of the RIFF "data" chunk that holds the song, with its pad byte
   // Merge heap: one key per track that has not ended, the next time above the track index, so
   // the smallest key is the earliest track and the lowest index on ties. The places behind the
   // last key hold NO_KEY, so a key's children can be compared without a bounds test.
@@ -135,6 +136,9 @@ void readCompactInfo(uint32_t pos) {
 void scanChunks() {
   uint32_t pos = 0;
   while (pos < r.size) {
+    // The song in a RIFF "data" chunk of odd length is followed by a pad byte, then by the
+    // chunks after the song (INFO texts, a display chunk).
+    if (r.riff && pos + 1 == r.dataEnd && r.image[pos] == 0) ++pos;
     const bool headOk = uint64_t(pos) + CHUNK_HEAD_SIZE <= r.size;
     const uint32_t length = headOk ? getBE(r.image + pos + 4, 4) : 0;
     const uint64_t next = uint64_t(pos) + CHUNK_HEAD_SIZE + length;
@@ -160,6 +164,8 @@ void scanChunks() {
       const uint8_t* body = r.image + pos + CHUNK_HEAD_SIZE;
       const uint32_t bodyLength = bodyEnd - (pos + CHUNK_HEAD_SIZE);
       if (idAt(pos, "data") || idAt(pos, "LIST")) {
+        if (idAt(pos, "data") && (riffLength & 1))
+          r.dataEnd = uint64_t(pos) + CHUNK_HEAD_SIZE + riffLength + 1;
         pos += CHUNK_HEAD_SIZE;
         continue;
       }

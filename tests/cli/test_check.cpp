@@ -1,7 +1,9 @@
 // vlmconv check from the outside: a collection with whole, cut, padded, empty, missing and
 // foreign files, in text and JSON, with the summary and the exit status.
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -175,6 +177,66 @@ TEST(Check, PmdWhoseChecksumDoesNotMatchIsDamagedEvenWhenEveryChunkParses) {
                     dir.file("plain.pmd") + "' '" + dir.file("song.mid") + "'"),
             0);
   EXPECT_EQ(lines(check(dir.file("plain.pmd"), dir).out)[0].rfind("complete\t", 0), 0u);
+}
+
+TEST(Check, AFileThatIsNotItsFormatIsUnsupportedNotDamaged) {
+  ScratchDir dir;
+  writeText(dir.file("letter.mid"), "Dear friend, this is no song at all.\n");
+  writeText(dir.file("photo.wav"), "JFIF and some picture bytes");
+  writeText(dir.file("notes.mmf"), "a text someone named .mmf");
+  CheckRun run = check(dir.file("letter.mid") + " " + dir.file("photo.wav") + " " +
+                           dir.file("notes.mmf"),
+                       dir);
+  const auto out = lines(run.out);
+  ASSERT_EQ(out.size(), 3u) << run.out;
+  EXPECT_EQ(out[0].rfind("unsupported\t", 0), 0u) << out[0];
+  EXPECT_NE(out[0].find("Standard MIDI File: the file holds nothing of this format"),
+            std::string::npos)
+      << out[0];
+  for (const std::string& line : out) {
+    EXPECT_EQ(line.rfind("unsupported\t", 0), 0u) << line;
+    EXPECT_EQ(line.find("stopped early"), std::string::npos) << line;
+  }
+  EXPECT_NE(run.err.find("0 read completely, 0 damaged, 3 unsupported"), std::string::npos);
+}
+
+// Runs check with standard output and error on one terminal; what the terminal received.
+std::string checkOnTerminal(const std::vector<std::string>& args) {
+  const char* exe = std::getenv("VLMCONV");
+  const std::string program = exe ? exe : "build/bin/vlmconv";
+  int master = -1;
+  const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+  if (pid < 0) return "";
+  if (pid == 0) {
+    std::vector<char*> argv = {const_cast<char*>(program.c_str()), const_cast<char*>("check")};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  std::string screen;
+  char buffer[4096];
+  for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) screen.append(buffer, size_t(n));
+  close(master);
+  waitpid(pid, nullptr, 0);
+  return screen;
+}
+
+TEST(Check, SummaryStartsOnALineOfItsOwnOnATerminal) {
+  ScratchDir dir;
+  for (const char* name : {"a.mid", "b.mid", "c.mid"}) writeBytes(dir.file(name), smallSmf());
+  for (const char* jobs : {"1", "3"}) {
+    const std::string screen = checkOnTerminal({"-j", jobs, dir.path()});
+    const size_t summary = screen.find("3 read completely, 0 damaged, 0 unsupported");
+    ASSERT_NE(summary, std::string::npos) << screen;
+    ASSERT_GT(summary, 0u);
+    // The terminal's cursor is at the start of a line: after a line end, or after the line was
+    // cleared from its start.
+    const bool ownLine = screen[summary - 1] == '\n' ||
+                         (summary >= 4 && screen.compare(summary - 4, 4, "\r\033[K") == 0);
+    EXPECT_TRUE(ownLine) << screen;
+    EXPECT_EQ(screen.find("protect none3 read"), std::string::npos) << screen;
+  }
 }
 
 }  // namespace

@@ -56,6 +56,20 @@ TEST(Vlmconv, UsageErrorsExitTwo) {
   EXPECT_EQ(vlmconv("--version").status, 0);
 }
 
+TEST(Vlmconv, InfoOfASongWithoutTempoShowsTheDefault120) {
+  ScratchDir dir;
+  const std::vector<uint8_t> smf = {'M', 'T', 'h', 'd', 0,    0,    0,    6,    0,  0, 0,
+                                    1,   0,   96,  'M', 'T',  'r',  'k',  0,    0,  0, 12,
+                                    0,   0x90, 60, 100, 96,   0x80, 60,   0,    0,  0xFF, 0x2F,
+                                    0};
+  writeBytes(dir.file("plain.mid"), smf);
+  Result text = vlmconv("info " + dir.file("plain.mid"));
+  EXPECT_NE(text.out.find("tempo: 120..120 bpm"), std::string::npos) << text.out;
+  Result json = vlmconv("info --json " + dir.file("plain.mid"));
+  EXPECT_NE(json.out.find("\"tempoMin\": 120,\n  \"tempoMax\": 120"), std::string::npos)
+      << json.out;
+}
+
 TEST(Vlmconv, DetectPrintsCodeTabPath) {
   ScratchDir dir;
   writeBytes(dir.file("a.pmd"), {'c', 'm', 'i', 'd', 0});

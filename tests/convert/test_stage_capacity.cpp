@@ -25,7 +25,7 @@ constexpr size_t GUARD_BYTES = 64;
 constexpr uint8_t GUARD_VALUE = 0xA5;
 // Every capacity up to here; above it a step of an eighth, so each song costs a few hundred runs
 // however long it is.
-constexpr uint32_t EVERY_CAPACITY_UP_TO = 600;
+constexpr uint32_t EVERY_CAPACITY_UP_TO = 256;
 // Output codes the transform is run for: MIDI, each i-melody and PMD kind, SMAF 16, 4 and 40.
 constexpr FormatCode TRANSFORM_TARGETS[] = {2, 13, 24, 35, 37, 53, 55, 59, 61};
 

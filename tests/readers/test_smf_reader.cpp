@@ -195,6 +195,27 @@ TEST(SmfReader, RiffWrapperTextsAndCopyGuard) {
   EXPECT_EQ(song.ProtectFlags, 7);
 }
 
+TEST(SmfReader, ChunksAfterAnOddSongInRiffArePartOfTheFile) {
+  Track t;
+  t.ev(0, {0xC0, 3}).ev(0, {0x90, 60, 100}).ev(48, {0x80, 60, 0}).end();
+  Bytes midi = smf(0, 48, {t});
+  if (midi.size() % 2 == 0) midi.push_back(0);  // a stray byte at the end of the song
+  Bytes info = {'I', 'N', 'F', 'O'};
+  chunk(info, "IART", {'m', 'e', 0, 0}, true);
+  Bytes form = {'R', 'M', 'I', 'D'};
+  chunk(form, "data", midi, true);
+  form.push_back(0);  // the pad byte of the odd "data" chunk
+  chunk(form, "LIST", info, true);
+  chunk(form, "DISP", {1, 0, 0, 0, 'x', 0}, true);
+  Bytes file;
+  chunk(file, "RIFF", form, true);
+  song.read = ReadReport();
+  read(file);
+  EXPECT_STREQ(song.info.text[INFO_ARTIST], "me");
+  EXPECT_FALSE(song.read.ranOut);
+  EXPECT_EQ(song.read.stoppedAt, file.size());
+}
+
 TEST(SmfReader, TitleAndCopyrightTexts) {
   Track t;
   t.meta(0, META_TEXT, "text")
