@@ -66,9 +66,19 @@ void setRange(int c, const SongStats& stats) {
   ic.highNote = uint8_t(hi);
 }
 
+// Whether channel 10 stays free of rhythm: no rhythm channel takes part, or the rhythm channels
+// are not gathered there.
+bool drumOutputSpare() {
+  if (options.drambankflg) return true;
+  for (int c = 0; c < CHANNELS; ++c)
+    if (xs.in[c].notesPerOut && xs.in[c].rhythm) return false;
+  return true;
+}
+
 void allocatePlain(bool forPlayback) {
   int used = 0;
   int next = 0;
+  const bool drumSpare = drumOutputSpare();
   for (int i = 0; i < CHANNELS; ++i) {
     const int c = xs.order[i];
     InputChannel& ic = xs.in[c];
@@ -83,6 +93,9 @@ void allocatePlain(bool forPlayback) {
              (xs.outUsed[next] || (next == DRUM_OUTPUT && !options.drambankflg)))
         ++next;
       oc = next;
+      // Sixteen melodic channels and no rhythm: the last one plays on channel 10 as a melodic
+      // part (its rhythm mark cleared, as drambankflg does) rather than being lost.
+      if (oc >= OUTPUT_CHANNELS && drumSpare && !xs.outUsed[DRUM_OUTPUT]) oc = DRUM_OUTPUT;
     }
     const bool fresh = oc < OUTPUT_CHANNELS && !xs.outUsed[oc];
     if (oc >= OUTPUT_CHANNELS || (fresh && used >= options.preset.channelCount)) {

@@ -2,6 +2,7 @@
 // "MTrk" chunk. Notes carry their duration in the stream; the writer turns each into a note-on
 // and schedules its note-off in a pending table ordered by end time. When saving a protected
 // song the file is wrapped in a RIFF "RMID" container with a copy-guard chunk.
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 
@@ -236,6 +237,10 @@ bool carriesNonReferenceLayout() {
 void buildPlaybackMap() {
   for (int c = 0; c < CHANNELS; ++c) smf.map[c] = uint8_t(c);
   if (!runState.forPlayback || options.gsmode || !carriesNonReferenceLayout()) return;
+  // Sixteen melodic channels and no rhythm fill every channel: they keep their numbers, channel
+  // 10 with the rhythm mark cleared that the stream carries, instead of two sharing channel 16.
+  const uint16_t melodicOnly = uint16_t(songStats.melodicMask & ~songStats.rhythmMask);
+  if (songStats.rhythmMask == 0 && std::popcount(melodicOnly) == CHANNELS) return;
   int next = 0;
   for (int c = 0; c < CHANNELS; ++c) {
     uint16_t bit = uint16_t(1u << c);

@@ -27,9 +27,7 @@ constexpr uint8_t GUARD = 0xA5;
 
 class SmfWriterTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    vlm::resetRun();
-  }
+  void SetUp() override { vlm::resetRun(); }
 
   // Writes the stream into a buffer of `capacity` bytes followed by guard bytes that must stay
   // untouched.
@@ -342,13 +340,15 @@ TEST_F(SmfWriterTest, PlaybackMovesDrumsToChannelTen) {
   EXPECT_EQ(ev[3].status, 0x99);
 }
 
-TEST_F(SmfWriterTest, MelodicChannelsBeyondSixteenShareTheLast) {
+// Sixteen melodic channels and no rhythm fill every channel of the file: during playback they
+// keep their numbers (channel 10 as a melodic part) instead of two of them sharing channel 16.
+TEST_F(SmfWriterTest, SixteenMelodicChannelsKeepTheirNumbers) {
   vlm::options.gmriset = false;
   vlm::songStats.melodicMask = 0xFFFF;
   vlm::songStats.rhythmMask = 0;
   vlm::runState.forPlayback = true;
   StreamBuilder b;
-  b.track();
+  b.track().cc(0, 9, vlm::CC_RHYTHM_PART, 0);
   for (int c = 0; c < 16; ++c) b.note(0, c, 60, 100, 4);
   b.end();
   ParsedSmf p = writeAndParse(b.build());
@@ -356,8 +356,43 @@ TEST_F(SmfWriterTest, MelodicChannelsBeyondSixteenShareTheLast) {
   for (const MidiEvent& e : channelEvents(p))
     if ((e.status & 0xF0) == 0x90) ons.push_back(e);
   ASSERT_EQ(ons.size(), 16u);
-  const int expected[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 10, 11, 12, 13, 14, 15, 15};
-  for (int c = 0; c < 16; ++c) EXPECT_EQ(ons[c].status, 0x90 | expected[c]) << c;
+  for (int c = 0; c < 16; ++c) EXPECT_EQ(ons[c].status, 0x90 | c) << c;
+}
+
+// A song of sixteen melodic channels (an i-melody file may have them) converted to a Standard
+// MIDI File, saved or played: every channel arrives with all its notes, and channel 10 is made a
+// melodic part by the GS message before its notes, which FluidSynth and TiMidity++ follow.
+TEST_F(SmfWriterTest, SixteenMelodicChannelsArriveWhole) {
+  StreamBuilder b(48);
+  b.track().cc(0, 9, vlm::CC_RHYTHM_PART, 0);
+  for (int c = 0; c < 16; ++c) b.program(0, c, 10 + c);
+  for (int i = 0; i < 8; ++i)
+    for (int c = 0; c < 16; ++c) b.note(c == 0 && i ? 24 : 0, c, 48 + c + i, 100, 20);
+  b.end(24);
+  vlmtest::ScratchDir dir;
+  vlmtest::writeBytes(dir.file("in.vlm"), b.build());
+  const Bytes rhythmOff = {0x41, 0x10, 0x42, 0x12, 0x40, 0x10, 0x15, 0x00, 0x1B, 0xF7};
+  for (const bool playback : {false, true}) {
+    SetUp();
+    vlm::runState.forPlayback = playback;
+    vlm::applyOutputPreset(2);
+    const std::string out = dir.file(playback ? "play.mid" : "save.mid");
+    ASSERT_EQ(vlm::runConversion(dir.file("in.vlm").c_str(), out.c_str(), 3, 2), 1);
+    const ParsedSmf p = parseSmf(vlmtest::readBytes(out));
+    ASSERT_TRUE(p.ok) << p.error;
+    std::map<int, int> notes, program;
+    bool tenIsMelodic = false;
+    for (const MidiEvent& e : p.events) {
+      if (e.status == 0xF0 && e.data == rhythmOff) tenIsMelodic = true;
+      if ((e.status & 0xF0) == 0xC0) program[e.status & 0x0F] = e.data[0];
+      if ((e.status & 0xF0) != 0x90 || e.data[1] == 0) continue;
+      ++notes[program[e.status & 0x0F]];
+      if ((e.status & 0x0F) == 9) EXPECT_TRUE(tenIsMelodic) << "a note of channel 10 as a drum";
+    }
+    for (int c = 0; c < 16; ++c)
+      EXPECT_EQ(notes[10 + c], 8) << "channel " << c + 1 << (playback ? " played" : " saved");
+    EXPECT_FALSE(vlm::warnings.slot[vlm::WARN_TOO_MANY_CHANNELS]);
+  }
 }
 
 TEST_F(SmfWriterTest, TempoAndRingtoneMode) {
