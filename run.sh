@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs the converter on the bundled examples.
+# Installs what is missing, builds the three programs once (optimised, without the profile-guided
+# second build of test.sh and scripts/package.sh), and runs the converter on the bundled examples.
 #   ./run.sh          the command-line demo (vlmconv on examples/)
 #   ./run.sh --gui    the player vlmplay with the bundled examples as its playlist
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/setup.sh
 vlm_install_missing
-vlm_build_optimised build
+vlm_build build -DCMAKE_BUILD_TYPE=Release -DVLM_PGO=OFF -- vlmconv vlmplay setting
 if [ "${1:-}" = "--gui" ]; then
   shift
   if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then

@@ -5,9 +5,9 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/setup.sh
-vlm_install_missing
+vlm_install_missing "${VLM_TEST_PACKAGES[@]}"
 
-vlm_build_optimised build
+vlm_build_optimised build -DCMAKE_BUILD_TYPE=Release
 (cd build && ctest --output-on-failure -j "$(nproc)")
 
 echo "== Sanitizer build (ASan, UBSan) =="

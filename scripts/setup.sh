@@ -1,17 +1,24 @@
 # Shared set-up of run.sh and test.sh: installs the Debian packages that are missing, then
 # configures and builds into build/. Sourced, not run.
 
+# What ./run.sh needs to build and run the programs. A package the programs or the build need
+# goes here.
 VLM_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-  libfluidsynth-dev timgm6mb-soundfont qt6-base-dev fonts-ipafont-gothic clang libclang-rt-14-dev
+  libfluidsynth-dev timgm6mb-soundfont qt6-base-dev fonts-ipafont-gothic
   shared-mime-info desktop-file-utils xdg-utils libfile-mimeinfo-perl)
+# What ./test.sh and scripts/package.sh need besides: clang for the sanitizer and fuzz builds,
+# the manual page tools of the install test, and dpkg-shlibdeps and file for the package.
+VLM_TEST_PACKAGES=(clang libclang-rt-14-dev man-db groff-base dpkg-dev file)
 
 vlm_installed() {
   dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"
 }
 
+# vlm_install_missing [PACKAGE...]: installs what is missing of VLM_PACKAGES and the packages
+# named.
 vlm_install_missing() {
   local missing=()
-  for p in "${VLM_PACKAGES[@]}"; do
+  for p in "${VLM_PACKAGES[@]}" "$@"; do
     if ! vlm_installed "$p"; then
       missing+=("$p")
     fi
@@ -43,10 +50,22 @@ vlm_install_missing() {
     --no-remove "${missing[@]}"
 }
 
+# vlm_build DIR [CMAKE-OPTION...] [-- TARGET...]: configures and builds DIR (every target, or the
+# targets named after --).
 vlm_build() {
   local dir="$1"; shift
-  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
-  cmake --build "$dir" -j "$(nproc)"
+  local options=() targets=()
+  while [ $# -gt 0 ]; do
+    if [ "$1" = "--" ]; then
+      shift
+      targets=(--target "$@")
+      break
+    fi
+    options+=("$1")
+    shift
+  done
+  cmake -S . -B "$dir" -G Ninja "${options[@]}" >/dev/null
+  cmake --build "$dir" -j "$(nproc)" "${targets[@]}"
 }
 
 # The conversions that train the optimisation profiles: every golden input and example, read and
@@ -65,9 +84,10 @@ vlm_train_profile() {
   rm -rf "$out"
 }
 
-# The main build, optimised with profiles of its own conversions when the compiler is GCC (set
-# VLM_PGO=OFF in the environment for a plain build): an instrumented converter is built in
-# DIR-train, trained, and DIR is built from the profiles.
+# vlm_build_optimised DIR [CMAKE-OPTION...]: the build of test.sh, benchmarks and packages,
+# optimised with profiles of its own conversions when the compiler is GCC (set VLM_PGO=OFF in the
+# environment for a plain build): an instrumented converter is built in DIR-train, trained, and
+# DIR is built from the profiles. run.sh builds once, without profiles, to be quick.
 vlm_build_optimised() {
   local dir="$1"; shift
   local compiler="${CXX:-c++}"
