@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include "util/paths.h"
+
 namespace vlm {
 
 std::string programDir() {
@@ -15,12 +17,7 @@ std::string programDir() {
 }
 
 std::string findBesideProgram(const std::string& name) {
-  // The build puts help/ and data/ into bin/; test programs live in a sibling folder.
-  const std::string candidates[] = {programDir() + name, programDir() + "../bin/" + name,
-                                    std::string(VLM_SOURCE_DIR) + "/" + name};
-  for (const std::string& c : candidates)
-    if (QFileInfo(QFile::decodeName(c.c_str())).isFile()) return c;
-  return std::string();
+  return findReadOnlyIn(programDir(), name);
 }
 
 std::string findProgram(const std::string& name) {

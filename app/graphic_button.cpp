@@ -3,8 +3,6 @@
 // files when the user has enabled them).
 #include "app/graphic_button.h"
 
-#include <unistd.h>
-
 #include <QApplication>
 #include <QBuffer>
 #include <QDir>
@@ -17,6 +15,8 @@
 #include <QPointer>
 #include <QToolTip>
 
+#include "util/paths.h"
+
 namespace vlm {
 
 namespace {
@@ -25,14 +25,6 @@ bool g_buttonFiles = false;
 
 // The one tooltip shown at a time, whichever button owns it.
 QPointer<QLabel> g_shownTip;
-
-QString programDirectory() {
-  char buf[4096];
-  const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n <= 0) return {};
-  buf[n] = 0;
-  return QFileInfo(QString::fromLocal8Bit(buf)).absolutePath();
-}
 
 // Resource names are plain identifiers; anything else (a separator, "..") never reaches the file
 // system.
@@ -146,8 +138,9 @@ bool buttonFilesEnabled() {
 
 QStringList buttonBitmapFolders() {
   QStringList dirs;
-  const QString program = programDirectory();
-  if (!program.isEmpty()) dirs << program + QStringLiteral("/bmp");
+  // bmp/ of a build tree's bin/, or of the install's share/vlmplay.
+  for (const std::string& folder : readOnlyFolders(programDirectory()))
+    dirs << QDir::cleanPath(QFile::decodeName((folder + "bmp").c_str()));
   QString data = qEnvironmentVariable("XDG_DATA_HOME");
   if (data.isEmpty() || !QDir::isAbsolutePath(data))
     data = QDir::homePath() + QStringLiteral("/.local/share");

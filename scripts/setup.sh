@@ -7,8 +7,9 @@ VLM_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenc
   libfluidsynth-dev timgm6mb-soundfont qt6-base-dev fonts-ipafont-gothic
   shared-mime-info desktop-file-utils xdg-utils libfile-mimeinfo-perl)
 # What ./test.sh and scripts/package.sh need besides: clang for the sanitizer and fuzz builds,
-# the manual page tools of the install test, and dpkg-shlibdeps and file for the package.
-VLM_TEST_PACKAGES=(clang libclang-rt-14-dev man-db groff-base dpkg-dev file)
+# the manual page tools and bash completion of the install test, and dpkg-shlibdeps and file for
+# the package.
+VLM_TEST_PACKAGES=(clang libclang-rt-14-dev man-db groff-base bash-completion dpkg-dev file)
 
 vlm_installed() {
   dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"
@@ -84,21 +85,27 @@ vlm_train_profile() {
   rm -rf "$out"
 }
 
-# vlm_build_optimised DIR [CMAKE-OPTION...]: the build of test.sh, benchmarks and packages,
-# optimised with profiles of its own conversions when the compiler is GCC (set VLM_PGO=OFF in the
-# environment for a plain build): an instrumented converter is built in DIR-train, trained, and
-# DIR is built from the profiles. run.sh builds once, without profiles, to be quick.
+# vlm_build_optimised DIR [CMAKE-OPTION...] [-- TARGET...]: the build of test.sh, benchmarks and
+# packages, optimised with profiles of its own conversions when the compiler is GCC (set
+# VLM_PGO=OFF in the environment for a plain build): an instrumented converter is built in
+# DIR-train, trained, and DIR is built from the profiles. run.sh builds once, without profiles,
+# to be quick.
 vlm_build_optimised() {
   local dir="$1"; shift
+  local options=() rest=("$@")
+  while [ $# -gt 0 ] && [ "$1" != "--" ]; do
+    options+=("$1")
+    shift
+  done
   local compiler="${CXX:-c++}"
   if [ "${VLM_PGO:-ON}" = "OFF" ] || ! "$compiler" --version 2>/dev/null | grep -q "Free Software Foundation"; then
-    vlm_build "$dir" "$@"
+    vlm_build "$dir" "${rest[@]}"
     return
   fi
   local profiles="$PWD/$dir-train/profiles"
   cmake -S . -B "$dir-train" -G Ninja -DVLM_PGO=GENERATE "-DVLM_PGO_DIR=$profiles" \
-    -DVLM_BENCH=OFF "$@" >/dev/null
+    -DVLM_BENCH=OFF "${options[@]}" >/dev/null
   cmake --build "$dir-train" --target vlmconv -j "$(nproc)"
   vlm_train_profile "$dir-train/bin/vlmconv" "$profiles"
-  vlm_build "$dir" -DVLM_PGO=USE "-DVLM_PGO_DIR=$profiles" "$@"
+  vlm_build "$dir" -DVLM_PGO=USE "-DVLM_PGO_DIR=$profiles" "${rest[@]}"
 }

@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "util/files.h"
+#include "util/paths.h"
 
 namespace vlm {
 
@@ -106,11 +107,13 @@ void runHelper(const ProgramRunner& run, const QString& program, const QStringLi
   }
 }
 
-// bmp/NAME.ico or bmp/NAME.png beside the program; empty when neither exists.
+// bmp/NAME.ico or bmp/NAME.png beside the program (a build tree) or in the install's
+// share/vlmplay; empty when neither exists.
 QString iconSource(const QString& programDir, const QString& name) {
+  const std::string dir = QFile::encodeName(programDir + '/').toStdString();
   for (const char* suffix : {".ico", ".png"}) {
-    const QString path = programDir + "/bmp/" + name + suffix;
-    if (QFileInfo(path).isFile()) return path;
+    const std::string path = findReadOnlyIn(dir, "bmp/" + name.toStdString() + suffix);
+    if (!path.empty()) return QFile::decodeName(path.c_str());
   }
   return {};
 }
@@ -172,7 +175,7 @@ QString xdgDataHome() {
   return QDir::homePath() + "/.local/share";
 }
 
-QByteArray mimePackageXml(const AssociationSet& rows) {
+QByteArray mimePackageXml(const AssociationSet& rows, MimeScope scope) {
   QByteArray out;
   QXmlStreamWriter w(&out);
   w.setAutoFormatting(true);
@@ -200,7 +203,7 @@ QByteArray mimePackageXml(const AssociationSet& rows) {
       if (!ext) continue;
       w.writeEmptyElement(MIME_NAMESPACE, "glob");
       w.writeAttribute("pattern", QStringLiteral("*.") + ext);
-      w.writeAttribute("weight", GLOB_WEIGHT);
+      if (scope == MimeScope::User) w.writeAttribute("weight", GLOB_WEIGHT);
     }
     if (row.magic) {
       w.writeStartElement(MIME_NAMESPACE, "magic");
@@ -264,11 +267,17 @@ QByteArray desktopEntry(const QString& playerPath, const AssociationSet& rows,
   text += QStringLiteral("Exec=") + quoteExecArgument(playerPath) + QStringLiteral(" %F\n");
   if (!iconName.isEmpty()) text += QStringLiteral("Icon=") + iconName + '\n';
   text += QStringLiteral("Terminal=false\nCategories=AudioVideo;Audio;Player;\n");
-  QString types;
-  for (int i = 0; i < ASSOCIATION_ROWS; ++i)
-    for (const QString& type : handledTypes(ROWS[size_t(i)], rows[size_t(i)])) types += type + ';';
-  if (!types.isEmpty()) text += QStringLiteral("MimeType=") + types + '\n';
+  const QStringList types = handledMimeTypes(rows);
+  if (!types.isEmpty())
+    text += QStringLiteral("MimeType=") + types.join(';') + QStringLiteral(";\n");
   return text.toUtf8();
+}
+
+QStringList handledMimeTypes(const AssociationSet& rows) {
+  QStringList types;
+  for (int i = 0; i < ASSOCIATION_ROWS; ++i)
+    types += handledTypes(ROWS[size_t(i)], rows[size_t(i)]);
+  return types;
 }
 
 AssociationSet rowsOfDesktopEntry(const QByteArray& entry) {

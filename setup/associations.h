@@ -46,8 +46,18 @@ inline constexpr const char* PLAYER_PROGRAM_NAME = "vlmplay";
 // $XDG_DATA_HOME when it is an absolute path, else ~/.local/share; no trailing slash.
 QString xdgDataHome();
 
-// The shared-mime-info package declaring the checked rows.
-QByteArray mimePackageXml(const AssociationSet& rows);
+// Whom a MIME package is for. The user's own package (written here when rows are checked) gives
+// its globs more weight than the system's types of the same extensions, as the user asked. The
+// package of an install, for every user, keeps the default weight, so that installing it takes
+// no extension (.mml, .sml, .smd, .pmd) from the formats other programs own; the magic bytes
+// decide between the two types then.
+enum class MimeScope { User, System };
+// The shared-mime-info package declaring the checked rows. The install's package is made by the
+// same function (tools/gen_desktop_files) from the same rows.
+QByteArray mimePackageXml(const AssociationSet& rows, MimeScope scope = MimeScope::User);
+// The types the player's desktop entry lists for the checked rows: each row's own type and the
+// well-known type of the same format.
+QStringList handledMimeTypes(const AssociationSet& rows);
 // One argument of an Exec line, quoted as the Desktop Entry rules ask when it needs it, with
 // the string escapes of the file format applied.
 QString quoteExecArgument(const QString& argument);

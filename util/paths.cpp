@@ -7,9 +7,11 @@ namespace vlm {
 
 namespace {
 
-bool isFolder(const std::string& path) {
+constexpr const char* SHARE_FOLDER = "../share/vlmplay/";
+
+bool exists(const std::string& path) {
   struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  return ::stat(path.c_str(), &st) == 0;
 }
 
 }  // namespace
@@ -23,17 +25,24 @@ std::string programDirectory() {
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-std::string findDataDir() {
-  const std::string program = programDirectory();
-  if (!program.empty()) {
-    if (isFolder(program + "data")) return program + "data/";
-    if (isFolder(program + "../share/vlmplay/data")) return program + "../share/vlmplay/data/";
-  }
-#ifdef VLM_SOURCE_DIR
-  const std::string source = std::string(VLM_SOURCE_DIR) + "/data";
-  if (isFolder(source)) return source + "/";
-#endif
+std::vector<std::string> readOnlyFolders(const std::string& programDir) {
+  if (programDir.empty()) return {};
+  return {programDir, programDir + "../bin/", programDir + SHARE_FOLDER};
+}
+
+std::string findReadOnlyIn(const std::string& programDir, const std::string& name) {
+  for (const std::string& folder : readOnlyFolders(programDir))
+    if (exists(folder + name)) return folder + name;
   return std::string();
+}
+
+std::string findReadOnly(const std::string& name) {
+  return findReadOnlyIn(programDirectory(), name);
+}
+
+std::string findDataDir() {
+  const std::string data = findReadOnly("data");
+  return data.empty() ? data : data + "/";
 }
 
 }  // namespace vlm

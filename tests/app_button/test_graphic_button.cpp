@@ -467,9 +467,12 @@ TEST_F(GraphicButtonTest, ButtonFilesReplaceTheCompiledInPictures) {
   EXPECT_EQ(b.displaySize(), QSize(6, 4));
 
   const QStringList folders = buttonBitmapFolders();
-  ASSERT_EQ(folders.size(), 2);
+  // Beside the program, bin/ beside it (a build tree), the install's share/vlmplay, the user's.
+  ASSERT_EQ(folders.size(), 4);
   EXPECT_EQ(folders[0], QCoreApplication::applicationDirPath() + "/bmp");
-  EXPECT_EQ(folders[1], dir);
+  EXPECT_EQ(folders[2],
+            QDir::cleanPath(QCoreApplication::applicationDirPath() + "/../share/vlmplay/bmp"));
+  EXPECT_EQ(folders[3], dir);
 }
 
 TEST_F(GraphicButtonTest, DamagedOrHugeFilesFallBackToTheCompiledInPicture) {

@@ -29,8 +29,8 @@ TEST(SourceLists, EveryCppFileOfTheTreeIsInAList) {
        ++it) {
     const fs::path& path = it->path();
     // Hidden folders and build trees (CMake's own .cpp files and moc output live there).
-    if (it->is_directory() && (path.filename().string().starts_with(".") ||
-                               fs::exists(path / "CMakeCache.txt"))) {
+    if (it->is_directory() &&
+        (path.filename().string().starts_with(".") || fs::exists(path / "CMakeCache.txt"))) {
       it.disable_recursion_pending();
       continue;
     }

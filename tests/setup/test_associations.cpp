@@ -16,6 +16,7 @@ namespace {
 struct DeclaredType {
   QString comment;
   QStringList globs;
+  QStringList globWeights;  // "" where the glob has the default weight
   QStringList magic;
   QString parent;
 };
@@ -40,6 +41,7 @@ QMap<QString, DeclaredType> parsePackage(const QByteArray& xml) {
       types[current].comment = r.readElementText();
     } else if (name == u"glob") {
       types[current].globs << r.attributes().value("pattern").toString();
+      types[current].globWeights << r.attributes().value("weight").toString();
     } else if (name == u"match") {
       EXPECT_EQ(r.attributes().value("offset"), u"0");
       types[current].magic << r.attributes().value("value").toString();
@@ -70,6 +72,31 @@ QString runAndRead(const QString& program, const QStringList& args) {
 }
 
 }  // namespace
+
+// The install's package (every user) declares the same types as the user's own, but its globs
+// keep the default weight: installing it must not take .mml, .sml, .smd or .pmd from the types
+// other programs own, while the user's checked rows outweigh them.
+TEST(MimePackage, TheInstallsPackageDeclaresTheSameTypesWithoutOutweighingOthers) {
+  const QMap<QString, DeclaredType> user = parsePackage(mimePackageXml(allRows()));
+  const QMap<QString, DeclaredType> system =
+      parsePackage(mimePackageXml(allRows(), MimeScope::System));
+  ASSERT_EQ(system.keys(), user.keys());
+  for (auto it = system.begin(); it != system.end(); ++it) {
+    const DeclaredType& mine = user[it.key()];
+    EXPECT_EQ(it.value().globs, mine.globs) << it.key().toStdString();
+    EXPECT_EQ(it.value().magic, mine.magic) << it.key().toStdString();
+    EXPECT_EQ(it.value().parent, mine.parent) << it.key().toStdString();
+    EXPECT_EQ(it.value().comment, mine.comment) << it.key().toStdString();
+    for (const QString& weight : it.value().globWeights) EXPECT_EQ(weight, "");
+    for (const QString& weight : mine.globWeights) EXPECT_EQ(weight, "60");
+  }
+  // The desktop entry of either lists every declared type, and the system's own type of the
+  // formats that have one.
+  const QStringList handled = handledMimeTypes(allRows());
+  for (const QString& type : system.keys()) EXPECT_TRUE(handled.contains(type));
+  EXPECT_TRUE(handled.contains("audio/midi"));
+  EXPECT_TRUE(handled.contains("application/vnd.smaf"));
+}
 
 TEST(MimePackage, DeclaresOneTypePerRowWithGlobsMagicAndDisplayName) {
   const QMap<QString, DeclaredType> types = parsePackage(mimePackageXml(allRows()));
