@@ -162,8 +162,10 @@ Finding checkOne(const InputFile& file) {
     return f;
   }
   const bool damaged = f.read.reported && (f.read.ranOut || f.read.stoppedAt < f.read.imageSize ||
-                                           f.read.checksumBad);
-  f.verdict = damaged ? Verdict::DAMAGED : Verdict::COMPLETE;
+                                           f.read.checksumBad || f.read.damage);
+  f.verdict = f.read.unsupported ? Verdict::UNSUPPORTED
+              : damaged          ? Verdict::DAMAGED
+                                 : Verdict::COMPLETE;
   return f;
 }
 
@@ -180,9 +182,12 @@ std::string protectText(uint8_t flags) {
 std::string readText(const Finding& f) {
   char text[128];
   if (!f.read.reported) return "read (the reader keeps no record of where it stopped)";
+  if (f.read.unsupported) return std::string("cannot decode ") + f.read.unsupported;
   if (f.read.checksumBad && !f.read.ranOut && f.read.stoppedAt >= f.read.imageSize)
     std::snprintf(text, sizeof text, "read to its end (%u bytes), but its checksum does not match",
                   f.read.imageSize);
+  else if (f.read.damage)
+    std::snprintf(text, sizeof text, "damaged (%s)", f.read.damage);
   else if (f.read.ranOut)
     std::snprintf(text, sizeof text, "cut short: needs more than its %u bytes", f.read.imageSize);
   else if (f.read.stoppedAt < f.read.imageSize)

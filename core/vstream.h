@@ -140,6 +140,10 @@ struct ReadReport {
   uint32_t imageSize;  // bytes the reader was given
   uint32_t stoppedAt;  // offset where reading stopped (imageSize: at the end)
   bool checksumBad;    // the file carries a checksum and its bytes do not match it
+  // A part the reader cannot decode (a score in an unknown or corrupt encoding): the song it
+  // gives is not the file's, whatever else was read.
+  const char* unsupported;  // what it is (a static text), or null
+  const char* damage;       // other damage the reader found (a static text), or null
 };
 
 // What the reader of the current song leaves for the run, the writers and the display.
@@ -165,6 +169,13 @@ inline void reportRead(uint32_t imageSize, uint64_t reach, bool ranOut = false) 
 // For formats that carry a checksum: whether the bytes it covers still match it.
 inline void reportChecksum(bool matches) {
   song.read.checksumBad = !matches;
+}
+// A reader's findings beside where it stopped; the first one of a kind is kept.
+inline void reportUnsupported(const char* what) {
+  if (!song.read.unsupported) song.read.unsupported = what;
+}
+inline void reportDamage(const char* what) {
+  if (!song.read.damage) song.read.damage = what;
 }
 
 // ---- Statistics gathered while a stream is written -----------------------------------------

@@ -14,6 +14,7 @@
 #include "core/vstream.h"
 #include "formats/adpcm.h"
 #include "formats/smaf_format.h"
+#include "formats/smaf_score.h"
 
 namespace vlm {
 
@@ -29,6 +30,14 @@ constexpr uint32_t MAX_TIME = 0xFFFFFFFEu;
 // Chunk ids the scan handles beyond those the writers share.
 constexpr char ID_SEEK_PHRASE[] = "MspI";
 constexpr char ID_GRAPHICS_SEQUENCE_PREFIX[] = "Gsq";
+// A Phrase file holds one "MMMG" chunk (version byte, milliseconds per tick, sub-chunks) in
+// place of score tracks: "VOIC" with its voice exclusives ("EXVO"), and the sequence "SEQU".
+constexpr char ID_PHRASE[] = "MMMG";
+constexpr char ID_PHRASE_VOICES[] = "VOIC";
+constexpr char ID_PHRASE_VOICE[] = "EXVO";
+constexpr char ID_PHRASE_SEQUENCE[] = "SEQU";
+constexpr uint32_t PHRASE_TICK = 9;  // from the chunk's id
+constexpr uint32_t PHRASE_HEAD_SIZE = 2;
 
 // Offsets from the start of a chunk (its id).
 constexpr uint32_t CNTI_COPY_STATUS = 11;
@@ -38,8 +47,7 @@ constexpr uint32_t TRACK_FORMAT = 8;
 constexpr uint32_t TRACK_DURATION_BASE = 10;
 constexpr uint32_t TRACK_GATE_BASE = 11;
 constexpr uint32_t TRACK_CHANNEL_STATUS = 12;
-constexpr uint32_t HANDY_TRACK_HEAD = 14;
-constexpr uint32_t MOBILE_TRACK_HEAD = 28;
+constexpr uint32_t TRACK_CHANNEL_STATUS_OFFSET = 12;  // channel status after the 4 head bytes
 constexpr uint32_t AUDIO_WAVE_TYPE = 10;
 constexpr uint32_t AUDIO_WAVE_WIDTH = 11;
 constexpr uint32_t AUDIO_DURATION_BASE = 12;
@@ -97,8 +105,13 @@ constexpr uint8_t SHORT_NONE_LOW = 0, SHORT_NONE_HIGH = 15;
 constexpr int HANDY_NOTE_BASE = 36;
 constexpr uint8_t REGISTER_MESSAGE[3] = {0x43, 0x03, 0x90};  // body of FF F0 size ...
 constexpr uint8_t REGISTER_PITCH_LOW_NIBBLE = 0xB0;
+constexpr uint8_t PHRASE_CODE_MASK = 0x3F;  // Phrase control: channel in bits 7..6, then the code
 
 // Mobile-standard messages.
+constexpr uint8_t MA7_TYPE_MASK = 0x70, MA7_TYPE_UNUSED = 0x70;
+// MA-7 scores address 32 channels; the stream has 16, so channel c plays on c mod 16. Files
+// that use channels beyond 15 are rare; their parts then share a channel's controls.
+constexpr int MA7_CHANNEL_FOLD = CHANNELS;
 constexpr uint8_t BANK_WAVE = 125;  // bank select value that makes a channel a wave channel
 constexpr uint8_t MASTER_VOLUME_BODY[4] = {0x43, 0x79, 0x06, 0x7F};
 constexpr uint32_t MASTER_VOLUME_VALUE = 5;
@@ -115,7 +128,8 @@ constexpr uint8_t TEXT_ENTRY_PARAMETERS = 0x80;  // entries from here on carry t
 enum TrackKind : uint8_t { TRACK_SCORE, TRACK_AUDIO, TRACK_GRAPHICS };
 
 struct SequenceTrack {
-  uint32_t start;  // first byte of the sequence data
+  const uint8_t* data;  // the image, or the decompressed sequence of a compressed track
+  uint32_t start;       // first byte of the sequence data
   uint32_t pos;    // read position of the next event
   uint32_t end;    // end of the chunk, clipped to the image
   uint32_t time;   // absolute time of the next event
@@ -123,6 +137,9 @@ struct SequenceTrack {
   uint8_t kind;
   uint8_t group;  // first channel of the track's four parts
   bool mobile;
+  bool ma7;     // MA-7 status packing (32 channels)
+  bool phrase;  // a Phrase sequence: its own control codes, no end-of-sequence record
+  bool sawEnd;  // the end-of-sequence record was read
   bool ended;
 };
 
@@ -136,6 +153,9 @@ struct SmafReader {
   // What the track heads set for the sequence chunks that follow them.
   uint32_t durationBase = 1, gateBase = 1;
   bool mobile = false;
+  uint8_t formatType = 0;   // of the current score track
+  bool phrase = false;      // inside a Phrase file's "MMMG" chunk
+  uint32_t phraseTick = 1;  // its milliseconds per tick
   uint8_t group = 0;
   uint8_t waveRate = 0;
   uint32_t waveCoding = ADPCM_YAMAHA;  // of the audio track's waves
@@ -156,6 +176,7 @@ struct SmafReader {
   uint32_t cueStart = 0, cueStop = 0;  // offsets into the first sequence chunk's data
 
   std::vector<uint8_t> meta;  // assembly of meta events (type, length, body)
+  std::vector<std::vector<uint8_t>> decoded;  // decompressed sequences the tracks read from
 };
 
 // The record of the thread lives in `readerRecord`; the code reaches it through `r`, a plain
@@ -330,7 +351,9 @@ void readScoreTrackHead(uint32_t chunk) {
   if (n == smaf::TRACK_40VOICE) songStats.formatVersion = 300;
   r->durationBase = timeBase(at(chunk + TRACK_DURATION_BASE), r->durationBase);
   r->gateBase = timeBase(at(chunk + TRACK_GATE_BASE), r->gateBase);
-  r->mobile = at(chunk + TRACK_FORMAT) != 0;
+  r->formatType = at(chunk + TRACK_FORMAT);
+  r->mobile = r->formatType != smaf::FORMAT_TYPE_HANDY;
+  if (r->formatType > smaf::FORMAT_TYPE_MA7) reportUnsupported("a score in an unknown format");
   if (!r->mobile) {
     for (int i = 0; i < smaf::TRACK_CHANNELS; ++i) {
       const uint8_t byte = at(chunk + TRACK_CHANNEL_STATUS + i / 2);
@@ -389,7 +412,7 @@ void readDelta(SequenceTrack& t) {
     return;
   }
   uint32_t used = 0;
-  const uint8_t* p = r->image + t.pos;
+  const uint8_t* p = t.data + t.pos;
   const uint32_t delta =
       t.mobile ? readVarLen(p, t.end - t.pos, &used) : readSmafVarLen(p, t.end - t.pos, &used);
   if (used == 0 || (p[used - 1] & 0x80)) {
@@ -401,18 +424,41 @@ void readDelta(SequenceTrack& t) {
       uint32_t(std::min<uint64_t>(uint64_t(t.time) + uint64_t(delta) * t.durationBase, MAX_TIME));
 }
 
-void registerSequence(uint32_t chunk, uint32_t end, uint8_t kind) {
+// A compressed score is read from its decompressed bytes; null when it cannot be decompressed
+// (a cut chunk is damage the scan reports; a whole one that fails is a score we cannot decode).
+const std::vector<uint8_t>* decompressedSequence(uint32_t data, uint32_t end, bool whole) {
+  std::vector<uint8_t> plain;
+  if (!smaf::decompressSequence(r->image + data, end - data, &plain)) {
+    if (whole) reportUnsupported("a compressed score");
+    return nullptr;
+  }
+  r->decoded.push_back(std::move(plain));
+  return &r->decoded.back();
+}
+
+void registerSequence(uint32_t chunk, uint32_t end, uint8_t kind, bool whole = true) {
   if (r->trackCount >= MAX_TRACKS) return;
+  if (kind == TRACK_SCORE && !r->phrase && r->formatType > smaf::FORMAT_TYPE_MA7) return;
+  const bool score = kind == TRACK_SCORE && !r->phrase;
+  const uint32_t data = std::min(chunk + smaf::HEAD_SIZE, end);
+  const std::vector<uint8_t>* plain = nullptr;
+  if (score && r->formatType == smaf::FORMAT_TYPE_COMPRESSED) {
+    plain = decompressedSequence(data, end, whole);
+    if (!plain) return;
+  }
   SequenceTrack& t = r->track[r->trackCount++];
   t = SequenceTrack{};
-  t.start = std::min(chunk + smaf::HEAD_SIZE, end);
+  t.data = plain ? plain->data() : r->image;
+  t.start = plain ? 0 : data;
   t.pos = t.start;
-  t.end = end;
+  t.end = plain ? uint32_t(plain->size()) : end;
   t.kind = kind;
-  t.durationBase = r->durationBase;
-  t.gateBase = r->gateBase;
-  t.group = kind == TRACK_SCORE ? r->group : 0;
-  t.mobile = kind == TRACK_SCORE && r->mobile;
+  t.durationBase = r->phrase ? r->phraseTick : r->durationBase;
+  t.gateBase = r->phrase ? r->phraseTick : r->gateBase;
+  t.group = score ? r->group : 0;
+  t.mobile = score && r->mobile;
+  t.ma7 = score && r->formatType == smaf::FORMAT_TYPE_MA7;
+  t.phrase = kind == TRACK_SCORE && r->phrase;
   readDelta(t);
 }
 
@@ -505,6 +551,21 @@ void readSetup(uint32_t chunk, uint32_t end) {
   }
 }
 
+// Phrase head: a version byte, then the tick length in milliseconds. Its four channels are the
+// first four of the stream.
+void readPhraseHead(uint32_t chunk) {
+  r->phrase = true;
+  r->phraseTick = std::max<uint32_t>(1, at(chunk + PHRASE_TICK));
+  r->group = 0;
+  r->mobile = false;
+}
+
+// A Phrase voice: FF F0 length, then the exclusive.
+void readPhraseVoice(uint32_t body, uint32_t end) {
+  (void)body;
+  (void)end;
+}
+
 // Rate code of the wave data event: the code of one of the five wave rates, else the rate in
 // 250 Hz steps, else the nearest wave rate. The exact rate travels in the coding event.
 uint8_t rateCodeOf(uint32_t rate) {
@@ -563,44 +624,48 @@ void readStreamWave(uint32_t chunk, uint32_t end) {
   submitWave(at(chunk + 3), coding, rate, data, end - data);
 }
 
-// Scans the chunks from `pos` to `limit`. The file chunk and the stream-wave list are entered
-// in place; the optional-data chunk is scanned within its own bounds, so that a text that is
-// no sub-chunk (some encoders write one) cannot hide the chunks after it.
+// Scans the chunks of a parent's body, from `pos` to `limit`. Container chunks (the file, the
+// tracks, the stream-wave list, a Phrase file's chunks) are scanned within their own bounds; a
+// chunk whose length runs past its parent is damage (past the image, the read report says so).
 void scanChunks(uint32_t pos, uint32_t limit, bool inOptionalData) {
   while (uint64_t(pos) + smaf::HEAD_SIZE <= limit && !r->full) {
     const uint32_t length = getBE(r->image + pos + 4, 4);
-    const uint32_t end = std::min(limit, clipEnd(uint64_t(pos) + smaf::HEAD_SIZE + length));
+    const uint64_t declaredEnd = uint64_t(pos) + smaf::HEAD_SIZE + length;
+    if (declaredEnd > limit && limit < r->size) reportDamage("a chunk runs past its parent");
+    const bool whole = declaredEnd <= limit;
+    const uint32_t end = std::min(limit, clipEnd(declaredEnd));
+    const uint32_t body = pos + smaf::HEAD_SIZE;
     auto is = [pos](const char* id) { return idIs(pos, id, uint32_t(std::strlen(id))); };
-    if (is(smaf::ID_FILE) || is(smaf::ID_STREAM_WAVES)) {
-      pos += smaf::HEAD_SIZE;
-      continue;
-    }
-    if (is(smaf::ID_OPTIONAL_DATA)) {
-      if (!inOptionalData) scanChunks(pos + smaf::HEAD_SIZE, end, true);
-      pos = end;
-      continue;
-    }
-    if (is(smaf::ID_SCORE_TRACK)) {
+    auto inner = [end](uint64_t from) { return uint32_t(std::min<uint64_t>(from, end)); };
+    if (is(smaf::ID_FILE)) {
+      // The file's chunks stop at its CRC.
+      const uint32_t crcStart = length >= smaf::CRC_SIZE ? inner(declaredEnd - smaf::CRC_SIZE) : body;
+      scanChunks(body, std::max(body, crcStart), false);
+    } else if (is(smaf::ID_STREAM_WAVES) || is(ID_PHRASE_VOICES)) {
+      scanChunks(body, end, inOptionalData);
+    } else if (is(smaf::ID_OPTIONAL_DATA)) {
+      if (!inOptionalData) scanChunks(body, end, true);
+    } else if (is(ID_PHRASE)) {
+      readPhraseHead(pos);
+      scanChunks(inner(uint64_t(body) + PHRASE_HEAD_SIZE), end, false);
+      r->phrase = false;
+    } else if (is(smaf::ID_SCORE_TRACK)) {
       readScoreTrackHead(pos);
-      pos = clipEnd(uint64_t(pos) + (r->mobile ? MOBILE_TRACK_HEAD : HANDY_TRACK_HEAD));
-      continue;
-    }
-    if (is(smaf::ID_AUDIO_TRACK)) {
+      const uint32_t head = TRACK_CHANNEL_STATUS_OFFSET + smaf::channelStatusBytes(r->formatType);
+      scanChunks(inner(uint64_t(pos) + head), end, false);
+    } else if (is(smaf::ID_AUDIO_TRACK)) {
       readAudioTrackHead(pos);
-      pos = clipEnd(uint64_t(pos) + AUDIO_TRACK_HEAD);
-      continue;
-    }
-    if (is(smaf::ID_GRAPHICS_TRACK)) {
+      scanChunks(inner(uint64_t(pos) + AUDIO_TRACK_HEAD), end, false);
+    } else if (is(smaf::ID_GRAPHICS_TRACK)) {
       r->durationBase = timeBase(at(pos + GRAPHICS_DURATION_BASE), r->durationBase);
-      pos = clipEnd(uint64_t(pos) + GRAPHICS_TRACK_HEAD + at(pos + GRAPHICS_EXTRA_HEAD));
-      continue;
-    }
-    if (is(smaf::ID_CONTENTS)) {
+      scanChunks(inner(uint64_t(pos) + GRAPHICS_TRACK_HEAD + at(pos + GRAPHICS_EXTRA_HEAD)), end,
+                 false);
+    } else if (is(smaf::ID_CONTENTS)) {
       readContents(pos, end);
     } else if (is(smaf::ID_DATA_CHUNK)) {
       readDataChunk(pos, end);
-    } else if (is(smaf::ID_SEQUENCE)) {
-      registerSequence(pos, end, TRACK_SCORE);
+    } else if (is(smaf::ID_SEQUENCE) || (r->phrase && is(ID_PHRASE_SEQUENCE))) {
+      registerSequence(pos, end, TRACK_SCORE, whole);
     } else if (is(smaf::ID_AUDIO_SEQUENCE)) {
       registerSequence(pos, end, TRACK_AUDIO);
     } else if (is(ID_GRAPHICS_SEQUENCE_PREFIX)) {
@@ -609,6 +674,8 @@ void scanChunks(uint32_t pos, uint32_t limit, bool inOptionalData) {
       readSeekPhrase(pos, end);
     } else if (is(smaf::ID_SETUP)) {
       readSetup(pos, end);
+    } else if (is(ID_PHRASE_VOICE)) {
+      readPhraseVoice(body, end);
     } else if (is(smaf::ID_WAVE_DATA)) {
       readAudioWave(pos, end);
     } else if (is(smaf::ID_STREAM_WAVE)) {
@@ -669,13 +736,19 @@ bool readShortControl(int ti, const SequenceTrack& t, int channel, uint8_t kind,
 // track (the track then ends).
 uint32_t readHandyEvent(int ti) {
   SequenceTrack& t = r->track[ti];
-  const uint8_t* p = r->image + t.pos;
+  const uint8_t* p = t.data + t.pos;
   const uint32_t avail = t.end - t.pos;
   const uint8_t b = p[0];
   if (b == smaf::EV_CONTROL) {
     if (avail < 2) return 0;
     const uint8_t c = p[1];
-    if (c == 0 && avail >= 3 && p[2] == 0) return 3;  // end of sequence
+    // Phrase control code 0 is a fine tune with one value byte (not applied); Phrase sequences
+    // have no end-of-sequence record.
+    if (t.phrase && (c & PHRASE_CODE_MASK) == 0) return avail >= 3 ? 3 : 0;
+    if (c == 0 && avail >= 3 && p[2] == 0) {
+      t.sawEnd = true;
+      return 3;
+    }
     const int channel = partChannel(t, c >> 6);
     if ((c & CONTROL_CLASS) == CONTROL_CLASS) {
       if (avail < 3) return 0;
@@ -742,10 +815,20 @@ bool readMobileNote(int ti, const SequenceTrack& t, int channel, int note, int v
 // One event of a mobile-standard score track: a MIDI channel message with its own status.
 uint32_t readMobileEvent(int ti) {
   SequenceTrack& t = r->track[ti];
-  const uint8_t* p = r->image + t.pos;
+  const uint8_t* p = t.data + t.pos;
   const uint32_t avail = t.end - t.pos;
-  const uint8_t status = p[0];
-  const int channel = status & 0x0F;
+  uint8_t status = p[0];
+  int channel = status & 0x0F;
+  if (t.ma7) {
+    // Channels 16-31 of an MA-7 score share the stream's 16 channels (see MA7_CHANNEL_FOLD).
+    if (status != ST_EXCLUSIVE && status != ST_META && (status & MA7_TYPE_MASK) == MA7_TYPE_UNUSED)
+      return 0;
+    const smaf::Ma7Status unpacked = smaf::unpackMa7Status(status);
+    channel = unpacked.channel % MA7_CHANNEL_FOLD;
+    status = unpacked.status == ST_EXCLUSIVE || unpacked.status == ST_META
+                 ? unpacked.status
+                 : uint8_t(unpacked.status | channel);
+  }
   auto varLenAt = [&](uint32_t offset, uint32_t* used) -> uint32_t {
     if (offset >= avail) {
       *used = 0;
@@ -810,7 +893,11 @@ uint32_t readMobileEvent(int ti) {
   }
   if (status == ST_META) {
     if (avail < 2) return 0;
-    if (p[1] == META_END_OF_TRACK) return avail >= 3 ? 3 : 0;
+    if (p[1] == META_END_OF_TRACK) {
+      if (avail < 3) return 0;
+      t.sawEnd = true;
+      return 3;
+    }
     return 2;  // no operation, and types this form does not define
   }
   return 0;  // a data byte or a status this form does not use: the track cannot go on
@@ -820,7 +907,7 @@ uint32_t readMobileEvent(int ti) {
 // display time and a list of entries whose lyric entries become lyric events.
 uint32_t readGraphicsEvent(int ti) {
   SequenceTrack& t = r->track[ti];
-  const uint8_t* p = r->image + t.pos;
+  const uint8_t* p = t.data + t.pos;
   const uint32_t avail = t.end - t.pos;
   if (p[0] < GRAPHICS_TEXT_EVENT_MIN) return 1;
   uint32_t used = 0;
@@ -885,6 +972,10 @@ void readEvent(int ti) {
     return;
   }
   t.pos += size;
+  if (t.sawEnd) {
+    t.ended = true;  // what follows the end of sequence is not part of the score
+    return;
+  }
   readDelta(t);
 }
 
@@ -909,6 +1000,28 @@ void mergeTracks() {
   }
 }
 
+// Where reading ended: the file chunk's length (and the EZweb trailer after it, which belongs to
+// the format); whether the CRC matches; whether every score reached its end of sequence.
+void reportEnd() {
+  const bool file = r->size >= smaf::HEAD_SIZE && std::memcmp(r->image, smaf::ID_FILE, 4) == 0;
+  uint64_t reach = file ? smaf::HEAD_SIZE + uint64_t(getBE(r->image + 4, 4)) : 0;
+  if (file && reach + sizeof smaf::EZWEB_TRAILER == r->size &&
+      std::memcmp(r->image + reach, smaf::EZWEB_TRAILER, sizeof smaf::EZWEB_TRAILER) == 0)
+    reach = r->size;
+  reportRead(r->size, reach);
+  const uint64_t crcAt = file ? smaf::HEAD_SIZE + uint64_t(getBE(r->image + 4, 4)) : 0;
+  if (file && crcAt >= smaf::HEAD_SIZE + smaf::CRC_SIZE && crcAt <= r->size) {
+    const uint32_t covered = uint32_t(crcAt - smaf::CRC_SIZE);
+    reportChecksum(crc16(r->image, covered) == getBE(r->image + covered, 2));
+  }
+  if (r->full) return;  // the output filled up: the tracks were not read to their ends
+  for (int i = 0; i < r->trackCount; ++i) {
+    const SequenceTrack& t = r->track[i];
+    if (t.kind == TRACK_SCORE && !t.phrase && !t.sawEnd)
+      reportDamage("a score track ends without its end of sequence");
+  }
+}
+
 // Downstream stages start from channel 10 as the only rhythm channel; a channel the track heads
 // marked otherwise is said so in the stream.
 void submitRhythmChannels() {
@@ -930,6 +1043,7 @@ void readSmaf(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
   if (destination == nullptr || capacity < EMPTY_STREAM_SIZE + 16) return;
   resetReader(source ? source : destination, source ? sourceSize : 0, destination, capacity);
   clearSongInfo();
+  song.read = ReadReport();
 
   resetSongStats();
   beginStream();
@@ -947,8 +1061,7 @@ void readSmaf(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
   if (!r->full) mergeTracks();
   // The song lasts to the latest end of a track (a closing rest included), unless cut short.
   if (!r->full) writer.now = std::max(writer.now, r->endTime);
-  const bool whole = r->size >= 8 && std::memcmp(r->image, "MMMD", 4) == 0;
-  reportRead(r->size, whole ? 8 + uint64_t(getBE(r->image + 4, 4)) : 0);  // the file chunk's length
+  reportEnd();
 
   finishStream(destination);
   *destinationSize = int32_t(writer.pos);

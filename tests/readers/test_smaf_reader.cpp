@@ -48,6 +48,8 @@ Bytes chunk(const std::string& id, const Bytes& body, uint8_t suffix = 0) {
 Bytes smafFile(std::initializer_list<Bytes> chunks) {
   Bytes body = cat(chunks);
   Bytes file = chunk("MMMD", body);
+  const Bytes length = be(uint32_t(body.size() + 2), 4);  // the file length counts the CRC
+  std::copy(length.begin(), length.end(), file.begin() + 4);
   const uint16_t crc = crc16(file.data(), uint32_t(file.size()));
   file.push_back(uint8_t(crc >> 8));
   file.push_back(uint8_t(crc));
@@ -581,6 +583,180 @@ TEST_F(SmafReader, RoundTripThroughThe16VoiceWriter) {
   runState.currentOutputCode = FORMAT_SMAF;
   options.preset.noteType = 0;
   expectRoundTrip(writeSmaf, SONG);
+}
+
+}  // namespace
+}  // namespace vlm
+
+// ---- Score encodings and verdicts -----------------------------------------------------------
+
+namespace vlm {
+namespace {
+
+// Most-significant-bit-first bit sink of the compressed score layout.
+struct BitSink {
+  Bytes bytes;
+  int used = 8;
+  void bit(int b) {
+    if (used == 8) {
+      bytes.push_back(0);
+      used = 0;
+    }
+    if (b) bytes.back() |= uint8_t(0x80 >> used);
+    ++used;
+  }
+  void bits(uint32_t v, int n) {
+    for (int i = n - 1; i >= 0; --i) bit((v >> i) & 1);
+  }
+};
+
+// A balanced code tree over `leaves`: writes it in pre-order (1 = node, 0 + 8 bits = leaf) and
+// records each leaf's code.
+void writeTree(BitSink& out, const Bytes& leaves, size_t from, size_t to, std::string prefix,
+               std::string codes[256]) {
+  if (to - from == 1) {
+    out.bit(0);
+    out.bits(leaves[from], 8);
+    codes[leaves[from]] = prefix;
+    return;
+  }
+  out.bit(1);
+  const size_t mid = from + (to - from) / 2;
+  writeTree(out, leaves, from, mid, prefix + "0", codes);
+  writeTree(out, leaves, mid, to, prefix + "1", codes);
+}
+
+// A compressed "Mtsq" body of `plain`: its length, a tree over its distinct bytes, the codes.
+Bytes compress(const Bytes& plain) {
+  Bytes leaves;
+  for (uint8_t b : plain)
+    if (std::find(leaves.begin(), leaves.end(), b) == leaves.end()) leaves.push_back(b);
+  if (leaves.size() == 1) leaves.push_back(uint8_t(leaves[0] ^ 1));  // the root is a node
+  BitSink bits;
+  std::string codes[256];
+  writeTree(bits, leaves, 0, leaves.size(), "", codes);
+  for (uint8_t b : plain)
+    for (char c : codes[b]) bits.bit(c == '1');
+  return cat({be(uint32_t(plain.size()), 4), bits.bytes});
+}
+
+Bytes scoreTrack(uint8_t format, uint8_t number, const Bytes& seq) {
+  const size_t statusBytes = format == 0 ? 2 : format == 3 ? 32 : 16;
+  return chunk("MTR", cat({{format, 0x00, 0x02, 0x02}, Bytes(statusBytes, 0), chunk("Mtsq", seq)}),
+               number);
+}
+
+// Two notes on channel 2 (4 ms ticks): note 60 at 0 for 100 ticks, note 64 at 50 ticks, end.
+const Bytes MOBILE_NOTES = {0x00, 0x92, 60, 100, 0x64, 0x32, 0x82, 64, 0x0A, 0x00, 0xFF, 0x2F, 0x00};
+
+TEST_F(SmafReader, CompressedScoreReadsLikeItsPlainForm) {
+  Result plain = read(smafFile({contents(0, {}), scoreTrack(2, 5, MOBILE_NOTES)}));
+  Result packed = read(smafFile({contents(0, {}), scoreTrack(1, 5, compress(MOBILE_NOTES))}));
+  ASSERT_EQ(packed.notes().size(), 2u);
+  for (size_t i = 0; i < 2; ++i) {
+    EXPECT_EQ(packed.notes()[i].time, plain.notes()[i].time);
+    EXPECT_EQ(packed.notes()[i].data, plain.notes()[i].data);
+    EXPECT_EQ(packed.notes()[i].status, 0x92);
+  }
+  EXPECT_EQ(packed.notes()[1].time, 200u);
+  EXPECT_EQ(duration(packed.notes()[1]), 40u);
+  EXPECT_FALSE(song.read.unsupported);
+  EXPECT_FALSE(song.read.damage);
+  EXPECT_FALSE(song.read.checksumBad);
+  EXPECT_EQ(song.read.stoppedAt, song.read.imageSize);
+}
+
+TEST_F(SmafReader, BrokenCompressedScoreIsUnsupported) {
+  Bytes packed = compress(MOBILE_NOTES);
+  Bytes shortened(packed.begin(), packed.end() - 2);  // codes run out before the stated length
+  Result r = read(smafFile({scoreTrack(1, 5, shortened)}));
+  EXPECT_TRUE(r.notes().empty());
+  ASSERT_TRUE(song.read.unsupported);
+  // A tree of only internal nodes never reaches a leaf.
+  read(smafFile({scoreTrack(1, 5, cat({be(10, 4), Bytes(80, 0xFF)}))}));
+  EXPECT_TRUE(song.read.unsupported);
+  read(smafFile({scoreTrack(7, 5, MOBILE_NOTES)}));  // an unknown format type
+  EXPECT_TRUE(song.read.unsupported);
+}
+
+TEST_F(SmafReader, Ma7StatusBytesAddressTheirChannels) {
+  // Type 1 (note with velocity) on channel 3, type 0 (running velocity) on channel 19 (bit 7),
+  // a program change (type 4) on channel 3, a bend (type 6), then the end.
+  const Bytes seq = {0x00, 0x13, 60, 90, 0x10, 0x00, 0x43, 7,    0x00, 0x63,
+                     0x00, 0x50, 0x00, 0x83, 62, 0x20, 0x00, 0xFF, 0x2F, 0x00};
+  Result r = read(smafFile({scoreTrack(3, 7, seq)}));
+  ASSERT_EQ(r.notes().size(), 2u);
+  EXPECT_EQ(r.notes()[0].status, 0x93);
+  EXPECT_EQ(r.notes()[0].data[1], 90);
+  EXPECT_EQ(r.notes()[1].status, 0x93);  // channel 19 plays on channel 3
+  EXPECT_EQ(r.notes()[1].data[0], 62);
+  EXPECT_EQ(r.notes()[1].data[1], 90);  // the running velocity
+  ASSERT_EQ(r.kind(ST_PROGRAM).size(), 1u);
+  EXPECT_EQ(r.kind(ST_PROGRAM)[0].data[0], 7);
+  EXPECT_EQ(r.kind(ST_PITCH_BEND).size(), 1u);
+  EXPECT_FALSE(song.read.damage);
+}
+
+// A Phrase file: "MMMG" (version 1, 20 ms ticks) with a sequence of four channels.
+Bytes phraseFile(const Bytes& voic, const Bytes& sequ) {
+  Bytes mmmg = cat({{0x01, 0x14}, voic.empty() ? Bytes{} : chunk("VOIC", voic), chunk("SEQU", sequ)});
+  return smafFile({chunk("CNTI", {0x00, 0xF0, 0x00, 0x00, 0x00}), chunk("MMMG", mmmg)});
+}
+
+TEST_F(SmafReader, PhraseFileReadsItsSequenceToTheEnd) {
+  const Bytes seq = {0x00, 0x00, 0x70, 0x05,  // channel 1 program 5
+                     0x00, 0x00, 0x00, 0x40,  // fine tune (one value byte, no end of sequence)
+                     0x00, 0x5C, 0x05,        // channel 1, octave 1, C: note 60 for 5 ticks
+                     0x0A, 0xFF, 0x12,        // a user event
+                     0x00, 0xA2, 0x0A};       // channel 2, octave 2, D: note 62
+  Result r = read(phraseFile({}, seq));
+  ASSERT_EQ(r.notes().size(), 2u);
+  EXPECT_EQ(r.notes()[0].status, 0x91);
+  EXPECT_EQ(r.notes()[0].data[0], 60);
+  EXPECT_EQ(duration(r.notes()[0]), 100u);  // 5 ticks of 20 ms
+  EXPECT_EQ(r.notes()[1].status, 0x92);
+  EXPECT_EQ(r.notes()[1].data[0], 62);
+  EXPECT_EQ(r.notes()[1].time, 200u);
+  ASSERT_EQ(r.kind(ST_PROGRAM).size(), 1u);
+  EXPECT_FALSE(song.read.damage);  // a Phrase sequence has no end-of-sequence record
+  EXPECT_EQ(song.read.stoppedAt, song.read.imageSize);
+}
+
+TEST_F(SmafReader, ChecksumsChunkBoundsAndEndsOfSequenceDecideDamage) {
+  const Bytes intact = smafFile({contents(0, {}), scoreTrack(2, 5, MOBILE_NOTES)});
+  read(intact);
+  EXPECT_FALSE(song.read.checksumBad);
+  EXPECT_FALSE(song.read.damage);
+
+  Bytes flipped = intact;
+  flipped[flipped.size() - 6] ^= 0x01;  // the end of sequence still parses: only the CRC tells
+  read(flipped);
+  EXPECT_TRUE(song.read.checksumBad);
+
+  // EZweb files carry two bytes after the CRC that belong to the format.
+  Bytes ezweb = cat({intact, {0x1D, 0x0F}});
+  read(ezweb);
+  EXPECT_EQ(song.read.stoppedAt, song.read.imageSize);
+  EXPECT_FALSE(song.read.checksumBad);
+  read(cat({intact, {0x1D, 0x0E}}));
+  EXPECT_LT(song.read.stoppedAt, song.read.imageSize);
+
+  // A sequence that stops without its end of sequence.
+  const Bytes open(MOBILE_NOTES.begin(), MOBILE_NOTES.end() - 3);
+  Result r = read(smafFile({scoreTrack(2, 5, open)}));
+  EXPECT_EQ(r.notes().size(), 2u);
+  EXPECT_TRUE(song.read.damage);
+  // A handy-phone one likewise.
+  read(smafFile({handyTrack(1, 0x02, {0, 0}, {}, {0x00, 0x25, 0x10})}));
+  EXPECT_TRUE(song.read.damage);
+  read(smafFile({handyTrack(1, 0x02, {0, 0}, {}, cat({{0x00, 0x25, 0x10}, END_OF_SEQUENCE}))}));
+  EXPECT_FALSE(song.read.damage);
+
+  // A sequence chunk longer than its track, while the file's length is right.
+  Bytes track = scoreTrack(2, 5, MOBILE_NOTES);
+  track[track.size() - MOBILE_NOTES.size() - 1] += 4;  // the "Mtsq" length
+  read(smafFile({track, contents(0, {})}));
+  EXPECT_TRUE(song.read.damage);
 }
 
 }  // namespace
