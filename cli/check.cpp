@@ -21,6 +21,7 @@
 #include "core/codec.h"
 #include "core/vstream.h"
 #include "formats/adpcm.h"
+#include "formats/smaf_voice.h"
 #include "platform/clipboard.h"
 
 namespace vlm::cli {
@@ -60,6 +61,7 @@ struct Finding {
   int channels = 0;
   double seconds = 0;
   std::vector<WaveInfo> waves;
+  std::string voices;  // the SMAF file's own voices, described
   uint8_t protect = 0;
   std::vector<std::string> warnings;
 };
@@ -148,6 +150,7 @@ Finding checkOne(const InputFile& file) {
     f.channels += ch.notes > 0;
   }
   f.seconds = streamSeconds(stream);
+  f.voices = smaf::describeVoices(*smaf::songVoices());
   for (int i = 0; i < songStats.waveCount && i < MAX_WAVES; ++i) {
     const WaveEntry& w = songStats.waves[i];
     f.waves.push_back({waveCodec(w, file.code), w.sampleRate, w.length});
@@ -219,6 +222,7 @@ std::string textLine(const Finding& f) {
     for (const WaveInfo& w : f.waves)
       line += " " + w.codec + (w.rate ? " " + std::to_string(w.rate) + " Hz" : " (no samples)");
   }
+  if (!f.voices.empty()) line += "; voices: " + f.voices;
   line += "; protect " + protectText(f.protect);
   if (!f.warnings.empty()) {
     line += "; warnings:";
@@ -263,7 +267,9 @@ std::string jsonLine(const Finding& f) {
     line += std::string(i ? ", " : "") + "{\"codec\": " + jsonString(f.waves[i].codec) +
             ", \"rate\": " + std::to_string(f.waves[i].rate) +
             ", \"bytes\": " + std::to_string(f.waves[i].bytes) + "}";
-  line += "], \"warnings\": [";
+  line += "]";
+  if (!f.voices.empty()) line += ", \"voices\": " + jsonString(f.voices);
+  line += ", \"warnings\": [";
   for (size_t i = 0; i < f.warnings.size(); ++i)
     line += std::string(i ? ", " : "") + jsonString(f.warnings[i]);
   return line + "]}";

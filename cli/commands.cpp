@@ -18,6 +18,7 @@
 #include "convert/path_expansion.h"
 #include "core/stream_dump.h"
 #include "core/vstream.h"
+#include "formats/smaf_voice.h"
 #include "platform/clipboard.h"
 #include "platform/text.h"
 
@@ -137,6 +138,15 @@ void printInfoJson(FormatCode code, uint16_t timebase) {
   std::printf("  \"protect\": %u,\n  \"timebase\": %u,\n", song.ProtectFlags, timebase);
   std::printf("  \"tempoMin\": %u,\n  \"tempoMax\": %u,\n", tempoMin(), tempoMax());
   std::printf("  \"maxPolyphony\": %u,\n  \"notes\": %u,\n", songStats.maxPolyphony, totalNotes());
+  if (song.read.unsupported)
+    std::printf("  \"unsupported\": %s,\n", jsonString(song.read.unsupported).c_str());
+  const std::shared_ptr<const smaf::VoiceSet> voices = smaf::songVoices();
+  if (!voices->empty() || !voices->bindings.empty())
+    std::printf(
+        "  \"voices\": {\"fm\": %zu, \"sampled\": %zu, \"waves\": %zu, \"userWaveforms\": %zu, "
+        "\"builtInPrograms\": %zu, \"text\": %s},\n",
+        voices->fmCount(), voices->pcmCount(), voices->waves.size(), voices->userWaveforms.size(),
+        voices->builtInPrograms(), jsonString(smaf::describeVoices(*voices)).c_str());
   std::printf("  \"channels\": [");
   bool first = true;
   for (int ch = 0; ch < CHANNELS; ++ch) {
@@ -165,6 +175,9 @@ void printInfoText(FormatCode code, uint16_t timebase) {
   std::printf("protect: %u\ntimebase: %u\n", song.ProtectFlags, timebase);
   std::printf("tempo: %u..%u bpm\n", tempoMin(), tempoMax());
   std::printf("notes: %u, polyphony: %u\n", totalNotes(), songStats.maxPolyphony);
+  if (song.read.unsupported) std::printf("unsupported: cannot decode %s\n", song.read.unsupported);
+  const std::string voices = smaf::describeVoices(*smaf::songVoices());
+  if (!voices.empty()) std::printf("voices: %s\n", voices.c_str());
   for (int ch = 0; ch < CHANNELS; ++ch) {
     const ChannelStats& c = songStats.ch[ch];
     if (c.notes == 0) continue;
@@ -347,6 +360,7 @@ int cmdDump(int argc, char** argv) {
     stream = out;
   }
   std::string text = dumpStream(stream.data, uint32_t(stream.length));
+  for (const smaf::Voice& voice : smaf::songVoices()->voices) text += smaf::dumpVoice(voice);
   std::fwrite(text.data(), 1, text.size(), stdout);
   blockFree(&stream);
   return 0;

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace vlm::smaf {
@@ -174,6 +175,26 @@ struct VoiceSet {
   size_t builtInPrograms() const;
   bool empty() const { return voices.empty() && waves.empty() && userWaveforms.empty(); }
 };
+
+// ---- Decoding the setup records -----------------------------------------------------------
+
+// What a setup exclusive held.
+enum class SetupRecord : uint8_t { VOICE, WAVE, USER_WAVEFORM, OTHER };
+
+// Decodes one voice, wave or user-waveform exclusive into `set`. `payload` starts at the
+// manufacturer byte 0x43 and ends before the closing F7. Records too short for their form, and
+// markers or settings that carry no instrument, add nothing (OTHER).
+SetupRecord decodeSetupRecord(const uint8_t* payload, uint32_t size, VoiceSet* set);
+
+// Undoes the 7-bit packing of MA-3 bodies: each group of up to 8 bytes starts with a byte whose
+// bits 6..0 are the top bits of the (up to 7) bytes that follow.
+std::vector<uint8_t> unpackSevenBit(const uint8_t* packed, uint32_t size);
+
+// "12 FM voices, 3 sampled voices, 4 waves; 2 programs use built-in voices" (empty for a set
+// with no voices, waves or bindings).
+std::string describeVoices(const VoiceSet& set);
+// A voice record, one line per operator, for dumps.
+std::string dumpVoice(const Voice& voice);
 
 // The set of the song the last reader of this thread read; never null (an empty set for a song
 // without voices or of another format). The run clears it before each reader; the SMAF reader

@@ -15,6 +15,7 @@
 #include "formats/adpcm.h"
 #include "formats/smaf_format.h"
 #include "formats/smaf_score.h"
+#include "formats/smaf_voice.h"
 
 namespace vlm {
 
@@ -112,7 +113,8 @@ constexpr uint8_t MA7_TYPE_MASK = 0x70, MA7_TYPE_UNUSED = 0x70;
 // MA-7 scores address 32 channels; the stream has 16, so channel c plays on c mod 16. Files
 // that use channels beyond 15 are rare; their parts then share a channel's controls.
 constexpr int MA7_CHANNEL_FOLD = CHANNELS;
-constexpr uint8_t BANK_WAVE = 125;  // bank select value that makes a channel a wave channel
+constexpr uint8_t BANK_WAVE = 125;
+constexpr uint8_t CC_BANK_MSB = 0, CC_BANK_LSB = 32;  // bank select value that makes a channel a wave channel
 constexpr uint8_t MASTER_VOLUME_BODY[4] = {0x43, 0x79, 0x06, 0x7F};
 constexpr uint32_t MASTER_VOLUME_VALUE = 5;
 constexpr uint8_t META_NO_OPERATION = 0x00;
@@ -124,6 +126,8 @@ constexpr int WAVE_NOTE_HIGH_OFFSET = 78;
 constexpr uint8_t GRAPHICS_TEXT_EVENT_MIN = 0x20;
 constexpr uint8_t TEXT_ENTRY_LYRIC = 0x01;
 constexpr uint8_t TEXT_ENTRY_PARAMETERS = 0x80;  // entries from here on carry two bytes
+
+constexpr uint32_t NO_BINDING = 0xFFFFFFFFu;
 
 enum TrackKind : uint8_t { TRACK_SCORE, TRACK_AUDIO, TRACK_GRAPHICS };
 
@@ -177,6 +181,11 @@ struct SmafReader {
 
   std::vector<uint8_t> meta;  // assembly of meta events (type, length, body)
   std::vector<std::vector<uint8_t>> decoded;  // decompressed sequences the tracks read from
+
+  // The file's own voices, and what each channel selects them by (bank MSB, LSB, program).
+  std::shared_ptr<smaf::VoiceSet> voices;
+  uint8_t bankMsb[CHANNELS] = {}, bankLsb[CHANNELS] = {}, program[CHANNELS] = {};
+  uint32_t boundKey[CHANNELS] = {};  // selection of the channel's last binding; NO_BINDING: none
 };
 
 // The record of the thread lives in `readerRecord`; the code reaches it through `r`, a plain
@@ -195,6 +204,8 @@ void resetReader(const uint8_t* image, uint32_t size, uint8_t* out, uint32_t cap
   r->out = out;
   r->capacity = capacity;
   std::fill(std::begin(r->velocity), std::end(r->velocity), START_VELOCITY);
+  std::fill(std::begin(r->boundKey), std::end(r->boundKey), NO_BINDING);
+  r->voices = std::make_shared<smaf::VoiceSet>();
 }
 
 // Byte of the image, 0 past its end.
@@ -521,17 +532,27 @@ void readExtendedVoice(const uint8_t* m, uint32_t size, uint32_t body) {
   r->programRemap[program + (m[EXT_BANK] == EXT_BANK_RHYTHM ? 128 : 0)] = uint8_t(code);
 }
 
-// Setup chunk: a run of voice messages; anything else ends it.
+// A setup exclusive (its length byte or quantity already read) into the voice set; the closing
+// F7 is not part of the record.
+void decodeSetupPayload(const uint8_t* payload, uint32_t length) {
+  if (length > 0 && payload[length - 1] == smaf::EXCLUSIVE_END) --length;
+  smaf::decodeSetupRecord(payload, length, r->voices.get());
+}
+
+// Setup chunk: a run of exclusives, FF F0 with a one-byte length (HandyPhone) or F0 with a
+// variable-length quantity (Mobile, MA-7). Each one that defines a voice, wave or user waveform
+// joins the voice set; the voices of the HandyPhone form and MA-3 voices also remap programs
+// to General MIDI ones. Anything that is not an exclusive ends the run.
 void readSetup(uint32_t chunk, uint32_t end) {
   uint32_t p = chunk + smaf::HEAD_SIZE;
   while (p < end && !r->full) {
     const uint8_t* m = r->image + p;
     const uint32_t left = end - p;
-    if (left >= 5 && m[0] == ST_META && m[1] == ST_EXCLUSIVE &&
-        std::memcmp(m + 3, VOICE_HEAD, 2) == 0) {
+    if (left >= 3 && m[0] == ST_META && m[1] == ST_EXCLUSIVE) {
       const uint32_t size = 3 + m[2];
       if (size > left) return;
-      readVoice(m, size);
+      decodeSetupPayload(m + 3, m[2]);
+      if (m[2] >= 2 && std::memcmp(m + 3, VOICE_HEAD, 2) == 0) readVoice(m, size);
       p += size;
       continue;
     }
@@ -540,10 +561,11 @@ void readSetup(uint32_t chunk, uint32_t end) {
       const uint32_t body = readVarLen(m + 1, left - 1, &lengthBytes);
       if (lengthBytes == 0 || (m[lengthBytes] & 0x80)) return;
       const uint64_t size = uint64_t(1) + lengthBytes + body;
-      if (size > left || body < 4 || std::memcmp(m + 1 + lengthBytes, EXT_VOICE_HEAD, 4) != 0)
-        return;
+      if (size > left) return;
+      decodeSetupPayload(m + 1 + lengthBytes, body);
       // The offsets of the extended voice count from F0 with a one-byte length.
-      if (lengthBytes == 1) readExtendedVoice(m, uint32_t(size), body);
+      if (lengthBytes == 1 && body >= 4 && std::memcmp(m + 2, EXT_VOICE_HEAD, 4) == 0)
+        readExtendedVoice(m, uint32_t(size), body);
       p += uint32_t(size);
       continue;
     }
@@ -560,10 +582,14 @@ void readPhraseHead(uint32_t chunk) {
   r->mobile = false;
 }
 
-// A Phrase voice: FF F0 length, then the exclusive.
+// A Phrase voice: FF F0 length, then the exclusive (as in a HandyPhone setup chunk).
 void readPhraseVoice(uint32_t body, uint32_t end) {
-  (void)body;
-  (void)end;
+  if (body + 3 > end || r->image[body] != ST_META || r->image[body + 1] != ST_EXCLUSIVE) return;
+  const uint8_t* m = r->image + body;
+  const uint32_t size = 3 + m[2];
+  if (size > end - body) return;
+  decodeSetupPayload(m + 3, m[2]);
+  if (m[2] >= 2 && std::memcmp(m + 3, VOICE_HEAD, 2) == 0) readVoice(m, size);
 }
 
 // Rate code of the wave data event: the code of one of the five wave rates, else the rate in
@@ -691,13 +717,48 @@ int partChannel(const SequenceTrack& t, int part) {
   return (t.group + (part & 3)) & 0x0F;
 }
 
+// The kind of voice a selection plays: on Mobile and MA-7 scores the bank says it (0x7C the
+// file's melodic voices, 0x7D its drum voices, others built-in ones); on HandyPhone and Phrase
+// scores a file voice of that bank and program, else a built-in one.
+smaf::BindingKind bindingKind(const SequenceTrack& t, const smaf::ChannelBinding& b) {
+  if (t.mobile) {
+    if (b.bankMsb == smaf::BANK_USER_MELODIC) return smaf::BindingKind::CUSTOM_MELODIC;
+    if (b.bankMsb == smaf::BANK_USER_DRUM) return smaf::BindingKind::CUSTOM_DRUM;
+    return smaf::BindingKind::BUILT_IN;
+  }
+  smaf::ChannelBinding probe = b;
+  probe.kind = smaf::BindingKind::CUSTOM_MELODIC;
+  if (!r->voices->find(probe, 0)) return smaf::BindingKind::BUILT_IN;
+  return b.drum ? smaf::BindingKind::CUSTOM_DRUM : smaf::BindingKind::CUSTOM_MELODIC;
+}
+
+// Records what a channel selects when a note plays on it and the selection changed since.
+void bindChannel(const SequenceTrack& t, int channel) {
+  const uint32_t key = uint32_t(r->bankMsb[channel]) << 16 | uint32_t(r->bankLsb[channel]) << 8 |
+                       r->program[channel];
+  if (r->boundKey[channel] == key) return;
+  r->boundKey[channel] = key;
+  if (!t.mobile) r->voices->handyPhone = true;
+  smaf::ChannelBinding b;
+  b.time = t.time;
+  b.channel = uint8_t(channel);
+  b.bankMsb = r->bankMsb[channel];
+  b.bankLsb = r->bankLsb[channel];
+  b.program = r->program[channel];
+  b.drum = t.mobile ? b.bankMsb == smaf::BANK_USER_DRUM : (b.bankMsb & smaf::BANK_HANDY_DRUM) != 0;
+  b.kind = bindingKind(t, b);
+  r->voices->bindings.push_back(b);
+}
+
 // Long control (0x00, c, v): by the low nibble of c.
 bool readLongControl(int ti, const SequenceTrack& t, int channel, uint8_t x, uint8_t v) {
   const uint32_t time = t.time;
   switch (x) {
     case LONG_PROGRAM:
+      r->program[channel] = v & 0x7F;
       return submitProgram(ti, time, channel, v, false);
     case LONG_BANK:
+      r->bankMsb[channel] = v;
       return submitControl(ti, time, channel, CC_RHYTHM_PART, v > 127 ? 1 : 0);
     case LONG_OCTAVE:
       r->octave[channel] = int8_t((v & smaf::OCTAVE_NEGATIVE) ? -(v & 0x7F) : (v & 0x7F));
@@ -790,6 +851,7 @@ uint32_t readHandyEvent(int ti) {
   } else {
     const int channel = partChannel(t, b >> 6);
     int note = ((b >> 4) & 3) * 12 + (b & 0x0F) + r->octave[channel] * 12 + HANDY_NOTE_BASE;
+    bindChannel(t, channel);
     if (isRhythm(channel) && (r->rhythmNoteSet >> channel & 1)) note = r->rhythmNote[channel];
     if (note >= 0 && note < 128)
       submitNote(ti, t.time, uint8_t(ST_TIMED_NOTE | channel), note, NOTE_VELOCITY, duration);
@@ -800,6 +862,7 @@ uint32_t readHandyEvent(int ti) {
 bool readMobileNote(int ti, const SequenceTrack& t, int channel, int note, int velocity,
                     uint32_t value) {
   const uint64_t duration = uint64_t(value) * t.gateBase;
+  bindChannel(t, channel);
   if (isRhythm(channel) && r->rhythmRemap[note & 0x7F])
     note = (r->rhythmRemap[note & 0x7F] - 1) & 0x7F;
   if (r->waveChannels >> channel & 1) {
@@ -859,7 +922,9 @@ uint32_t readMobileEvent(int ti) {
       if (avail < 3) return 0;
       uint8_t controller = p[1] & 0x7F;
       const uint8_t value = p[2] & 0x7F;
-      if (controller == 0) {
+      if (controller == CC_BANK_LSB) r->bankLsb[channel] = value;
+      if (controller == CC_BANK_MSB) {
+        r->bankMsb[channel] = value;
         if (value == BANK_WAVE)
           r->waveChannels |= uint16_t(1u << channel);
         else
@@ -872,6 +937,7 @@ uint32_t readMobileEvent(int ti) {
     }
     case ST_PROGRAM:
       if (avail < 2) return 0;
+      r->program[channel] = p[1] & 0x7F;
       submitProgram(ti, t.time, channel, p[1], true);
       return 2;
     case ST_CHANNEL_PRESSURE:
@@ -1062,6 +1128,7 @@ void readSmaf(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
   // The song lasts to the latest end of a track (a closing rest included), unless cut short.
   if (!r->full) writer.now = std::max(writer.now, r->endTime);
   reportEnd();
+  smaf::setSongVoices(r->voices);
 
   finishStream(destination);
   *destinationSize = int32_t(writer.pos);

@@ -11,6 +11,7 @@
 #include "core/stages.h"
 #include "core/vstream.h"
 #include "formats/adpcm.h"
+#include "formats/smaf_voice.h"
 #include "test_util.h"
 
 namespace vlm {
@@ -757,6 +758,77 @@ TEST_F(SmafReader, ChecksumsChunkBoundsAndEndsOfSequenceDecideDamage) {
   track[track.size() - MOBILE_NOTES.size() - 1] += 4;  // the "Mtsq" length
   read(smafFile({track, contents(0, {})}));
   EXPECT_TRUE(song.read.damage);
+}
+
+
+TEST_F(SmafReader, SetupVoicesJoinTheSongAndChannelsBindToThem) {
+  // MA-5 voices: melodic 7C/00 program 3 (FM), drum 7D/00 program 0 note 38 (PCM, RAM wave 1),
+  // then the wave, then a record with a two-byte length quantity (a 200-byte wave).
+  const Bytes fm = {0x00, 0x79, 0x00, 0x02, 0x41, 0xCF, 0x00, 0x00, 0x10, 0x00,
+                    0x02, 0x41, 0xCF, 0x00, 0x00, 0x10, 0x00};
+  const Bytes pcm = {0x1F, 0x40, 0, 0, 0, 0x62, 0xF0, 0, 0, 0, 0, 0, 0, 0, 9, 0x01};
+  auto exclusive = [](const Bytes& payload) {
+    Bytes length = payload.size() + 1 < 128
+                       ? Bytes{uint8_t(payload.size() + 1)}
+                       : Bytes{uint8_t(0x80 | (payload.size() + 1) >> 7),
+                               uint8_t((payload.size() + 1) & 0x7F)};
+    return cat({{0xF0}, length, payload, {0xF7}});
+  };
+  const Bytes setup = cat({exclusive(cat({{0x43, 0x79, 0x07, 0x7F, 0x01, 0x7C, 0, 3, 0, 0}, fm})),
+                           exclusive(cat({{0x43, 0x79, 0x07, 0x7F, 0x01, 0x7D, 0, 0, 38, 1}, pcm})),
+                           exclusive({0x43, 0x79, 0x07, 0x7F, 0x03, 1, 0, 0x11, 0x22}),
+                           exclusive(cat({{0x43, 0x79, 0x07, 0x7F, 0x03, 2, 0}, Bytes(200, 0x08)}))});
+  const Bytes seq = {0x00, 0xB0, 0x00, 0x7C, 0x00, 0xC0, 0x03, 0x00, 0x90, 60, 100, 0x10,  // melodic
+                     0x00, 0xB9, 0x00, 0x7D, 0x00, 0x99, 38, 100, 0x10,                      // drum
+                     0x00, 0xB1, 0x00, 0x00, 0x00, 0xC1, 0x28, 0x00, 0x91, 64, 100, 0x10,   // ROM 40
+                     0x00, 0xFF, 0x2F, 0x00};
+  Bytes track = chunk("MTR", cat({{0x02, 0x00, 0x02, 0x02}, Bytes(16, 0), chunk("Mtsu", setup),
+                                  chunk("Mtsq", seq)}),
+                      5);
+  Result r = read(smafFile({contents(0, {}), track}));
+  EXPECT_EQ(r.notes().size(), 3u);
+  const std::shared_ptr<const smaf::VoiceSet> set = smaf::songVoices();
+  ASSERT_EQ(set->voices.size(), 2u);
+  ASSERT_EQ(set->waves.size(), 2u);
+  EXPECT_EQ(set->waves[1].bytes.size(), 200u);
+  ASSERT_EQ(set->bindings.size(), 3u);
+  const smaf::ChannelBinding& melodic = set->bindings[0];
+  EXPECT_EQ(melodic.kind, smaf::BindingKind::CUSTOM_MELODIC);
+  EXPECT_EQ(melodic.channel, 0);
+  EXPECT_EQ(set->find(melodic, 60), &set->voices[0]);
+  const smaf::ChannelBinding& drum = set->bindings[1];
+  EXPECT_EQ(drum.kind, smaf::BindingKind::CUSTOM_DRUM);
+  EXPECT_EQ(drum.channel, 9);
+  const smaf::Voice* drumVoice = set->find(drum, 38);
+  ASSERT_NE(drumVoice, nullptr);
+  EXPECT_EQ(drumVoice->kind, smaf::VoiceKind::PCM);
+  ASSERT_NE(set->findWave(drumVoice->pcm.waveId), nullptr);
+  EXPECT_EQ(set->findWave(drumVoice->pcm.waveId)->bytes, (Bytes{0x11, 0x22}));
+  EXPECT_EQ(set->bindings[2].kind, smaf::BindingKind::BUILT_IN);
+  EXPECT_EQ(set->bindings[2].program, 40);
+  EXPECT_EQ(smaf::describeVoices(*set),
+            "1 FM voice, 1 sampled voice, 2 waves; 1 program uses built-in voices");
+  // Until the synthesizer plays them, a bound melodic channel plays its General MIDI program.
+  ASSERT_EQ(r.kind(ST_PROGRAM).size(), 2u);
+  EXPECT_EQ(r.kind(ST_PROGRAM)[0].data[0], 3);
+}
+
+TEST_F(SmafReader, HandyPhoneChannelsBindByBankAndProgram) {
+  // A VMA voice for bank 1 program 4; channel 0 selects it, channel 1 selects program 9 (ROM).
+  const Bytes vma = {0xFF, 0xF0, 0x12, 0x43, 0x03, 0x00, 0x01, 0x04, 0x00, 0x01,
+                     0x10, 0x42, 0xF0, 0x00, 0x00, 0x10, 0x42, 0xF0, 0x00, 0x00, 0xF7};
+  const Bytes seq = cat({{0x00, 0x00, 0x31, 0x01, 0x00, 0x00, 0x30, 0x04, 0x00, 0x25, 0x10,
+                          0x00, 0x00, 0x70, 0x09, 0x00, 0x65, 0x10},
+                         END_OF_SEQUENCE});
+  read(smafFile({handyTrack(1, 0x02, {0, 0}, chunk("Mtsu", vma), seq)}));
+  const std::shared_ptr<const smaf::VoiceSet> set = smaf::songVoices();
+  ASSERT_EQ(set->voices.size(), 1u);
+  EXPECT_TRUE(set->handyPhone);
+  ASSERT_EQ(set->bindings.size(), 2u);
+  EXPECT_EQ(set->bindings[0].kind, smaf::BindingKind::CUSTOM_MELODIC);
+  EXPECT_EQ(set->find(set->bindings[0], 65), &set->voices[0]);
+  EXPECT_EQ(set->bindings[1].kind, smaf::BindingKind::BUILT_IN);
+  EXPECT_EQ(set->bindings[1].channel, 1);
 }
 
 }  // namespace
