@@ -9,8 +9,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "app/dialogs/dialogs.h"
+#include "convert/format_table.h"
 #include "util/files.h"
 
 namespace vlm {
@@ -99,33 +101,39 @@ std::string folderOf(const std::string& path) {
 }
 
 QString openDialogFilter() {
-  struct Family {
-    const char* label;
-    const char* patterns;
-  };
-  static const Family FAMILIES[] = {
-      {"MIDIﾌｧｲﾙ(*.mid;*.rmi;*.kar)", "*.mid *.rmi *.kar"},
-      {"feelsoundﾌｧｲﾙ(*.dxm)", "*.dxm"},
-      {"Pﾒﾛﾃﾞｨﾌｧｲﾙ(*.als;*.dat)", "*.als *.dat"},
-      {"きゃらﾒﾛﾃﾞｨﾌｧｲﾙ(*.cmd)", "*.cmd"},
-      {"623P用ﾊﾟﾅﾒﾛﾃﾞｨ/EZwebﾒﾛﾃﾞｨﾌｧｲﾙ(*.pmd)", "*.pmd"},
-      {"ﾄﾞｯﾄiｽｰﾊﾟｰ着ﾒﾛﾌｧｲﾙ(*.mel;*.sml)", "*.mel *.sml"},
-      {"iﾒﾛﾃﾞｨﾌｧｲﾙ(*.mld)", "*.mld"},
-      {"J-SKY/EZweb用SMAFﾌｧｲﾙ(*.mmf)", "*.mmf"},
-      {"J-SKYﾒﾛﾃﾞｨﾌｧｲﾙ(*.smd;*.smz)", "*.smd *.smz"},
-      {"ｻｳﾝﾄﾞﾌｧｲﾙ(*.wav)", "*.wav"},
-      {"VlmPlayer専用MMLﾌｧｲﾙ(*.mml)", "*.mml"},
-      {"ﾌﾟﾚｲﾘｽﾄﾌｧｲﾙ(*.m3u)", "*.m3u"},
-  };
-  // Extensions detectFormat knows beyond the families' own.
-  QString all = QStringLiteral("*.mmlc *.midi *.dlm *.txt *.vlm *.qcp");
-  QStringList rows;
-  for (const Family& f : FAMILIES) {
-    all = QString::fromLatin1(f.patterns) + QLatin1Char(' ') + all;
-    rows << QString::fromUtf8(f.label) + QStringLiteral(" (") + QString::fromLatin1(f.patterns) +
-                QLatin1Char(')');
+  // One row per open group of the input formats, in the table's order, with the extensions of
+  // every format in it; extensions that a format claims only by its first bytes belong to the
+  // format that owns them. Every extension also goes into the first row.
+  QStringList groups, all;
+  std::vector<QStringList> patterns;
+  int count = 0;
+  const InputFormat* formats = inputFormats(&count);
+  for (int i = 0; i < count; ++i) {
+    QStringList own;
+    for (const QString& ext : QString::fromLatin1(formats[i].extensions).split(QLatin1Char(' ')))
+      if (!ext.endsWith(QLatin1Char('?'))) own << QLatin1Char('*') + ext;
+    all << own;
+    if (!formats[i].openGroup) continue;
+    const QString group = QString::fromUtf8(formats[i].openGroup);
+    qsizetype at = groups.indexOf(group);
+    if (at < 0) {
+      groups << group;
+      patterns.emplace_back();
+      at = groups.size() - 1;
+    }
+    patterns[size_t(at)] << own;
   }
-  rows.prepend(QStringLiteral("全てのﾒﾛﾃﾞｨﾌｧｲﾙ (") + all + QLatin1Char(')'));
+  groups << QStringLiteral("ﾌﾟﾚｲﾘｽﾄﾌｧｲﾙ");
+  patterns.push_back({QStringLiteral("*.m3u")});
+  all << QStringLiteral("*.m3u");
+  QStringList rows{QStringLiteral("全てのﾒﾛﾃﾞｨﾌｧｲﾙ (") + all.join(QLatin1Char(' ')) +
+                   QLatin1Char(')')};
+  for (size_t g = 0; g < patterns.size(); ++g) {
+    QStringList& p = patterns[g];
+    p.removeDuplicates();
+    rows << groups[qsizetype(g)] + QLatin1Char('(') + p.join(QLatin1Char(';')) +
+                QStringLiteral(") (") + p.join(QLatin1Char(' ')) + QLatin1Char(')');
+  }
   return rows.join(QStringLiteral(";;"));
 }
 

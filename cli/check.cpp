@@ -128,8 +128,8 @@ Finding checkOne(const InputFile& file) {
     const size_t paren = f.formatName.find(" (.");
     if (paren != std::string::npos) f.formatName.resize(paren);
   }
-  if (!format || (!format->reader && file.code != FORMAT_VLM)) {
-    f.error = format ? "reading this format is not supported" : "not a supported song file";
+  if (!format) {
+    f.error = "not a supported song file";
     return f;
   }
   resetRun();

@@ -206,12 +206,6 @@ bool readSong(const std::string& input, FormatCode* code, MemBlock* stream) {
     std::fprintf(stderr, "vlmconv: %s: not a supported song file\n", input.c_str());
     return false;
   }
-  const InputFormat* format = findInputFormat(*code);
-  if (!format || (!format->reader && *code != FORMAT_VLM)) {
-    std::fprintf(stderr, "vlmconv: %s: reading %s is not supported yet\n", input.c_str(),
-                 format ? format->name : "this format");
-    return false;
-  }
   clearFileFailure();
   if (!readInput(input.c_str(), *code, stream)) {
     const FileFailure& failure = lastFileFailure();
@@ -342,18 +336,13 @@ int cmdDump(int argc, char** argv) {
   MemBlock stream;
   if (!readSong(input, &code, &stream)) return 1;
   if (stage == "transform") {
-    if (!transformPass()) {
-      blockFree(&stream);
-      std::fprintf(stderr, "vlmconv: the transform stage is not supported yet\n");
-      return 1;
-    }
     runState.currentOutputCode = target->code;
     applyOutputPreset(target->code);
     adjustForRun(target->code);
     MemBlock out;
     blockInit(&out, size_t(stream.length) + WORK_BUFFER_MARGIN);
     int32_t produced = 0;
-    transformPass()(stream.data, uint32_t(stream.length), out.data, &produced,
+    transformStream(stream.data, uint32_t(stream.length), out.data, &produced,
                     uint32_t(blockCapacity(out.handle)));
     out.length = produced;
     blockFree(&stream);

@@ -51,18 +51,6 @@ struct alignas(64) Tally {
   size_t converted = 0, skipped = 0, failed = 0;
 };
 
-// Stages this build has for an input and output code; the reason when one is missing.
-std::string missingStage(FormatCode inputCode, const OutputFormat& output) {
-  const bool copyOnly = output.code == OUTPUT_COPY || output.code == OUTPUT_MAIL;
-  if (!copyOnly) {
-    const InputFormat* in = findInputFormat(inputCode);
-    if (!in || (!in->reader && inputCode != FORMAT_VLM))
-      return std::string("reading ") + (in ? in->name : "this format") + " is not supported yet";
-    if (!output.writer) return std::string("writing ") + output.shortName + " is not supported yet";
-  }
-  return "";
-}
-
 Outcome convertOne(ConvertJob& job, const InputFile& file, const OutputFormat& output,
                    const ConversionOptions& baseOptions) {
   if (file.error) {
@@ -71,11 +59,6 @@ Outcome convertOne(ConvertJob& job, const InputFile& file, const OutputFormat& o
   }
   if (file.code <= 0) {
     printError("vlmconv: " + job.input + ": not a supported song file");
-    return Outcome::Failed;
-  }
-  std::string missing = missingStage(file.code, output);
-  if (!missing.empty()) {
-    printError("vlmconv: " + job.input + ": " + missing);
     return Outcome::Failed;
   }
   // Every conversion starts from the same options, whichever thread runs it.

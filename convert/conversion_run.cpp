@@ -25,6 +25,9 @@ namespace vlm {
 
 namespace {
 
+// Bytes of an i-melody file that a melody mail carries on most handsets.
+constexpr int32_t MAIL_TEXT_BYTES = 500;
+
 // The song's texts and marks as the format dialog of a convert command left them; the run puts
 // them back over what its reader found, so that what the user typed is what the writer writes.
 thread_local const SongRecord* keptSong = nullptr;
@@ -75,10 +78,12 @@ void runStage(RunBlocks& blocks, StageFn stage, uint32_t capacity) {
   blocks.current = blocks.next();
 }
 
-// Melody-mail texts are decoded to their binary image before reading.
-void base64Step(RunBlocks& blocks, FormatCode inputCode) {
+// Melody-mail texts are decoded to their binary image before reading: an i-melody text is any
+// image that does not start as the binary file does, a P-melody text starts with its letter.
+void base64Step(RunBlocks& blocks, const InputFormat& format) {
   MemBlock& src = blocks.block[blocks.current];
-  if (src.length <= 0) return;
+  if (src.length <= 0 || !(format.flags & INPUT_MAIL_TEXT)) return;
+  const FormatCode inputCode = format.code;
   int start = -1;
   if (inputCode == FORMAT_MLD && src.data[0] != 'm') start = 0;
   if (inputCode == FORMAT_DAT && (src.data[0] == 'A' || src.data[0] == 'B')) start = 1;
@@ -200,35 +205,23 @@ std::string attachmentName(const char* input, const char* extension) {
   return name + extension;
 }
 
-bool isImelodyOutput(FormatCode c) {
-  return (c >= 24 && c <= 31) || (c >= 35 && c <= 39);
-}
-
 // Remembers the format dialog's size and timebase in the settings.
 void rememberDialogChoices(FormatCode c, const OutputFormat& format) {
   const int limit = runState.outputSizeLimit;
   const int timebase = options.preset.targetTimebase;
   const bool mailText = isImelodyOutput(c) && (runState.MailFlags & MAIL_TEXT_FORM);
-  if (c == 13 || c == 14) {
+  const OutputFamily family = format.family;
+  if (family == OutputFamily::DXM) {
     options.DxmSize = limit;
     options.DxmBsTime = timebase;
-  } else if (isImelodyOutput(c) || (c >= 61 && c <= 63)) {
+  } else if (family == OutputFamily::MLD || family == OutputFamily::PMD) {
     if (!mailText) setOutputSizeSetting(format, limit);
     options.MldBsTime = timebase;
-  } else if (c >= 53 && c <= 59) {
+  } else if (family == OutputFamily::SMAF || family == OutputFamily::SMAF40) {
     setOutputSizeSetting(format, limit);
     options.MmfBsTime = timebase;
   }
   if (mailText) runState.outputSizeLimit = binaryLimitForMailText(runState.mailTextLimit);
-}
-
-bool outputHoldsVoiceData(const char* extension) {
-  const TargetPreset& p = options.preset;
-  if (strcasecmp(extension, ".mld") == 0)
-    return ((p.familyCode == 0x11 || p.familyCode == 0x21) && p.formatVersion == 2) ||
-           (p.familyCode == 0x31 && p.formatVersion == 3);
-  if (strcasecmp(extension, ".mmf") == 0) return p.formatVersion == 2;
-  return false;
 }
 
 void appendLine(std::string& text, const char* format, int value) {
@@ -282,22 +275,21 @@ int loadAndRead(RunBlocks& blocks, const char* input, FormatCode inputCode, bool
   if (!loadInput(input, blocks.block[0])) return 0;
   const size_t workSize = size_t(blocks.block[0].length) + WORK_BUFFER_MARGIN;
   if (!blockInit(&blocks.block[1], workSize) || !blockInit(&blocks.block[2], workSize)) return 0;
-  base64Step(blocks, inputCode);
-  if (!read) return 1;
   const InputFormat* in = findInputFormat(inputCode);
   if (!in) return 0;
-  if (inputCode != FORMAT_VLM && !in->reader) return 0;
+  base64Step(blocks, *in);
+  if (!read) return 1;
   // Not every reader finds texts to set: in a batch, the title and marks of the previous file
   // would otherwise be written into this one.
   clearSongInfo();
   song.read = ReadReport();  // each reader says where it stopped
   smaf::clearSongVoices();   // only a SMAF reader sets the file's own voices
-  if (inputCode != FORMAT_VLM) {
+  if (in->reader) {
     runStage(blocks, in->reader, blocks.capacity(blocks.next()));
   } else {
     gatherStreamStats(blocks.block[blocks.current], blocks.block[blocks.next()]);
   }
-  if (inputCode == FORMAT_SMZ_TEXT || inputCode == FORMAT_SMZ_SMAF) song.ProtectFlags = 1;
+  if (in->flags & INPUT_PROTECTED) song.ProtectFlags = PROTECT_COPY;
   song.fileSize = uint32_t(blocks.block[0].length);
   // A reader's stream came through the emitter, which saw every wave event; a .vlm image did
   // not, so it is always looked through.
@@ -331,9 +323,9 @@ int runConversion(const char* input, const char* output, FormatCode inputCode,
     const SongStats savedStats = songStats;
     const ConversionOptions savedOptions = options;
     adjustForRun(outputCode);
-    if ((options.fadeIn || options.fadeOut) && fadePass())
-      runStage(blocks, fadePass(), blocks.capacity(blocks.next()));
-    if (transformPass()) runStage(blocks, transformPass(), blocks.capacity(blocks.next()));
+    if (options.fadeIn || options.fadeOut)
+      runStage(blocks, fadeStream, blocks.capacity(blocks.next()));
+    runStage(blocks, transformStream, blocks.capacity(blocks.next()));
     // The writer never gets more room than its buffer has, whatever the limit says.
     uint32_t capacity = blocks.capacity(blocks.next());
     if (runState.outputSizeLimit > 0)
@@ -380,12 +372,13 @@ std::string collectWarnings(FormatCode c, const OutputFormat* format) {
   if (warnings.slot[WARN_SIZE_LIMIT])
     text += "指定サイズを超えたので、曲の途中までしか変換できませんでした。\r\n";
   if (warnings.slot[WARN_NO_SAMPLES]) text += "PCMファイルでは無いので変換できませんでした。\r\n";
-  const char* extension = format && format->extension ? format->extension : "";
   if (songStats.hasVoiceSamples && c != OUTPUT_COPY && c != OUTPUT_MAIL &&
-      !outputHoldsVoiceData(extension))
+      !(format && (format->traits & OUT_WAVE_DATA)))
     text += "この形式は音声の変換に対応していません。\r\n";
-  if (strcasecmp(extension, ".mld") == 0 && (runState.MailFlags & MAIL_TEXT_FORM) &&
-      runState.lastOutputSize > 500 && c != 27 && c != 37 && c != 39)
+  // Handsets whose melody mail takes more than 500 bytes.
+  const bool longMail = c == FORMAT_MLD_PCM32 || c == FORMAT_MLD_4S || c == FORMAT_MLD_4P;
+  if (format && format->family == OutputFamily::MLD && (runState.MailFlags & MAIL_TEXT_FORM) &&
+      runState.lastOutputSize > MAIL_TEXT_BYTES && !longMail)
     appendLine(text, "500byteを越えています。メロディメールでは送れません。(%dbyte)\r\n",
                runState.lastOutputSize);
   return text;

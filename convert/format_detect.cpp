@@ -1,5 +1,6 @@
-// Classifies a path by its extension, looking at the first four bytes only where one extension
-// covers several formats. Never reads more than five bytes and never fails loudly.
+// Classifies a path by its extension and the input rows of the format table, looking at the first
+// four bytes only where a row claims an extension by them. Never reads more than five bytes and
+// never fails loudly.
 #include <strings.h>
 #include <sys/stat.h>
 
@@ -22,54 +23,64 @@ struct Header {
 
   // Bytes that were not read match nothing.
   bool startsWith(const void* magic) const {
-    return count >= 4 && std::memcmp(bytes, magic, 4) == 0;
+    return magic && count >= 4 && std::memcmp(bytes, magic, 4) == 0;
   }
 };
 
-bool extensionIs(const char* extension, const char* candidate) {
-  return strcasecmp(extension, candidate) == 0;
-}
-
-bool extensionIsOneOf(const char* extension, std::initializer_list<const char*> candidates) {
-  for (const char* candidate : candidates)
-    if (extensionIs(extension, candidate)) return true;
+// Whether a row's extension list holds `ext`; `*needsMagic` says whether it is written with '?'.
+bool listsExtension(const char* list, const char* ext, bool* needsMagic) {
+  const size_t length = std::strlen(ext);
+  if (length == 0) return false;
+  for (const char* at = list; *at;) {
+    const char* end = at + std::strcspn(at, " ");
+    const bool question = end > at && end[-1] == '?';
+    const size_t entry = size_t(end - at) - (question ? 1 : 0);
+    if (entry == length && strncasecmp(at, ext, length) == 0) {
+      *needsMagic = question;
+      return true;
+    }
+    at = *end ? end + 1 : end;
+  }
   return false;
 }
 
-// The extension rules, in order; the first match decides.
-FormatCode classifyByExtension(const char* ext, const Header& header) {
-  if (extensionIs(ext, ".als")) return FORMAT_ALS;
-  if (extensionIs(ext, ".dat")) return FORMAT_DAT;
-  if (extensionIs(ext, ".cmd")) return FORMAT_CMD;
-  if (extensionIs(ext, ".pmd")) {
-    if (header.startsWith("cmid")) return FORMAT_PMD;
-    if (header.startsWith("MThd")) return FORMAT_SMF;
-    return FORMAT_PMD_RAW;
-  }
-  if (extensionIsOneOf(ext, {".mmd", ".mel", ".sml"})) return FORMAT_MEL;
-  if (extensionIs(ext, ".wam")) return FORMAT_UNSUPPORTED;
-  if (extensionIs(ext, ".mld"))
-    return header.startsWith(REFUSED_MLD_MAGIC) ? FORMAT_UNSUPPORTED : FORMAT_MLD;
-  if (extensionIs(ext, ".dlm")) return FORMAT_MLD;
-  if (extensionIs(ext, ".smd")) return header.startsWith("MMMD") ? FORMAT_SMAF : FORMAT_SMD_TEXT;
-  if (extensionIs(ext, ".smz"))
-    return header.startsWith("MMMD") ? FORMAT_SMZ_SMAF : FORMAT_SMZ_TEXT;
-  if (extensionIs(ext, ".mmf")) return FORMAT_SMAF;
-  if (extensionIs(ext, ".dxm")) return FORMAT_DXM;
-  if (extensionIsOneOf(ext, {".mml", ".mmlc"})) return FORMAT_MML;
-  if (extensionIsOneOf(ext, {".mid", ".midi", ".rmi", ".kar"})) return FORMAT_SMF;
-  if (extensionIs(ext, ".vlm")) return FORMAT_VLM;
-  if (extensionIs(ext, ".txt")) return FORMAT_MLD;
-  if (extensionIs(ext, ".m3u")) return FORMAT_PLAYLIST;
-  if (extensionIs(ext, ".qcp")) return FORMAT_QCP;
-  if (extensionIs(ext, ".wav")) return FORMAT_WAV;
-  return FORMAT_UNSUPPORTED;
+// Files that carry a format's extension but are not that format.
+bool refused(const char* ext, const Header& header) {
+  return strcasecmp(ext, ".mld") == 0 && header.startsWith(REFUSED_MLD_MAGIC);
 }
 
-// Only these extensions look at the first bytes; for every other one the header is not read,
-// which spares a batch of thousands of files an open and a read each.
+// The input rows decide: first a row that claims the extension by its magic bytes, then one that
+// claims it whatever the file holds.
+FormatCode classifyByExtension(const char* ext, const Header& header) {
+  if (strcasecmp(ext, ".m3u") == 0) return FORMAT_PLAYLIST;
+  if (refused(ext, header)) return FORMAT_UNSUPPORTED;
+  int count = 0;
+  const InputFormat* formats = inputFormats(&count);
+  FormatCode plain = FORMAT_UNSUPPORTED;
+  for (int i = 0; i < count; ++i) {
+    bool needsMagic = false;
+    if (!listsExtension(formats[i].extensions, ext, &needsMagic)) continue;
+    if (!needsMagic) {
+      if (plain == FORMAT_UNSUPPORTED) plain = formats[i].code;
+    } else if (header.startsWith(formats[i].magic)) {
+      return formats[i].code;
+    }
+  }
+  return plain;
+}
+
+// Only extensions that a row claims by magic bytes (and the refused ones) look at the first
+// bytes; for every other one the header is not read, which spares a batch of thousands of files
+// an open and a read each.
 bool extensionNeedsHeader(const char* ext) {
-  return extensionIsOneOf(ext, {".pmd", ".mld", ".smd", ".smz"});
+  if (strcasecmp(ext, ".mld") == 0) return true;
+  int count = 0;
+  const InputFormat* formats = inputFormats(&count);
+  for (int i = 0; i < count; ++i) {
+    bool needsMagic = false;
+    if (listsExtension(formats[i].extensions, ext, &needsMagic) && needsMagic) return true;
+  }
+  return false;
 }
 
 FormatCode classifyFile(const char* path) {

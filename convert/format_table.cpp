@@ -11,57 +11,98 @@ namespace vlm {
 
 namespace {
 
-// Input formats, by the code detectFormat returns. A null reader means the format is known but
-// has no reader yet (code 3 needs none: the image already is a VStream).
+// Open-dialog rows.
+constexpr const char* OPEN_MIDI = "MIDIﾌｧｲﾙ";
+constexpr const char* OPEN_P_MELODY = "Pﾒﾛﾃﾞｨﾌｧｲﾙ";
+constexpr const char* OPEN_PMD = "623P用ﾊﾟﾅﾒﾛﾃﾞｨ/EZwebﾒﾛﾃﾞｨﾌｧｲﾙ";
+constexpr const char* OPEN_JSKY = "J-SKYﾒﾛﾃﾞｨﾌｧｲﾙ";
+constexpr const char* OPEN_SMAF = "J-SKY/EZweb用SMAFﾌｧｲﾙ";
+
+constexpr uint32_t MAIL = INPUT_MAIL_TEXT;
+constexpr uint32_t PROTECTED = INPUT_PROTECTED;
+
+// Input formats, by the code detectFormat returns: code, description, extensions, magic,
+// open-dialog row, reader, flags.
 const InputFormat INPUT_FORMATS[] = {
-    {FORMAT_MML, "MML text (.mml, .mmlc)", readMml, false},
-    {FORMAT_SMF, "Standard MIDI File (.mid, .midi, .rmi, .kar)", readSmf, false},
-    {FORMAT_VLM, "event stream (.vlm)", nullptr, false},
-    {FORMAT_DAT, "P-melody (.dat)", readDat, true},
-    {FORMAT_ALS, "P-melody (.als)", readAls, false},
-    {FORMAT_DXM, "feelsound (.dxm)", readSmf, false},
-    {FORMAT_CMD, "chara-melody (.cmd)", readCmd, false},
-    {FORMAT_PMD_RAW, "PMD without header (.pmd)", readPmdRaw, false},
-    {FORMAT_MLD, "i-melody (.mld, .dlm, .txt)", readMld, true},
-    {FORMAT_MEL, "melody (.mmd, .mel, .sml)", readMel, false},
-    {FORMAT_SMD_TEXT, "J-SKY text melody (.smd)", readJskyText, false},
-    {FORMAT_SMZ_TEXT, "J-SKY text melody, protected (.smz)", readJskyText, false},
-    {FORMAT_SMAF, "SMAF (.mmf, .smd)", readSmaf, false},
-    {FORMAT_SMZ_SMAF, "SMAF, protected (.smz)", readSmaf, false},
-    {FORMAT_PMD, "EZweb PMD (.pmd)", readMld, false},
-    {FORMAT_QCP, "voice file (.qcp)", readQcp, false},
-    {FORMAT_WAV, "WAVE sound (.wav)", readWave, false},
+    {FORMAT_MML, "MML text (.mml, .mmlc)", ".mml .mmlc", nullptr, "VlmPlayer専用MMLﾌｧｲﾙ", readMml,
+     0},
+    {FORMAT_SMF, "Standard MIDI File (.mid, .midi, .rmi, .kar)", ".mid .midi .rmi .kar .pmd?",
+     "MThd", OPEN_MIDI, readSmf, 0},
+    {FORMAT_VLM, "event stream (.vlm)", ".vlm", nullptr, nullptr, nullptr, 0},
+    {FORMAT_DAT, "P-melody (.dat)", ".dat", nullptr, OPEN_P_MELODY, readDat, MAIL},
+    {FORMAT_ALS, "P-melody (.als)", ".als", nullptr, OPEN_P_MELODY, readAls, 0},
+    {FORMAT_DXM, "feelsound (.dxm)", ".dxm", nullptr, "feelsoundﾌｧｲﾙ", readSmf, 0},
+    {FORMAT_CMD, "chara-melody (.cmd)", ".cmd", nullptr, "きゃらﾒﾛﾃﾞｨﾌｧｲﾙ", readCmd, 0},
+    {FORMAT_PMD_RAW, "PMD without header (.pmd)", ".pmd", nullptr, OPEN_PMD, readPmdRaw, 0},
+    {FORMAT_MLD, "i-melody (.mld, .dlm, .txt)", ".mld .dlm .txt", nullptr, "iﾒﾛﾃﾞｨﾌｧｲﾙ", readMld,
+     MAIL},
+    {FORMAT_MEL, "melody (.mmd, .mel, .sml)", ".mmd .mel .sml", nullptr, "ﾄﾞｯﾄiｽｰﾊﾟｰ着ﾒﾛﾌｧｲﾙ",
+     readMel, 0},
+    {FORMAT_SMD_TEXT, "J-SKY text melody (.smd)", ".smd", nullptr, OPEN_JSKY, readJskyText, 0},
+    {FORMAT_SMZ_TEXT, "J-SKY text melody, protected (.smz)", ".smz", nullptr, OPEN_JSKY,
+     readJskyText, PROTECTED},
+    {FORMAT_SMAF, "SMAF (.mmf, .smd)", ".mmf .smd?", "MMMD", OPEN_SMAF, readSmaf, 0},
+    {FORMAT_SMZ_SMAF, "SMAF, protected (.smz)", ".smz?", "MMMD", OPEN_SMAF, readSmaf, PROTECTED},
+    {FORMAT_PMD, "EZweb PMD (.pmd)", ".pmd?", "cmid", OPEN_PMD, readMld, 0},
+    {FORMAT_QCP, "voice file (.qcp)", ".qcp", nullptr, nullptr, readQcp, 0},
+    {FORMAT_WAV, "WAVE sound (.wav)", ".wav", nullptr, "ｻｳﾝﾄﾞﾌｧｲﾙ", readWave, 0},
 };
 
+using F = OutputFamily;
+constexpr uint32_t FEW = OUT_FEW_VOICES;
+constexpr uint32_t EZ = OUT_EZWEB;
+constexpr uint32_t WAVES = OUT_WAVE_DATA;
+
 // Output formats: code, command id, menu label, short name, extension, size key, dialog,
-// melody-mail text length, writer.
+// melody-mail text length, family, traits, writer.
 const OutputFormat OUTPUT_FORMATS[] = {
-    {2, 101, "MIDIﾌｧｲﾙ作成", "mid", ".mid", nullptr, 10, 0, writeSmf},
-    {13, 102, "feelsound12和音作成", "dxm12", ".dxm", "DxmSize", 12, 0, writeDxm},
-    {14, 103, "feelsound32和音作成", "dxm32", ".dxm", "DxmSize", 12, 0, writeDxm},
-    {24, 105, "iﾒﾛﾃﾞｨFM16和音作成(N)", "mld-fm16n", ".mld", "Mld2Size", 9, 498, writeMld},
-    {25, 106, "iﾒﾛﾃﾞｨPCM16和音作成(P,D)", "mld-pcm16", ".mld", "Mld2Size", 9, 498, writeMld},
-    {26, 107, "iﾒﾛﾃﾞｨPCM24和音作成(SO)", "mld-pcm24so", ".mld", "Mld2Size", 9, 498, writeMld},
-    {27, 108, "iﾒﾛﾃﾞｨPCM32和音作成(633S)", "mld-pcm32", ".mld", "Mld2Size", 9, 14037, writeMld},
-    {28, 109, "iﾒﾛﾃﾞｨFM16和音作成(F)", "mld-fm16f", ".mld", "Mld2Size", 9, 498, writeMld},
-    {29, 110, "iﾒﾛﾃﾞｨPCM24和音作成(D211i)", "mld-pcm24d", ".mld", "Mld2Size", 9, 498, writeMld},
-    {30, 111, "iﾒﾛﾃﾞｨ40和音作成(251/504i)", "mld-40", ".mld", "Mld2Size", 18, 498, writeMld},
-    {31, 126, "iﾒﾛﾃﾞｨ40和音作成(SO504i)", "mld-40so", ".mld", "Mld2Size", 18, 498, writeMld},
-    {35, 112, "iﾒﾛﾃﾞｨ3和音作成(P,D,SO)", "mld-3", ".mld", "Mld1Size", 9, 498, writeMld},
-    {36, 113, "iﾒﾛﾃﾞｨ3和音作成(SH821i)", "mld-3sh", ".mld", "Mld1Size", 9, 3000, writeMld},
-    {37, 114, "iﾒﾛﾃﾞｨ4和音作成(641S)", "mld-4s", ".mld", "Mld1Size", 9, 3000, writeMld},
-    {38, 115, "iﾒﾛﾃﾞｨ4和音作成(N,F209i)", "mld-4", ".mld", "Mld1Size", 9, 498, writeMld},
-    {39, 116, "iﾒﾛﾃﾞｨ4和音作成(641P)", "mld-4p", ".mld", "Mld1Size", 9, 4000, writeMld},
-    {53, 120, "SMAF16和音作成(J-SKY)", "mmf16j", ".mmf", "JMmfSize", 11, 0, writeSmaf},
-    {54, 121, "SMAF16和音作成(EZweb)", "mmf16ez", ".mmf", "EzMmfSize", 11, 0, writeSmaf},
-    {55, 122, "SMAF4和音作成(J-SKY)", "mmf4j", ".mmf", "JMmfSize", 11, 0, writeSmaf},
-    {56, 123, "SMAF4和音作成(EZweb)", "mmf4ez", ".mmf", "EzMmfSize", 11, 0, writeSmaf},
-    {59, 124, "SMAF40和音作成", "mmf40", ".mmf", "Mmf3Size", 11, 0, writeSmaf40},
-    {61, 117, "au-PMD16和音作成", "pmd16", ".pmd", "PmdSize", 2, 0, writeMld},
-    {62, 118, "", "pmd16b", ".pmd", "PmdSize", 2, 0, writeMld},
-    {63, 119, "au-PMD3和音作成", "pmd3", ".pmd", "PmdSize", 2, 0, writeMld},
-    {OUTPUT_COPY, 132, "", "copy", nullptr, nullptr, 0, 0, nullptr},
-    {OUTPUT_MAIL, 135, "Outlook送信\tCtrl+M", "mail", nullptr, nullptr, 7, 0, nullptr},
+    {FORMAT_SMF, 101, "MIDIﾌｧｲﾙ作成", "mid", ".mid", nullptr, 10, 0, F::SMF, 0, writeSmf},
+    {FORMAT_DXM, 102, "feelsound12和音作成", "dxm12", ".dxm", "DxmSize", 12, 0, F::DXM, 0,
+     writeDxm},
+    {FORMAT_DXM32, 103, "feelsound32和音作成", "dxm32", ".dxm", "DxmSize", 12, 0, F::DXM, 0,
+     writeDxm},
+    {FORMAT_MLD, 105, "iﾒﾛﾃﾞｨFM16和音作成(N)", "mld-fm16n", ".mld", "Mld2Size", 9, 498, F::MLD,
+     WAVES, writeMld},
+    {FORMAT_MLD_PCM16, 106, "iﾒﾛﾃﾞｨPCM16和音作成(P,D)", "mld-pcm16", ".mld", "Mld2Size", 9, 498,
+     F::MLD, 0, writeMld},
+    {FORMAT_MLD_PCM24SO, 107, "iﾒﾛﾃﾞｨPCM24和音作成(SO)", "mld-pcm24so", ".mld", "Mld2Size", 9, 498,
+     F::MLD, 0, writeMld},
+    {FORMAT_MLD_PCM32, 108, "iﾒﾛﾃﾞｨPCM32和音作成(633S)", "mld-pcm32", ".mld", "Mld2Size", 9, 14037,
+     F::MLD, 0, writeMld},
+    {FORMAT_MLD_FM16F, 109, "iﾒﾛﾃﾞｨFM16和音作成(F)", "mld-fm16f", ".mld", "Mld2Size", 9, 498,
+     F::MLD, WAVES, writeMld},
+    {FORMAT_MLD_PCM24D, 110, "iﾒﾛﾃﾞｨPCM24和音作成(D211i)", "mld-pcm24d", ".mld", "Mld2Size", 9, 498,
+     F::MLD, 0, writeMld},
+    {FORMAT_MLD_40, 111, "iﾒﾛﾃﾞｨ40和音作成(251/504i)", "mld-40", ".mld", "Mld2Size", 18, 498,
+     F::MLD, 0, writeMld},
+    {FORMAT_MLD_40SO, 126, "iﾒﾛﾃﾞｨ40和音作成(SO504i)", "mld-40so", ".mld", "Mld2Size", 18, 498,
+     F::MLD, WAVES, writeMld},
+    {FORMAT_MLD_3, 112, "iﾒﾛﾃﾞｨ3和音作成(P,D,SO)", "mld-3", ".mld", "Mld1Size", 9, 498, F::MLD, FEW,
+     writeMld},
+    {FORMAT_MLD_3SH, 113, "iﾒﾛﾃﾞｨ3和音作成(SH821i)", "mld-3sh", ".mld", "Mld1Size", 9, 3000, F::MLD,
+     FEW, writeMld},
+    {FORMAT_MLD_4S, 114, "iﾒﾛﾃﾞｨ4和音作成(641S)", "mld-4s", ".mld", "Mld1Size", 9, 3000, F::MLD,
+     FEW, writeMld},
+    {FORMAT_MLD_4, 115, "iﾒﾛﾃﾞｨ4和音作成(N,F209i)", "mld-4", ".mld", "Mld1Size", 9, 498, F::MLD,
+     FEW, writeMld},
+    {FORMAT_MLD_4P, 116, "iﾒﾛﾃﾞｨ4和音作成(641P)", "mld-4p", ".mld", "Mld1Size", 9, 4000, F::MLD,
+     FEW, writeMld},
+    {FORMAT_SMAF, 120, "SMAF16和音作成(J-SKY)", "mmf16j", ".mmf", "JMmfSize", 11, 0, F::SMAF, WAVES,
+     writeSmaf},
+    {FORMAT_SMAF_EZWEB, 121, "SMAF16和音作成(EZweb)", "mmf16ez", ".mmf", "EzMmfSize", 11, 0,
+     F::SMAF, EZ | WAVES, writeSmaf},
+    {FORMAT_SMAF4, 122, "SMAF4和音作成(J-SKY)", "mmf4j", ".mmf", "JMmfSize", 11, 0, F::SMAF, FEW,
+     writeSmaf},
+    {FORMAT_SMAF4_EZWEB, 123, "SMAF4和音作成(EZweb)", "mmf4ez", ".mmf", "EzMmfSize", 11, 0, F::SMAF,
+     FEW | EZ, writeSmaf},
+    {FORMAT_SMAF40, 124, "SMAF40和音作成", "mmf40", ".mmf", "Mmf3Size", 11, 0, F::SMAF40, 0,
+     writeSmaf40},
+    {FORMAT_PMD, 117, "au-PMD16和音作成", "pmd16", ".pmd", "PmdSize", 2, 0, F::PMD, EZ, writeMld},
+    {FORMAT_PMD16B, 118, "", "pmd16b", ".pmd", "PmdSize", 2, 0, F::PMD, EZ, writeMld},
+    {FORMAT_PMD3, 119, "au-PMD3和音作成", "pmd3", ".pmd", "PmdSize", 2, 0, F::PMD, FEW | EZ,
+     writeMld},
+    {OUTPUT_COPY, 132, "", "copy", nullptr, nullptr, 0, 0, F::NONE, 0, nullptr},
+    {OUTPUT_MAIL, 135, "Outlook送信\tCtrl+M", "mail", nullptr, nullptr, 7, 0, F::NONE, 0, nullptr},
 };
 
 // The variant a family name picks: the one most handsets of the family play (16 voices; the
@@ -71,10 +112,10 @@ struct FamilyName {
   FormatCode code;
 };
 const FamilyName FAMILY_NAMES[] = {
-    {"mld", 24},  // iﾒﾛﾃﾞｨFM16和音作成(N)
-    {"pmd", 61},  // au-PMD16和音作成
-    {"mmf", 53},  // SMAF16和音作成(J-SKY)
-    {"dxm", 13},  // feelsound12和音作成
+    {"mld", FORMAT_MLD},   // iﾒﾛﾃﾞｨFM16和音作成(N)
+    {"pmd", FORMAT_PMD},   // au-PMD16和音作成
+    {"mmf", FORMAT_SMAF},  // SMAF16和音作成(J-SKY)
+    {"dxm", FORMAT_DXM},   // feelsound12和音作成
 };
 
 // Edit distance of two short names without regard to case; swapping two neighbours counts as
@@ -117,13 +158,6 @@ int* sizeSettingSlot(const OutputFormat& format) {
 
 }  // namespace
 
-StageFn fadePass() {
-  return fadeStream;
-}
-StageFn transformPass() {
-  return transformStream;
-}
-
 const InputFormat* inputFormats(int* count) {
   *count = int(sizeof INPUT_FORMATS / sizeof INPUT_FORMATS[0]);
   return INPUT_FORMATS;
@@ -132,6 +166,20 @@ const InputFormat* inputFormats(int* count) {
 const OutputFormat* outputFormats(int* count) {
   *count = int(sizeof OUTPUT_FORMATS / sizeof OUTPUT_FORMATS[0]);
   return OUTPUT_FORMATS;
+}
+
+OutputFamily outputFamily(FormatCode code) {
+  const OutputFormat* format = findOutputFormat(code);
+  return format ? format->family : OutputFamily::NONE;
+}
+
+bool isImelodyOutput(FormatCode code) {
+  return outputFamily(code) == OutputFamily::MLD;
+}
+
+bool hasOutputTrait(FormatCode code, uint32_t trait) {
+  const OutputFormat* format = findOutputFormat(code);
+  return format && (format->traits & trait);
 }
 
 const InputFormat* findInputFormat(FormatCode code) {

@@ -1,5 +1,6 @@
-// The one table from FormatCode to everything the program knows about a format: extension,
-// label, size key, dialog, reader and writer. Adding a format adds a row.
+// The one table from FormatCode to everything the program knows about a format: extensions and
+// magic bytes, labels, size key, dialog, family and traits, reader and writer. Detection, the
+// dialogs' filters, the menus and the golden set read it; adding a format adds a row.
 #pragma once
 
 #include <cstdint>
@@ -11,37 +12,30 @@
 
 namespace vlm {
 
-inline constexpr FormatCode FORMAT_DIRECTORY = -2;
-inline constexpr FormatCode FORMAT_PLAYLIST = -1;
-inline constexpr FormatCode FORMAT_UNSUPPORTED = 0;
-inline constexpr FormatCode FORMAT_MML = 1;
-inline constexpr FormatCode FORMAT_SMF = 2;
-inline constexpr FormatCode FORMAT_VLM = 3;
-inline constexpr FormatCode FORMAT_DAT = 11;
-inline constexpr FormatCode FORMAT_ALS = 12;
-inline constexpr FormatCode FORMAT_DXM = 13;
-inline constexpr FormatCode FORMAT_DXM32 = 14;
-inline constexpr FormatCode FORMAT_CMD = 21;
-inline constexpr FormatCode FORMAT_PMD_RAW = 22;
-inline constexpr FormatCode FORMAT_MLD = 24;
-inline constexpr FormatCode FORMAT_MEL = 41;
-inline constexpr FormatCode FORMAT_SMD_TEXT = 51;
-inline constexpr FormatCode FORMAT_SMZ_TEXT = 52;
-inline constexpr FormatCode FORMAT_SMAF = 53;
-inline constexpr FormatCode FORMAT_SMAF40 = 59;
-inline constexpr FormatCode FORMAT_SMZ_SMAF = 57;
-inline constexpr FormatCode FORMAT_PMD = 61;
-inline constexpr FormatCode FORMAT_QCP = 71;
-inline constexpr FormatCode FORMAT_WAV = 72;
-inline constexpr FormatCode OUTPUT_COPY = -3;
-inline constexpr FormatCode OUTPUT_MAIL = -4;
+// InputFormat::flags.
+inline constexpr uint32_t INPUT_MAIL_TEXT = 0x01;  // may come as melody-mail text, decoded first
+inline constexpr uint32_t INPUT_PROTECTED = 0x02;  // the file forbids copying: the song is marked
 
+// How detection knows an input: its extensions, and for some of them the first bytes. An
+// extension written with a trailing '?' counts only when the file starts with `magic`; the
+// others count whatever the file holds, after every format whose magic matched.
 struct InputFormat {
   FormatCode code;
-  const char* name;  // short description for `vlmconv formats`
-  StageFn reader;    // null: no reader yet (code 3 needs none)
-  bool base64Step;   // melody-mail text is decoded before reading
+  const char* name;        // short description for `vlmconv formats`
+  const char* extensions;  // ".mid .midi", space-separated, lower case
+  const char* magic;       // four bytes, null = none
+  const char* openGroup;   // the open dialog's row (rows with one label share it), null = "all"
+  StageFn reader;          // null only for the event stream, which needs no reader
+  uint32_t flags;
 };
+
+// The family an output belongs to: what its size and timebase settings and its dialog share.
+enum class OutputFamily : uint8_t { NONE, SMF, DXM, MLD, PMD, SMAF, SMAF40 };
+
+// OutputFormat::traits.
+inline constexpr uint32_t OUT_FEW_VOICES = 0x01;  // a 3- or 4-voice handset
+inline constexpr uint32_t OUT_EZWEB = 0x02;       // an EZweb handset
+inline constexpr uint32_t OUT_WAVE_DATA = 0x04;   // can carry the song's voice samples
 
 struct OutputFormat {
   FormatCode code;
@@ -52,7 +46,9 @@ struct OutputFormat {
   const char* sizeKey;  // settings key of the size limit, null = none
   int dialog;           // resource id of the option dialog, 0 = none
   int mailTextLimit;    // characters of a melody-mail text, 0 = not i-melody
-  StageFn writer;
+  OutputFamily family;
+  uint32_t traits;
+  StageFn writer;  // null only for the copy and the mail, which keep the input's bytes
 };
 
 const InputFormat* findInputFormat(FormatCode code);
@@ -66,17 +62,17 @@ const char* outputFamilyName(FormatCode code);
 // the name as the start of theirs), best first; empty when none does.
 std::vector<std::string> closeOutputNames(const char* name);
 const InputFormat* inputFormats(int* count);
+// The output's family, NONE for codes without a row.
+OutputFamily outputFamily(FormatCode code);
+bool isImelodyOutput(FormatCode code);
+bool hasOutputTrait(FormatCode code, uint32_t trait);
 const OutputFormat* outputFormats(int* count);
 // The value of an output's size key in the options, 0 when it has none.
 int outputSizeSetting(const OutputFormat& format);
 void setOutputSizeSetting(const OutputFormat& format, int value);
 
-// The passes between reader and writer; null until a pass exists (the stream then goes through
-// unchanged).
-StageFn fadePass();
-StageFn transformPass();
-
-// Classifies a path by extension and the first four bytes. "clip.txt" stands for the clipboard.
+// Classifies a path by extension and the first four bytes, as the input rows say. "clip.txt"
+// stands for the clipboard.
 FormatCode detectFormat(const char* path);
 // The same for a path already known to name a file (a folder walk's result): no stat.
 FormatCode detectFileFormat(const char* path);

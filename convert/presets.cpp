@@ -9,44 +9,38 @@ namespace vlm {
 
 namespace {
 
-bool isImelody(FormatCode c) {
-  return (c >= 24 && c <= 31) || (c >= 35 && c <= 39);
-}
-bool isPmd(FormatCode c) {
-  return c >= 61 && c <= 63;
-}
-
 // The handset that playback and MIDI output imitate, by `midmono`.
 FormatCode imitatedOutput(int midmono) {
   switch (midmono) {
     case 1:
     case 2:
-      return 24;
+      return FORMAT_MLD;
     case 3:
-      return 38;
+      return FORMAT_MLD_4;
     case 4:
-      return 35;
+      return FORMAT_MLD_3;
     case 5:
-      return 13;
+      return FORMAT_DXM;
     default:
-      return 2;
+      return FORMAT_SMF;
   }
 }
 
 void setTiming(TargetPreset& p, FormatCode c) {
-  if (c == 13 || c == 14) {
-    p.maxTempo = c == 13 ? 255 : 500;
+  const OutputFamily family = outputFamily(c);
+  if (family == OutputFamily::DXM) {
+    p.maxTempo = c == FORMAT_DXM ? 255 : 500;
     p.targetTimebase = uint16_t(options.DxmBsTime);
-  } else if (isImelody(c) || isPmd(c)) {
+  } else if (family == OutputFamily::MLD || family == OutputFamily::PMD) {
     p.maxTimebase = 960;
     p.maxTempo = 255;
     p.targetTimebase = uint16_t(options.MldBsTime);
-  } else if (c >= 53 && c <= 56) {
+  } else if (family == OutputFamily::SMAF) {
     p.fixedTempo = true;
     p.oneVoicePerChannel = true;
     p.targetTimebase = uint16_t(options.MmfBsTime);
     p.fixedTempoValue = 125;
-  } else if (c == 59) {
+  } else if (family == OutputFamily::SMAF40) {
     p.fixedTempo = true;
     p.targetTimebase = uint16_t(options.MmfBsTime);
     p.fixedTempoValue = 125;
@@ -68,82 +62,79 @@ void setFourVoiceFm(TargetPreset& p) {
 }
 
 void setHandset(TargetPreset& p, FormatCode c) {
+  p.ezwebTarget = hasOutputTrait(c, OUT_EZWEB);
   switch (c) {
-    case 2:
+    case FORMAT_SMF:
       setVoices(p, 64, 0, 127, 1);
       break;
-    case 13:
+    case FORMAT_DXM:
       setVoices(p, 12, 0, 127, 1);
       p.channelCount = 4;
       break;
-    case 14:
+    case FORMAT_DXM32:
       setVoices(p, 32, 0, 127, 2);
       break;
-    case 24:
-    case 28:
+    case FORMAT_MLD:
+    case FORMAT_MLD_FM16F:
       setVoices(p, 16, 21, 119, 2);
       p.oneVoicePerChannel = true;
       p.fourChannelTracks = true;
-      p.familyCode = c == 24 ? 0x11 : 0x21;
+      p.familyCode = c == FORMAT_MLD ? 0x11 : 0x21;
       break;
-    case 25:
-    case 27:
-      setVoices(p, c == 25 ? 16 : 32, 21, 119, 2);
+    case FORMAT_MLD_PCM16:
+    case FORMAT_MLD_PCM32:
+      setVoices(p, c == FORMAT_MLD_PCM16 ? 16 : 32, 21, 119, 2);
       p.fourChannelTracks = true;
       break;
-    case 26:
-    case 29:
+    case FORMAT_MLD_PCM24SO:
+    case FORMAT_MLD_PCM24D:
       setVoices(p, 24, 21, 119, 2);
       p.fourChannelTracks = true;
-      p.familyCode = c == 26 ? 0x31 : 0x61;
+      p.familyCode = c == FORMAT_MLD_PCM24SO ? 0x31 : 0x61;
       break;
-    case 30:
-    case 31:
+    case FORMAT_MLD_40:
+    case FORMAT_MLD_40SO:
       setVoices(p, 40, 21, 119, 3);
       p.fourChannelTracks = true;
-      if (c == 31) p.familyCode = 0x31;
+      if (c == FORMAT_MLD_40SO) p.familyCode = 0x31;
       break;
-    case 35:
-    case 36:
-    case 63:
-      setVoices(p, 3, c == 36 ? 56 : 45, 107, 1);
+    case FORMAT_MLD_3:
+    case FORMAT_MLD_3SH:
+    case FORMAT_PMD3:
+      setVoices(p, 3, c == FORMAT_MLD_3SH ? 56 : 45, 107, 1);
       p.oneVoicePerChannel = true;
       p.fourChannelTracks = true;
       p.psgSource = true;
-      p.ezwebTarget = c == 63;
       break;
-    case 37:
-    case 38:
-    case 39:
+    case FORMAT_MLD_4S:
+    case FORMAT_MLD_4:
+    case FORMAT_MLD_4P:
       setVoices(p, 4, 45, 107, 1);
       setFourVoiceFm(p);
-      if (c >= 38) {
+      if (c != FORMAT_MLD_4S) {
         p.topNoteFromSong = true;
         p.familyCode = 0x01;
       }
-      p.voiceParamExclusive = c == 39;
+      p.voiceParamExclusive = c == FORMAT_MLD_4P;
       break;
-    case 53:
-    case 54:
+    case FORMAT_SMAF:
+    case FORMAT_SMAF_EZWEB:
       setVoices(p, 16, 1, 120, 2);
-      p.ezwebTarget = c == 54;
       break;
-    case 55:
-    case 56:
+    case FORMAT_SMAF4:
+    case FORMAT_SMAF4_EZWEB:
       setVoices(p, 4, 37, 108, 1);
       p.fourVoiceFm = true;
       p.topNoteFromSong = true;
       p.voiceParamExclusive = true;
-      p.ezwebTarget = c == 56;
       break;
-    case 59:
+    case FORMAT_SMAF40:
       setVoices(p, 40, 0, 127, 1);
       break;
-    case 61:
-    case 62:
+    case FORMAT_PMD:
+    case FORMAT_PMD16B:
       setVoices(p, 16, 21, 119, 2);
       p.fourChannelTracks = !options.pmdfmt0;
-      p.ezwebTarget = true;
       break;
     default:
       break;  // -3, -4 and unknown codes keep the defaults
@@ -178,7 +169,7 @@ bool drumBankNeeded() {
 void applyOutputPreset(FormatCode code) {
   TargetPreset& p = options.preset;
   p = TargetPreset();
-  FormatCode c = code == 2 ? imitatedOutput(options.midmono) : code;
+  FormatCode c = code == FORMAT_SMF ? imitatedOutput(options.midmono) : code;
   setTiming(p, c);
   setHandset(p, c);
   if (options.maxwnocut != 0)
@@ -198,7 +189,7 @@ void adjustForRun(FormatCode c) {
   TargetPreset& p = options.preset;
   ConversionOptions& o = options;
   switch (c) {
-    case 2:
+    case FORMAT_SMF:
       switch (o.midmono) {
         case 1:
         case 2:
@@ -221,14 +212,14 @@ void adjustForRun(FormatCode c) {
           break;
       }
       break;
-    case 13:
-    case 14:
+    case FORMAT_DXM:
+    case FORMAT_DXM32:
       p.timebaseDivisor = uint16_t(p.targetTimebase / 24);
       p.targetTimebase = 24;
-      if (c == 13) o.real &= ~REAL_BEND_RANGE;
+      if (c == FORMAT_DXM) o.real &= ~REAL_BEND_RANGE;
       break;
-    case 24:
-    case 28:
+    case FORMAT_MLD:
+    case FORMAT_MLD_FM16F:
       p.noteType = o.mldnote;
       o.fmphoneid = p.familyCode;  // kept after the run: the last FM conversion's family
       if (songStats.hasVoiceSamples && o.voiceOutput) {
@@ -237,45 +228,45 @@ void adjustForRun(FormatCode c) {
         p.fixedTempoValue = 125;
       }
       break;
-    case 25:
-    case 26:
-    case 27:
-    case 29:
-    case 30:
-    case 31:
+    case FORMAT_MLD_PCM16:
+    case FORMAT_MLD_PCM24SO:
+    case FORMAT_MLD_PCM32:
+    case FORMAT_MLD_PCM24D:
+    case FORMAT_MLD_40:
+    case FORMAT_MLD_40SO:
       p.noteType = o.mldnote;
       if (drumBankNeeded()) o.drambankflg = true;
       break;
-    case 35:
-    case 36:
-    case 63:
+    case FORMAT_MLD_3:
+    case FORMAT_MLD_3SH:
+    case FORMAT_PMD3:
       p.noteType = false;
       o.rzmchn = 0;
       break;
-    case 37:
-    case 38:
-    case 39:
+    case FORMAT_MLD_4S:
+    case FORMAT_MLD_4:
+    case FORMAT_MLD_4P:
       p.noteType = false;
       o.volctlflg = false;
       o.rzmchn = 0;
       break;
-    case 53:
-    case 54:
+    case FORMAT_SMAF:
+    case FORMAT_SMAF_EZWEB:
       p.noteType = o.mldnote;
       break;
-    case 55:
-    case 56:
+    case FORMAT_SMAF4:
+    case FORMAT_SMAF4_EZWEB:
       p.noteType = false;
       o.mmf4op = false;
       o.volctlflg = false;
       o.rzmchn = 0;
       break;
-    case 59:
+    case FORMAT_SMAF40:
       if (o.mastervol == 0 && songStats.masterVolumeMax == 0) o.mastervol = 100;
       if (songStats.melodicMask == 0xFFFF) o.drambankflg = true;
       break;
-    case 61:
-    case 62:
+    case FORMAT_PMD:
+    case FORMAT_PMD16B:
       p.noteType = o.mldnote;
       p.fourChannelTracks = !o.pmdfmt0;
       o.real &= ~REAL_BEND_RANGE;
@@ -285,9 +276,9 @@ void adjustForRun(FormatCode c) {
   }
   if (o.waoncompress && p.topNoteFromSong) p.topNote = topNoteFromSong();
   if (!runState.forPlayback) {
-    const bool ezPmd = c >= 61 && c <= 63 && p.ezwebTarget && p.noteType;
+    const bool ezPmd = outputFamily(c) == OutputFamily::PMD && p.ezwebTarget && p.noteType;
     if (!ezPmd) o.pmdtmpc4s = o.pmdtopplus = false;
-    if (c == 13 || c == 14) o.drambankflg = false;
+    if (outputFamily(c) == OutputFamily::DXM) o.drambankflg = false;
   } else if (!o.gsmode) {
     o.drambankflg = false;
   }

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <string>
 
-namespace vlm {
+#include "core/stages.h"
 
-using FormatCode = int32_t;
+namespace vlm {
 
 // Bits of `real`, the effects that are played and converted.
 inline constexpr int REAL_OTHER_CONTROLLERS = 0x01;

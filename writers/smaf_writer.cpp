@@ -726,7 +726,7 @@ void writeSmaf(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
   *destinationSize = 0;
   *state = SmafWriterState{};
   const FormatCode code = runState.currentOutputCode;
-  state->fourVoice = code == 55 || code == 56;
+  state->fourVoice = code == FORMAT_SMAF4 || code == FORMAT_SMAF4_EZWEB;
   state->ezweb = options.preset.ezwebTarget;
   state->fm4op = !state->fourVoice && options.mmf4op;
   state->velocityToExpression = !state->fourVoice && options.preset.noteType;

@@ -204,13 +204,25 @@ const std::vector<FileRow>& fileRows() {
 #undef PROTECT
 #undef SONG_TEXT
 
-bool between(FormatCode c, int lo, int hi) {
+bool between(FormatCode c, FormatCode lo, FormatCode hi) {
   return c >= lo && c <= hi;
+}
+
+// The i-melody handsets of 3 or 4 voices, and the 4-voice SMAF handsets.
+bool fewVoiceMld(FormatCode c) {
+  return between(c, FORMAT_MLD_3, FORMAT_MLD_4P);
+}
+bool fewVoiceSmaf(FormatCode c) {
+  return c == FORMAT_SMAF4 || c == FORMAT_SMAF4_EZWEB;
+}
+bool isMld40(FormatCode c) {
+  return c == FORMAT_MLD_40 || c == FORMAT_MLD_40SO;
 }
 
 // Outputs whose voices are counted per channel note.
 bool perChannelVoices(FormatCode c) {
-  return c == 24 || c == 28 || between(c, 35, 39) || between(c, 53, 56) || c == 63;
+  return c == FORMAT_MLD || c == FORMAT_MLD_FM16F || hasOutputTrait(c, OUT_FEW_VOICES) ||
+         c == FORMAT_SMAF || c == FORMAT_SMAF_EZWEB;
 }
 
 class FileSettingsDialog : public TableDialog {
@@ -233,7 +245,7 @@ class FileSettingsDialog : public TableDialog {
     // The vibration and LED channels start at 1 each time.
     setValue(107, 1);
     setValue(110, 1);
-    if (between(code_, 55, 56)) setChecked(603, false);
+    if (fewVoiceSmaf(code_)) setChecked(603, false);
     for (int id :
          {601, 602, 603, 604, 605, 606, 607, 608, 609, 610, 611, 612, 613, 614, 615, 616, 617, 618,
           619, 701, 702, 703, 704, 705, 105, 106, 111, 112, 113, 114, 107, 110, 401, 402, 407})
@@ -329,37 +341,40 @@ int fileSettingsMaxPolyphony(FormatCode code) {
 
 bool fileSettingsEnabled(int id, FormatCode c, bool noteOn) {
   if (!fileSettingsHas(fileSettingsResource(c), id)) return false;
-  const bool mld = between(c, 24, 31) || between(c, 35, 39);
+  const bool mld = isImelodyOutput(c);
+  const bool fewMld = fewVoiceMld(c), fewSmaf = fewVoiceSmaf(c);
+  const bool pmd3 = c == FORMAT_PMD3, smaf40 = c == FORMAT_SMAF40;
   switch (id) {
     case 602:
-      return !between(c, 35, 39) && c != 63;
+      return !fewMld && !pmd3;
     case 603:
-      return !between(c, 55, 56) && !between(c, 35, 39) && c != 63;
+      return !fewSmaf && !fewMld && !pmd3;
     case 605:
     case 609:
-      return c != 14;
+      return c != FORMAT_DXM32;
     case 606:
-      return !between(c, 55, 56) && c != 59;
+      return !fewSmaf && !smaf40;
     case 607:
-      return !between(c, 35, 39) && !between(c, 55, 56) && c != 59 && c != 63;
+      return !fewMld && !fewSmaf && !smaf40 && !pmd3;
     case 608:
     case 612:
-      return c == 61 && noteOn;
+      return c == FORMAT_PMD && noteOn;
     case 611:
-      return !between(c, 24, 31) && c != 53 && c != 54 && c != 59;
+      return !between(c, FORMAT_MLD, FORMAT_MLD_40SO) && c != FORMAT_SMAF &&
+             c != FORMAT_SMAF_EZWEB && !smaf40;
     case 613:
-      return c != 30 && c != 31 && !between(c, 35, 39) && !between(c, 55, 56) && c != 59 && c != 63;
+      return !isMld40(c) && !fewMld && !fewSmaf && !smaf40 && !pmd3;
     case 615:
     case 618:
-      return c != 63;
+      return !pmd3;
     case 701:
     case 702:
     case 703:
     case 704:
     case 705:
-      return mld && c != 30 && c != 31 && !between(c, 35, 39);
+      return mld && !isMld40(c) && !fewMld;
     case 113:
-      return c != 59;
+      return !smaf40;
     default:
       return true;
   }
