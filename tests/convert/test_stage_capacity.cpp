@@ -126,7 +126,7 @@ TEST(StageCapacity, EveryReaderTheTransformAndEveryWriterKeepToTheirCapacity) {
         applyOutputPreset(target);
         adjustForRun(target);
       };
-      runLadder(transformPass(), s.stream, "transform of " + s.name + " for " +
+      runLadder(transformStream, s.stream, "transform of " + s.name + " for " +
                 std::to_string(target), prepare);
     }
     for (int i = 0; i < count; ++i) {
@@ -141,7 +141,7 @@ TEST(StageCapacity, EveryReaderTheTransformAndEveryWriterKeepToTheirCapacity) {
       adjustForRun(out.code);
       const uint32_t roomy = uint32_t(s.stream.size()) + WORK_BUFFER_MARGIN;
       const std::vector<uint8_t> transformed =
-          runWithin(transformPass(), s.stream, roomy, "transform of " + s.name);
+          runWithin(transformStream, s.stream, roomy, "transform of " + s.name);
       const SongStats stats = songStats;
       const ConversionOptions adjusted = options;
       runLadder(out.writer, transformed, std::string(out.shortName) + " writer on " + s.name,
