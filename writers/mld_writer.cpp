@@ -14,6 +14,7 @@
 #include "core/stages.h"
 #include "core/vstream.h"
 #include "formats/mld_format.h"
+#include "writers/stream_thinning.h"
 
 namespace vlm {
 
@@ -1010,8 +1011,9 @@ void assemble(uint8_t* out, int32_t* outSize) {
 
 }  // namespace
 
-void writeMld(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
-              int32_t* destinationSize, uint32_t capacity) {
+// One write of the whole song; writeMld repeats it on a thinner stream when the limit cut it.
+static void writeMldOnce(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
+                  int32_t* destinationSize, uint32_t capacity) {
   *destinationSize = 0;
   state = &stateRecord;
   *state = MldWriterState{};
@@ -1066,6 +1068,11 @@ void writeMld(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
   assemble(destination, destinationSize);
   endStream();
   *state = MldWriterState{};
+}
+
+void writeMld(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
+              int32_t* destinationSize, uint32_t capacity) {
+  writeWithinLimit(writeMldOnce, source, sourceSize, destination, destinationSize, capacity);
 }
 
 }  // namespace vlm

@@ -14,6 +14,7 @@
 #include "core/vstream.h"
 #include "formats/adpcm.h"
 #include "formats/smaf_format.h"
+#include "writers/stream_thinning.h"
 
 namespace vlm {
 
@@ -720,8 +721,9 @@ void startSequence(Sequence& q, const char* id) {
 
 }  // namespace
 
-void writeSmaf(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
-               int32_t* destinationSize, uint32_t capacity) {
+// One write of the whole song; writeSmaf repeats it on a thinner stream when the limit cut it.
+static void writeSmafOnce(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
+                          int32_t* destinationSize, uint32_t capacity) {
   state = &stateRecord;
   *destinationSize = 0;
   *state = SmafWriterState{};
@@ -789,6 +791,11 @@ void writeSmaf(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
   *destinationSize = int32_t(out.pos);
   endStream();
   *state = SmafWriterState{};
+}
+
+void writeSmaf(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
+               int32_t* destinationSize, uint32_t capacity) {
+  writeWithinLimit(writeSmafOnce, source, sourceSize, destination, destinationSize, capacity);
 }
 
 }  // namespace vlm

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "convert/conversion_run.h"
+#include "convert/format_table.h"
 #include "convert/options.h"
 #include "core/stages.h"
 #include "core/vstream.h"
@@ -426,13 +427,13 @@ TEST_F(MldWriterTest, TempoCodesFollowTheTimebase) {
 TEST_F(MldWriterTest, TempoRoundsToTheNearestBeat) {
   for (auto [usec, bpm] : {std::pair{666667u, 90}, {631579u, 95}, {652174u, 92}, {234840u, 255}}) {
     SetUp();
-    const Bytes song = StreamBuilder(48)
-                           .track()
-                           .meta(0, vlm::META_TEMPO,
-                                 {uint8_t(usec >> 16), uint8_t(usec >> 8), uint8_t(usec)})
-                           .note(0, 0, 60, 100, 24)
-                           .end(24)
-                           .build();
+    const Bytes song =
+        StreamBuilder(48)
+            .track()
+            .meta(0, vlm::META_TEMPO, {uint8_t(usec >> 16), uint8_t(usec >> 8), uint8_t(usec)})
+            .note(0, 0, 60, 100, 24)
+            .end(24)
+            .build();
     const ParsedMld r = run(61, song);
     ASSERT_TRUE(r.ok);
     ASSERT_TRUE(r.tracks[0][0].is(0xC3));
@@ -965,11 +966,11 @@ struct ReadBack {
   bool anyBend = false;
 };
 
-ReadBack readBackStream(const Bytes& file) {
+ReadBack readBackStream(const Bytes& file, vlm::StageFn reader = vlm::readMld) {
   ReadBack r;
   Bytes stream(file.size() * 16 + 4096);
   int32_t size = 0;
-  vlm::readMld(file.data(), uint32_t(file.size()), stream.data(), &size, uint32_t(stream.size()));
+  reader(file.data(), uint32_t(file.size()), stream.data(), &size, uint32_t(stream.size()));
   vlm::test::CollectedStream s = vlm::test::collectStream(stream.data(), uint32_t(size));
   r.timebase = s.timebase;
   int range = 2;
@@ -1071,5 +1072,77 @@ TEST_P(MldRoundTrip, NotesOfOnePitchFollowingEachOther) {
 INSTANTIATE_TEST_SUITE_P(EveryMldAndPmdCode, MldRoundTrip,
                          ::testing::Values(24, 25, 26, 27, 28, 29, 30, 31, 35, 36, 37, 38, 39, 61,
                                            62, 63));
+
+// ---- Size limits ---------------------------------------------------------------------------
+
+// A long melody bent every few ticks: each quarter note rises a semitone and falls back, one
+// bend every 4 ticks. Without its bends the song fits the default size limit many times over.
+BendSong bentMelody(int notes) {
+  BendSong s;
+  for (int i = 0; i < notes; ++i) {
+    const uint32_t start = uint32_t(i) * SMF_TIMEBASE;
+    s.note(start, SMF_TIMEBASE - 20, 60 + i % 12, 100);
+    for (uint32_t t = 4; t < SMF_TIMEBASE - 20; t += 4) {
+      const double up = t < 240 ? t / 240.0 : std::max(0.0, (440.0 - t) / 200.0);
+      s.bend(start + t, up);
+    }
+  }
+  return s;
+}
+
+class MldSizeLimit : public ::testing::TestWithParam<int> {
+ protected:
+  void SetUp() override { vlm::resetRun(); }
+
+  // Converts under the format's default size limit and reads the file back.
+  ReadBack convert(const BendSong& song, Bytes* file = nullptr) {
+    const int code = GetParam();
+    vlm::resetRun();
+    vlmtest::writeBytes(dir_.file("in.mid"), song.smf());
+    const std::string out = dir_.file("out");
+    vlm::runState.currentOutputCode = code;
+    vlm::applyOutputPreset(code);
+    vlm::runState.outputSizeLimit = vlm::outputSizeSetting(*vlm::findOutputFormat(code));
+    EXPECT_GT(vlm::runState.outputSizeLimit, 0);
+    EXPECT_EQ(vlm::runConversion(dir_.file("in.mid").c_str(), out.c_str(), 2, code), 1);
+    const Bytes bytes = vlmtest::readBytes(out);
+    EXPECT_LE(bytes.size(), size_t(vlm::runState.outputSizeLimit));
+    if (file) *file = bytes;
+    return readBackStream(bytes, code == 53 ? vlm::readSmaf : vlm::readMld);
+  }
+  vlmtest::ScratchDir dir_;
+};
+
+// Under the format's default size limit, the bends are thinned before notes are cut: where the
+// full bends fill the limit within the first tenth of the song, it keeps at least 80 % of its
+// length (SMAF, whose bends cost most, 60 %), measured against the same melody without bends.
+// The pitch still follows each rise and fall, and the warning stays for a song that was cut.
+TEST_P(MldSizeLimit, BendsAreThinnedBeforeTheSongIsCut) {
+  const int code = GetParam();
+  const BendSong bent = bentMelody(200);
+  BendSong plain;
+  for (const SongNote& n : bent.notes) plain.note(n.start, n.duration, n.key, n.velocity);
+  const ReadBack whole = convert(plain);
+  ASSERT_EQ(whole.notes.size(), plain.notes.size());
+  const ReadBack r = convert(bent);
+  ASSERT_FALSE(r.notes.empty());
+  const double kept = double(r.notes.back().start) / whole.notes.back().start;
+  EXPECT_GE(kept, code == 53 ? 0.6 : 0.8) << r.notes.size() << " notes";
+  const bool cut = code == 53 ? kept < 0.99 : r.notes.size() < bent.notes.size();
+  EXPECT_EQ(bool(vlm::warnings.slot[vlm::WARN_SIZE_LIMIT]), cut);
+  if (code == 53) return;  // read back as notes under frequencies, not as bends
+  // Half-way up the rise of a kept note the pitch has left the note, at its top it is near a
+  // semitone above, and once the note has fallen back it is within an eighth of a semitone.
+  ASSERT_GT(r.timebase, 0);
+  const double scale = double(SMF_TIMEBASE) / r.timebase;
+  for (size_t i = 1; i + 1 < r.notes.size(); i += 37) {
+    const uint32_t start = uint32_t(i * SMF_TIMEBASE / scale);
+    EXPECT_GT(pitchAt(r, start + uint32_t(160 / scale)), 0.25) << "note " << i;
+    EXPECT_NEAR(pitchAt(r, start + uint32_t(250 / scale)), 1.0, 0.3) << "note " << i;
+    EXPECT_NEAR(pitchAt(r, start + uint32_t(470 / scale)), 0.0, 0.13) << "note " << i;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(FrequencyEventTargets, MldSizeLimit, ::testing::Values(24, 28, 61, 53));
 
 }  // namespace
