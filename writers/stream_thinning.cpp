@@ -46,6 +46,7 @@ struct Thinner {
   uint32_t window = 1;
   int eighths = 1;
   uint32_t lastTime = 0;
+  uint32_t nextDue = UINT32_MAX;  // earliest time a waiting bend falls due
   bool changed = false;
   ChannelBend bend[CHANNELS];
   uint8_t controller[CHANNELS][128];
@@ -87,6 +88,7 @@ struct Thinner {
   }
   // The waiting bends whose window has passed by `time`, in the order they fall due.
   void flushDue(uint32_t time) {
+    if (time < nextDue) return;  // the common case: nothing waits, or not yet
     for (;;) {
       int first = -1;
       uint32_t due = 0;
@@ -96,9 +98,12 @@ struct Thinner {
         const uint32_t d = b.keptTime + window;
         if (d <= time && (first < 0 || d < due)) first = c, due = d;
       }
-      if (first < 0) return;
+      if (first < 0) break;
       flush(first, due);
     }
+    nextDue = UINT32_MAX;
+    for (const ChannelBend& b : bend)
+      if (b.pending) nextDue = std::min(nextDue, b.keptTime + window);
   }
   bool significant(int c, int value) const {
     const ChannelBend& b = bend[c];
@@ -118,6 +123,7 @@ struct Thinner {
     } else {
       b.pending = true;
       b.pendingValue = value;
+      nextDue = std::min(nextDue, b.keptTime + window);
       changed = true;
     }
   }
@@ -201,11 +207,13 @@ void writeWithinLimit(StageFn write, const uint8_t* source, uint32_t sourceSize,
   const uint8_t before = slot;
   slot = 0;
   write(source, sourceSize, destination, destinationSize, capacity);
-  std::vector<uint8_t> thinner;
+  std::vector<uint8_t> thinner, written;
   for (int level = 1; level <= THINNING_LEVELS && slot; ++level) {
-    if (!thinStream(source, sourceSize, level, thinner)) continue;
+    // A coarser level that changes nothing more (a song without bends) would give the same file.
+    if (!thinStream(source, sourceSize, level, thinner) || thinner == written) continue;
     slot = 0;
     write(thinner.data(), uint32_t(thinner.size()), destination, destinationSize, capacity);
+    written.swap(thinner);
   }
   slot = uint8_t(slot | before);
 }
