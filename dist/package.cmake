@@ -9,12 +9,14 @@ set(CPACK_PACKAGE_NAME vlmplay)
 set(CPACK_PACKAGE_VENDOR "The vlmplay maintainers")
 set(CPACK_PACKAGE_CONTACT "vlmplay maintainers <maintainers@users.noreply.c-seed-de66c000.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "player and converter for Japanese mobile-phone ringtones")
+# The long description: lines of at most 80 columns, as Debian's tools show them.
 set(CPACK_PACKAGE_DESCRIPTION
-  "vlmplay plays the ringtones of Japanese mobile and PHS handsets (i-melody, EZweb PMD, SMAF,
-feelsound, older phone formats, Standard MIDI files, MML text) through a General MIDI
-SoundFont, shows their texts, lyrics and channel activity, and converts any of them for a
-chosen class of handset or into melody mail. The package holds the player vlmplay, its setup
-tool setting and the command-line converter vlmconv.")
+  "vlmplay plays the ringtones of Japanese mobile and PHS handsets (i-melody,
+EZweb PMD, SMAF, feelsound, older phone formats, Standard MIDI files, MML text)
+through a General MIDI SoundFont, shows their texts, lyrics and channel
+activity, and converts any of them for a chosen class of handset or into
+melody mail. The package holds the player vlmplay, its setup tool setting and
+the command-line converter vlmconv.")
 set(CPACK_PACKAGE_HOMEPAGE_URL "https://example.invalid/vlmplay")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
