@@ -14,6 +14,7 @@
 #include "core/vstream.h"
 #include "formats/adpcm.h"
 #include "formats/smaf_format.h"
+#include "writers/stream_thinning.h"
 
 namespace vlm {
 
@@ -257,8 +258,9 @@ size_t textLength(int field) {
 
 }  // namespace
 
-void writeSmaf40(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
-                 int32_t* destinationSize, uint32_t capacity) {
+// One write of the whole song; writeSmaf40 repeats it on a thinner stream when the limit cut it.
+static void writeSmaf40Once(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
+                            int32_t* destinationSize, uint32_t capacity) {
   state = &stateRecord;
   *destinationSize = 0;
   *state = Smaf40State{};
@@ -370,6 +372,11 @@ void writeSmaf40(const uint8_t* source, uint32_t sourceSize, uint8_t* destinatio
   *destinationSize = int32_t(out.pos);
   endStream();
   *state = Smaf40State{};
+}
+
+void writeSmaf40(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
+                 int32_t* destinationSize, uint32_t capacity) {
+  writeWithinLimit(writeSmaf40Once, source, sourceSize, destination, destinationSize, capacity);
 }
 
 }  // namespace vlm
