@@ -23,6 +23,7 @@ const std::map<std::string, std::set<std::string>> ALLOWED = {
     {"core", {"util"}},
     {"formats", {"core", "util"}},
     {"platform", {"core", "util"}},
+    {"synth", {"core", "util", "formats"}},
     {"readers", {"core", "util", "formats"}},
     {"transform", {"core", "util", "formats"}},
     {"writers", {"core", "util", "formats"}},
