@@ -25,6 +25,7 @@
 #include "formats/adpcm.h"
 #include "platform/audio.h"
 #include "platform/sequencer.h"
+#include "playback/handset_song.h"
 #include "playback/player.h"
 #include "playback/render.h"
 #include "playback/waves.h"
@@ -39,11 +40,14 @@ namespace fs = std::filesystem;
 
 const char* const RENDER_USAGE =
     "usage: vlmconv render INPUT -o OUT.wav [--soundfont FILE.sf2] [--rate HZ] [--cores N]\n"
-    "                      [--ini FILE] [--set KEY=VALUE]... [main-window options]\n"
+    "                      [--synth handset|gm] [--ini FILE] [--set KEY=VALUE]...\n"
+    "                      [main-window options]\n"
     "Renders the song to a 16-bit stereo WAVE file, faster than real time, with N synthesis\n"
-    "threads (default: one per core of the machine).\n";
+    "threads (default: chosen from the song, usually one). A SMAF file that defines its own\n"
+    "voices plays them through the handset synthesizer (--synth gm: General MIDI only).\n";
 const char* const PLAY_USAGE =
-    "usage: vlmconv play INPUT [--soundfont FILE.sf2] [--ini FILE] [--set KEY=VALUE]...\n"
+    "usage: vlmconv play INPUT [--soundfont FILE.sf2] [--synth handset|gm] [--ini FILE]\n"
+    "                    [--set KEY=VALUE]...\n"
     "                    [main-window options]\n"
     "Plays the song through the audio output; Ctrl+C stops.\n";
 const char* const EXTRACT_USAGE =
@@ -79,6 +83,12 @@ int parseArgs(int argc, char** argv, const char* allowed, PlaybackArgs* args, bo
       if (!value(&sf)) return -1;
       if (!fs::is_regular_file(sf)) return cli::usageError("SoundFont not found: " + sf), -1;
       options.soundfont = sf;
+    } else if (!std::strcmp(a, "--synth") && takes("--synth")) {
+      std::string v;
+      if (!value(&v)) return -1;
+      if (v != "handset" && v != "gm")
+        return cli::usageError("--synth takes handset or gm, not " + v), -1;
+      options.synth = v;
     } else if (!std::strcmp(a, "--rate") && takes("--rate")) {
       std::string v;
       if (!value(&v)) return -1;
@@ -192,7 +202,7 @@ std::vector<uint8_t> voiceWave(const RenderVoice& v) {
 
 int cmdRender(int argc, char** argv) {
   PlaybackArgs args;
-  if (parseArgs(argc, argv, "-o --soundfont --rate --cores", &args, true) < 0) return 2;
+  if (parseArgs(argc, argv, "-o --soundfont --rate --cores --synth", &args, true) < 0) return 2;
   if (args.help) return std::printf("%s%s", RENDER_USAGE, windowOptionsHelp()), 0;
   if (args.input.empty()) return cli::usageError("render needs an input file");
   if (args.output.empty()) return cli::usageError("render needs -o OUT.wav");
@@ -206,6 +216,10 @@ int cmdRender(int argc, char** argv) {
   request.soundfont = soundfontPath();
   request.voices = songVoices(args.input);
   request.cpuCores = args.cores;
+  // A SMAF file with its own voices: the handset synthesizer plays them.
+  HandsetSong handset;
+  if (prepareHandsetSong(args.input.c_str(), detectFormat(args.input.c_str()), &handset))
+    request.handset = &handset;
 
   // The WAVE file is written as it is rendered and renamed into place when complete, so a
   // failed render leaves the old file (if any) and no partial output.
@@ -220,15 +234,16 @@ int cmdRender(int argc, char** argv) {
   double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   std::printf(
       "%s: %.2f s at %u Hz (song %.2f s, %zu voice samples), rendered in %.2f s"
-      " on %d core%s\n",
+      " on %d core%s%s\n",
       args.output.c_str(), double(result.frames) / args.rate, args.rate, result.songSeconds,
-      request.voices.size(), took, result.cpuCores, result.cpuCores == 1 ? "" : "s");
+      request.voices.size(), took, result.cpuCores, result.cpuCores == 1 ? "" : "s",
+      request.handset ? ", the file's own voices on the handset synthesizer" : "");
   return 0;
 }
 
 int cmdPlay(int argc, char** argv) {
   PlaybackArgs args;
-  if (parseArgs(argc, argv, "--soundfont", &args, true) < 0) return 2;
+  if (parseArgs(argc, argv, "--soundfont --synth", &args, true) < 0) return 2;
   if (args.help) return std::printf("%s%s", PLAY_USAGE, windowOptionsHelp()), 0;
   if (args.input.empty()) return cli::usageError("play needs an input file");
 

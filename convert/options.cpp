@@ -29,6 +29,7 @@ struct KeySpec {
   std::string ConversionOptions::*text;
   Norm norm;
   bool readOnly;  // read at start-up, never written back
+  const char* textDefault = "";
 };
 
 constexpr KeySpec flagKey(const char* section, const char* key, bool ConversionOptions::*field,
@@ -39,8 +40,9 @@ constexpr KeySpec intKey(const char* section, const char* key, int ConversionOpt
                          Norm norm = Norm::None, bool readOnly = false) {
   return {section, key, Kind::Int, nullptr, field, nullptr, norm, readOnly};
 }
-constexpr KeySpec textKey(const char* key, std::string ConversionOptions::*field) {
-  return {SECTION, key, Kind::Text, nullptr, nullptr, field, Norm::None, false};
+constexpr KeySpec textKey(const char* key, std::string ConversionOptions::*field,
+                          const char* textDefault = "") {
+  return {SECTION, key, Kind::Text, nullptr, nullptr, field, Norm::None, false, textDefault};
 }
 
 using O = ConversionOptions;
@@ -118,6 +120,7 @@ const KeySpec KEYS[] = {
     intKey(SECTION, "MmfBsTime", &O::MmfBsTime, Norm::Word),
     intKey(SECTION, "DxmBsTime", &O::DxmBsTime, Norm::Word),
     textKey("soundfont", &O::soundfont),
+    textKey("synth", &O::synth, "handset"),
     textKey("mailto", &O::mailto),
     textKey("LoadDir", &O::LoadDir),
     textKey("SaveDir", &O::SaveDir),
@@ -172,7 +175,7 @@ void loadKey(const KeySpec& spec, const char* file) {
           normalise(spec.norm, readProfileInt(spec.section, spec.key, defaultNumber(spec), file));
       break;
     case Kind::Text:
-      options.*(spec.text) = readProfileString(spec.section, spec.key, "", file);
+      options.*(spec.text) = readProfileString(spec.section, spec.key, spec.textDefault, file);
       break;
   }
 }

@@ -91,6 +91,9 @@ struct ConversionOptions {
   int Mld1Size = 5100, Mld2Size = 10200;
   int MldBsTime = 48, MmfBsTime = 120, DxmBsTime = 24;
   std::string soundfont;  // another .sf2 for playback; empty = the default General MIDI one
+  // "handset": SMAF files that define their own voices play through the handset synthesizer;
+  // "gm": every song plays through the General MIDI synthesizer.
+  std::string synth = "handset";
 
   // ---- Key families ----
   int hsfcount = 0;

@@ -21,6 +21,8 @@
   X(fluid_synth_write_s16) X(fluid_synth_process) X(fluid_synth_handle_midi_event)             \
   X(fluid_synth_system_reset) X(fluid_synth_all_sounds_off)                                    \
   X(fluid_synth_get_active_voice_count)                                                        \
+  X(fluid_synth_noteon) X(fluid_synth_noteoff) X(fluid_synth_cc) X(fluid_synth_program_change)  \
+  X(fluid_synth_pitch_bend) X(fluid_synth_set_channel_type) X(fluid_synth_write_float)          \
   X(new_fluid_player) X(delete_fluid_player) X(fluid_player_add_mem) X(fluid_player_play)     \
   X(fluid_player_stop) X(fluid_player_seek) X(fluid_player_get_status)                         \
   X(fluid_player_get_current_tick) X(fluid_player_set_playback_callback)                       \
@@ -64,6 +66,13 @@ bool fluidLoaded(std::string* error = nullptr);
 #define fluid_synth_system_reset VLM_FLUID_REDIRECT(fluid_synth_system_reset)
 #define fluid_synth_all_sounds_off VLM_FLUID_REDIRECT(fluid_synth_all_sounds_off)
 #define fluid_synth_get_active_voice_count VLM_FLUID_REDIRECT(fluid_synth_get_active_voice_count)
+#define fluid_synth_noteon VLM_FLUID_REDIRECT(fluid_synth_noteon)
+#define fluid_synth_noteoff VLM_FLUID_REDIRECT(fluid_synth_noteoff)
+#define fluid_synth_cc VLM_FLUID_REDIRECT(fluid_synth_cc)
+#define fluid_synth_program_change VLM_FLUID_REDIRECT(fluid_synth_program_change)
+#define fluid_synth_pitch_bend VLM_FLUID_REDIRECT(fluid_synth_pitch_bend)
+#define fluid_synth_set_channel_type VLM_FLUID_REDIRECT(fluid_synth_set_channel_type)
+#define fluid_synth_write_float VLM_FLUID_REDIRECT(fluid_synth_write_float)
 #define new_fluid_player VLM_FLUID_REDIRECT(new_fluid_player)
 #define delete_fluid_player VLM_FLUID_REDIRECT(delete_fluid_player)
 #define fluid_player_add_mem VLM_FLUID_REDIRECT(fluid_player_add_mem)

@@ -14,13 +14,16 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <thread>
 
 #include "core/codec.h"
 #include "formats/adpcm.h"
 #include "platform/audio.h"
 #include "platform/sequencer.h"
+#include "playback/handset_song.h"
 #include "playback/waves.h"
+#include "synth/handset_synth.h"
 
 #ifdef VLM_HAVE_FLUIDSYNTH
 #include "platform/fluidsynth_api.h"
@@ -83,8 +86,16 @@ void voicesFromStream(const uint8_t* stream, uint32_t size, double tempoScale,
 }
 
 int renderCores(int requested) {
-  int cores = requested > 0 ? requested : int(std::thread::hardware_concurrency());
-  return std::clamp(cores, 1, MAX_RENDER_CORES);
+  return std::clamp(requested > 0 ? requested : 1, 1, MAX_RENDER_CORES);
+}
+
+int handsetRenderCores(int requested, const HandsetSong& song) {
+  // The two synthesizers are the only work that runs side by side.
+  if (requested > 0) return std::min(requested, 2);
+  const double seconds = std::max(song.seconds, 1.0);
+  const bool busy = double(song.handsetNotes) / seconds >= HANDSET_PARALLEL_NOTES_PER_SECOND &&
+                    double(song.gmNotes) / seconds >= HANDSET_PARALLEL_NOTES_PER_SECOND;
+  return busy && std::thread::hardware_concurrency() >= 2 ? 2 : 1;
 }
 
 namespace {
@@ -173,6 +184,17 @@ class BlockMixer {
   // `synth` may be null for a block after the synthesizer has finished.
   bool emit(const int16_t* synth, uint32_t frames, const RenderSink& sink) {
     for (uint32_t i = 0; i < frames * 2; ++i) mix_[i] = synth ? float(synth[i]) : 0.0f;
+    return finish(frames, sink);
+  }
+
+  // The same for synthesizer output already mixed as floats in 16-bit units.
+  bool emitMix(const float* synth, uint32_t frames, const RenderSink& sink) {
+    std::copy(synth, synth + frames * 2, mix_.begin());
+    return finish(frames, sink);
+  }
+
+ private:
+  bool finish(uint32_t frames, const RenderSink& sink) {
     voices_.mix(frames_, frames, mix_.data());
     for (uint32_t i = 0; i < frames * 2; ++i)
       out_[i] = int16_t(std::lrint(std::clamp(mix_[i], -32768.0f, 32767.0f)));
@@ -180,7 +202,6 @@ class BlockMixer {
     return sink(out_.data(), frames);
   }
 
- private:
   VoiceMixer voices_;
   std::vector<float> mix_;
   std::vector<int16_t> out_;
@@ -189,9 +210,208 @@ class BlockMixer {
 
 }  // namespace
 
+// ---- Songs with their own voices: the handset synthesizer beside FluidSynth ------------------
+
+namespace {
+
+constexpr float FULL_SCALE = 32767.0f;
+// Frames the two synthesizers render between two looks at the song's end (and between two
+// meetings of their threads). The output is the same for one or two threads: every split of
+// the work falls on event frames and on the 64-frame grid, wherever the chunks end.
+constexpr uint32_t HANDSET_CHUNK_FRAMES = 16384;
+constexpr uint32_t GRID = SYNTH_BLOCK_FRAMES;
+
+// One of the two synthesizers with its share of the routed messages.
+class Engine {
+ public:
+  Engine(const HandsetSong& song, uint32_t rate, bool handset) : song_(song), handset_(handset) {
+    frames_.reserve(song.events.size());
+    for (const HandsetEvent& e : song.events)
+      frames_.push_back(uint64_t(std::llround(std::max(0.0, e.seconds) * rate)));
+  }
+  virtual ~Engine() = default;
+
+  // Adds frames first .. first + count - 1 into `mix` (interleaved stereo, 16-bit units).
+  void run(uint64_t first, uint32_t count, float* mix) {
+    uint32_t done = 0;
+    while (done < count) {
+      const uint64_t now = first + done;
+      while (next_ < frames_.size() && frames_[next_] <= now) {
+        const HandsetEvent& e = song_.events[next_++];
+        if (handset_ ? e.toHandset : e.toGm) dispatch(e);
+      }
+      uint64_t until = first + count;
+      if (next_ < frames_.size()) until = std::min(until, frames_[next_]);
+      until = std::min(until, (now / GRID + 1) * GRID);
+      const uint32_t n = uint32_t(until - now);
+      render(mix + 2 * size_t(done), n);
+      done += n;
+    }
+  }
+  virtual bool sounding() = 0;
+
+ protected:
+  virtual void dispatch(const HandsetEvent& e) = 0;
+  virtual void render(float* mix, uint32_t frames) = 0;
+
+ private:
+  const HandsetSong& song_;
+  const bool handset_;
+  std::vector<uint64_t> frames_;
+  size_t next_ = 0;
+};
+
+class HandsetEngine : public Engine {
+ public:
+  HandsetEngine(const HandsetSong& song, uint32_t rate) : Engine(song, rate, true), synth_(rate) {
+    synth_.setVoices(song.voices);
+  }
+  bool sounding() override { return synth_.activeVoices() > 0; }
+
+ protected:
+  void dispatch(const HandsetEvent& e) override {
+    const int ch = e.status & 0x0F;
+    if (e.status == HANDSET_MASTER_VOLUME) return synth_.setMasterVolume(e.data1);
+    switch (e.status & 0xF0) {
+      case 0x90: synth_.playVoice(ch, e.data1, e.data2, size_t(std::max(e.voice, 0))); break;
+      case 0x80: synth_.noteOff(ch, e.data1); break;
+      default: synth_.handleMessage(e.status, e.data1, e.data2); break;
+    }
+  }
+  void render(float* mix, uint32_t frames) override {
+    float block[SYNTH_BLOCK_FRAMES * 2] = {};
+    synth_.render(block, int(frames));
+    for (uint32_t i = 0; i < frames * 2; ++i) mix[i] += block[i] * FULL_SCALE;
+  }
+
+ private:
+  HandsetSynth synth_;
+};
+
+#ifdef VLM_HAVE_FLUIDSYNTH
+class FluidEngine : public Engine {
+ public:
+  FluidEngine(const HandsetSong& song, uint32_t rate, fluid_synth_t* synth)
+      : Engine(song, rate, false), synth_(synth) {}
+  bool sounding() override { return fluid_synth_get_active_voice_count(synth_) > 0; }
+
+ protected:
+  void dispatch(const HandsetEvent& e) override {
+    const int ch = e.status & 0x0F;
+    if (e.status == HANDSET_DRUM_CHANNEL) {
+      fluid_synth_set_channel_type(synth_, e.data1 & 0x0F, CHANNEL_TYPE_DRUM);
+      return;
+    }
+    switch (e.status & 0xF0) {
+      case 0x90: fluid_synth_noteon(synth_, ch, e.data1, e.data2); break;
+      case 0x80: fluid_synth_noteoff(synth_, ch, e.data1); break;
+      case 0xB0: fluid_synth_cc(synth_, ch, e.data1, e.data2); break;
+      case 0xC0: fluid_synth_program_change(synth_, ch, e.data1); break;
+      case 0xE0: fluid_synth_pitch_bend(synth_, ch, e.data1 | e.data2 << 7); break;
+      default: break;
+    }
+  }
+  void render(float* mix, uint32_t frames) override {
+    float left[SYNTH_BLOCK_FRAMES], right[SYNTH_BLOCK_FRAMES];
+    fluid_synth_write_float(synth_, int(frames), left, 0, 1, right, 0, 1);
+    for (uint32_t i = 0; i < frames; ++i) {
+      mix[2 * i] += left[i] * FULL_SCALE;
+      mix[2 * i + 1] += right[i] * FULL_SCALE;
+    }
+  }
+
+ private:
+  fluid_synth_t* synth_;
+};
+#endif
+
+int renderHandsetSong(const RenderRequest& request, const RenderSink& sink, RenderResult* result,
+                      std::string* error) {
+  const HandsetSong& song = *request.handset;
+  const uint32_t rate = std::clamp(request.sampleRate, MIN_RATE, MAX_RATE);
+  result->songSeconds = song.seconds;
+  result->cpuCores = handsetRenderCores(request.cpuCores, song);
+  BlockMixer mixer(request.voices, rate);
+  const uint64_t songFrames = uint64_t(song.seconds * rate);
+  const uint64_t maxTail = uint64_t(RENDER_TAIL_SECONDS * rate);
+  const uint64_t longest =
+      std::max(songFrames + maxTail + HANDSET_CHUNK_FRAMES, mixer.voicesEnd());
+  if (longest * STEREO_FRAME_BYTES > MAX_WAVE_DATA) {
+    *error = "the song is too long for a WAVE file";
+    return 0;
+  }
+  HandsetEngine handset(song, rate);
+  std::unique_ptr<Engine> gm;
+#ifdef VLM_HAVE_FLUIDSYNTH
+  // FluidSynth only when the song has notes for it: a song of the file's own voices needs no
+  // SoundFont.
+  fluid_settings_t* settings = nullptr;
+  fluid_synth_t* synth = nullptr;
+  if (song.gmNotes) {
+    std::string soundfont = request.soundfont.empty() ? soundfontPath() : request.soundfont;
+    settings = new_fluid_settings();
+    fluid_settings_setnum(settings, "synth.sample-rate", double(rate));
+    fluid_settings_setint(settings, "synth.lock-memory", 0);
+    fluid_settings_setint(settings, "synth.threadsafe-api", 0);
+    fluid_settings_setnum(settings, "synth.gain", SYNTH_GAIN);
+    fluid_settings_setint(settings, "synth.cpu-cores", 1);
+    synth = settings ? new_fluid_synth(settings) : nullptr;
+    if (!synth || fluid_synth_sfload(synth, soundfont.c_str(), 1) == FLUID_FAILED) {
+      *error = deviceErrorText(DEVERR_NO_SOUNDFONT) + " (" + soundfont + ")";
+      if (synth) delete_fluid_synth(synth);
+      if (settings) delete_fluid_settings(settings);
+      return 0;
+    }
+    gm = std::make_unique<FluidEngine>(song, rate, synth);
+  }
+#endif
+  std::vector<float> mix(size_t(HANDSET_CHUNK_FRAMES) * 2), gmMix(mix.size());
+  uint64_t frame = 0;
+  bool ok = true;
+  while (ok) {
+    // The song, then the release tail until both synthesizers fall silent.
+    if (frame >= songFrames &&
+        (frame >= songFrames + maxTail || (!handset.sounding() && !(gm && gm->sounding()))))
+      break;
+    std::fill(mix.begin(), mix.end(), 0.0f);
+    std::fill(gmMix.begin(), gmMix.end(), 0.0f);
+    if (gm && result->cpuCores >= 2) {
+      std::thread other([&] { handset.run(frame, HANDSET_CHUNK_FRAMES, mix.data()); });
+      gm->run(frame, HANDSET_CHUNK_FRAMES, gmMix.data());
+      other.join();
+    } else {
+      handset.run(frame, HANDSET_CHUNK_FRAMES, mix.data());
+      if (gm) gm->run(frame, HANDSET_CHUNK_FRAMES, gmMix.data());
+    }
+    for (size_t i = 0; i < mix.size(); ++i) mix[i] += gmMix[i];
+    for (uint32_t at = 0; ok && at < HANDSET_CHUNK_FRAMES; at += RENDER_BLOCK_FRAMES)
+      ok = mixer.emitMix(mix.data() + 2 * size_t(at), RENDER_BLOCK_FRAMES, sink);
+    frame += HANDSET_CHUNK_FRAMES;
+  }
+  gm.reset();
+#ifdef VLM_HAVE_FLUIDSYNTH
+  if (synth) delete_fluid_synth(synth);
+  if (settings) delete_fluid_settings(settings);
+#endif
+  while (ok && mixer.frames() < mixer.voicesEnd()) {
+    const uint32_t n =
+        uint32_t(std::min<uint64_t>(RENDER_BLOCK_FRAMES, mixer.voicesEnd() - mixer.frames()));
+    ok = mixer.emit(nullptr, n, sink);
+  }
+  if (!ok) {
+    if (error->empty()) *error = "the output could not be written";
+    return 0;
+  }
+  result->frames = uint32_t(mixer.frames());
+  return 1;
+}
+
+}  // namespace
+
 int renderSmf(const RenderRequest& request, const RenderSink& sink, RenderResult* result,
               std::string* error) {
   *result = RenderResult{};
+  if (request.handset) return renderHandsetSong(request, sink, result, error);
   SongTiming timing;
   uint32_t offset = 0, length = 0;
   if (!readSongTiming(request.smf, request.smfSize, &timing) ||

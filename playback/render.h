@@ -12,6 +12,8 @@
 
 namespace vlm {
 
+struct HandsetSong;
+
 inline constexpr uint32_t DEFAULT_RENDER_RATE = 44100;
 inline constexpr double RENDER_TAIL_SECONDS = 2.0;     // release tail after the last event, at most
 inline constexpr uint32_t RENDER_BLOCK_FRAMES = 1024;  // frames the synthesizer makes per step
@@ -31,8 +33,11 @@ struct RenderRequest {
   std::string soundfont;  // empty: soundfontPath()
   uint32_t sampleRate = DEFAULT_RENDER_RATE;
   std::vector<RenderVoice> voices;
-  // Synthesis threads; 0: one per core of the machine (at most MAX_RENDER_CORES). The sound is
-  // the same for any number, up to the rounding of the synthesizer's float sums.
+  // Set for a SMAF song that plays its own voices: the handset synthesizer plays them beside
+  // FluidSynth, which plays only the notes routed to it, and `smf` is not used.
+  const HandsetSong* handset = nullptr;
+  // Synthesis threads; 0: chosen from the song (one, unless both synthesizers of a handset song
+  // are busy enough for each to have its own). The sound is the same for any number.
   int cpuCores = 0;
 };
 
@@ -47,8 +52,13 @@ struct RenderResult {
 // stops the rendering (the render then fails).
 using RenderSink = std::function<bool(const int16_t* pcm, uint32_t frames)>;
 
-// The synthesis threads a request gets on this machine.
+// The synthesis threads of a request: the number asked for (at most MAX_RENDER_CORES), else one.
+// FluidSynth's own threads cost more than they save on ringtones.
 int renderCores(int requested);
+// For a handset song: two threads, one per synthesizer, when both have at least
+// HANDSET_PARALLEL_NOTES_PER_SECOND notes a second on average; else one.
+inline constexpr double HANDSET_PARALLEL_NOTES_PER_SECOND = 2.0;
+int handsetRenderCores(int requested, const HandsetSong& song);
 
 // Renders the whole song into `sink`. 0 with `error` set when the file is not a Standard MIDI
 // File, the SoundFont cannot be loaded, the song is too long for a WAVE file, there is no

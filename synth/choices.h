@@ -60,8 +60,8 @@ inline constexpr bool XOF_ONLY_WHEN_DECAYING = true;
 // Attack from silence on every note (no legato restart from the current level).
 inline constexpr bool ATTACK_FROM_SILENCE = true;
 
-// A melodic sampled voice sounds at its stored rate on this note; the body stores no root key.
-inline constexpr int SAMPLED_ROOT_KEY = 60;
+// (The root key of melodic sampled voices, which no record stores, is the voice record's
+// rootKey: note 60 unless a reader learns better.)
 // A sampled voice loops from LP whenever LP < EP (the alternative reads bit 7 of the last byte as
 // a loop flag, but that bit selects the ROM waves).
 inline constexpr bool LOOP_WHEN_LOOP_POINT_BEFORE_END = true;

@@ -403,7 +403,7 @@ void HandsetSynth::startSampled(Voice& v, const SynthVoice& sv, int channel, int
   v.loopPoint = std::min(p.loopPoint, v.endPoint);
   v.loops = choice::LOOP_WHEN_LOOP_POINT_BEFORE_END && v.loopPoint < v.endPoint;
   v.position = 0;
-  const double transpose = sv.drum ? 1.0 : std::exp2((note - choice::SAMPLED_ROOT_KEY) / 12.0);
+  const double transpose = sv.drum ? 1.0 : std::exp2((note - int(p.rootKey)) / 12.0);
   v.baseStep = double(p.sampleRate) / rate_ * transpose * 4294967296.0;
   v.step = uint64_t(v.baseStep);
   int block = 0, fnum = 0;
@@ -420,16 +420,25 @@ void HandsetSynth::startSampled(Voice& v, const SynthVoice& sv, int channel, int
 void HandsetSynth::noteOn(int channel, int note, int velocity) {
   if (channel < 0 || channel >= SYNTH_CHANNELS || note < 0 || note >= KEYS) return;
   if (velocity <= 0) return noteOff(channel, note);
-  const SynthVoice* sv = find(channel, note);
-  if (!sv) return;
-  if (sv->sampled && (!sv->pcm.samples || sv->pcm.samples->empty())) return;
+  if (const SynthVoice* sv = find(channel, note)) start(*sv, channel, note, velocity);
+}
+
+void HandsetSynth::playVoice(int channel, int note, int velocity, size_t index) {
+  if (!set_ || index >= set_->voices.size()) return;
+  if (channel < 0 || channel >= SYNTH_CHANNELS || note < 0 || note >= KEYS) return;
+  if (velocity <= 0) return noteOff(channel, note);
+  start(set_->voices[index], channel, note, velocity);
+}
+
+void HandsetSynth::start(const SynthVoice& sv, int channel, int note, int velocity) {
+  if (!sv.playable || (sv.sampled && (!sv.pcm.samples || sv.pcm.samples->empty()))) return;
   // A key struck again ends its earlier note.
   for (int i = 0; i < SYNTH_MAX_VOICES; ++i) {
     Voice& v = voices_[i];
     if (v.active && v.keyOn && v.channel == channel && v.note == note) release(v, false);
   }
-  const int slots = sv->sampled ? 0 : (sv->fm.operators() == 4 ? 2 : 1);
-  Voice* v = allocate(sv->sampled, slots);
+  const int slots = sv.sampled ? 0 : (sv.fm.operators() == 4 ? 2 : 1);
+  Voice* v = allocate(sv.sampled, slots);
   if (!v) return;
   *v = Voice{};
   v->active = true;
@@ -438,11 +447,11 @@ void HandsetSynth::noteOn(int channel, int note, int velocity) {
   v->age = ++started_;
   v->keyOn = true;
   v->velocityGain = levelCurve(velocity, choice::VELOCITY_SQUARED);
-  if (sv->sampled) {
-    startSampled(*v, *sv, channel, note, velocity);
+  if (sv.sampled) {
+    startSampled(*v, sv, channel, note, velocity);
     ++sampledUsed_;
   } else {
-    startFm(*v, *sv, channel, note, velocity);
+    startFm(*v, sv, channel, note, velocity);
     fmSlotsUsed_ += v->slots;
   }
   v->wheelStep = float(choice::MOD_WHEEL_HZ * EG_STEP / rate_);

@@ -32,6 +32,8 @@ class HandsetSynth {
 
   // Channel messages, as a MIDI score sends them.
   void noteOn(int channel, int note, int velocity);
+  // A note of voice `index` of the set, whatever the channel selects (the caller has bound it).
+  void playVoice(int channel, int note, int velocity, size_t index);
   void noteOff(int channel, int note);
   void controlChange(int channel, int control, int value);
   void programChange(int channel, int program);
@@ -70,6 +72,7 @@ class HandsetSynth {
   const SynthVoice* find(int channel, int note) const;
   Voice* allocate(bool sampled, int slots);
   void release(Voice& v, bool pedal);
+  void start(const SynthVoice& sv, int channel, int note, int velocity);
   void startFm(Voice& v, const SynthVoice& sv, int channel, int note, int velocity);
   void startSampled(Voice& v, const SynthVoice& sv, int channel, int note, int velocity);
   void stepEnvelopes(Voice& v);

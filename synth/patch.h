@@ -46,6 +46,7 @@ struct SampledPatch {
   std::shared_ptr<const std::vector<float>> samples;  // -1..1, at `sampleRate`
   uint32_t sampleRate = 8000;
   uint32_t loopPoint = 0, endPoint = 0;  // samples; EP is the last sample played
+  uint8_t rootKey = 60;                  // the note that plays at `sampleRate`
   EnvelopeParams env;
   uint8_t lfo = 0;
   bool panEnable = false;
@@ -62,6 +63,7 @@ struct SynthVoice {
   bool drum = false;
   uint8_t drumNote = 0;
   bool sampled = false;
+  bool playable = true;  // false: a sampled voice whose wave is not in the song (a ROM wave)
   FmPatch fm;
   SampledPatch pcm;
 };

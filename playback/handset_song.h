@@ -1,0 +1,50 @@
+// A SMAF song that defines its own voices, ready for the handset synthesizer: the channel
+// messages of its score in time order, each note routed to the synthesizer that plays it. Notes
+// of channels bound to the file's FM and sampled voices go to the handset synthesizer; notes of
+// built-in (ROM) voices, and of voices whose wave the file lacks, go to the General MIDI
+// synthesizer; controls go to both. The routing is decided from the score as read, where the
+// channels and times are those the file's voice bindings name.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "convert/format_table.h"
+#include "formats/smaf_voice.h"
+#include "synth/patch.h"
+
+namespace vlm {
+
+// Messages of the routed song besides the MIDI channel messages.
+inline constexpr uint8_t HANDSET_DRUM_CHANNEL = 0xF1;   // data1: channel; plays drum kits
+inline constexpr uint8_t HANDSET_MASTER_VOLUME = 0xF2;  // data1: 0..127
+
+struct HandsetEvent {
+  double seconds = 0;
+  uint8_t status = 0, data1 = 0, data2 = 0;
+  bool toHandset = false, toGm = false;
+  int32_t voice = -1;  // note-ons of the handset synthesizer: the voice to play
+};
+
+struct HandsetSong {
+  std::shared_ptr<const SynthVoiceSet> voices;
+  std::vector<HandsetEvent> events;  // in time order
+  double seconds = 0;                // end of the last note or event
+  size_t handsetNotes = 0, gmNotes = 0;
+};
+
+// Whether a song with this voice set plays through the handset synthesizer: the setting is not
+// "gm", the file defines voices, and they are not our own SMAF writers' built-in ones.
+bool wantsHandsetSynth(const smaf::VoiceSet& set);
+
+// Routes the score of a VStream image (read from a SMAF file) by the song's voice bindings;
+// times are divided by `tempoScale` (tempo ratio / 256).
+void buildHandsetSong(const uint8_t* stream, uint32_t size, const smaf::VoiceSet& set,
+                      double tempoScale, HandsetSong* out);
+
+// Reads `input` and, when it wants the handset synthesizer, fills `out`. False (and `out`
+// empty) for every other song.
+bool prepareHandsetSong(const char* input, FormatCode code, HandsetSong* out);
+
+}  // namespace vlm
