@@ -53,7 +53,15 @@ inline uint32_t toPhase(float cycles) {
   return uint32_t(int64_t(cycles * MOD_SCALE));
 }
 
-inline float operatorOut(Operator& o, uint32_t mod) {
+// What the sample loop reads and writes of an operator, copied out of the voice for the loop so
+// that it stays in registers (the output buffer could otherwise alias it).
+struct Running {
+  const float* wave;
+  uint32_t phase, inc;
+  float gain, gainStep, fbScale, out1, out2;
+};
+
+inline float operatorOut(Running& o, uint32_t mod) {
   const float s = o.wave[(o.phase + mod) >> PHASE_SHIFT] * o.gain;
   o.phase += o.inc;
   o.gain += o.gainStep;
@@ -61,7 +69,7 @@ inline float operatorOut(Operator& o, uint32_t mod) {
 }
 
 // An operator modulated by its own last two outputs.
-inline float feedbackOut(Operator& o, uint32_t mod) {
+inline float feedbackOut(Running& o, uint32_t mod) {
   const float s = operatorOut(o, mod + toPhase((o.out1 + o.out2) * o.fbScale));
   o.out2 = o.out1;
   o.out1 = s;
@@ -69,15 +77,21 @@ inline float feedbackOut(Operator& o, uint32_t mod) {
 }
 
 // Operator 3 outside algorithms 2 and 5.
-inline float thirdOut(Operator& o, uint32_t mod) {
+inline float thirdOut(Running& o, uint32_t mod) {
   if constexpr (choice::FEEDBACK_ON_OP3_OUTSIDE_ALG_2_5) return feedbackOut(o, mod);
   return operatorOut(o, mod);
 }
 
 // One algorithm over n samples, added into `mono`.
 template <int ALG>
-void runAlgorithm(Operator* o, float* mono, int n) {
+void runAlgorithm(Operator* ops, float* mono, int n) {
   constexpr float K = choice::ALGORITHM_OUTPUT_SCALE;
+  constexpr int COUNT = ALG <= 1 ? 2 : 4;
+  Running o[COUNT];
+  for (int k = 0; k < COUNT; ++k) {
+    const Operator& src = ops[k];
+    o[k] = {src.wave, src.phase, src.inc, src.gain, src.gainStep, src.fbScale, src.out1, src.out2};
+  }
   for (int i = 0; i < n; ++i) {
     const float a = feedbackOut(o[0], 0);
     float out;
@@ -111,6 +125,13 @@ void runAlgorithm(Operator* o, float* mono, int n) {
       out = a + c + operatorOut(o[3], 0);
     }
     mono[i] += out * K;
+  }
+  for (int k = 0; k < COUNT; ++k) {
+    Operator& dst = ops[k];
+    dst.phase = o[k].phase;
+    dst.gain = o[k].gain;
+    dst.out1 = o[k].out1;
+    dst.out2 = o[k].out2;
   }
 }
 
