@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "convert/format_table.h"
 #include "test_util.h"
+#include "writer_contract.h"
 
 namespace vlm {
 namespace {
@@ -25,15 +25,6 @@ using test::ScratchDir;
 
 const fs::path GOLDEN_DIR = fs::path(VLM_SOURCE_DIR) / "tests" / "golden";
 
-// Every output the format table has a writer for.
-std::vector<int> outputCodes() {
-  std::vector<int> codes;
-  int count = 0;
-  const OutputFormat* formats = outputFormats(&count);
-  for (int i = 0; i < count; ++i)
-    if (formats[i].writer) codes.push_back(formats[i].code);
-  return codes;
-}
 
 bool updating() {
   const char* v = std::getenv("VLM_GOLDEN_UPDATE");
@@ -119,7 +110,7 @@ TEST_P(GoldenOutputs, EveryInputGivesTheStoredBytes) {
     EXPECT_TRUE(expected.count(name)) << code << "/" << name << ": written but not in the set";
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryOutputCode, GoldenOutputs, ::testing::ValuesIn(outputCodes()),
+INSTANTIATE_TEST_SUITE_P(EveryOutputCode, GoldenOutputs, ::testing::ValuesIn(test::codesWithWriters()),
                          [](const auto& info) { return "code" + std::to_string(info.param); });
 
 }  // namespace

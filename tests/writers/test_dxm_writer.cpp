@@ -19,6 +19,7 @@
 #include "core/stages.h"
 #include "core/vstream.h"
 #include "test_util.h"
+#include "writer_contract.h"
 #include "test_util.h"
 #include "test_util.h"
 
@@ -28,7 +29,6 @@ using vlmtest::Bytes;
 using vlmtest::MidiEvent;
 using vlmtest::StreamBuilder;
 
-constexpr uint8_t GUARD = 0xA5;
 
 struct DirEntry {
   uint8_t kind, id;
@@ -210,19 +210,7 @@ class DxmWriterTest : public ::testing::Test {
 
   // Writes into a buffer of `capacity` bytes followed by guard bytes that must stay untouched.
   Bytes write(const Bytes& stream, uint32_t capacity = 1 << 20) {
-    Bytes buffer(capacity + 64, GUARD);
-    int32_t size = -1;
-    vlm::writeDxm(stream.data(), uint32_t(stream.size()), buffer.data(), &size, capacity);
-    EXPECT_GE(size, 0);
-    EXPECT_LE(uint32_t(size), capacity);
-    for (uint32_t i = capacity; i < buffer.size(); ++i) {
-      if (buffer[i] != GUARD) {
-        ADD_FAILURE() << "byte written past the capacity at " << i;
-        break;
-      }
-    }
-    buffer.resize(size_t(size < 0 ? 0 : size));
-    return buffer;
+    return vlmtest::writeGuarded(vlm::writeDxm, stream, capacity);
   }
 
   ParsedDxm writeAndParse(const Bytes& stream, uint32_t capacity = 1 << 20) {
@@ -478,36 +466,7 @@ TEST_F(DxmWriterTest, RandomStreamsAlwaysGiveCompleteFiles) {
   std::mt19937 rng(7);
   for (int round = 0; round < 200; ++round) {
     useCode(round % 2 ? 14 : 13);
-    StreamBuilder b(24);
-    int tracks = 1 + int(rng() % 3);
-    for (int t = 0; t < tracks; ++t) {
-      b.track();
-      int events = int(rng() % 60);
-      for (int i = 0; i < events; ++i) {
-        uint32_t delta = rng() % 8 == 0 ? rng() % 300000 : rng() % 20;
-        uint8_t ch = uint8_t(rng() % 16);
-        switch (rng() % 6) {
-          case 0:
-          case 1:
-            b.note(delta, ch, int(rng() % 128), int(rng() % 128), uint16_t(rng()));
-            break;
-          case 2:
-            b.cc(delta, ch, int(rng() % 0x86), int(rng() % 256));
-            break;
-          case 3:
-            b.raw(delta, {uint8_t(0xE0 | ch), uint8_t(rng()), uint8_t(rng())});
-            break;
-          case 4:
-            b.program(delta, ch, int(rng() % 256));
-            break;
-          default:
-            b.raw(delta, {0xFF, 0x51, 0x03, uint8_t(rng()), uint8_t(rng()), uint8_t(rng())});
-            break;
-        }
-      }
-      b.end(rng() % 100);
-    }
-    Bytes stream = b.build();
+    Bytes stream = vlmtest::randomSong(rng);
     uint32_t capacity = 80 + uint32_t(rng() % 600);
     vlm::warnings = vlm::ConversionWarnings{};
     Bytes out = write(stream, capacity);

@@ -14,11 +14,14 @@
 #include "core/stages.h"
 #include "core/vstream.h"
 #include "test_util.h"
+#include "writer_contract.h"
 
 namespace {
 
 using vlmtest::Bytes;
 using vlmtest::StreamBuilder;
+using vlmtest::be;
+using vlmtest::genibus;
 
 // ---- An independent reader of the container ------------------------------------------------
 
@@ -47,22 +50,6 @@ struct ParsedMld {
   }
   std::vector<MldEvent> all(int track) const { return tracks.at(track); }
 };
-
-uint32_t be(const Bytes& b, size_t at, int n) {
-  uint32_t v = 0;
-  for (int i = 0; i < n; ++i) v = v << 8 | b[at + i];
-  return v;
-}
-
-// CRC-16/GENIBUS computed here on its own, bit by bit.
-uint16_t genibus(const uint8_t* p, size_t n) {
-  uint16_t crc = 0xFFFF;
-  for (size_t i = 0; i < n; ++i) {
-    crc ^= uint16_t(p[i] << 8);
-    for (int k = 0; k < 8; ++k) crc = (crc & 0x8000) ? uint16_t(crc << 1 ^ 0x1021) : crc << 1;
-  }
-  return uint16_t(~crc);
-}
 
 ParsedMld parseMld(const Bytes& f, bool wide, bool expectCrc) {
   ParsedMld r;
@@ -152,21 +139,10 @@ class MldWriterTest : public ::testing::Test {
   }
 
   // Presets as a save of output `code` sets them.
-  void preset(int code) {
-    vlm::runState.currentOutputCode = code;
-    vlm::applyOutputPreset(code);
-    vlm::adjustForRun(code);
-  }
+  void preset(int code) { vlmtest::presetOutput(code); }
 
   Bytes write(const Bytes& stream, uint32_t capacity = 1 << 20) {
-    Bytes out(capacity + 16, 0xEE);
-    int32_t size = -1;
-    vlm::writeMld(stream.data(), uint32_t(stream.size()), out.data(), &size, capacity);
-    EXPECT_GE(size, 0);
-    EXPECT_LE(uint32_t(size), capacity);
-    for (uint32_t i = capacity; i < out.size(); ++i) EXPECT_EQ(out[i], 0xEE) << "wrote past end";
-    out.resize(size_t(std::max(size, 0)));
-    return out;
+    return vlmtest::writeGuarded(vlm::writeMld, stream, capacity);
   }
 
   ParsedMld run(int code, const Bytes& stream, uint32_t capacity = 1 << 20) {

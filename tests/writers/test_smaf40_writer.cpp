@@ -15,26 +15,14 @@
 #include "core/vstream.h"
 #include "formats/adpcm.h"
 #include "test_util.h"
+#include "writer_contract.h"
 
 namespace {
 
 using vlmtest::Bytes;
 using vlmtest::StreamBuilder;
-
-uint32_t be(const Bytes& b, size_t at, int n) {
-  uint32_t v = 0;
-  for (int i = 0; i < n; ++i) v = v << 8 | b[at + i];
-  return v;
-}
-
-uint16_t genibus(const uint8_t* p, size_t n) {
-  uint16_t crc = 0xFFFF;
-  for (size_t i = 0; i < n; ++i) {
-    crc ^= uint16_t(p[i] << 8);
-    for (int k = 0; k < 8; ++k) crc = (crc & 0x8000) ? uint16_t(crc << 1 ^ 0x1021) : crc << 1;
-  }
-  return uint16_t(~crc);
-}
+using vlmtest::be;
+using vlmtest::genibus;
 
 struct Event40 {
   uint32_t time;
@@ -184,17 +172,7 @@ class Smaf40WriterTest : public ::testing::Test {
   }
 
   Parsed40 run(const Bytes& stream, uint32_t capacity = 1 << 20) {
-    Bytes out(capacity + 64, 0xEE);
-    int32_t size = -1;
-    vlm::writeSmaf40(stream.data(), uint32_t(stream.size()), out.data(), &size, capacity);
-    EXPECT_GE(size, 0);
-    EXPECT_LE(uint32_t(size), capacity);
-    for (size_t i = capacity; i < out.size(); ++i)
-      if (out[i] != 0xEE) {
-        ADD_FAILURE() << "wrote past the capacity";
-        break;
-      }
-    out.resize(size_t(std::max(size, 0)));
+    Bytes out = vlmtest::writeGuarded(vlm::writeSmaf40, stream, capacity);
     file_ = out;
     Parsed40 r = parse40(out);
     if (!out.empty()) {

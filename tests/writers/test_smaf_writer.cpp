@@ -19,6 +19,7 @@
 #include "core/vstream.h"
 #include "formats/adpcm.h"
 #include "test_util.h"
+#include "writer_contract.h"
 
 namespace {
 
@@ -26,23 +27,10 @@ using vlmtest::correlation;
 
 using vlmtest::Bytes;
 using vlmtest::StreamBuilder;
+using vlmtest::be;
+using vlmtest::genibus;
 
 // ---- An independent reader of the file ------------------------------------------------------
-
-uint32_t be(const Bytes& b, size_t at, int n) {
-  uint32_t v = 0;
-  for (int i = 0; i < n; ++i) v = v << 8 | b[at + i];
-  return v;
-}
-
-uint16_t genibus(const uint8_t* p, size_t n) {
-  uint16_t crc = 0xFFFF;
-  for (size_t i = 0; i < n; ++i) {
-    crc ^= uint16_t(p[i] << 8);
-    for (int k = 0; k < 8; ++k) crc = (crc & 0x8000) ? uint16_t(crc << 1 ^ 0x1021) : crc << 1;
-  }
-  return uint16_t(~crc);
-}
 
 struct SeqEvent {
   uint32_t time;
@@ -274,25 +262,10 @@ class SmafWriterTest : public ::testing::Test {
     vlm::resetRun();
   }
 
-  void preset(int code) {
-    vlm::runState.currentOutputCode = code;
-    vlm::applyOutputPreset(code);
-    vlm::adjustForRun(code);
-  }
+  void preset(int code) { vlmtest::presetOutput(code); }
 
   Bytes write(const Bytes& stream, uint32_t capacity = 1 << 20) {
-    Bytes out(capacity + 64, 0xEE);
-    int32_t size = -1;
-    vlm::writeSmaf(stream.data(), uint32_t(stream.size()), out.data(), &size, capacity);
-    EXPECT_GE(size, 0);
-    EXPECT_LE(uint32_t(size), capacity);
-    for (size_t i = capacity; i < out.size(); ++i)
-      if (out[i] != 0xEE) {
-        ADD_FAILURE() << "wrote past the capacity at " << i;
-        break;
-      }
-    out.resize(size_t(std::max(size, 0)));
-    return out;
+    return vlmtest::writeGuarded(vlm::writeSmaf, stream, capacity);
   }
 
   ParsedSmaf run(int code, const Bytes& stream, uint32_t capacity = 1 << 20) {

@@ -12,6 +12,7 @@
 #include "core/stages.h"
 #include "core/vstream.h"
 #include "test_util.h"
+#include "writer_contract.h"
 
 namespace {
 
@@ -23,7 +24,6 @@ using vlmtest::StreamBuilder;
 
 const Bytes GM_ON = {0x7E, 0x7F, 0x09, 0x01, 0xF7};
 const Bytes GS_RESET = {0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x41, 0xF7};
-constexpr uint8_t GUARD = 0xA5;
 
 class SmfWriterTest : public ::testing::Test {
  protected:
@@ -32,19 +32,7 @@ class SmfWriterTest : public ::testing::Test {
   // Writes the stream into a buffer of `capacity` bytes followed by guard bytes that must stay
   // untouched.
   Bytes write(const Bytes& stream, uint32_t capacity = 1 << 20) {
-    Bytes buffer(capacity + 64, GUARD);
-    int32_t size = -1;
-    vlm::writeSmf(stream.data(), uint32_t(stream.size()), buffer.data(), &size, capacity);
-    EXPECT_GE(size, 0);
-    EXPECT_LE(uint32_t(size), capacity);
-    for (uint32_t i = capacity; i < buffer.size(); ++i) {
-      if (buffer[i] != GUARD) {
-        ADD_FAILURE() << "byte written past the capacity at " << i;
-        break;
-      }
-    }
-    buffer.resize(size_t(size < 0 ? 0 : size));
-    return buffer;
+    return vlmtest::writeGuarded(vlm::writeSmf, stream, capacity);
   }
 
   ParsedSmf writeAndParse(const Bytes& stream, uint32_t capacity = 1 << 20) {
