@@ -101,13 +101,27 @@ uint32_t scaleCarry(uint32_t a, uint32_t* carry, uint32_t b, uint32_t c) {
   return uint32_t(t / b);
 }
 
+namespace {
+// One step of the CRC for each value of the byte entering it, built once: the bit loop cost
+// every SMAF write and read about a tenth of its time.
+struct Crc16Table {
+  uint16_t step[256];
+  constexpr Crc16Table() : step{} {
+    for (int b = 0; b < 256; ++b) {
+      uint16_t crc = uint16_t(b << 8);
+      for (int k = 0; k < 8; ++k)
+        crc = (crc & 0x8000) ? uint16_t((crc << 1) ^ CRC16_POLY) : uint16_t(crc << 1);
+      step[b] = crc;
+    }
+  }
+};
+constexpr Crc16Table CRC16_TABLE;
+}  // namespace
+
 uint16_t crc16(const uint8_t* bytes, uint32_t length) {
   uint16_t crc = 0xFFFF;
-  for (uint32_t i = 0; i < length; ++i) {
-    crc ^= uint16_t(bytes[i] << 8);
-    for (int k = 0; k < 8; ++k)
-      crc = (crc & 0x8000) ? uint16_t((crc << 1) ^ CRC16_POLY) : uint16_t(crc << 1);
-  }
+  for (uint32_t i = 0; i < length; ++i)
+    crc = uint16_t((crc << 8) ^ CRC16_TABLE.step[(crc >> 8) ^ bytes[i]]);
   return uint16_t(~crc);
 }
 
