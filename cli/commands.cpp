@@ -257,6 +257,9 @@ int cmdFormats(int, char**) {
 
 int cmdDetect(int argc, char** argv) {
   if (argc < 2) return usageError("detect needs at least one path");
+  for (int i = 1; i < argc; ++i)
+    if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h"))
+      return std::puts("usage: vlmconv detect PATH...  (prints the format code of each path)"), 0;
   for (int i = 1; i < argc; ++i) std::printf("%d\t%s\n", detectFormat(argv[i]), argv[i]);
   return 0;
 }

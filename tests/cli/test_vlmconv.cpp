@@ -78,6 +78,13 @@ TEST(Vlmconv, DetectPrintsCodeTabPath) {
   EXPECT_EQ(run.out, "61\t" + dir.file("a.pmd") + "\n-2\t" + dir.file("b.xyz") + "\n");
 }
 
+TEST(Vlmconv, DetectHelpIsUsageNotAPath) {
+  Result run = vlmconv("detect --help");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out.find("--help"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("usage: vlmconv detect"), std::string::npos) << run.out;
+}
+
 TEST(Vlmconv, CopyIsIdenticalAndNeverOverwritesWithoutForce) {
   ScratchDir dir;
   const std::string in = dir.file("x.vlm"), out = dir.file("copy.vlm");
