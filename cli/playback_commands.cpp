@@ -25,6 +25,7 @@
 #include "formats/adpcm.h"
 #include "platform/audio.h"
 #include "platform/sequencer.h"
+#include "playback/handset_player.h"
 #include "playback/handset_song.h"
 #include "playback/player.h"
 #include "playback/render.h"
@@ -260,6 +261,8 @@ int cmdPlay(int argc, char** argv) {
     return 1;
   }
   std::vector<RenderVoice> voices = songVoices(args.input);
+  // A SMAF file with its own voices plays them on the handset synthesizer.
+  preparePlayerHandsetSong(args.input.c_str(), code, temp.name());
 
   playFromStart();  // an open or play error is printed by the error box
   if (playerState.state != PLAY_PLAYING) {
@@ -303,6 +306,7 @@ int cmdPlay(int argc, char** argv) {
   }
   stopPlayback();
   stopWaveSounds();
+  releasePlayerHandsetSong();
   if (tty) std::printf("\n");
   sigaction(SIGINT, &previous, nullptr);
   setPlayerWindow(nullptr);

@@ -127,6 +127,8 @@ struct AudioEngine {
   std::thread silent;
   std::atomic<bool> silentRunning{false};
 
+  std::mutex sourceLock;  // guards the second synthesizer between its owner and the audio thread
+  AudioSource source;
   std::mutex waveLock;        // guards the wave sound between the caller and the audio thread
   std::vector<int16_t> wave;  // stereo frames at `rate`
   size_t wavePos = 0;
@@ -149,7 +151,25 @@ int mixAudio(void* data, int len, int nfx, float* fx[], int nout, float* out[]) 
   auto* e = static_cast<AudioEngine*>(data);
   for (int i = 0; i < nout; ++i) std::fill(out[i], out[i] + len, 0.0f);
   for (int i = 0; i < nfx; ++i) std::fill(fx[i], fx[i] + len, 0.0f);
-  int result = fluid_synth_process(e->synth, len, nfx, fx, nout, out);
+  int result = FLUID_OK;
+  {
+    std::lock_guard<std::mutex> hold(e->sourceLock);
+    if (e->source && nout >= 2) {
+      // In FluidSynth's own block size, so that the messages of the source land in the block
+      // they belong to.
+      constexpr int BLOCK = 64;
+      for (int at = 0; at < len && result == FLUID_OK; at += BLOCK) {
+        const int n = std::min(BLOCK, len - at);
+        e->source(n, out[0] + at, out[1] + at);
+        float* part[2] = {out[0] + at, out[1] + at};
+        float* fxPart[8] = {};
+        for (int i = 0; i < nfx && i < 8; ++i) fxPart[i] = fx[i] + at;
+        result = fluid_synth_process(e->synth, n, std::min(nfx, 8), fxPart, 2, part);
+      }
+    } else {
+      result = fluid_synth_process(e->synth, len, nfx, fx, nout, out);
+    }
+  }
   std::lock_guard<std::mutex> hold(e->waveLock);
   if (nout >= 2 && e->wavePos < e->wave.size()) {
     for (int i = 0; i < len && e->wavePos + 1 < e->wave.size(); ++i) {
@@ -269,6 +289,18 @@ void closeAudioOutput() {
   engine.reset();
 }
 
+uint32_t audioSampleRate() {
+  std::lock_guard<std::mutex> hold(engineLock);
+  return engine ? uint32_t(engine->rate) : 0;
+}
+
+void setAudioSource(AudioSource source) {
+  std::lock_guard<std::mutex> hold(engineLock);
+  if (!engine) return;
+  std::lock_guard<std::mutex> holdSource(engine->sourceLock);
+  engine->source = std::move(source);
+}
+
 void allowSilentAudioOutput(bool allow) {
   silentAllowed = allow;
 }
@@ -287,6 +319,10 @@ bool waveSoundPlaying() {
 }
 void closeAudioOutput() {}
 void allowSilentAudioOutput(bool) {}
+void setAudioSource(AudioSource) {}
+uint32_t audioSampleRate() {
+  return 0;
+}
 
 #endif
 

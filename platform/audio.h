@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -60,5 +61,14 @@ bool waveSoundPlaying();
 void allowSilentAudioOutput(bool allow);
 // Closes the output (at exit).
 void closeAudioOutput();
+
+// A second synthesizer beside FluidSynth: called on the audio thread for every stretch of at
+// most 64 frames before FluidSynth renders it, to send FluidSynth the messages due and to add its
+// own sound into `left` and `right` (full scale 1.0). An empty function removes it; setting
+// waits until the audio thread no longer runs the old one.
+using AudioSource = std::function<void(int frames, float* left, float* right)>;
+void setAudioSource(AudioSource source);
+// The sample rate of the open audio output (0 when it is not open).
+uint32_t audioSampleRate();
 
 }  // namespace vlm

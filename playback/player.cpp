@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "convert/conversion_run.h"
+#include "playback/handset_player.h"
 
 namespace vlm {
 
@@ -75,8 +76,11 @@ DeviceError openSequencer() {
   if ((playing() || playerState.pausedOpen) && playerState.sequencer) return DEVICE_OK;
   playerState.pausedOpen = false;
   closeSequencer();
+  // A song with its own voices plays on the handset synthesizer beside FluidSynth.
   DeviceError e =
-      openMediaDevice(DEVICE_SEQUENCER, playerState.sequencerFile, &playerState.sequencer);
+      playerHasHandsetSong(playerState.sequencerFile)
+          ? openHandsetSequencer(playerState.sequencerFile, &playerState.sequencer)
+          : openMediaDevice(DEVICE_SEQUENCER, playerState.sequencerFile, &playerState.sequencer);
   if (e != DEVICE_OK) {
     playerState.sequencer.reset();
     reportError(e, true);
