@@ -67,7 +67,7 @@ bool copyFileTo(const std::string& from, const std::string& to) {
 std::string baseNameOf(const std::string& path) {
   PathParts parts;
   splitPath(path.c_str(), &parts);
-  return std::string(parts.name) + parts.extension;
+  return parts.name + parts.extension;
 }
 
 // Bit n of a 16-bit mask.
@@ -85,7 +85,7 @@ void MainWindow::openHistory(int slot) {
 }
 
 void MainWindow::openCreatedFile() {
-  if (!runState.lastOutputPath[0]) return;
+  if (runState.lastOutputPath.empty()) return;
   setWholePlaylist(runState.lastOutputPath);
   if (playlist.count > 0) openAndPlay(playlistEntry(playlist.index));
 }
@@ -188,7 +188,7 @@ void MainWindow::prepareWave(int code, const std::string& path) {
   options.waveLengthTenths = int(ms / 100 + 1);
   if (code == FORMAT_QCP) {
     if (ms != 0)
-      std::snprintf(runState.convertedWavePath, PATH_SLOT, "%s", wave.c_str());
+      runState.convertedWavePath = wave;
     else
       ::unlink(wave.c_str());
   }
@@ -196,9 +196,9 @@ void MainWindow::prepareWave(int code, const std::string& path) {
 
 void MainWindow::removeVoiceFiles() {
   releasePlayAlong();
-  if (runState.convertedWavePath[0]) {
-    ::unlink(runState.convertedWavePath);
-    runState.convertedWavePath[0] = '\0';
+  if (!runState.convertedWavePath.empty()) {
+    ::unlink(runState.convertedWavePath.c_str());
+    runState.convertedWavePath.clear();
   }
 }
 
@@ -218,7 +218,7 @@ bool MainWindow::openAndPlay(const std::string& pathIn) {
   currentFile_ = path;
   // 3. Sounds are measured; a .qcp goes through the outside converter when there is one.
   const FormatCode code = detectFormat(path.c_str());
-  runState.convertedWavePath[0] = '\0';
+  runState.convertedWavePath.clear();
   if (code == FORMAT_QCP || code == FORMAT_WAV) prepareWave(code, path);
   // 4. The playback file.
   const int result = preparePlayback(path.c_str(), tempPath_.c_str());
@@ -376,15 +376,13 @@ void MainWindow::saveWave() {
   PathParts parts;
   splitPath(currentFile_.c_str(), &parts);
   std::string proposed =
-      (options.SaveDir.empty() ? std::string(parts.directory) : options.SaveDir) + parts.name +
-      ".wav";
+      (options.SaveDir.empty() ? parts.directory : options.SaveDir) + parts.name + ".wav";
   QString chosen = runFileDialog(this, true, QStringLiteral("[ファイルを作成]"),
                                  pathToQt(proposed.c_str()), QStringLiteral("すべてのﾌｧｲﾙ (*)"));
   if (chosen.isEmpty()) return;
   const std::string target = pathFromQt(chosen);
   options.SaveDir = folderOf(target);
-  if (copyFileTo(source, target))
-    std::snprintf(runState.lastOutputPath, PATH_SLOT, "%s", target.c_str());
+  if (copyFileTo(source, target)) runState.lastOutputPath = target;
 }
 
 void MainWindow::savePlaylist() {
@@ -413,7 +411,7 @@ void MainWindow::runExternalApp(int n) {
   const std::string& program = options.appFile[n - 1];
   if (program.empty()) return;
   const bool ctrl = modifiers() & Qt::ControlModifier;
-  const std::string argument = ctrl ? std::string(runState.lastOutputPath) : currentFile_;
+  const std::string argument = ctrl ? runState.lastOutputPath : currentFile_;
   // An argument list goes to the program as it is: a path with spaces needs no quotes.
   QStringList args;
   if (!argument.empty()) args << pathToQt(argument.c_str());
@@ -424,8 +422,7 @@ void MainWindow::clipboardPlay() {
   std::string text;
   if (!clipboardBackend().getText(text) || text.empty()) return;
   clearPlaylist();
-  std::snprintf(playlist.entries.data(), PATH_SLOT, "%s", CLIPBOARD_FILE);
-  playlist.count = 1;
+  addPlaylistPath(CLIPBOARD_FILE);
   playlist.index = 0;
   onCommand(CMD_REFRESH_PLAYLIST);
   onCommand(CMD_OPEN_CURRENT, options.autoplay ? 0 : 1);

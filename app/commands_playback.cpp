@@ -190,8 +190,8 @@ void MainWindow::play() {
       const FormatCode code = detectFormat(currentFile_.c_str());
       if (code == FORMAT_WAV && !waveTempPath_.empty())
         playWaveSound(waveTempPath_.c_str());
-      else if (code == FORMAT_QCP && runState.convertedWavePath[0])
-        playWaveSound(runState.convertedWavePath);
+      else if (code == FORMAT_QCP && !runState.convertedWavePath.empty())
+        playWaveSound(runState.convertedWavePath.c_str());
       else
         startPlayAlong(playAlongPositionMs(playerState.position));
     }
@@ -374,7 +374,8 @@ void MainWindow::updateTimeLine() {
 
 uint32_t MainWindow::lengthMsCached() const {
   // A new playback file forgets the length; while the song plays the open device tells it.
-  if (!playerState.lengthMsCache && loaded_ && playerState.sequencerFile[0]) return lengthMs();
+  if (!playerState.lengthMsCache && loaded_ && !playerState.sequencerFile.empty())
+    return lengthMs();
   return playerState.lengthMsCache;
 }
 

@@ -558,8 +558,8 @@ void MainWindow::handover(uint32_t param, const std::string& payload) {
 
 void MainWindow::startWith(const std::string& commandLine) {
   relayout();
-  char first[PATH_SLOT] = {};
-  if (commandLine.empty() || !firstArgument(commandLine.c_str(), first, sizeof first)) {
+  std::vector<char> first(commandLine.size() + 1);
+  if (commandLine.empty() || !firstArgument(commandLine.c_str(), first.data(), first.size())) {
     refreshPlaylistPanel();
     return;
   }

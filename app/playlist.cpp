@@ -1,4 +1,4 @@
-// The player's playlist: fixed 256-byte slots filled from command-line texts, folders, .m3u
+// The player's playlist: paths of any length filled from command-line texts, folders, .m3u
 // lists and dropped paths. Folder and list walks are the shared ones of convert/path_expansion.
 #include "app/playlist.h"
 
@@ -21,18 +21,12 @@ void ensurePlaylist() {
   if (playlist.capacity <= 0) initPlaylist(PLAYLIST_DEFAULT_FILES);
 }
 
-char* slot(int i) {
-  return playlist.entries.data() + size_t(i) * PATH_SLOT;
-}
-
-// Appends a path as it stands. A path longer than a slot is dropped rather than cut, since the
-// cut name would be another (missing or wrong) file.
+// Appends a path as it stands, never cut: a cut name would be another (missing or wrong) file.
 bool appendEntry(const std::string& path) {
   ensurePlaylist();
-  if (playlistFull() || path.empty() || path.size() > size_t(MAX_PATH_CHARS)) return false;
-  char* s = slot(playlist.count);
-  std::memcpy(s, path.data(), path.size());
-  s[path.size()] = '\0';
+  if (playlistFull() || path.empty()) return false;
+  playlist.entries.resize(size_t(playlist.count));
+  playlist.entries.push_back(path);
   ++playlist.count;
   return true;
 }
@@ -43,8 +37,7 @@ bool isExistingFile(const std::string& path) {
 
 // Keeps a supported file; answers whether there is room for more.
 bool keepSupportedFile(const std::string& path) {
-  if (path.size() <= size_t(MAX_PATH_CHARS) && isExistingFile(path) &&
-      detectFormat(path.c_str()) > 0)
+  if (isExistingFile(path) && detectFormat(path.c_str()) > 0)
     appendEntry(path);
   return !playlistFull();
 }
@@ -79,13 +72,15 @@ int playlistCapacityOf(int files) {
 
 void initPlaylist(int files) {
   playlist.capacity = playlistCapacityOf(files);
-  playlist.entries.assign(size_t(playlist.capacity) * PATH_SLOT + 1, '\0');
+  playlist.entries.clear();
+  playlist.entries.reserve(size_t(playlist.capacity));
   playlist.count = 0;
   playlist.index = 0;
 }
 
 void clearPlaylist() {
   ensurePlaylist();
+  playlist.entries.clear();
   playlist.count = 0;
   playlist.index = 0;
 }
@@ -95,8 +90,8 @@ bool playlistFull() {
 }
 
 const char* playlistEntry(int i) {
-  if (i < 0 || i >= playlist.count || playlist.entries.empty()) return "";
-  return slot(i);
+  if (i < 0 || i >= playlist.count || size_t(i) >= playlist.entries.size()) return "";
+  return playlist.entries[size_t(i)].c_str();
 }
 
 void addPlaylistPath(const char* path) {
@@ -214,9 +209,10 @@ void shufflePlaylist(uint32_t seed) {
     std::swap(order[i - 1], order[j]);
   }
   if (keep >= 0) order.insert(order.begin() + keep, keep);
-  std::vector<char> shuffled(playlist.entries.size(), '\0');
+  std::vector<std::string> shuffled;
+  shuffled.reserve(playlist.entries.capacity());
   for (int i = 0; i < playlist.count; ++i)
-    std::memcpy(shuffled.data() + size_t(i) * PATH_SLOT, slot(order[size_t(i)]), PATH_SLOT);
+    shuffled.push_back(std::move(playlist.entries[size_t(order[size_t(i)])]));
   playlist.entries.swap(shuffled);
 }
 

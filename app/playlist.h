@@ -16,8 +16,8 @@ inline constexpr int PLAYLIST_DEFAULT_FILES = 256;
 inline constexpr int PLAYLIST_MAX_FILES = 1024;
 
 struct Playlist {
-  std::vector<char> entries;  // capacity x PATH_SLOT + 1 bytes, one path every PATH_SLOT bytes
-  int capacity = 0;           // `files`, corrected to 1..1024
+  std::vector<std::string> entries;  // `count` paths, each as long as it is
+  int capacity = 0;                  // `files`, corrected to 1..1024
   int count = 0;
   int index = 0;  // current entry
 };

@@ -149,22 +149,22 @@ bool QtUi::mailDialog() {
   return dialogs::runMailDialog(window_) == dialogs::DLG_OK;
 }
 
-bool QtUi::saveDialog(char* path, FormatCode) {
+bool QtUi::saveDialog(std::string& path, FormatCode) {
   PathParts parts;
-  splitPath(path, &parts);
-  std::string start = options.SaveDir.empty() ? std::string(parts.directory) : options.SaveDir;
+  splitPath(path.c_str(), &parts);
+  std::string start = options.SaveDir.empty() ? parts.directory : options.SaveDir;
   start += parts.name;
   start += parts.extension;
   QString chosen = runFileDialog(window_, true, QStringLiteral("[ファイルを作成]"),
                                  pathToQt(start.c_str()), QStringLiteral("すべてのﾌｧｲﾙ (*)"));
   if (chosen.isEmpty()) return false;
   std::string target = pathFromQt(chosen);
-  if (target.size() > size_t(MAX_PATH_CHARS)) {
+  if (target.size() > MAX_PATH_BYTES) {
     showMessageBox(window_, BoxKind::Warning, QStringLiteral("警告"),
                    QStringLiteral("パスが長すぎます。"), false);
     return false;
   }
-  std::snprintf(path, PATH_SLOT, "%s", target.c_str());
+  path = target;
   options.SaveDir = folderOf(target);
   return true;
 }

@@ -55,7 +55,7 @@ class QtUi : public ConversionUi {
   explicit QtUi(QWidget* window) : window_(window) {}
   bool formatDialog(int dialogId, FormatCode output) override;
   bool mailDialog() override;
-  bool saveDialog(char* path, FormatCode output) override;
+  bool saveDialog(std::string& path, FormatCode output) override;
   bool warningBox(const char* text) override;
   void noticeBox(const char* text) override;
   void errorBox(const char* text) override;

@@ -91,21 +91,23 @@ bool CliUi::mailDialog() {
   return true;
 }
 
-bool CliUi::saveDialog(char* path, FormatCode) {
+bool CliUi::saveDialog(std::string& path, FormatCode) {
   if (!job) return true;
   std::string target = path;
   if (!job->outputFile.empty()) {
     target = job->outputFile;
   } else if (!job->outputDir.empty()) {
     PathParts parts;
-    splitPath(path, &parts);
+    splitPath(path.c_str(), &parts);
     std::string dir = job->outputDir;
     if (dir.back() != '/') dir += '/';
     target = dir + parts.name + parts.extension;
   }
-  if (target.size() > size_t(MAX_PATH_CHARS)) {
+  if (target.size() > MAX_PATH_BYTES) {
     job->skipped = true;
-    job->skipReason = "output path too long";
+    job->skipReason = "the output path has " + std::to_string(target.size()) +
+                      " bytes, more than the system allows (" + std::to_string(MAX_PATH_BYTES) +
+                      "): nothing written";
     return false;
   }
   if (!job->force && pathExists(target.c_str())) {
@@ -113,7 +115,7 @@ bool CliUi::saveDialog(char* path, FormatCode) {
     job->skipReason = target + " exists (use --force to overwrite)";
     return false;
   }
-  std::snprintf(path, PATH_SLOT, "%s", target.c_str());
+  path = target;
   job->deliveredPath = target;
   return true;
 }

@@ -26,7 +26,7 @@ class CliUi : public ConversionUi {
  public:
   bool formatDialog(int dialogId, FormatCode output) override;
   bool mailDialog() override;
-  bool saveDialog(char* path, FormatCode output) override;
+  bool saveDialog(std::string& path, FormatCode output) override;
   bool warningBox(const char* text) override;
   void noticeBox(const char* text) override;
   void errorBox(const char* text) override;

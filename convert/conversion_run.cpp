@@ -37,7 +37,7 @@ class SilentUi : public ConversionUi {
  public:
   bool formatDialog(int, FormatCode) override { return true; }
   bool mailDialog() override { return true; }
-  bool saveDialog(char*, FormatCode) override { return true; }
+  bool saveDialog(std::string&, FormatCode) override { return true; }
   bool warningBox(const char*) override { return true; }
   void noticeBox(const char*) override {}
   void errorBox(const char*) override {}
@@ -193,7 +193,7 @@ std::string attachmentName(const char* input, const char* extension) {
   PathParts parts;
   splitPath(input, &parts);
   std::string name;
-  for (int i = 0; i < 8 && parts.name[i]; ++i) {
+  for (size_t i = 0; i < 8 && i < parts.name.size(); ++i) {
     const uint8_t c = uint8_t(parts.name[i]);
     if (c < 0x20 || c >= 0x80) break;
     const bool kept = c == 0x21 || c == 0x2D || (c >= 0x23 && c <= 0x29) ||
@@ -228,10 +228,6 @@ void appendLine(std::string& text, const char* format, int value) {
   char line[512];
   std::snprintf(line, sizeof line, format, value);
   text += line;
-}
-
-void copyPath(char* slot, const std::string& path) {
-  std::snprintf(slot, PATH_SLOT, "%s", path.c_str());
 }
 
 }  // namespace
@@ -340,9 +336,9 @@ int runConversion(const char* input, const char* output, FormatCode inputCode,
 int preparePlayback(const char* input, const char* tempPath) {
   PathParts parts;
   splitPath(input, &parts);
-  char title[PATH_SLOT * 2 + 32];
-  std::snprintf(title, sizeof title, "[%s%s] %s", parts.name, parts.extension, WINDOW_TITLE_SUFFIX);
-  conversionUi().setTitle(title);
+  const std::string title =
+      "[" + parts.name + parts.extension + "] " + std::string(WINDOW_TITLE_SUFFIX);
+  conversionUi().setTitle(title.c_str());
 
   const FormatCode code = detectFormat(input);
   if (code <= 0) return 0;
@@ -403,7 +399,7 @@ int convertCommand(const char* input, FormatCode c) {
   std::string extension;
   if (c == OUTPUT_COPY || c == OUTPUT_MAIL) {
     if (c == OUTPUT_MAIL) runState.MailFlags = MAIL_FILE;
-    extension = strcasecmp(parts.extension, ".txt") == 0 ? ".mld" : parts.extension;
+    extension = strcasecmp(parts.extension.c_str(), ".txt") == 0 ? ".mld" : parts.extension;
     runState.outputSizeLimit = 0;
   } else {
     extension = format->extension;
@@ -415,34 +411,33 @@ int convertCommand(const char* input, FormatCode c) {
   if (c != OUTPUT_COPY && c != OUTPUT_MAIL && !conversionUi().formatDialog(format->dialog, c))
     return finish();
 
-  char outputPath[PATH_SLOT];
-  replacePathParts(input, outputPath, nullptr, nullptr, nullptr, extension.c_str());
+  std::string outputPath = replacePathParts(input, nullptr, nullptr, nullptr, extension.c_str());
   const bool mld = strcasecmp(extension.c_str(), ".mld") == 0;
   if (mld && runState.MailFlags == MAIL_TEXT_FORM) {
-    copyPath(outputPath, CLIPBOARD_FILE);
+    outputPath = CLIPBOARD_FILE;
   } else if (runState.MailFlags & MAIL_FILE) {
-    copyPath(outputPath, writableDataDir() + "melody.eml");
+    outputPath = writableDataDir() + "melody.eml";
     runState.mailAttachment = attachmentName(input, extension.c_str());
     if (!conversionUi().mailDialog()) return finish();
     if (!options.shamezoflg &&
         (isImelodyOutput(c) || (inputCode == FORMAT_MLD && c == OUTPUT_MAIL)))
       runState.MailFlags |= MAIL_TEXT_FORM;
   } else if (runState.AutoConvertFlags & AUTO_UNATTENDED) {
-    std::snprintf(outputPath, sizeof outputPath, "%s%s%s", options.SaveDir.c_str(), parts.name,
-                  extension.c_str());
-    if (pathExists(outputPath)) return finish();
+    outputPath = options.SaveDir + parts.name + extension;
+    if (pathExists(outputPath.c_str())) return finish();
   } else if (!conversionUi().saveDialog(outputPath, c)) {
     return finish();
   }
   rememberDialogChoices(c, *format);
 
   const char* source = input;
-  if (inputCode == FORMAT_QCP && runState.convertedWavePath[0]) source = runState.convertedWavePath;
+  if (inputCode == FORMAT_QCP && !runState.convertedWavePath.empty())
+    source = runState.convertedWavePath.c_str();
   const SongRecord edited = song;
   keptSong = runState.keepSongRecord ? &edited : nullptr;
-  result = runConversion(source, outputPath, inputCode, c);
+  result = runConversion(source, outputPath.c_str(), inputCode, c);
   keptSong = nullptr;
-  copyPath(runState.lastOutputPath, (runState.MailFlags & MAIL_FILE) ? "" : outputPath);
+  runState.lastOutputPath = (runState.MailFlags & MAIL_FILE) ? "" : outputPath;
 
   std::string text = collectWarnings(c, format);
   bool noticeAllowed = true;

@@ -22,8 +22,8 @@ class ConversionUi {
   virtual bool formatDialog(int dialogId, FormatCode output) = 0;
   // Mail dialog: may edit runState.mailTo / mailSubject / mailAttachment; false = Cancel.
   virtual bool mailDialog() = 0;
-  // Save dialog proposing `path` (PATH_SLOT bytes, may be changed); false = Cancel.
-  virtual bool saveDialog(char* path, FormatCode output) = 0;
+  // Save dialog proposing `path` (may be changed); false = Cancel.
+  virtual bool saveDialog(std::string& path, FormatCode output) = 0;
   // Warning box with OK and Cancel (caption "警告"); false = Cancel. Text is UTF-8.
   virtual bool warningBox(const char* text) = 0;
   // Notice box (caption "お知らせ").

@@ -87,9 +87,9 @@ FormatCode classifyFile(const char* path) {
   PathParts parts;
   splitPath(path, &parts);
   Header header;
-  if (extensionNeedsHeader(parts.extension))
+  if (extensionNeedsHeader(parts.extension.c_str()))
     header.count = readFilePrefix(path, header.bytes, HEADER_BYTES);
-  return classifyByExtension(parts.extension, header);
+  return classifyByExtension(parts.extension.c_str(), header);
 }
 
 }  // namespace
@@ -101,7 +101,7 @@ FormatCode detectFormat(const char* path) {
     splitPath(path, &parts);
     Header header;
     header.count = readClipboardPrefix(header.bytes, HEADER_BYTES);
-    return classifyByExtension(parts.extension, header);
+    return classifyByExtension(parts.extension.c_str(), header);
   }
   // A path that does not exist is treated like a directory: the caller expands it to nothing.
   struct stat st;

@@ -25,8 +25,8 @@ struct RunState {
   int32_t mailTextLimit = 0;
   int32_t lastOutputSize = 0;
   FormatCode currentOutputCode = 0;
-  char convertedWavePath[PATH_SLOT] = {};
-  char lastOutputPath[PATH_SLOT] = {};
+  std::string convertedWavePath;  // the .wav made from the current .qcp; empty when none
+  std::string lastOutputPath;
   uint32_t MailFlags = 0;
   uint32_t AutoConvertFlags = 0;
   bool forPlayback = false;

@@ -17,16 +17,11 @@ namespace {
 
 PlayerWindow* playerWindow = nullptr;
 
-void copyPath(char* slot, const char* path) {
-  std::strncpy(slot, path ? path : "", PATH_SLOT - 1);
-  slot[PATH_SLOT - 1] = '\0';
-}
-
 // Shows an open or play error under "ERROR". The out-of-range error never is, and sequencer
 // errors are kept quiet while no file has been set.
 void reportError(DeviceError code, bool sequencer) {
   if (code == DEVICE_OK || code == DEVERR_OUTOFRANGE) return;
-  if (sequencer && playerState.sequencerFile[0] == '\0') return;
+  if (sequencer && playerState.sequencerFile.empty()) return;
   std::string text = deviceErrorText(code);
   std::strncpy(playerState.errorText, text.c_str(), ERROR_TEXT_SIZE - 1);
   playerState.errorText[ERROR_TEXT_SIZE - 1] = '\0';
@@ -65,7 +60,7 @@ void setPlayerWindow(PlayerWindow* window) {
 }
 
 void setPlaybackFile(const char* path) {
-  copyPath(playerState.sequencerFile, path);
+  playerState.sequencerFile = path ? path : "";
   if (playing() || playerState.pausedOpen) stopPlayback();
   playerState.state = PLAY_STOPPED;
   playerState.pausedOpen = false;
@@ -78,9 +73,10 @@ DeviceError openSequencer() {
   closeSequencer();
   // A song with its own voices plays on the handset synthesizer beside FluidSynth.
   DeviceError e =
-      playerHasHandsetSong(playerState.sequencerFile)
-          ? openHandsetSequencer(playerState.sequencerFile, &playerState.sequencer)
-          : openMediaDevice(DEVICE_SEQUENCER, playerState.sequencerFile, &playerState.sequencer);
+      playerHasHandsetSong(playerState.sequencerFile.c_str())
+          ? openHandsetSequencer(playerState.sequencerFile.c_str(), &playerState.sequencer)
+          : openMediaDevice(DEVICE_SEQUENCER, playerState.sequencerFile.c_str(),
+                            &playerState.sequencer);
   if (e != DEVICE_OK) {
     playerState.sequencer.reset();
     reportError(e, true);
@@ -141,7 +137,7 @@ uint32_t lengthMs() {
     // tempo map, which is what the device would have measured.
     std::vector<uint8_t> image;
     SongTiming timing;
-    if (readFileBytes(playerState.sequencerFile, &image) &&
+    if (readFileBytes(playerState.sequencerFile.c_str(), &image) &&
         readSongTiming(image.data(), uint32_t(image.size()), &timing))
       playerState.lengthMsCache = timing.tickToMs(timing.endTick);
     return playerState.lengthMsCache;
@@ -185,13 +181,14 @@ void onPlayNotify(uint32_t code) {
 }
 
 void setWaveFile(const char* path) {
-  copyPath(playerState.waveFile, path);
+  playerState.waveFile = path ? path : "";
   playerState.waveLengthMsCache = 0;
 }
 
 uint32_t waveLengthMs() {
   if (playerState.waveLengthMsCache) return playerState.waveLengthMsCache;
-  DeviceError e = openMediaDevice(DEVICE_WAVEAUDIO, playerState.waveFile, &playerState.waveDevice);
+  DeviceError e =
+      openMediaDevice(DEVICE_WAVEAUDIO, playerState.waveFile.c_str(), &playerState.waveDevice);
   if (e != DEVICE_OK) {
     playerState.waveDevice.reset();
     reportError(e, false);

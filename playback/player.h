@@ -33,14 +33,14 @@ void setPlayerWindow(PlayerWindow* window);  // null: nobody listens
 
 // The module's state, one instance.
 struct PlayerState {
-  char sequencerFile[PATH_SLOT] = {};
+  std::string sequencerFile;
   std::unique_ptr<MediaDevice> sequencer;  // non-null while the device is open
   int state = PLAY_STOPPED;                // PlayState
   bool pausedOpen = false;
   uint32_t position = 0;    // song-pointer units (sixteenth notes)
   uint32_t songLength = 0;  // song-pointer units
   uint32_t lengthMsCache = 0;
-  char waveFile[PATH_SLOT] = {};
+  std::string waveFile;
   std::unique_ptr<MediaDevice> waveDevice;
   uint32_t waveLengthMsCache = 0;
   char errorText[ERROR_TEXT_SIZE] = {};

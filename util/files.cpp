@@ -52,13 +52,6 @@ bool writeAll(int fd, const uint8_t* data, size_t n) {
   return true;
 }
 
-// Copies at most PATH_SLOT - 1 bytes and terminates.
-void copySlot(char* out, const std::string& s) {
-  size_t n = s.size() < size_t(PATH_SLOT - 1) ? s.size() : size_t(PATH_SLOT - 1);
-  std::memcpy(out, s.data(), n);
-  out[n] = 0;
-}
-
 thread_local FileFailure failure;
 
 void fail(FileOp op, const char* path, int error) {
@@ -356,12 +349,11 @@ void* makeTempFile(uint8_t** pointer, const char* prefix) {
   if (prefix) name.append(prefix, strnlen(prefix, TEMP_PREFIX_CHARS));
   name += "XXXXXX";
   name += TEMP_EXTENSION;
-  if (name.size() > size_t(MAX_PATH_CHARS)) return nullptr;
   int fd = ::mkstemps(name.data(), int(std::strlen(TEMP_EXTENSION)));
   if (fd < 0) return nullptr;
   ::close(fd);
   uint8_t* data = nullptr;
-  void* handle = allocBlock(&data, PATH_SLOT);
+  void* handle = allocBlock(&data, name.size() + 1);
   if (!handle) {
     ::unlink(name.c_str());
     return nullptr;
@@ -386,14 +378,14 @@ void splitPath(const char* path, PathParts* parts) {
     name = file.substr(0, dot);
     ext = file.substr(dot);
   }
-  parts->drive[0] = 0;
-  copySlot(parts->directory, dir);
-  copySlot(parts->name, name);
-  copySlot(parts->extension, ext);
+  parts->drive.clear();
+  parts->directory = dir;
+  parts->name = name;
+  parts->extension = ext;
 }
 
-void replacePathParts(const char* path, char* out, const char* drive, const char* directory,
-                      const char* name, const char* extension) {
+std::string replacePathParts(const char* path, const char* drive, const char* directory,
+                             const char* name, const char* extension) {
   PathParts parts;
   splitPath(path, &parts);
   std::string joined = drive ? drive : parts.drive;
@@ -404,7 +396,7 @@ void replacePathParts(const char* path, char* out, const char* drive, const char
   std::string ext = extension ? extension : parts.extension;
   if (!ext.empty() && ext[0] != '.') ext.insert(ext.begin(), '.');
   joined += ext;
-  copySlot(out, joined);
+  return joined;
 }
 
 // Besides the Windows rule (a space followed by a drive letter and a colon starts the next

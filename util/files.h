@@ -9,8 +9,9 @@
 
 namespace vlm {
 
-inline constexpr int MAX_PATH_CHARS = 255;
-inline constexpr int PATH_SLOT = 256;
+// The longest path the system opens (PATH_MAX with its terminating zero). Longer ones are
+// refused with a message before anything is written; shorter ones are never cut.
+inline constexpr size_t MAX_PATH_BYTES = 4095;
 
 // Reads a whole file into a new block of exactly its size. Null for a missing, unreadable or
 // empty file.
@@ -50,20 +51,21 @@ uint32_t fileSize(const char* path);
 bool isDirectory(const char* path);
 bool pathExists(const char* path);
 
-// A 256-byte block receiving the name of a new empty file in $TMPDIR (or /tmp), made from the
-// first three characters of the prefix. The caller deletes the file and frees the block.
+// A block receiving the name of a new empty file in $TMPDIR (or /tmp), made from the first three
+// characters of the prefix, as a zero-terminated text. The caller deletes the file and frees the
+// block.
 void* makeTempFile(uint8_t** pointer, const char* prefix);
 
 // Splits a POSIX path into drive (always empty), directory (with its trailing '/'), base name and
-// extension (with its dot), replaces each part given non-null, and joins them into `out`
-// (PATH_SLOT bytes).
-void replacePathParts(const char* path, char* out, const char* drive, const char* directory,
-                      const char* name, const char* extension);
+// extension (with its dot), replaces each part given non-null, and joins them. Paths have no
+// length limit here: the system says which it refuses.
+std::string replacePathParts(const char* path, const char* drive, const char* directory,
+                             const char* name, const char* extension);
 struct PathParts {
-  char drive[4];
-  char directory[PATH_SLOT];
-  char name[PATH_SLOT];
-  char extension[PATH_SLOT];
+  std::string drive;
+  std::string directory;
+  std::string name;
+  std::string extension;
 };
 void splitPath(const char* path, PathParts* parts);
 

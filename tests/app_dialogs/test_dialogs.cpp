@@ -901,8 +901,8 @@ class TypingUi : public ConversionUi {
     return runFileSettingsDialog(dialogId, output, nullptr, false) == DLG_OK;
   }
   bool mailDialog() override { return runMailDialog(nullptr) == DLG_OK; }
-  bool saveDialog(char* path, FormatCode) override {
-    std::snprintf(path, PATH_SLOT, "%s", out_.c_str());
+  bool saveDialog(std::string& path, FormatCode) override {
+    path = out_;
     return true;
   }
   bool warningBox(const char*) override { return true; }

@@ -620,12 +620,12 @@ TEST_F(WindowTest, ExternalApplicationsGetThePathAsOneArgument) {
   w.onCommand(1402);
   EXPECT_EQ(waitRecord(), "[" + current + "]\n");
   // Ctrl: the file the last convert command made.
-  std::snprintf(runState.lastOutputPath, PATH_SLOT, "%s", "/out/made it.mld");
+  runState.lastOutputPath = "/out/made it.mld";
   w.setModifierOverride(Qt::ControlModifier);
   w.onCommand(1402);
   EXPECT_EQ(waitRecord(), "[/out/made it.mld]\n");
   // Nothing made yet: the program starts without an argument.
-  runState.lastOutputPath[0] = '\0';
+  runState.lastOutputPath.clear();
   w.onCommand(1402);
   EXPECT_EQ(waitRecord(), "");
   // An application that is not set starts nothing.
@@ -643,7 +643,7 @@ TEST_F(WindowTest, ConvertCommandWritesWhereTheSaveDialogSaidAndRecIsRemembered)
   EXPECT_TRUE(fs::file_size(nextDialogAnswer) > 0);
   EXPECT_EQ(options.recmode, 120);
   EXPECT_EQ(options.SaveDir, (root / "out").string() + "/");
-  EXPECT_EQ(std::string(runState.lastOutputPath), nextDialogAnswer);
+  EXPECT_EQ(runState.lastOutputPath, nextDialogAnswer);
   nextDialogAnswer = (root / "out" / "again.mmf").string();
   w.onCommand(165);
   EXPECT_TRUE(fs::exists(nextDialogAnswer));

@@ -300,5 +300,45 @@ TEST(Vlmconv, SyncEachAndBatchGiveTheSameOutputs) {
   EXPECT_EQ(entries, 1u);
 }
 
+// A folder whose path is `bytes` long or a little more, made of names the system allows.
+std::string deepFolder(const ScratchDir& dir, size_t bytes) {
+  std::string path = dir.path();
+  for (char c = 'a'; path.size() < bytes; ++c) path += "/" + std::string(200, c);
+  std::filesystem::create_directories(path);
+  return path;
+}
+
+TEST(Vlmconv, LongPathsAreNeverCut) {
+  ScratchDir dir;
+  const std::string folder = deepFolder(dir, 700);
+  const std::string input = folder + "/song with a long name.vlm";
+  writeBytes(input, STREAM);
+  // Beside the input, with the new extension.
+  Result beside = vlmconv("convert '" + input + "' --to mid");
+  EXPECT_EQ(beside.status, 0) << beside.out;
+  EXPECT_FALSE(readBytes(folder + "/song with a long name.mid").empty()) << beside.out;
+  // Into a long output folder, and to a long output name.
+  const std::string out = deepFolder(dir, 900) + "/out";
+  EXPECT_EQ(vlmconv("convert '" + input + "' --to mid -d '" + out + "'").status, 0);
+  EXPECT_FALSE(readBytes(out + "/song with a long name.mid").empty());
+  EXPECT_EQ(vlmconv("convert '" + input + "' --to -3 -o '" + out + "/copy.vlm'").status, 0);
+  EXPECT_EQ(readBytes(out + "/copy.vlm"), STREAM);
+  // check, info and dump read it.
+  EXPECT_EQ(vlmconv("info '" + input + "'").status, 0);
+  EXPECT_EQ(vlmconv("check '" + input + "'").status, 0);
+}
+
+TEST(Vlmconv, APathLongerThanTheSystemAllowsIsRefusedBeforeAnythingIsWritten) {
+  ScratchDir dir;
+  writeBytes(dir.file("song.vlm"), STREAM);
+  const std::string tooLong = dir.path() + "/" + std::string(5000, 'x') + ".mid";
+  Result run = vlmconv("convert '" + dir.file("song.vlm") + "' --to mid -o '" + tooLong + "'");
+  EXPECT_NE(run.status, 0);
+  EXPECT_NE(run.out.find("more than the system allows"), std::string::npos) << run.out;
+  size_t files = 0;
+  for (const auto& e : std::filesystem::directory_iterator(dir.path())) files += !e.is_directory();
+  EXPECT_EQ(files, 1u);  // the input alone
+}
+
 }  // namespace
 }  // namespace vlm

@@ -146,9 +146,9 @@ class TestUi : public ConversionUi {
   int warnings = 0, notices = 0;
   bool formatDialog(int, FormatCode) override { return true; }
   bool mailDialog() override { return true; }
-  bool saveDialog(char* path, FormatCode) override {
+  bool saveDialog(std::string& path, FormatCode) override {
     if (savePath.empty()) return false;
-    std::snprintf(path, PATH_SLOT, "%s", savePath.c_str());
+    path = savePath;
     return true;
   }
   bool warningBox(const char*) override { return ++warnings, true; }
@@ -190,7 +190,7 @@ TEST_F(ConvertCommand, CopyOfTextSavesAsImelody) {
   class Proposed : public TestUi {
    public:
     std::string proposed;
-    bool saveDialog(char* path, FormatCode) override {
+    bool saveDialog(std::string& path, FormatCode) override {
       proposed = path;
       return true;
     }

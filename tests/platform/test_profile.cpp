@@ -200,5 +200,15 @@ TEST_F(Profile, BatchWritesOnceAtTheEnd) {
   }
 }
 
+TEST_F(Profile, LongPathsForTheFileAndItsValues) {
+  std::string folder = dir;
+  for (char c = 'a'; folder.size() < 800; ++c) folder += "/" + std::string(200, c);
+  ASSERT_EQ(::system(("mkdir -p '" + folder + "'").c_str()), 0);
+  const std::string file = folder + "/vlmplay.ini";
+  const std::string value = folder + "/songs/" + std::string(200, 'z') + ".mid";
+  ASSERT_TRUE(writeProfileString("section", "histfile1", value.c_str(), file.c_str()));
+  EXPECT_EQ(readProfileString("section", "histfile1", "", file.c_str()), value);
+}
+
 }  // namespace
 }  // namespace vlm

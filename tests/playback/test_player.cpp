@@ -91,7 +91,7 @@ struct RecordingUi : ConversionUi {
   std::vector<std::string> errors;
   bool formatDialog(int, FormatCode) override { return true; }
   bool mailDialog() override { return true; }
-  bool saveDialog(char*, FormatCode) override { return true; }
+  bool saveDialog(std::string&, FormatCode) override { return true; }
   bool warningBox(const char*) override { return true; }
   void noticeBox(const char*) override {}
   void errorBox(const char* text) override { errors.push_back(text); }
@@ -281,7 +281,7 @@ TEST_F(PlayerTest, NewFileWhilePlayingStopsFirst) {
   EXPECT_EQ(window.stoppedMessages, 1);
   EXPECT_EQ(fake.openDevices, 0);
   EXPECT_EQ(playerState.lengthMsCache, 0u);
-  EXPECT_STREQ(playerState.sequencerFile, "/tmp/next.mid");
+  EXPECT_EQ(playerState.sequencerFile, "/tmp/next.mid");
 }
 
 }  // namespace

@@ -107,7 +107,7 @@ struct CountingUi : ConversionUi {
   std::vector<std::string> errors;
   bool formatDialog(int, FormatCode) override { return true; }
   bool mailDialog() override { return true; }
-  bool saveDialog(char*, FormatCode) override { return true; }
+  bool saveDialog(std::string&, FormatCode) override { return true; }
   bool warningBox(const char*) override { return true; }
   void noticeBox(const char*) override {}
   void errorBox(const char* text) override { errors.push_back(text); }
