@@ -11,7 +11,6 @@
 #include <QMenu>
 #include <QProcess>
 #include <QScrollBar>
-#include <QThread>
 #include <cstdio>
 #include <cstring>
 
@@ -24,6 +23,7 @@
 #include "app/qt_ui.h"
 #include "convert/conversion_run.h"
 #include "convert/format_table.h"
+#include "convert/voice_files.h"
 #include "core/vstream.h"
 #include "formats/adpcm.h"
 #include "platform/audio.h"
@@ -35,34 +35,6 @@
 namespace vlm {
 
 namespace {
-
-constexpr int PVCONV_POLLS = 501;
-constexpr int PVCONV_POLL_MS = 10;
-constexpr int PVCONV_FINISH_MS = 2000;
-
-std::string newTempFile(const char* suffix) {
-  uint8_t* name = nullptr;
-  void* block = makeTempFile(&name, "dum");
-  if (!block) return std::string();
-  std::string path = reinterpret_cast<const char*>(name);
-  freeBlock(block);
-  if (suffix && *suffix) {
-    // The extension tells players and converters what the file is.
-    std::string named = path + suffix;
-    if (::rename(path.c_str(), named.c_str()) == 0) path = named;
-  }
-  return path;
-}
-
-bool copyFileTo(const std::string& from, const std::string& to) {
-  uint8_t* data = nullptr;
-  int32_t size = 0;
-  void* block = loadFile(from.c_str(), &data, &size);
-  if (!block) return false;
-  const int ok = saveFile(to.c_str(), data, size_t(size));
-  freeBlock(block);
-  return ok != 0;
-}
 
 std::string baseNameOf(const std::string& path) {
   PathParts parts;
@@ -144,56 +116,6 @@ void MainWindow::resetPerSong() {
   }
 }
 
-bool MainWindow::convertQcp(const std::string& path, std::string* wavePath) {
-  const std::string program = findProgram("pvconv");
-  if (program.empty()) return false;
-  const std::string copy = newTempFile(".qcp");
-  const std::string wave = newTempFile(".wav");
-  bool made = false;
-  if (!copy.empty() && !wave.empty() && copyFileTo(path, copy)) {
-    QProcess converter;
-    converter.setWorkingDirectory(pathToQt(programDir().c_str()));
-    converter.start(pathToQt(program.c_str()), {pathToQt(copy.c_str()), pathToQt(wave.c_str())});
-    for (int i = 0; i < PVCONV_POLLS && converter.state() != QProcess::NotRunning; ++i) {
-      if (fileSize(wave.c_str()) > 0) break;
-      converter.waitForFinished(PVCONV_POLL_MS);
-    }
-    // The converter is done when it has ended; give it a little time to close the file.
-    if (converter.state() != QProcess::NotRunning && !converter.waitForFinished(PVCONV_FINISH_MS))
-      converter.kill(), converter.waitForFinished(100);
-    made = fileSize(wave.c_str()) > 0;
-  }
-  if (!copy.empty()) ::unlink(copy.c_str());
-  if (made) {
-    *wavePath = wave;
-  } else if (!wave.empty()) {
-    ::unlink(wave.c_str());
-  }
-  return made;
-}
-
-void MainWindow::prepareWave(int code, const std::string& path) {
-  std::string wave;
-  if (code == FORMAT_QCP) {
-    if (!convertQcp(path, &wave)) return;
-  } else {
-    if (!waveTempPath_.empty()) ::unlink(waveTempPath_.c_str());
-    waveTempPath_ = newTempFile(".wav");
-    if (waveTempPath_.empty() || !copyFileTo(path, waveTempPath_)) return;
-    wave = waveTempPath_;
-  }
-  setWaveFile(wave.c_str());
-  QThread::msleep(100);
-  const uint32_t ms = waveLengthMs();
-  options.waveLengthTenths = int(ms / 100 + 1);
-  if (code == FORMAT_QCP) {
-    if (ms != 0)
-      runState.convertedWavePath = wave;
-    else
-      ::unlink(wave.c_str());
-  }
-}
-
 void MainWindow::removeVoiceFiles() {
   releasePlayAlong();
   if (!runState.convertedWavePath.empty()) {
@@ -219,7 +141,10 @@ bool MainWindow::openAndPlay(const std::string& pathIn) {
   // 3. Sounds are measured; a .qcp goes through the outside converter when there is one.
   const FormatCode code = detectFormat(path.c_str());
   runState.convertedWavePath.clear();
-  if (code == FORMAT_QCP || code == FORMAT_WAV) prepareWave(code, path);
+  if (code == FORMAT_QCP || code == FORMAT_WAV) {
+    static const WaveDevice waveDevice = {setWaveFile, waveLengthMs};
+    prepareWave(code, path, programDir(), waveTempPath_, &waveDevice);
+  }
   // 4. The playback file.
   const int result = preparePlayback(path.c_str(), tempPath_.c_str());
   loaded_ = result != 0;
@@ -364,14 +289,9 @@ void MainWindow::saveWave() {
   options.recmode = CMD_SAVE_WAVE;
   stop();
   if (!loaded_) return;
-  std::string source;
   const FormatCode code = detectFormat(currentFile_.c_str());
-  if (code == FORMAT_WAV)
-    source = waveTempPath_;
-  else if (code == FORMAT_QCP)
-    source = runState.convertedWavePath;
-  else if (songHasVoices())
-    source = playAlongFile(0);
+  const std::string source =
+      waveToSave(code, waveTempPath_, songHasVoices() ? playAlongFile(0) : std::string());
   if (source.empty()) return;
   PathParts parts;
   splitPath(currentFile_.c_str(), &parts);

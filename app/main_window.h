@@ -169,8 +169,6 @@ class MainWindow : public QMainWindow, public PlayerWindow {
 
   // Opening.
   void resetPerSong();
-  void prepareWave(int code, const std::string& path);
-  bool convertQcp(const std::string& path, std::string* wavePath);
   void removeVoiceFiles();
   void rebuildNeighbourMenus();
   void rebuildHistoryMenu();

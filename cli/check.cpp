@@ -135,7 +135,12 @@ Finding checkOne(const InputFile& file) {
   resetRun();
   clearFileFailure();
   MemBlock stream;
-  if (!readInput(file.path.c_str(), file.code, &stream)) {
+  std::string unsupported;
+  if (!readCommandInput(file.path, file.code, &stream, &unsupported)) {
+    if (!unsupported.empty()) {
+      f.error = unsupported;
+      return f;
+    }
     f.verdict = Verdict::DAMAGED;
     const FileFailure& failure = lastFileFailure();
     f.error = failure.op == FileOp::READ

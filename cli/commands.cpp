@@ -2,6 +2,7 @@
 #include "cli/commands.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -16,11 +17,13 @@
 #include "convert/conversion_run.h"
 #include "convert/format_table.h"
 #include "convert/path_expansion.h"
+#include "convert/voice_files.h"
 #include "core/stream_dump.h"
 #include "core/vstream.h"
 #include "formats/smaf_voice.h"
 #include "platform/clipboard.h"
 #include "platform/text.h"
+#include "util/paths.h"
 
 namespace vlm::cli {
 
@@ -207,7 +210,12 @@ bool readSong(const std::string& input, FormatCode* code, MemBlock* stream) {
     return false;
   }
   clearFileFailure();
-  if (!readInput(input.c_str(), *code, stream)) {
+  std::string unsupported;
+  if (!readCommandInput(input, *code, stream, &unsupported)) {
+    if (!unsupported.empty()) {
+      std::fprintf(stderr, "vlmconv: %s: %s\n", input.c_str(), unsupported.c_str());
+      return false;
+    }
     const FileFailure& failure = lastFileFailure();
     std::fprintf(stderr, "vlmconv: %s\n",
                  failure.op != FileOp::NONE ? fileFailureText(failure).c_str()
@@ -218,6 +226,16 @@ bool readSong(const std::string& input, FormatCode* code, MemBlock* stream) {
 }
 
 }  // namespace
+
+int readCommandInput(const std::string& input, int code, MemBlock* stream,
+                     std::string* unsupported) {
+  if (code != FORMAT_QCP) return readInput(input.c_str(), code, stream);
+  std::string wave;
+  if (!convertQcpToWave(programDirectory(), input, &wave, unsupported)) return 0;
+  const int read = readInput(wave.c_str(), code, stream);
+  ::unlink(wave.c_str());
+  return read;
+}
 
 std::vector<InputFile> expandInputFiles(const std::vector<std::string>& inputs,
                                         bool keepUnsupported) {

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "util/memblock.h"
+
 namespace vlm::cli {
 
 int cmdFormats(int argc, char** argv);
@@ -33,6 +35,12 @@ struct InputFile {
 std::vector<InputFile> expandInputFiles(const std::vector<std::string>& inputs,
                                         bool keepUnsupported = false);
 std::vector<std::string> expandInputs(const std::vector<std::string>& inputs);
+
+// Reads an input as the run does (see readInput), except that a .qcp is read from the wave the
+// voice converter makes of it. 0 when nothing was read; when the file cannot be read here at all
+// (no voice converter), `*unsupported` names the reason.
+int readCommandInput(const std::string& input, int code, MemBlock* stream,
+                     std::string* unsupported);
 
 // A usage error: the reason on standard error, exit status 2.
 int usageError(const std::string& reason);

@@ -18,8 +18,10 @@
 #include "cli/window_options.h"
 #include "convert/conversion_run.h"
 #include "convert/format_table.h"
+#include "convert/voice_files.h"
 #include "core/vstream.h"
 #include "platform/clipboard.h"
+#include "util/paths.h"
 
 namespace vlm::cli {
 
@@ -51,6 +53,20 @@ struct alignas(64) Tally {
   size_t converted = 0, skipped = 0, failed = 0;
 };
 
+// Makes the wave of a .qcp for the run (runState.convertedWavePath); false with the reason.
+bool prepareQcp(const std::string& input, std::string* failure) {
+  std::string wave;
+  if (!convertQcpToWave(programDirectory(), input, &wave, failure)) return false;
+  runState.convertedWavePath = wave;
+  return true;
+}
+
+void dropConvertedWave() {
+  if (runState.convertedWavePath.empty()) return;
+  ::unlink(runState.convertedWavePath.c_str());
+  runState.convertedWavePath.clear();
+}
+
 Outcome convertOne(ConvertJob& job, const InputFile& file, const OutputFormat& output,
                    const ConversionOptions& baseOptions) {
   if (file.error) {
@@ -64,9 +80,16 @@ Outcome convertOne(ConvertJob& job, const InputFile& file, const OutputFormat& o
   // Every conversion starts from the same options, whichever thread runs it.
   resetRun(baseOptions);
   clearFileFailure();
+  // A .qcp voice file is read from the wave the outside voice converter makes of it.
+  std::string failure;
+  if (file.code == FORMAT_QCP && !prepareQcp(job.input, &failure)) {
+    printError("vlmconv: " + job.input + ": " + failure + "; nothing converted");
+    return Outcome::Failed;
+  }
   setCurrentJob(&job);
   const int result = convertCommand(job.input.c_str(), output.code);
   setCurrentJob(nullptr);
+  dropConvertedWave();
   if (job.skipped) {
     printError("vlmconv: " + job.input + ": skipped: " + job.skipReason);
     return Outcome::Skipped;

@@ -22,10 +22,11 @@ struct Result {
   std::string out;
 };
 
-Result vlmconv(const std::string& args, const std::string& stdinFile = "/dev/null") {
+Result vlmconv(const std::string& args, const std::string& stdinFile = "/dev/null",
+               const std::string& environment = "") {
   const char* exe = std::getenv("VLMCONV");
-  std::string command =
-      std::string(exe ? exe : "build/bin/vlmconv") + " " + args + " <" + stdinFile + " 2>&1";
+  std::string command = environment + std::string(exe ? exe : "build/bin/vlmconv") + " " + args +
+                        " <" + stdinFile + " 2>&1";
   Result run{-1, ""};
   FILE* pipe = popen(command.c_str(), "r");
   if (!pipe) return run;
@@ -338,6 +339,49 @@ TEST(Vlmconv, APathLongerThanTheSystemAllowsIsRefusedBeforeAnythingIsWritten) {
   size_t files = 0;
   for (const auto& e : std::filesystem::directory_iterator(dir.path())) files += !e.is_directory();
   EXPECT_EQ(files, 1u);  // the input alone
+}
+
+// A mono 8-bit PCM WAVE of `samples` samples at 8000 Hz: a square wave.
+std::vector<uint8_t> pcmWave(uint32_t samples) {
+  std::vector<uint8_t> w = {'R',  'I',  'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V',  'E',  'f', 'm',
+                            't',  ' ',  16,  0,   0, 0, 1, 0, 1,   0,   0x40, 0x1F, 0,   0,
+                            0x40, 0x1F, 0,   0,   1, 0, 8, 0, 'd', 'a', 't',  'a'};
+  for (int shift = 0; shift < 32; shift += 8) w.push_back(uint8_t(samples >> shift));
+  for (uint32_t i = 0; i < samples; ++i) w.push_back((i / 10) % 2 ? 0xC0 : 0x40);
+  const uint32_t riff = uint32_t(w.size() - 8);
+  for (int k = 0; k < 4; ++k) w[4 + k] = uint8_t(riff >> (8 * k));
+  return w;
+}
+
+TEST(Vlmconv, QcpGoesThroughTheVoiceConverterOrFailsNamingIt) {
+  ScratchDir dir;
+  writeText(dir.file("voice.qcp"), "RIFF....QLCMfmt  a voice file");
+  const std::string bin = dir.file("bin");
+  std::filesystem::create_directories(bin);
+  // Without the converter: a failure that names it, and nothing written.
+  Result missing =
+      vlmconv("convert '" + dir.file("voice.qcp") + "' --to mid -o '" + dir.file("none.mid") + "'",
+              "/dev/null", "PATH='" + bin + "' ");
+  EXPECT_EQ(missing.status, 1) << missing.out;
+  EXPECT_NE(missing.out.find("pvconv"), std::string::npos) << missing.out;
+  EXPECT_FALSE(std::filesystem::exists(dir.file("none.mid")));
+  Result checked =
+      vlmconv("check '" + dir.file("voice.qcp") + "'", "/dev/null", "PATH='" + bin + "' ");
+  EXPECT_EQ(checked.out.rfind("unsupported\t", 0), 0u) << checked.out;
+  EXPECT_NE(checked.out.find("pvconv"), std::string::npos) << checked.out;
+  // A converter that makes a wave: the song is that wave.
+  writeBytes(dir.file("made.wav"), pcmWave(8000));
+  writeText(bin + "/pvconv", "#!/bin/sh\nexec /bin/cp '" + dir.file("made.wav") + "' \"$2\"\n");
+  std::filesystem::permissions(bin + "/pvconv", std::filesystem::perms::owner_all);
+  Result made =
+      vlmconv("convert '" + dir.file("voice.qcp") + "' --to mid -o '" + dir.file("voice.mid") + "'",
+              "/dev/null", "PATH='" + bin + "' ");
+  EXPECT_EQ(made.status, 0) << made.out;
+  EXPECT_GT(readBytes(dir.file("voice.mid")).size(), 30u);
+  Result info = vlmconv("info '" + dir.file("voice.qcp") + "'", "/dev/null", "PATH='" + bin + "' ");
+  EXPECT_EQ(info.status, 0) << info.out;
+  checked = vlmconv("check '" + dir.file("voice.qcp") + "'", "/dev/null", "PATH='" + bin + "' ");
+  EXPECT_EQ(checked.out.rfind("complete\t", 0), 0u) << checked.out;
 }
 
 }  // namespace
