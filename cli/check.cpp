@@ -100,7 +100,6 @@ const char* const WARNING_TEXTS[WARNING_SLOTS] = {"too many voices",
                                                   "too many tracks from chord splitting",
                                                   "too many voice channels",
                                                   "volume may clip",
-                                                  "silent",
                                                   "output size limit reached",
                                                   "wave data without samples"};
 

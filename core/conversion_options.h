@@ -141,15 +141,14 @@ struct ConversionOptions {
   TargetPreset preset;
 };
 
-// The seven warning flags raised during one conversion.
+// The six warning flags raised during one conversion.
 inline constexpr int WARN_TOO_MANY_VOICES = 0;
 inline constexpr int WARN_TOO_MANY_TRACKS = 1;
 inline constexpr int WARN_TOO_MANY_CHANNELS = 2;
 inline constexpr int WARN_VOLUME_CLIPS = 3;
-inline constexpr int WARN_SILENT = 4;
-inline constexpr int WARN_SIZE_LIMIT = 5;
-inline constexpr int WARN_NO_SAMPLES = 6;
-inline constexpr int WARNING_SLOTS = 7;
+inline constexpr int WARN_SIZE_LIMIT = 4;
+inline constexpr int WARN_NO_SAMPLES = 5;
+inline constexpr int WARNING_SLOTS = 6;
 struct ConversionWarnings {
   uint8_t slot[WARNING_SLOTS] = {};
 };

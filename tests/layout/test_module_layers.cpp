@@ -1,6 +1,7 @@
-// The pipeline's folders are layers: the event stream (core/) and the small libraries under it
-// (util/, formats/, platform/) know nothing of the stages; the readers, the transform and the
-// writers know only those and never each other; the run (convert/), playback and the programs
+// The pipeline's folders are layers: the event stream (core/), which declares the stage contract
+// and the format codes but calls no stage, and the small libraries under it (util/, formats/,
+// platform/) include nothing of the stages' folders; the readers, the transform and the writers
+// know only those and never each other; the run (convert/), playback and the programs
 // sit on top. A project include that crosses a layer the wrong way fails here, naming the file
 // and the line.
 #include <gtest/gtest.h>
