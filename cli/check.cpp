@@ -131,6 +131,13 @@ Finding checkOne(const InputFile& file) {
     f.error = "not a supported song file";
     return f;
   }
+  WaveFileSummary waveFile;
+  const bool isWaveFile = file.code == FORMAT_WAV && summarizeWaveFile(file.path, &waveFile);
+  if (isWaveFile && !waveFile.decodable) {
+    f.error = "its coding, " + waveFile.coding +
+              ", is not supported (PCM, IMA ADPCM and Microsoft ADPCM are)";
+    return f;
+  }
   resetRun();
   clearFileFailure();
   MemBlock stream;
@@ -159,6 +166,9 @@ Finding checkOne(const InputFile& file) {
     const WaveEntry& w = songStats.waves[i];
     f.waves.push_back({waveCodec(w, file.code), w.sampleRate, w.length});
   }
+  // A sound file shows its own coding and rate, not those the conversion re-encodes it to.
+  if (isWaveFile && !f.waves.empty() && f.waves[0].rate > 0)
+    f.waves.assign(1, {waveFile.coding, waveFile.rate, waveFile.dataBytes});
   for (int slot = 0; slot < WARNING_SLOTS; ++slot)
     if (warnings.slot[slot]) f.warnings.push_back(WARNING_TEXTS[slot]);
   if (f.notes == 0 && f.waves.empty()) f.warnings.push_back("no notes");

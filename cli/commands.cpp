@@ -21,6 +21,7 @@
 #include "core/stream_dump.h"
 #include "core/vstream.h"
 #include "formats/smaf_voice.h"
+#include "formats/wave_file.h"
 #include "platform/clipboard.h"
 #include "platform/text.h"
 #include "util/paths.h"
@@ -134,7 +135,7 @@ uint32_t totalNotes() {
   return notes;
 }
 
-void printInfoJson(FormatCode code, uint16_t timebase) {
+void printInfoJson(FormatCode code, uint16_t timebase, const WaveFileSummary* wave) {
   std::printf("{\n  \"format\": %d,\n", code);
   for (int f = 0; f < INFO_FIELDS; ++f)
     std::printf("  \"%s\": %s,\n", INFO_KEYS[f], jsonString(infoText(f)).c_str());
@@ -166,10 +167,16 @@ void printInfoJson(FormatCode code, uint16_t timebase) {
   std::printf("%s],\n  \"lyrics\": [", first ? "" : "\n  ");
   for (size_t i = 0; i < songStats.lyrics.size(); ++i)
     std::printf("%s%s", i ? ", " : "", jsonString(sjisToUtf8(songStats.lyrics[i].text)).c_str());
-  std::printf("]\n}\n");
+  std::printf("]");
+  if (wave)
+    std::printf(
+        ",\n  \"waveFile\": {\"coding\": %s, \"rate\": %u, \"channels\": %d, "
+        "\"bits\": %d, \"dataBytes\": %u}",
+        jsonString(wave->coding).c_str(), wave->rate, wave->channels, wave->bits, wave->dataBytes);
+  std::printf("\n}\n");
 }
 
-void printInfoText(FormatCode code, uint16_t timebase) {
+void printInfoText(FormatCode code, uint16_t timebase, const WaveFileSummary* wave) {
   std::printf("format: %d\n", code);
   for (int f = 0; f < INFO_FIELDS; ++f) {
     std::string text = infoText(f);
@@ -189,6 +196,10 @@ void printInfoText(FormatCode code, uint16_t timebase) {
                 rhythm ? ", rhythm" : "");
   }
   if (!songStats.lyrics.empty()) std::printf("lyrics: %zu entries\n", songStats.lyrics.size());
+  if (wave)
+    std::printf("wave file: %s, %u Hz, %d channel%s, %d bits, %u bytes of data\n",
+                wave->coding.c_str(), wave->rate, wave->channels, wave->channels == 1 ? "" : "s",
+                wave->bits, wave->dataBytes);
 }
 
 uint16_t streamTimebase(const MemBlock& stream) {
@@ -226,6 +237,23 @@ bool readSong(const std::string& input, FormatCode* code, MemBlock* stream) {
 }
 
 }  // namespace
+
+bool summarizeWaveFile(const std::string& path, WaveFileSummary* summary) {
+  uint8_t* data = nullptr;
+  int32_t size = 0;
+  void* block = loadFile(path.c_str(), &data, &size);
+  if (!block) return false;
+  const WaveFileFormat format = parseWaveFile(data, uint32_t(size));
+  freeBlock(block);
+  if (!format.riffWave || !format.hasFormat) return false;
+  summary->coding = waveFileCodingName(format.tag);
+  summary->rate = format.rate;
+  summary->channels = format.channels;
+  summary->bits = format.bits;
+  summary->dataBytes = format.length;
+  summary->decodable = waveFileDecodable(format);
+  return true;
+}
 
 int readCommandInput(const std::string& input, int code, MemBlock* stream,
                      std::string* unsupported) {
@@ -328,10 +356,14 @@ int cmdInfo(int argc, char** argv) {
   MemBlock stream;
   if (!readSong(input, &code, &stream)) return 1;
   const uint16_t timebase = streamTimebase(stream);
+  // A sound file shows its own coding and rate, not those the conversion re-encodes it to.
+  WaveFileSummary waveFile;
+  const WaveFileSummary* wave =
+      code == FORMAT_WAV && summarizeWaveFile(input, &waveFile) ? &waveFile : nullptr;
   if (json)
-    printInfoJson(code, timebase);
+    printInfoJson(code, timebase, wave);
   else
-    printInfoText(code, timebase);
+    printInfoText(code, timebase, wave);
   blockFree(&stream);
   return 0;
 }

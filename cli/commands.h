@@ -1,6 +1,7 @@
 // The subcommands of vlmconv. Each takes its own name as argv[0] and returns the exit status.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,18 @@ std::vector<std::string> expandInputs(const std::vector<std::string>& inputs);
 // (no voice converter), `*unsupported` names the reason.
 int readCommandInput(const std::string& input, int code, MemBlock* stream,
                      std::string* unsupported);
+
+// What a .wav file's own "fmt " chunk says: its coding, rate and channels, and whether this
+// program decodes the coding. false when the file is no RIFF WAVE with a format chunk.
+struct WaveFileSummary {
+  std::string coding;  // "pcm", "ima-adpcm", "ms-adpcm", "format 0x0055"
+  uint32_t rate = 0;
+  int channels = 0;
+  int bits = 0;
+  uint32_t dataBytes = 0;
+  bool decodable = false;
+};
+bool summarizeWaveFile(const std::string& path, WaveFileSummary* summary);
 
 // A usage error: the reason on standard error, exit status 2.
 int usageError(const std::string& reason);

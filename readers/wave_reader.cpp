@@ -1,6 +1,7 @@
 // Reader of wave sounds (.wav, and .qcp once the outside voice converter has made a .wav of
-// it): the PCM samples are encoded as 4-bit step-table (Dialogic/OKI) ADPCM, carried in one wave
-// meta event and started by one wave note that lasts as long as the sound.
+// it): the samples (PCM, IMA ADPCM or Microsoft ADPCM) are encoded as 4-bit step-table
+// (Dialogic/OKI) ADPCM, carried in one wave meta event and started by one wave note that lasts as
+// long as the sound.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include "core/conversion_options.h"
 #include "core/stages.h"
 #include "core/vstream.h"
+#include "formats/wave_file.h"
 
 namespace vlm {
 
@@ -24,10 +26,7 @@ constexpr uint32_t WAVE_END_RESERVE = 8;  // encoding stops this far below the m
 // Room kept in the output for the header, the tempo, the meta head, the wave note and the end.
 constexpr uint32_t STREAM_OVERHEAD = 64;
 
-constexpr uint16_t PCM_FORMAT = 1;
 constexpr uint32_t DEFAULT_RATE = 8000;
-constexpr uint16_t DEFAULT_CHANNELS = 1;
-constexpr uint16_t DEFAULT_BITS = 8;
 
 constexpr int STEP_TABLE[49] = {16,  17,  19,  21,  23,  25,   28,   31,   34,   37,  41,  45,  50,
                                 55,  60,  66,  73,  80,  88,   97,   107,  118,  130, 143, 157, 173,
@@ -37,22 +36,11 @@ constexpr int INDEX_ADJUST[8] = {-1, -1, -1, -1, 2, 4, 6, 8};
 constexpr int PREDICTOR_MIN = -2048, PREDICTOR_MAX = 2047;
 constexpr int STEP_INDEX_MAX = 48;
 
-// What the chunks of a RIFF WAVE image say about its samples.
-struct WaveFormat {
-  bool pcm = true;
-  uint32_t rate = DEFAULT_RATE;
-  uint16_t channels = DEFAULT_CHANNELS;
-  uint16_t bits = DEFAULT_BITS;
-  uint32_t byteRate = 0;
-  uint32_t data = 0;    // offset of the samples
-  uint32_t length = 0;  // bytes of samples
-  bool hasData = false;
-};
-
 struct WaveReader {
   const uint8_t* image = nullptr;
   uint32_t size = 0;
-  WaveFormat format;
+  WaveFileFormat format;
+  std::vector<int16_t> linear;   // the first channel, decoded
   std::vector<uint8_t> samples;  // ADPCM bytes
   std::vector<uint8_t> meta;     // type, length, wave number, rate code, ADPCM bytes
   int predictor = 0;
@@ -65,54 +53,10 @@ struct WaveReader {
 thread_local WaveReader readerRecord;
 thread_local constinit WaveReader* r = nullptr;
 
-bool idAt(uint32_t pos, const char* id) {
-  return pos <= r->size && r->size - pos >= 4 && std::memcmp(r->image + pos, id, 4) == 0;
-}
-
+// The file's samples, decoded for the codings this program knows.
 void scanChunks() {
-  r->format = WaveFormat{};
-  uint64_t pos = 0;
-  while (pos + 8 <= r->size) {
-    const uint32_t at = uint32_t(pos);
-    if (idAt(at, "RIFF")) {
-      pos += 8;
-      continue;
-    }
-    if (idAt(at, "WAVE")) {
-      pos += 4;
-      continue;
-    }
-    const uint32_t length = getLE(r->image + at + 4, 4);
-    const uint32_t body = at + 8;
-    const uint32_t available = std::min(length, r->size - body);
-    if (idAt(at, "fmt ")) {
-      auto field = [&](uint32_t offset, int n, uint32_t fallback) {
-        return offset + n <= available ? getLE(r->image + body + offset, n) : fallback;
-      };
-      r->format.pcm = field(0, 2, PCM_FORMAT) == PCM_FORMAT;
-      r->format.channels = uint16_t(field(2, 2, DEFAULT_CHANNELS));
-      r->format.rate = field(4, 4, DEFAULT_RATE);
-      r->format.byteRate = field(8, 4, 0);
-      r->format.bits = uint16_t(field(14, 2, DEFAULT_BITS));
-      if (!r->format.pcm) return;
-    } else if (idAt(at, "data")) {
-      r->format.data = body;
-      r->format.length = available;
-      r->format.hasData = true;
-      return;
-    }
-    // Chunks are padded to an even length.
-    pos = uint64_t(body) + length + (length & 1);
-  }
-}
-
-// 12-bit value of the first channel of frame `frame`.
-int sampleAt(uint64_t frame, uint32_t frameSize, uint32_t sampleBytes) {
-  const uint8_t* p = r->image + r->format.data + frame * frameSize;
-  if (sampleBytes == 1) return (int(p[0]) - 128) * 16;
-  // The two most significant bytes of a wider sample, as a signed 16-bit value.
-  const int16_t value = int16_t(p[sampleBytes - 2] | p[sampleBytes - 1] << 8);
-  return value / 16;
+  r->format = parseWaveFile(r->image, r->size);
+  r->linear = decodeWaveFile(r->image, r->format);
 }
 
 uint8_t encodeSample(int sample) {
@@ -136,11 +80,8 @@ uint8_t encodeSample(int sample) {
 uint32_t encodeWave(uint32_t targetRate, uint32_t maxBytes) {
   r->predictor = 0;
   r->index = 0;
-  if (!r->format.pcm || !r->format.hasData || maxBytes <= WAVE_END_RESERVE) return 0;
-  const uint32_t channels = std::max<uint32_t>(r->format.channels, 1);
-  const uint32_t sampleBytes = std::max<uint32_t>((r->format.bits + 7) / 8, 1);
-  const uint64_t frameSize = uint64_t(channels) * sampleBytes;
-  const uint64_t frames = r->format.length / frameSize;
+  if (r->linear.empty() || maxBytes <= WAVE_END_RESERVE) return 0;
+  const uint64_t frames = r->linear.size();
   const uint32_t sourceRate = r->format.rate ? r->format.rate : DEFAULT_RATE;
   r->samples.resize(maxBytes);
   uint8_t* out = r->samples.data();
@@ -149,7 +90,8 @@ uint32_t encodeWave(uint32_t targetRate, uint32_t maxBytes) {
   uint32_t carry = 0;
   for (uint64_t frame = 0; frame < frames;) {
     if (produced + WAVE_END_RESERVE >= maxBytes) break;
-    const uint8_t code = encodeSample(sampleAt(frame, uint32_t(frameSize), sampleBytes));
+    // The step-table coder works on 12-bit values.
+    const uint8_t code = encodeSample(r->linear[frame] / 16);
     if (!highNibble) {
       out[produced] = code;
     } else {
@@ -168,14 +110,10 @@ uint32_t encodeWave(uint32_t targetRate, uint32_t maxBytes) {
 uint32_t waveTenths() {
   if (options.waveLengthTenths > 0) return uint32_t(options.waveLengthTenths);
   uint64_t ms = 0;
-  if (r->format.hasData) {
-    const uint64_t frameSize = uint64_t(std::max<uint32_t>(r->format.channels, 1)) *
-                               std::max<uint32_t>((r->format.bits + 7) / 8, 1);
-    if (r->format.pcm && r->format.rate)
-      ms = r->format.length / frameSize * 1000 / r->format.rate;
-    else if (r->format.byteRate)
-      ms = uint64_t(r->format.length) * 1000 / r->format.byteRate;
-  }
+  if (!r->linear.empty() && r->format.rate)
+    ms = uint64_t(r->linear.size()) * 1000 / r->format.rate;
+  else if (r->format.hasData && r->format.byteRate)
+    ms = uint64_t(r->format.length) * 1000 / r->format.byteRate;
   return uint32_t(std::min<uint64_t>(ms / 100 + 1, 0xFFFF));
 }
 

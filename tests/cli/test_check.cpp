@@ -239,5 +239,46 @@ TEST(Check, SummaryStartsOnALineOfItsOwnOnATerminal) {
   }
 }
 
+// A mono WAVE image with a format chunk of the tag, rate, block size and bits, and the data.
+std::vector<uint8_t> waveFile(uint16_t tag, uint32_t rate, uint16_t block, uint16_t bits,
+                              const std::vector<uint8_t>& data) {
+  auto le = [](std::vector<uint8_t>& out, uint32_t v, int n) {
+    for (int k = 0; k < n; ++k) out.push_back(uint8_t(v >> (8 * k)));
+  };
+  std::vector<uint8_t> w = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' '};
+  le(w, 20, 4);
+  le(w, tag, 2);
+  le(w, 1, 2);
+  le(w, rate, 4);
+  le(w, rate, 4);
+  le(w, block, 2);
+  le(w, bits, 2);
+  le(w, 2, 2);
+  le(w, 1 + (block - 4) * 2, 2);
+  w.insert(w.end(), {'d', 'a', 't', 'a'});
+  le(w, uint32_t(data.size()), 4);
+  w.insert(w.end(), data.begin(), data.end());
+  const uint32_t riff = uint32_t(w.size() - 8);
+  for (int k = 0; k < 4; ++k) w[4 + k] = uint8_t(riff >> (8 * k));
+  return w;
+}
+
+TEST(Check, AdpcmWavesAreReadAndShownInTheirOwnCodingOtherCodingsUnsupported) {
+  ScratchDir dir;
+  std::vector<uint8_t> ima(256 * 8, 0x07);                      // eight blocks of rising codes
+  for (size_t b = 0; b < ima.size(); b += 256) ima[b + 2] = 0;  // each block's step index
+  writeBytes(dir.file("ima.wav"), waveFile(0x0011, 11025, 256, 4, ima));
+  writeBytes(dir.file("mp3.wav"), waveFile(0x0055, 22050, 1, 0, std::vector<uint8_t>(400, 0x55)));
+  CheckRun run = check(dir.file("ima.wav") + " " + dir.file("mp3.wav"), dir);
+  const auto out = lines(run.out);
+  ASSERT_EQ(out.size(), 2u) << run.out;
+  EXPECT_EQ(out[0].rfind("complete\t", 0), 0u) << out[0];
+  EXPECT_NE(out[0].find("waves: ima-adpcm 11025 Hz"), std::string::npos) << out[0];
+  // 4040 samples at 11025 Hz last 0.37 s, which the sound note rounds up to tenths.
+  EXPECT_NE(out[0].find("0.4 s"), std::string::npos) << out[0];
+  EXPECT_EQ(out[1].rfind("unsupported\t", 0), 0u) << out[1];
+  EXPECT_NE(out[1].find("format 0x0055"), std::string::npos) << out[1];
+}
+
 }  // namespace
 }  // namespace vlm

@@ -378,6 +378,10 @@ TEST(Vlmconv, QcpGoesThroughTheVoiceConverterOrFailsNamingIt) {
               "/dev/null", "PATH='" + bin + "' ");
   EXPECT_EQ(made.status, 0) << made.out;
   EXPECT_GT(readBytes(dir.file("voice.mid")).size(), 30u);
+  Result wave = vlmconv("info '" + dir.file("made.wav") + "'");
+  EXPECT_NE(wave.out.find("wave file: pcm, 8000 Hz, 1 channel, 8 bits, 8000 bytes of data"),
+            std::string::npos)
+      << wave.out;
   Result info = vlmconv("info '" + dir.file("voice.qcp") + "'", "/dev/null", "PATH='" + bin + "' ");
   EXPECT_EQ(info.status, 0) << info.out;
   checked = vlmconv("check '" + dir.file("voice.qcp") + "'", "/dev/null", "PATH='" + bin + "' ");
