@@ -8,6 +8,7 @@
 #include "core/codec.h"
 #include "core/conversion_options.h"
 #include "core/stages.h"
+#include "core/thread_record.h"
 #include "core/vstream.h"
 
 namespace vlm {
@@ -114,10 +115,7 @@ struct MldReader {
   std::vector<uint8_t> meta;  // assembly of meta events (type, length, body)
 };
 
-// The record of the thread lives in `readerRecord`; the code reaches it through `r`, a plain
-// pointer set on entry. The record has members with destructors, so each direct use of it would
-// go through the thread-local's guarded initialiser, many times per event.
-thread_local MldReader readerRecord;
+// Set to the thread's record on entry (core/thread_record.h says why).
 thread_local constinit MldReader* r = nullptr;
 
 void resetReader(const uint8_t* image, uint32_t size, uint8_t* out, uint32_t capacity) {
@@ -742,7 +740,7 @@ void readTracks() {
 
 void readMld(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
              int32_t* destinationSize, uint32_t capacity) {
-  r = &readerRecord;
+  r = &threadRecord<MldReader>();
   *destinationSize = 0;
   // Room for the header, the track head and the end of track in every case.
   if (destination == nullptr || capacity < EMPTY_STREAM_SIZE + 8) return;

@@ -10,6 +10,7 @@
 #include "core/codec.h"
 #include "core/conversion_options.h"
 #include "core/stages.h"
+#include "core/thread_record.h"
 #include "core/vstream.h"
 #include "formats/wave_file.h"
 
@@ -47,10 +48,7 @@ struct WaveReader {
   int index = 0;
 };
 
-// The record of the thread lives in `readerRecord`; the code reaches it through `r`, a plain
-// pointer set on entry. The record has members with destructors, so each direct use of it would
-// go through the thread-local's guarded initialiser, many times per event.
-thread_local WaveReader readerRecord;
+// Set to the thread's record on entry (core/thread_record.h says why).
 thread_local constinit WaveReader* r = nullptr;
 
 // The file's samples, decoded for the codings this program knows.
@@ -176,7 +174,7 @@ bool begin(const uint8_t* source, uint32_t sourceSize, uint8_t* destination, uin
 
 void readWave(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
               int32_t* destinationSize, uint32_t capacity) {
-  r = &readerRecord;
+  r = &threadRecord<WaveReader>();
   *destinationSize = 0;
   if (!begin(source, sourceSize, destination, capacity)) return;
   readSound(destination, destinationSize, capacity);
@@ -185,7 +183,7 @@ void readWave(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
 
 void readQcp(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
              int32_t* destinationSize, uint32_t capacity) {
-  r = &readerRecord;
+  r = &threadRecord<WaveReader>();
   *destinationSize = 0;
   // Only the .wav that the voice converter made from the .qcp can be read; the voice file itself
   // yields nothing.

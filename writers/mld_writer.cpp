@@ -12,6 +12,7 @@
 #include "core/conversion_options.h"
 #include "core/run_state.h"
 #include "core/stages.h"
+#include "core/thread_record.h"
 #include "core/vstream.h"
 #include "formats/mld_format.h"
 #include "writers/stream_thinning.h"
@@ -119,10 +120,7 @@ struct MldWriterState {
   std::priority_queue<PendingEvent, std::vector<PendingEvent>, std::greater<PendingEvent>> pending;
   uint32_t pendingSeq = 0;
 };
-// The record of the thread lives in `stateRecord`; the writer reaches it through `state`, a
-// plain pointer set once per call of writeMld. The record has members with destructors, so each
-// direct use of it would go through the thread-local's guarded initialiser, many times per event.
-thread_local MldWriterState stateRecord;
+// Set to the thread's record on entry (core/thread_record.h says why).
 thread_local constinit MldWriterState* state = nullptr;
 
 // ---- Our FM voice set for the 4-voice voice-parameter exclusive ----------------------------
@@ -1015,7 +1013,7 @@ void assemble(uint8_t* out, int32_t* outSize) {
 static void writeMldOnce(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
                   int32_t* destinationSize, uint32_t capacity) {
   *destinationSize = 0;
-  state = &stateRecord;
+  state = &threadRecord<MldWriterState>();
   *state = MldWriterState{};
   const TargetPreset& p = options.preset;
   state->pmd = p.ezwebTarget;

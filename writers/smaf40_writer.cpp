@@ -11,6 +11,7 @@
 #include "core/codec.h"
 #include "core/conversion_options.h"
 #include "core/stages.h"
+#include "core/thread_record.h"
 #include "core/vstream.h"
 #include "formats/adpcm.h"
 #include "formats/smaf_format.h"
@@ -59,10 +60,7 @@ struct Smaf40State {
   int waveChannel = NO_CHANNEL;
   bool waveChannelSet = false;  // its bank select is written
 };
-// The record of the thread lives in `stateRecord`; the code reaches it through `state`, a plain
-// pointer set on entry. The record has members with destructors, so each direct use of it would
-// go through the thread-local's guarded initialiser, many times per event.
-thread_local Smaf40State stateRecord;
+// Set to the thread's record on entry (core/thread_record.h says why).
 thread_local constinit Smaf40State* state = nullptr;
 
 bool passedController(uint8_t k) {
@@ -261,7 +259,7 @@ size_t textLength(int field) {
 // One write of the whole song; writeSmaf40 repeats it on a thinner stream when the limit cut it.
 static void writeSmaf40Once(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
                             int32_t* destinationSize, uint32_t capacity) {
-  state = &stateRecord;
+  state = &threadRecord<Smaf40State>();
   *destinationSize = 0;
   *state = Smaf40State{};
   state->ezweb = options.preset.ezwebTarget;

@@ -11,6 +11,7 @@
 #include "core/conversion_options.h"
 #include "core/run_state.h"
 #include "core/stages.h"
+#include "core/thread_record.h"
 #include "core/vstream.h"
 #include "formats/adpcm.h"
 #include "formats/smaf_format.h"
@@ -85,10 +86,7 @@ struct SmafWriterState {
   int pendingLines = 0;
   uint32_t lastLyric = 0;
 };
-// The record of the thread lives in `stateRecord`; the code reaches it through `state`, a plain
-// pointer set on entry. The record has members with destructors, so each direct use of it would
-// go through the thread-local's guarded initialiser, many times per event.
-thread_local SmafWriterState stateRecord;
+// Set to the thread's record on entry (core/thread_record.h says why).
 thread_local constinit SmafWriterState* state = nullptr;
 
 // One translation pass of a stream event.
@@ -724,7 +722,7 @@ void startSequence(Sequence& q, const char* id) {
 // One write of the whole song; writeSmaf repeats it on a thinner stream when the limit cut it.
 static void writeSmafOnce(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
                           int32_t* destinationSize, uint32_t capacity) {
-  state = &stateRecord;
+  state = &threadRecord<SmafWriterState>();
   *destinationSize = 0;
   *state = SmafWriterState{};
   const FormatCode code = runState.currentOutputCode;
