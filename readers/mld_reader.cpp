@@ -10,31 +10,20 @@
 #include "core/stages.h"
 #include "core/thread_record.h"
 #include "core/vstream.h"
+#include "formats/mld_format.h"
 
 namespace vlm {
 
 namespace {
 
-constexpr uint8_t MELO_ID[4] = {'m', 'e', 'l', 'o'};
-constexpr uint8_t CMID_ID[4] = {'c', 'm', 'i', 'd'};
-constexpr uint8_t TRAC_ID[4] = {'t', 'r', 'a', 'c'};
+using namespace mld;  // the container layout shared with the writer
 
-// Magic, file length, header length, content type, content class, number of tracks.
-constexpr uint32_t HEADER_SKIP = 13;
-constexpr uint32_t HEADER_LENGTH_OFFSET = 8;
-constexpr uint32_t HEADER_DATA_OFFSET = 10;  // the header length counts from here
-constexpr uint32_t INFO_HEAD_SIZE = 6;       // id, 16-bit length
-constexpr uint32_t TRAC_HEAD_SIZE = 8;       // id, 32-bit length
 constexpr uint32_t FILE_HEAD_SIZE = 8;       // id, 32-bit length of the rest
 constexpr uint32_t PMD_CRC_SIZE = 2;
 
-constexpr int SOURCE_TRACKS = 4;
-constexpr int PARTS_PER_TRACK = 4;
 constexpr int USER_VOICES = 16;
 constexpr uint16_t NO_USER_VOICE = 0xFFFF;
 constexpr uint16_t MLD_TIMEBASE = 48;
-constexpr int NOTE_BASE = 45;
-constexpr int RHYTHM_NOTE_OFFSET = 10;  // i-melody rhythm keys sit 10 above the MIDI drum keys
 constexpr uint8_t WAVE_NOTE_DURATION = 255;
 constexpr uint32_t WAVE_RATE_STEP = 250;  // rate field of the family-0x31 wave data, in Hz
 constexpr uint32_t USER_VOICE_RECORD = 18;
@@ -46,31 +35,11 @@ constexpr uint32_t MAX_META_BODY = EVENT_SCRATCH_SIZE - 8;
 // Programs of the preset timbres 0..5 (program values 0 and 1 of the timbre word).
 constexpr uint8_t PRESET_PROGRAMS[6] = {0, 9, 16, 24, 13, 74};
 
-// Short system events (FF code parameter).
-constexpr uint8_t EV_MASTER_VOLUME = 0xB0;
-constexpr uint8_t EV_RHYTHM_PART = 0xBA;
-constexpr uint8_t EV_TEMPO_FIRST = 0xC0;
+// Events the reader knows beyond those the writer writes: the last tempo code, and a text among
+// the long events (FF, code, 16-bit length).
 constexpr uint8_t EV_TEMPO_LAST = 0xCF;
-constexpr uint8_t EV_CUE = 0xD0;
-constexpr uint8_t EV_PARAMETER = 0xDD;
-constexpr uint8_t EV_END_OF_TRACK = 0xDF;
-constexpr uint8_t EV_TIMBRE_BANK = 0xE0;
-constexpr uint8_t EV_TIMBRE_PROGRAM = 0xE1;
-constexpr uint8_t EV_VOLUME = 0xE2;
-constexpr uint8_t EV_PAN = 0xE3;
-constexpr uint8_t EV_BEND = 0xE4;
-constexpr uint8_t EV_CHANNEL_MAP = 0xE5;
-constexpr uint8_t EV_EXPRESSION = 0xE6;
-constexpr uint8_t EV_BEND_RANGE = 0xE7;
-constexpr uint8_t EV_MODULATION = 0xEA;
-constexpr uint8_t EV_EXTENDED = 0xF0;  // codes from here on carry a 16-bit length
-constexpr uint8_t EV_EX_MODULATION = 0xF1;
-constexpr uint8_t EV_EX_LYRIC = 0xF2;
 constexpr uint8_t EV_EX_TEXT = 0xF3;
-constexpr uint8_t EV_EX_DEVICE = 0xFF;
-constexpr uint32_t EXTENDED_HEAD = 4;  // FF, code, 16-bit length
-
-constexpr uint8_t FAMILY_61 = 0x61;
+constexpr uint32_t EXTENDED_HEAD = 4;
 
 struct SourceTrack {
   uint32_t pos;   // read position of the next event
@@ -102,8 +71,8 @@ struct MldReader {
   bool extendedNotes = false;
   bool timebaseSet = false;
   int trackCount = 0;
-  SourceTrack track[SOURCE_TRACKS] = {};
-  uint32_t lastTrackEnd = 0;  // end of the last "trac" chunk, also of those beyond SOURCE_TRACKS
+  SourceTrack track[MAX_TRACK_CHUNKS] = {};
+  uint32_t lastTrackEnd = 0;  // end of the last "trac" chunk, also of those beyond MAX_TRACK_CHUNKS
 
   uint16_t timbre[CHANNELS] = {};  // bank value low byte, program value high byte
   uint16_t userVoiceId[USER_VOICES] = {};
@@ -130,7 +99,7 @@ void resetReader(const uint8_t* image, uint32_t size, uint8_t* out, uint32_t cap
   for (uint16_t& id : r->userVoiceId) id = NO_USER_VOICE;
 }
 
-bool matchId(uint32_t pos, const uint8_t* id) {
+bool matchId(uint32_t pos, const void* id) {
   return pos + 4 <= r->size && std::memcmp(r->image + pos, id, 4) == 0;
 }
 
@@ -162,10 +131,10 @@ void readInfoChunk(const uint8_t* id, const uint8_t* data, uint32_t length) {
 }
 
 void registerTrack(uint32_t chunk, uint32_t end) {
-  if (r->trackCount >= SOURCE_TRACKS) return;
+  if (r->trackCount >= MAX_TRACK_CHUNKS) return;
   SourceTrack& t = r->track[r->trackCount++];
   t.end = end;
-  uint32_t firstDelta = chunk + TRAC_HEAD_SIZE;
+  uint32_t firstDelta = chunk + TRACK_HEAD_SIZE;
   if (firstDelta >= end) {
     t.ended = true;
     return;
@@ -181,22 +150,22 @@ void scanHeader() {
   uint32_t pos = 0;
   uint32_t infoEnd = 0;
   while (pos + 4 <= r->size) {
-    if (matchId(pos, MELO_ID) || matchId(pos, CMID_ID)) {
+    if (matchId(pos, MAGIC_MELO) || matchId(pos, MAGIC_CMID)) {
       if (r->headerSeen) break;  // a second header ends the file
       r->headerSeen = true;
-      r->pmd = matchId(pos, CMID_ID);
-      if (pos + HEADER_DATA_OFFSET <= r->size)
-        infoEnd = pos + HEADER_DATA_OFFSET + getBE(r->image + pos + HEADER_LENGTH_OFFSET, 2);
-      pos += HEADER_SKIP;
+      r->pmd = matchId(pos, MAGIC_CMID);
+      if (pos + HEADER_LENGTH_BASE <= r->size)
+        infoEnd = pos + HEADER_LENGTH_BASE + getBE(r->image + pos + OFFSET_HEADER_LENGTH, 2);
+      pos += HEADER_FIXED_SIZE;
       continue;
     }
     if (!r->headerSeen) {
       ++pos;
       continue;
     }
-    if (matchId(pos, TRAC_ID)) {
-      if (pos + TRAC_HEAD_SIZE > r->size) break;
-      uint64_t end = uint64_t(pos) + TRAC_HEAD_SIZE + getBE(r->image + pos + 4, 4);
+    if (matchId(pos, CHUNK_TRAC)) {
+      if (pos + TRACK_HEAD_SIZE > r->size) break;
+      uint64_t end = uint64_t(pos) + TRACK_HEAD_SIZE + getBE(r->image + pos + 4, 4);
       if (end > r->size) end = r->size;
       registerTrack(pos, uint32_t(end));
       r->lastTrackEnd = uint32_t(end);
@@ -367,7 +336,7 @@ bool submitTimedNote(int t, uint8_t status, uint8_t note, uint8_t velocity, uint
 
 // Channel of part `part` of source track `t`, through the writer's channel map.
 int channelOf(int t, int part) {
-  return writer.ch[(t * PARTS_PER_TRACK + (part & 3)) & 0x0F].map & 0x0F;
+  return writer.ch[(t * VOICES_PER_TRACK + (part & 3)) & 0x0F].map & 0x0F;
 }
 
 // ---- Events ---------------------------------------------------------------------------------
@@ -386,10 +355,10 @@ bool readNote(int t, const uint8_t* e) {
   if (velocity == 0 || gate == 0) return true;
   int channel = channelOf(t, part);
   bool rhythm = (writer.DRUM_CHANNEL_MASK >> channel) & 1;
-  int note = value + NOTE_BASE + shift - (rhythm && !r->pmd ? RHYTHM_NOTE_OFFSET : 0);
+  int note = value + KEY_BASE + shift - (rhythm && !r->pmd ? RHYTHM_NOTE_OFFSET : 0);
   if ((r->userVoiceMask >> channel) & 1 && options.voiceOutput)
     return submitTimedNote(t, WAVE_NOTE_STATUS, r->userVoiceIndex[channel], velocity, gate);
-  noteForGlides(t, channel, uint8_t(value + NOTE_BASE + shift), gate);
+  noteForGlides(t, channel, uint8_t(value + KEY_BASE + shift), gate);
   return submitTimedNote(t, uint8_t(ST_TIMED_NOTE | channel), uint8_t(note), velocity, gate);
 }
 
@@ -433,7 +402,7 @@ bool readTempo(int t, uint8_t code, uint8_t parameter) {
 }
 
 bool readShortEvent(int t, uint8_t code, uint8_t p) {
-  if (code >= EV_TEMPO_FIRST && code <= EV_TEMPO_LAST) return readTempo(t, code, p);
+  if (code >= EV_TEMPO && code <= EV_TEMPO_LAST) return readTempo(t, code, p);
   int part = p >> 6;
   int v = p & 0x3F;
   switch (code) {
@@ -446,12 +415,12 @@ bool readShortEvent(int t, uint8_t code, uint8_t p) {
       return submitMetaByte(t, META_CUE, p);
     case EV_PARAMETER:
       return submitMetaByte(t, META_PARAMETER, p);
-    case EV_TIMBRE_BANK: {
+    case EV_TIMBRE_LOW: {
       int ch = channelOf(t, part);
       r->timbre[ch] = uint16_t((r->timbre[ch] & 0xFF00) | v);
       return submitProgram(t, ch);
     }
-    case EV_TIMBRE_PROGRAM: {
+    case EV_TIMBRE_HIGH: {
       int ch = channelOf(t, part);
       r->timbre[ch] = uint16_t((r->timbre[ch] & 0x00FF) | (v << 8));
       return submitProgram(t, ch);
@@ -462,8 +431,8 @@ bool readShortEvent(int t, uint8_t code, uint8_t p) {
       return submitControl(t, channelOf(t, part), CC_PAN, uint8_t(v * 2));
     case EV_BEND:
       return submitBend(t, channelOf(t, part), 0, uint8_t(v * 2));
-    case EV_CHANNEL_MAP:
-      writer.ch[t * PARTS_PER_TRACK + part].map = uint8_t(p & 0x0F);
+    case EV_CHANNEL:
+      writer.ch[t * VOICES_PER_TRACK + part].map = uint8_t(p & 0x0F);
       return true;
     case EV_EXPRESSION:
       return submitControl(t, channelOf(t, part), CC_EXPRESSION, uint8_t(v * 2));
@@ -533,7 +502,7 @@ void readUserVoiceTable(const uint8_t* e, uint32_t L) {
 // True when the event after the one ending at `next` follows at once and sets the high
 // frequency part of the same part of the track (family 0x21, which sends the parts apart).
 bool highPartFollows(int t, uint32_t next, uint8_t lowPart) {
-  constexpr uint8_t HIGH_PART[7] = {0xFF, EV_EX_DEVICE, 0x00, 0x04, 0x21, 0x02, 0x03};
+  constexpr uint8_t HIGH_PART[7] = {0xFF, EV_FAMILY, 0x00, 0x04, 0x21, 0x02, 0x03};
   const SourceTrack& tr = r->track[t];
   if (uint64_t(next) + 1 + sizeof HIGH_PART > tr.end || r->image[next] != 0) return false;
   const uint8_t* e = r->image + next + 1;
@@ -593,7 +562,7 @@ bool readDeviceMessage(int t, const uint8_t* e, uint32_t L, uint32_t event) {
     case 0xF2:
       if (b6 == 1) return submitMetaByte(t, META_WAVE_LEVEL, uint8_t(b7 * 2));
       if (b6 == 4 || b6 == 5) {
-        int ch = ((b8 & 3) * PARTS_PER_TRACK + (b7 >> 6)) & 0x0F;
+        int ch = ((b8 & 3) * VOICES_PER_TRACK + (b7 >> 6)) & 0x0F;
         (b6 == 4 ? songStats.vibrationMask : songStats.ledMask) |= uint16_t(1u << ch);
       }
       return true;
@@ -660,17 +629,17 @@ bool readExtendedEvent(int t, const uint8_t* e, uint32_t L, uint32_t event) {
   uint8_t code = e[1];
   if (L >= 1 && e[4] > 0x0F) songStats.deviceFlags |= (1u << ((e[4] >> 4) - 1)) | DEVICE_FLAG_ANY;
   switch (code) {
-    case EV_EX_MODULATION:
+    case EV_EXCLUSIVE_4VOICE:
       if (L < 3) return true;
       return submitControl(t, channelOf(t, (e[5] >> 5) & 3), CC_MODULATION,
                            uint8_t(((e[6] >> 6) * 127) / 3));
-    case EV_EX_LYRIC:
+    case EV_LYRIC:
       if (L < 1) return true;
       return submitMeta(t, META_LYRIC, e + 5, L - 1);
     case EV_EX_TEXT:
       if (L < 5) return true;
       return submitMeta(t, META_FORMAT_TEXT, e + 9, L - 5);
-    case EV_EX_DEVICE:
+    case EV_FAMILY:
       return readDeviceMessage(t, e, L, event);
     default:
       return true;  // exclusive blocks and unknown codes
@@ -687,7 +656,7 @@ bool readEvent(int t) {
   uint32_t L = 0;
   if (e[0] != 0xFF) {
     size = r->extendedNotes ? 3 : 2;
-  } else if (available >= 2 && e[1] >= EV_EXTENDED) {
+  } else if (available >= 2 && e[1] >= EV_LONG_FIRST) {
     if (available < EXTENDED_HEAD) {
       tr.ended = true;
       return true;
@@ -704,10 +673,10 @@ bool readEvent(int t) {
   bool ok = true;
   if (e[0] != 0xFF) {
     ok = readNote(t, e);
-  } else if (e[1] == EV_END_OF_TRACK) {
+  } else if (e[1] == EV_END) {
     tr.ended = true;
     return true;
-  } else if (e[1] >= EV_EXTENDED) {
+  } else if (e[1] >= EV_LONG_FIRST) {
     ok = readExtendedEvent(t, e, L, tr.pos);
   } else {
     ok = readShortEvent(t, e[1], e[2]);
@@ -757,7 +726,7 @@ void readMld(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
 
   scanHeader();
   if (r->headerSeen) readTracks();
-  const bool whole = r->size >= FILE_HEAD_SIZE && (matchId(0, MELO_ID) || matchId(0, CMID_ID));
+  const bool whole = r->size >= FILE_HEAD_SIZE && (matchId(0, MAGIC_MELO) || matchId(0, MAGIC_CMID));
   const uint64_t declaredEnd = whole ? FILE_HEAD_SIZE + uint64_t(getBE(r->image + 4, 4)) : 0;
   reportRead(r->size, declaredEnd);  // the file's length field
   reportChecksum(!r->pmd || pmdChecksumMatches(declaredEnd));
