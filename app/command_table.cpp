@@ -231,6 +231,15 @@ const CommandRow* MainWindow::commandTable(int* count) {
       toggle(CMD_PLAY_END_REST, 2, QT_TR_NOOP("終了4分休符付加"), &O::endrest, APPLY),
       separator(2),
       toggle(CMD_AUTOPLAY, 2, QT_TR_NOOP("自動再生(ﾄﾞﾛｯﾌﾟ時)"), &O::autoplay, After::NOTHING),
+      separator(2),
+      item(
+          CMD_HANDSET_SYNTH, 2, QT_TR_NOOP("SMAF音色を端末音源で再生"), NO_KEY,
+          [](W& w, int, int) {
+            // The next playback run routes the song again (or not at all).
+            options.synth = options.synth == "gm" ? "handset" : "gm";
+            w.apply();
+          },
+          [](const W&, int) { return options.synth != "gm"; }),
 
       popup(0, QT_TR_NOOP("再生(&P)")),
       item(CMD_PLAY, 1, QT_TR_NOOP("再生(&P)"), plain(Qt::Key_Space),

@@ -93,6 +93,7 @@ inline constexpr int CMD_EXCLUSIVE = 301;
 inline constexpr int CMD_PLAY_TOP_REST = 304;
 inline constexpr int CMD_PLAY_END_REST = 222;
 inline constexpr int CMD_AUTOPLAY = 303;
+inline constexpr int CMD_HANDSET_SYNTH = 308;  // `synth`: handset (checked) or gm
 // Play menu.
 inline constexpr int CMD_PLAY = 151;
 inline constexpr int CMD_STOP = 152;

@@ -261,8 +261,6 @@ int cmdPlay(int argc, char** argv) {
     return 1;
   }
   std::vector<RenderVoice> voices = songVoices(args.input);
-  // A SMAF file with its own voices plays them on the handset synthesizer.
-  preparePlayerHandsetSong(args.input.c_str(), code, temp.name());
 
   playFromStart();  // an open or play error is printed by the error box
   if (playerState.state != PLAY_PLAYING) {

@@ -347,7 +347,7 @@ int preparePlayback(const char* input, const char* tempPath) {
   applyOutputPreset(FORMAT_SMF);
   const int result = runConversion(input, tempPath, code, FORMAT_SMF);
   if (result) {
-    if (playbackHook) playbackHook(tempPath);
+    if (playbackHook) playbackHook(input, tempPath);
   } else {
     resetSongStats();
   }

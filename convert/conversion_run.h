@@ -56,8 +56,9 @@ std::string collectWarnings(FormatCode outputCode, const OutputFormat* format);
 // Largest binary size whose melody-mail text fits `mailTextLimit` characters.
 int32_t binaryLimitForMailText(int32_t mailTextLimit);
 
-// The player's hand-over point: receives the temporary SMF of a playback run.
-using PlaybackFileHook = void (*)(const char* path);
+// The player's hand-over point: receives the input and the temporary SMF of a playback run, on
+// the run's thread right after it (so the song's SMAF voice set is the input's).
+using PlaybackFileHook = void (*)(const char* input, const char* path);
 void setPlaybackFileHook(PlaybackFileHook hook);
 
 }  // namespace vlm

@@ -222,8 +222,11 @@ class HandsetSequencer : public MediaDevice {
 }  // namespace
 
 void preparePlayerHandsetSong(const char* input, FormatCode code, const char* playedSmf) {
+  // Called right after the playback run: its reader left the input's voices, so a song that
+  // does not want the handset synthesizer is not read again.
   auto song = std::make_shared<HandsetSong>();
-  const bool wanted = input && playedSmf && prepareHandsetSong(input, code, song.get());
+  const bool wanted = input && playedSmf && wantsHandsetSynth(*smaf::songVoices()) &&
+                      prepareHandsetSong(input, code, song.get());
   setPlayerHandsetSong(playedSmf, wanted ? std::move(song) : nullptr);
 }
 

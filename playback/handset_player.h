@@ -12,8 +12,9 @@
 
 namespace vlm {
 
-// After `playedSmf` was written for `input`: prepares the handset song of the input, or forgets
-// the previous one when the input does not want the handset synthesizer.
+// After `playedSmf` was written for `input` (the player's hand-over from the playback run, on
+// the run's thread): prepares the handset song of the input, or forgets the previous one when
+// the input does not want the handset synthesizer.
 void preparePlayerHandsetSong(const char* input, FormatCode code, const char* playedSmf);
 void releasePlayerHandsetSong();
 struct HandsetSong;

@@ -11,7 +11,6 @@
 #include "convert/options.h"
 #include "formats/adpcm.h"
 #include "platform/audio.h"
-#include "playback/handset_player.h"
 #include "playback/waves.h"
 #include "util/files.h"
 #include "util/memblock.h"
@@ -48,7 +47,6 @@ std::string makeTempWave() {
 
 void releasePlayAlong() {
   stopPlayAlong();
-  releasePlayerHandsetSong();
   for (const std::string& f : playAlong.files) ::unlink(f.c_str());
   playAlong = PlayAlong();
 }
@@ -95,8 +93,6 @@ int preparePlayAlong(const uint8_t* stream, uint32_t size, double tempoScale) {
 int preparePlayAlongForFile(const char* input, FormatCode code, const char* playedSmf) {
   releasePlayAlong();
   if (!input || code <= 0) return 0;
-  // The file's own voices play on the handset synthesizer when the sequencer plays `playedSmf`.
-  preparePlayerHandsetSong(input, code, playedSmf);
   MemBlock stream;
   if (!readInput(input, code, &stream)) return 0;
   const double scale = options.tempoRatio > 0 ? options.tempoRatio / 256.0 : 1.0;

@@ -204,7 +204,10 @@ uint32_t waveLengthMs() {
 }
 
 void installPlayer() {
-  setPlaybackFileHook(setPlaybackFile);
+  setPlaybackFileHook([](const char* input, const char* path) {
+    setPlaybackFile(path);
+    preparePlayerHandsetSong(input, detectFormat(input), path);
+  });
 }
 
 }  // namespace vlm
