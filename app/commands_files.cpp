@@ -254,7 +254,7 @@ void MainWindow::labelChannels() {
 
 void MainWindow::showSongLines() {
   const char* title = song.info.text[INFO_TITLE];
-  QString line0 = title[0] ? QString::fromUtf8(sjisToUtf8(title, std::strlen(title)).c_str())
+  QString line0 = title[0] ? QString::fromUtf8(songTextUtf8(INFO_TITLE).c_str())
                            : pathToQt(baseNameOf(currentFile_).c_str());
   display_->setLine(0, line0);
   std::string second;
@@ -262,7 +262,7 @@ void MainWindow::showSongLines() {
     const char* t = song.info.text[field];
     if (!t[0]) continue;
     if (!second.empty()) second += " / ";
-    second += sjisToUtf8(t, std::strlen(t));
+    second += songTextUtf8(field);
   }
   if (second.empty()) second = baseNameOf(currentFile_);
   if (!loaded_) second = "(" + baseNameOf(currentFile_) + ")";

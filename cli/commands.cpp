@@ -115,8 +115,7 @@ const char* const INFO_KEYS[INFO_FIELDS] = {"title",   "copyright", "artist", "w
                                             "arrange", "genre",     "date",   "software"};
 
 std::string infoText(int field) {
-  const char* text = song.info.text[field];
-  return sjisToUtf8(text, strnlen(text, INFO_TEXT_SIZE));
+  return songTextUtf8(field);
 }
 
 // A song without a tempo event plays at the default tempo of 120 beats per minute.

@@ -132,13 +132,13 @@ uint8_t rolandChecksum(const uint8_t* bytes, uint32_t length) {
 }
 
 FieldResult readCommaField(char* destination, uint32_t capacity, const char* source,
-                           uint32_t sourceLength) {
+                           uint32_t sourceLength, bool sjis) {
   uint32_t i = 0;
   uint32_t produced = 0;
   while (i < sourceLength) {
     uint8_t c = uint8_t(source[i]);
     if (c == COMMA) break;
-    if (isSjisLead(c)) {
+    if (sjis && isSjisLead(c)) {
       emit(destination, capacity, produced, char(c));
       ++i;
       if (i < sourceLength) emit(destination, capacity, produced, source[i++]);

@@ -152,8 +152,9 @@ struct FieldResult {
   uint32_t consumed;  // source bytes used (for readQuotedField: index of the closing delimiter)
   uint32_t produced;  // bytes the field holds (also those beyond the capacity)
 };
+// `sjis` false: the text is in another code, whose bytes above 0x7F never pair with a comma.
 FieldResult readCommaField(char* destination, uint32_t capacity, const char* source,
-                           uint32_t sourceLength);
+                           uint32_t sourceLength, bool sjis = true);
 // `destination` needs room for 2 x length + 1 bytes (every byte escaped, then the comma).
 uint32_t writeCommaField(char* destination, const char* source, uint32_t length);
 FieldResult readQuotedField(char* destination, uint32_t capacity, const char* source,

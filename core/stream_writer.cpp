@@ -395,6 +395,7 @@ void setSongText(int field, const char* bytes, size_t length) {
   size_t n = bytes ? std::min(length, size_t(INFO_TEXT_SIZE - 1)) : 0;
   if (n) std::memcpy(text, bytes, n);
   text[n] = 0;
+  song.info.code[field] = TEXT_SHIFT_JIS;  // a new text has no other original
 }
 
 // ---- Stream writer -------------------------------------------------------------------------

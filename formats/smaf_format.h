@@ -49,6 +49,41 @@ inline constexpr uint8_t CONTENTS_CODE_HANDY = 0x00;
 inline constexpr uint8_t CONTENTS_TYPE_40 = 0x33;  // 40-voice layout
 inline constexpr uint8_t CONTENTS_CODE_40 = 0x01;
 inline constexpr uint8_t COPY_STATUS_MASK = 0x07;
+inline constexpr uint32_t CONTENTS_CODE_OFFSET = 2;  // in the body
+
+// TextCode (core/vstream.h) of a SMAF character-code byte: the contents information's code
+// type, and the fourth id byte of a "Dch" chunk. Codes it does not know (0xFF and 0x80 occur in
+// "Dch" ids of Japanese files) are read as Shift-JIS.
+inline constexpr uint8_t textCodeOf(uint8_t smafCode) {
+  switch (smafCode) {
+    case 0x01:
+      return TEXT_LATIN1;
+    case 0x02:
+      return TEXT_EUC_KR;
+    case 0x03:
+      return TEXT_HZ_GB2312;
+    case 0x04:
+      return TEXT_BIG5;
+    case 0x05:
+      return TEXT_KOI8_R;
+    case 0x06:
+      return TEXT_TCVN;
+    case 0x20:
+      return TEXT_UCS2;
+    case 0x21:
+      return TEXT_UCS4;
+    case 0x22:
+      return TEXT_UTF7;
+    case 0x23:
+      return TEXT_UTF8;
+    case 0x24:
+      return TEXT_UTF16;
+    case 0x25:
+      return TEXT_UTF32;
+    default:
+      return TEXT_SHIFT_JIS;
+  }
+}
 
 // Option-text entries ("TAG:" value ",") of the handy-phone layout and the "Dch" entries (2-byte
 // tag, 16-bit length, text) of the 40-voice layout share tags and order.

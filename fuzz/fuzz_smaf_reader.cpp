@@ -1,6 +1,8 @@
 // Arbitrary bytes through the SMAF reader, then through the stream listing, which walks every
 // event the reader wrote, and through the wave decoders, each wave with the coding the reader
-// found for it.
+// found for it; the voice set the reader kept is walked (every binding looked up, every voice
+// dumped) and the song texts are shown. The same bytes also go straight into the setup-record
+// decoders and the compressed-score decoder, which the reader reaches only behind valid chunks.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -8,7 +10,24 @@
 #include "core/stages.h"
 #include "core/stream_dump.h"
 #include "core/vstream.h"
+#include "formats/smaf_score.h"
+#include "formats/smaf_voice.h"
+#include "platform/text.h"
 #include "playback/waves.h"
+
+namespace {
+
+void walkVoices(const vlm::smaf::VoiceSet& set) {
+  for (const vlm::smaf::ChannelBinding& b : set.bindings)
+    if (const vlm::smaf::Voice* v = set.find(b, 60)) vlm::smaf::dumpVoice(*v);
+  for (const vlm::smaf::Voice& v : set.voices) {
+    vlm::smaf::dumpVoice(v);
+    if (v.kind == vlm::smaf::VoiceKind::PCM) set.findWave(v.pcm.waveId);
+  }
+  vlm::smaf::describeVoices(set);
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > (1u << 20)) return 0;
@@ -27,5 +46,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     vlm::decodeEmbeddedWave(w);
     vlm::embeddedWaveImage(w);
   }
+  walkVoices(*vlm::smaf::songVoices());
+  for (int field = 0; field < vlm::INFO_FIELDS; ++field) vlm::songTextUtf8(field);
+
+  vlm::smaf::VoiceSet direct;
+  vlm::smaf::decodeSetupRecord(data, uint32_t(size), &direct);
+  walkVoices(direct);
+  std::vector<uint8_t> plain;
+  vlm::smaf::decompressSequence(data, uint32_t(size), &plain);
   return 0;
 }

@@ -7,6 +7,7 @@
 // durations, MIDI variable-length quantities).
 #include <algorithm>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "core/codec.h"
@@ -16,6 +17,7 @@
 #include "formats/smaf_format.h"
 #include "formats/smaf_score.h"
 #include "formats/smaf_voice.h"
+#include "platform/text.h"
 
 namespace vlm {
 
@@ -318,26 +320,46 @@ int textField(const uint8_t* tag) {
   return -1;
 }
 
-void setText(const uint8_t* tag, const char* text, uint32_t length) {
+// A song text in the code the file states: kept as Shift-JIS, and in its own bytes for the
+// display when Shift-JIS cannot hold it.
+void setCodedText(int field, const char* text, uint32_t length, uint8_t code) {
+  if (code == TEXT_SHIFT_JIS) {
+    setSongText(field, text, length);
+    return;
+  }
+  std::string sjis;
+  const bool whole = textToSjis(text, length, code, &sjis);
+  setSongText(field, sjis.data(), sjis.size());
+  if (whole) return;
+  const uint32_t n = std::min<uint32_t>(length, INFO_TEXT_SIZE - 1);
+  song.info.code[field] = code;
+  std::memcpy(song.info.original[field], text, n);
+  song.info.original[field][n] = 0;
+  song.info.originalLength[field] = uint8_t(n);
+}
+
+void setText(const uint8_t* tag, const char* text, uint32_t length, uint8_t code) {
   if (tag[0] == uint8_t(smaf::TAG_LED[0]) && tag[1] == uint8_t(smaf::TAG_LED[1])) {
     if (length > 0 && uint8_t(text[0]) < CHANNELS) songStats.ledMask |= uint16_t(1u << text[0]);
     return;
   }
   const int field = textField(tag);
-  if (field >= 0) setSongText(field, text, std::min<uint32_t>(length, INFO_TEXT_SIZE - 1));
+  if (field >= 0) setCodedText(field, text, std::min<uint32_t>(length, INFO_TEXT_SIZE - 1), code);
 }
 
 // Contents information: copy status, then "TAG:" text "," entries.
 void readContents(uint32_t chunk, uint32_t end) {
   if (uint64_t(chunk) + CNTI_COPY_STATUS < end)
     song.ProtectFlags = at(chunk + CNTI_COPY_STATUS) & smaf::COPY_STATUS_MASK;
+  const uint8_t code = smaf::textCodeOf(at(chunk + smaf::HEAD_SIZE + smaf::CONTENTS_CODE_OFFSET));
   uint32_t p = chunk + CNTI_OPTION_TEXT;
   char text[INFO_TEXT_SIZE];
   while (uint64_t(p) + 3 <= end && r->image[p + 2] == ':') {
     const uint8_t* tag = r->image + p;
     const char* source = reinterpret_cast<const char*>(r->image + p + 3);
-    const FieldResult f = readCommaField(text, INFO_TEXT_SIZE - 1, source, end - (p + 3));
-    setText(tag, text, std::min<uint32_t>(f.produced, INFO_TEXT_SIZE - 1));
+    const FieldResult f =
+        readCommaField(text, INFO_TEXT_SIZE - 1, source, end - (p + 3), code == TEXT_SHIFT_JIS);
+    setText(tag, text, std::min<uint32_t>(f.produced, INFO_TEXT_SIZE - 1), code);
     p += 3 + f.consumed + 1;  // the ending comma
   }
 }
@@ -345,11 +367,12 @@ void readContents(uint32_t chunk, uint32_t end) {
 // Data chunk of the optional data: tag, 16-bit length, text.
 void readDataChunk(uint32_t chunk, uint32_t end) {
   uint32_t p = chunk + smaf::HEAD_SIZE;
+  const uint8_t code = smaf::textCodeOf(at(chunk + TRACK_NUMBER));  // the id's fourth byte
   while (uint64_t(p) + TEXT_ENTRY_HEAD <= end) {
     const uint8_t* tag = r->image + p;
     const uint32_t length =
         std::min<uint32_t>(getBE(r->image + p + 2, 2), end - (p + TEXT_ENTRY_HEAD));
-    setText(tag, reinterpret_cast<const char*>(r->image + p + TEXT_ENTRY_HEAD), length);
+    setText(tag, reinterpret_cast<const char*>(r->image + p + TEXT_ENTRY_HEAD), length, code);
     p += TEXT_ENTRY_HEAD + length;
   }
 }

@@ -12,6 +12,7 @@
 #include "core/vstream.h"
 #include "formats/adpcm.h"
 #include "formats/smaf_voice.h"
+#include "platform/text.h"
 #include "test_util.h"
 
 namespace vlm {
@@ -829,6 +830,32 @@ TEST_F(SmafReader, HandyPhoneChannelsBindByBankAndProgram) {
   EXPECT_EQ(set->find(set->bindings[0], 65), &set->voices[0]);
   EXPECT_EQ(set->bindings[1].kind, smaf::BindingKind::BUILT_IN);
   EXPECT_EQ(set->bindings[1].channel, 1);
+}
+
+
+TEST_F(SmafReader, SongTextsAreReadInTheCodeTheFileStates) {
+  // A Korean title (EUC-KR, contents code 0x02): Shift-JIS has no Hangul, so the display reads
+  // the file's own bytes while the texts the writers use hold '?'.
+  const Bytes title = cat({text("ST:"), {0xC7, 0xD1, 0xB1, 0xB9}, text(" 1,")});
+  read(smafFile({chunk("CNTI", cat({{0x00, 0x00, 0x02, 0x00, 0x00}, title}))}));
+  EXPECT_EQ(songTextUtf8(INFO_TITLE), "\xED\x95\x9C\xEA\xB5\xAD 1");
+  EXPECT_EQ(std::string(song.info.text[INFO_TITLE]), "?? 1");
+  // A UTF-8 data chunk whose text Shift-JIS can hold becomes plain Shift-JIS.
+  const Bytes kana = {0xE3, 0x81, 0x82};  // HIRAGANA A
+  read(smafFile({contents(0, {}), chunk("OPDA", chunk("Dch", cat({text("ST"), {0, 3}, kana}), 0x23))}));
+  EXPECT_EQ(std::string(song.info.text[INFO_TITLE]), "\x82\xA0");
+  EXPECT_EQ(song.info.code[INFO_TITLE], TEXT_SHIFT_JIS);
+  EXPECT_EQ(songTextUtf8(INFO_TITLE), "\xE3\x81\x82");
+  // Latin-1 with an accent, and a data chunk marked 0xFF, which Japanese files use for
+  // Shift-JIS (the contents code 0x01 of such files does not hold for their data chunks).
+  read(smafFile({chunk("CNTI", cat({{0x00, 0x32, 0x01, 0x00, 0x00}, text("AN:Ren"), {0xE9}, text(",")})),
+                 chunk("OPDA", chunk("Dch", cat({text("ST"), {0, 2}, {0x82, 0xA0}}), 0xFF))}));
+  EXPECT_EQ(songTextUtf8(INFO_ARTIST), "Ren\xC3\xA9");
+  EXPECT_EQ(std::string(song.info.text[INFO_TITLE]), "\x82\xA0");
+  EXPECT_EQ(songTextUtf8(INFO_TITLE), "\xE3\x81\x82");
+  // A text set afterwards (a dialog, another reader) has no other original.
+  setSongText(INFO_ARTIST, "x", 1);
+  EXPECT_EQ(songTextUtf8(INFO_ARTIST), "x");
 }
 
 }  // namespace
