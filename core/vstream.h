@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "util/memblock.h"
+#include "util/text_codes.h"
 
 namespace vlm {
 
@@ -123,30 +124,11 @@ enum SongInfoField : int {
 };
 inline constexpr int INFO_TEXT_SIZE = 256;  // 255 bytes of Shift-JIS and a terminating zero
 
-// Character codes of song texts (TEXT_SHIFT_JIS unless a reader found text that Shift-JIS cannot
-// hold; platform/text converts them).
-enum TextCode : uint8_t {
-  TEXT_SHIFT_JIS,
-  TEXT_LATIN1,
-  TEXT_EUC_KR,
-  TEXT_HZ_GB2312,
-  TEXT_BIG5,
-  TEXT_KOI8_R,
-  TEXT_TCVN,
-  TEXT_UCS2,
-  TEXT_UCS4,
-  TEXT_UTF7,
-  TEXT_UTF8,
-  TEXT_UTF16,
-  TEXT_UTF32,
-  TEXT_CODES
-};
-
 struct SongInfo {
   // Shift-JIS always: what the writers write and the dialogs edit. A text that Shift-JIS cannot
   // hold keeps '?' for what it lacks here, and its own bytes and code below for the display.
   char text[INFO_FIELDS][INFO_TEXT_SIZE];
-  uint8_t code[INFO_FIELDS];                  // TextCode of `original`; TEXT_SHIFT_JIS: none
+  uint8_t code[INFO_FIELDS];  // TextCode (util/text_codes.h) of `original`; TEXT_SHIFT_JIS: none
   char original[INFO_FIELDS][INFO_TEXT_SIZE];  // the file's bytes when `code` is not Shift-JIS
   uint8_t originalLength[INFO_FIELDS];         // (UTF-16 and the like hold zero bytes)
 };

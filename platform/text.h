@@ -12,10 +12,6 @@ std::string sjisToUtf8(const char* text, size_t length);
 std::string sjisToUtf8(const std::string& text);
 std::string utf8ToSjis(const std::string& text);
 
-// Song texts in the other codes a file may state (TextCode of core/vstream.h).
-std::string textToUtf8(const char* text, size_t length, uint8_t code);
-// Text of `code` as Shift-JIS; false when a character has no Shift-JIS form ('?' stands in).
-bool textToSjis(const char* text, size_t length, uint8_t code, std::string* out);
 // The song text of a field as the player and the command line show it: from the file's own
 // code when its reader kept one, else from Shift-JIS.
 std::string songTextUtf8(int field);

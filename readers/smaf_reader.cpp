@@ -17,7 +17,7 @@
 #include "formats/smaf_format.h"
 #include "formats/smaf_score.h"
 #include "formats/smaf_voice.h"
-#include "platform/text.h"
+#include "util/text_codes.h"
 
 namespace vlm {
 
