@@ -109,7 +109,9 @@ if [ -f /usr/share/bash-completion/bash_completion ]; then
   for name in mid mld mld-fm16n mmf40 mmf; do
     grep -qx -- "$name" <<<"$to" || fail "completion of --to: no $name"
   done
-  complete_words vlmconv convert a.mid --to 5 | grep -qx 53 || fail "completion of --to: no 53"
+  to="$(complete_words vlmconv convert a.mid --to 5)"
+  grep -qx 53 <<<"$to" || fail "completion of --to: no 53 in '$to' (formats: $(
+    "$prefix/bin/vlmconv" formats 2>&1 | grep -c .) lines, status ${PIPESTATUS[0]})"
   complete_words vlmconv check --j | grep -qx -- --json || fail "completion: no check --json"
   (cd "$source/examples" && complete_words vlmconv info demo.m) | grep -qx demo.mid ||
     fail "completion: no file names"
