@@ -102,24 +102,34 @@ void addLyric(uint32_t position, const uint8_t* text, uint32_t length, bool newL
   }
 }
 
-void noteLyricText(uint32_t time, uint8_t* data, const uint8_t* text, uint32_t length) {
-  SongStats& stats = songStats;  // one TLS look-up for the whole function
-  if (length == 1 && text[0] == '/') {
-    stats.slashLyrics = true;
-    data[0] = META_LYRIC;
-    return;
-  }
+// Karaoke texts mark a paragraph with '\\' and a line with '/' in front of a syllable; XF lyrics
+// also start a line with '<'.
+bool startsKaraokeLine(uint8_t c, bool slashLyrics) {
+  return c == '/' || c == '\\' || (slashLyrics && c == '<');
+}
+
+// A lyric for the karaoke display: its line mark becomes a new line and is not shown. Header
+// lines of karaoke text ("@T title", "@L language", ...) are not lyrics.
+void showLyric(uint32_t time, const uint8_t* text, uint32_t length, bool karaokeText) {
+  if (karaokeText && length > 0 && text[0] == '@') return;
   bool newLine = false;
-  if (length > 0) {
-    if ((stats.slashLyrics && (text[0] == '/' || text[0] == '<')) ||
-        (stats.karaokeText && (text[0] == '/' || text[0] == '\\'))) {
-      newLine = true;
-      ++text;
-      --length;
-    }
+  if (length > 0 && startsKaraokeLine(text[0], songStats.slashLyrics)) {
+    newLine = true;
+    ++text;
+    --length;
   }
   addLyric(sixteenthOf(time), text, length, newLine);
+}
+
+void noteLyricText(uint32_t time, uint8_t* data, const uint8_t* text, uint32_t length,
+                   bool karaokeText) {
+  SongStats& stats = songStats;  // one TLS look-up for the whole function
   data[0] = META_LYRIC;
+  if (length == 1 && text[0] == '/') {
+    stats.slashLyrics = true;
+    return;
+  }
+  showLyric(time, text, length, karaokeText);
 }
 
 void noteMetaEvent(uint32_t time) {
@@ -148,13 +158,17 @@ void noteMetaEvent(uint32_t time) {
       }
       break;
     case META_LYRIC:
-      noteLyricText(time, data, body, length);
+      noteLyricText(time, data, body, length, false);
       break;
     case META_TEXT:
       if (stats.karaokeText) {
-        noteLyricText(time, data, body, length);
+        noteLyricText(time, data, body, length, true);
       } else if (length >= 6 && std::memcmp(body, "@KMIDI", 6) == 0) {
         stats.karaokeText = true;
+      } else if (stats.karaokeLines || (length > 0 && (body[0] == '/' || body[0] == '\\'))) {
+        // Karaoke text without the "@KMIDI" mark: shown as lyrics, but the event stays text.
+        stats.karaokeLines = true;
+        showLyric(time, body, length, true);
       }
       break;
     case META_SEQUENCER:

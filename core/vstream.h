@@ -246,6 +246,7 @@ struct SongCounts {
   uint32_t cueStop;   // sixteenth position of the stop cue + 1 (0 = none)
   bool cueStartSeen;
   bool karaokeText, slashLyrics;
+  bool karaokeLines;  // text events with karaoke line marks, without the "@KMIDI" mark
   bool hasVoiceSamples;  // a wave with samples was written
   // What the phone-format readers found in their source's information and device messages.
   uint16_t formatVersion;      // "vers" of an i-melody or PMD source, as a decimal number

@@ -161,6 +161,29 @@ TEST(StreamWriter, KaraokeTextsBecomeLyrics) {
             std::string::npos);
 }
 
+// A .kar file without the "@KMIDI" mark: its marked text events are shown as lyrics (headers
+// are not, marks never), but the events stay text events; lyric events lose their line marks.
+TEST(StreamWriter, KaraokeLinesWithoutTheMarkAreShownNotRewritten) {
+  std::vector<uint8_t> out(512);
+  startStream(out.data(), 48);
+  emit(out, 512, 0, 0xFF, {META_TEXT, 5, '@', 'T', 'S', 'o', 'n'});
+  emit(out, 512, 12, 0xFF, {META_TEXT, 3, '\\', 'L', 'a'});
+  emit(out, 512, 24, 0xFF, {META_TEXT, 2, 'l', 'a'});
+  emit(out, 512, 24, 0xFF, {META_TEXT, 3, '@', 'I', 'x'});
+  emit(out, 512, 36, 0xFF, {META_TEXT, 3, '/', 'D', 'o'});
+  emit(out, 512, 48, 0xFF, {META_LYRIC, 3, '/', 'M', 'i'});
+  std::vector<uint8_t> image = finish(out);
+  EXPECT_FALSE(songStats.karaokeText);
+  EXPECT_TRUE(songStats.karaokeLines);
+  ASSERT_EQ(songStats.lyrics.size(), 4u);
+  EXPECT_EQ(songStats.lyrics[0].text, "\nLa");
+  EXPECT_EQ(songStats.lyrics[1].text, "la");
+  EXPECT_EQ(songStats.lyrics[2].text, "\nDo");
+  EXPECT_EQ(songStats.lyrics[3].text, "\nMi");
+  const std::string dump = dumpStream(image.data(), uint32_t(image.size()));
+  EXPECT_NE(dump.find("FF 01 03 5C 4C 61"), std::string::npos) << dump;
+}
+
 // A stream image built by hand: chunk id, then the chunk's bytes.
 void addChunk(std::vector<uint8_t>& image, const char* id, std::vector<uint8_t> body,
               int32_t lengthAdjust = 0) {
