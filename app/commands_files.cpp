@@ -30,6 +30,7 @@
 #include "platform/clipboard.h"
 #include "platform/text.h"
 #include "playback/playalong.h"
+#include "util/files.h"
 #include "util/memblock.h"
 
 namespace vlm {
@@ -133,6 +134,8 @@ bool MainWindow::openAndPlay(const std::string& pathIn) {
     discardNotifications();
     stopPlayback();
   }
+  // The new song starts at its beginning, whatever the old one had reached.
+  playerState.position = 0;
   // 2. Per-song state.
   resetPerSong();
   removeVoiceFiles();
@@ -146,8 +149,10 @@ bool MainWindow::openAndPlay(const std::string& pathIn) {
     prepareWave(code, path, programDir(), waveTempPath_, &waveDevice);
   }
   // 4. The playback file.
+  clearFileFailure();
   const int result = preparePlayback(path.c_str(), tempPath_.c_str());
   loaded_ = result != 0;
+  if (!loaded_) forgetSong(code);
   // 5. Voice samples to play along.
   if (loaded_ && songStats.hasVoiceSamples &&
       (code == FORMAT_MLD || code == FORMAT_SMAF || code == FORMAT_SMZ_SMAF))
@@ -252,6 +257,30 @@ void MainWindow::labelChannels() {
   channelPanel_->setSelection(options.channelMask, options.voiceOutput);
 }
 
+void MainWindow::forgetSong(FormatCode code) {
+  // Why, from the records the reader and the file loader leave (as `vlmconv check` tells it).
+  openFailure_ = openFailureText(code, lastFileFailure(), song.read);
+  // Nothing of the song before stays: texts, statistics, lyrics, length.
+  song = SongRecord{};
+  resetSongStats();
+  playerState.songLength = 0;
+  playerState.lengthMsCache = 0;
+}
+
+QString openFailureText(FormatCode code, const FileFailure& failure, const ReadReport& read) {
+  QString reason;
+  if (failure.op == FileOp::READ)
+    reason = failure.error ? QString::fromLocal8Bit(std::strerror(failure.error))
+                           : MainWindow::tr("空のファイル");
+  else if (code == FORMAT_UNSUPPORTED || code == FORMAT_DIRECTORY)
+    reason = MainWindow::tr("対応していない形式");
+  else if (read.reported && read.ranOut)
+    reason = MainWindow::tr("途中で切れています");
+  else
+    reason = MainWindow::tr("演奏できるデータがありません");
+  return MainWindow::tr("読み込めません: %1").arg(reason);
+}
+
 void MainWindow::showSongLines() {
   const char* title = song.info.text[INFO_TITLE];
   QString line0 = title[0] ? QString::fromUtf8(songTextUtf8(INFO_TITLE).c_str())
@@ -265,8 +294,7 @@ void MainWindow::showSongLines() {
     second += songTextUtf8(field);
   }
   if (second.empty()) second = baseNameOf(currentFile_);
-  if (!loaded_) second = "(" + baseNameOf(currentFile_) + ")";
-  display_->setLine(1, QString::fromUtf8(second.c_str()));
+  display_->setLine(1, loaded_ ? QString::fromUtf8(second.c_str()) : openFailure_);
   updateTimeLine();
   // Lyrics for the karaoke display.
   std::vector<KaraokeView::Lyric> lyrics;

@@ -96,9 +96,30 @@ uint16_t channelClick(uint16_t mask, int channel, bool ctrl, bool shift, bool* v
 void MainWindow::openCurrent(int param) {
   if (playlist.count <= 0) return;
   if (playlist.index >= playlist.count) playlist.index = 0;
-  if (openAndPlay(playlistEntry(playlist.index)) && param == 0)
+  const bool opened = openAndPlay(playlistEntry(playlist.index));
+  if (param != 0) return;
+  if (opened)
     QMetaObject::invokeMethod(
         this, [this] { onCommand(CMD_PLAY); }, Qt::QueuedConnection);
+  else if (playlist.count > 1)
+    playOnFrom(playlist.index + 1);
+}
+
+void MainWindow::playOnFrom(int index) {
+  // A file that cannot be played is passed over, without a box, the way the loop mode goes on
+  // through the playlist; each entry is tried once.
+  for (int tries = 0; tries < playlist.count; ++tries, ++index) {
+    if (index >= playlist.count) {
+      if (options.loopmode != 2) return;
+      index = 0;
+    }
+    playlist.index = index;
+    onCommand(CMD_REFRESH_PLAYLIST);
+    if (openAndPlay(playlistEntry(index))) {
+      play();
+      return;
+    }
+  }
 }
 
 void MainWindow::adjustReleased() {
@@ -329,13 +350,10 @@ void MainWindow::handlePlayNotify(uint32_t code, unsigned generation) {
 
 void MainWindow::endOfSong() {
   if (dialogs::anyDialogOpen()) return;
-  if (playlist.index + 1 < playlist.count) {
-    moveTo(playlist.index + 1, true);
-  } else if (options.loopmode == 2 && playlist.count > 0) {
-    moveTo(0, true);
-  } else {
+  if (playlist.index + 1 < playlist.count || (options.loopmode == 2 && playlist.count > 0))
+    playOnFrom(playlist.index + 1);
+  else
     stop();
-  }
 }
 
 void MainWindow::positionTick() {

@@ -16,7 +16,9 @@
 
 #include "app/command_table.h"
 #include "app/handover.h"
+#include "core/vstream.h"
 #include "playback/player.h"
+#include "util/files.h"
 
 class QAction;
 class QBoxLayout;
@@ -58,6 +60,9 @@ uint16_t channelClick(uint16_t mask, int channel, bool ctrl, bool shift, bool* v
 // Moves `path` to the top of the history slots (slot 0 = the file now playing): duplicates and
 // empty slots drop out, at most HISTORY_SLOTS entries stay. Sets options.hsfcount.
 void pushHistory(const std::string& path);
+
+// The display's second line for a file that could not be opened: "読み込めません: 空のファイル".
+QString openFailureText(FormatCode code, const FileFailure& failure, const ReadReport& read);
 
 class MainWindow : public QMainWindow, public PlayerWindow {
   Q_OBJECT
@@ -161,6 +166,7 @@ class MainWindow : public QMainWindow, public PlayerWindow {
   void adjustRepeat();
   void endOfSong();
   void moveTo(int index, bool playAfter);
+  void playOnFrom(int index);
   void onPositionBarAction(int action);
   void onPositionBarReleased();
   void updateTimeLine();
@@ -169,6 +175,7 @@ class MainWindow : public QMainWindow, public PlayerWindow {
 
   // Opening.
   void resetPerSong();
+  void forgetSong(FormatCode code);
   void removeVoiceFiles();
   void rebuildNeighbourMenus();
   void rebuildHistoryMenu();
@@ -208,6 +215,7 @@ class MainWindow : public QMainWindow, public PlayerWindow {
   std::string tempPath_;
   std::string waveTempPath_;  // copy of a .wav song, measured and played
   std::string commandPath_;
+  QString openFailure_;  // why the current file could not be opened
   bool loaded_ = false;
   bool introMode_ = false;
   int customAssign_ = 0;  // custom button (1..10) waiting for its command

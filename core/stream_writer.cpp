@@ -783,7 +783,7 @@ int submitEvent(uint8_t* out, uint32_t capacity, uint32_t time, uint8_t status, 
                 const uint8_t* data, uint32_t count) {
   if (isPlainChannelRequest(status, data, count)) {
     copyEventBytes(emitter.scratch, data, count ? count : 1);
-      return putPlainChannelEvent(out, capacity, time, status, sourceTrack, count);
+    return putPlainChannelEvent(out, capacity, time, status, sourceTrack, count);
   }
   if (emitter.scratchSize < std::max<size_t>(count, EVENT_SCRATCH_SIZE)) {
     resizeScratch(std::max<size_t>(count, EVENT_SCRATCH_SIZE));

@@ -64,8 +64,11 @@ void KaraokeView::setSyllables(const std::vector<Lyric>& syllables) {
     // Each '\n' starts a new line at this entry's time; the text before the first one (often
     // none) still belongs to the line being sung.
     const QStringList parts = text.split(QLatin1Char('\n'));
+    // A mark in front of the song's first text starts its first line, not an empty one.
+    const bool markOnFirst = lines_.empty() && parts.size() > 1 && parts[0].isEmpty();
     for (int i = 0; i < parts.size(); ++i) {
-      if (i > 0 || lines_.empty()) lines_.push_back(Line{s.position, {}, QString()});
+      if (lines_.empty() || (i > 0 && !(markOnFirst && i == 1)))
+        lines_.push_back(Line{s.position, {}, QString()});
       if (parts[i].isEmpty()) continue;
       Line& line = lines_.back();
       line.segments.push_back(Segment{s.position, parts[i]});

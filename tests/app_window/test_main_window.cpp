@@ -693,6 +693,97 @@ TEST_F(WindowTest, AFullPlaylistAndDamagedFilesOpenWithoutACrash) {
   SUCCEED();
 }
 
+// A format-0 SMF of one track: `events` are its delta-timed events, at 48 ticks a quarter.
+std::string smfBytes(const std::string& events) {
+  std::string track = events + std::string("\0\xFF\x2F\0", 4);
+  std::string smf("MThd\0\0\0\6\0\0\0\1\0\x30MTrk", 18);
+  for (int shift = 24; shift >= 0; shift -= 8) smf += char((track.size() >> shift) & 0xFF);
+  return smf + track;
+}
+// A text (type 1) or lyric (type 5) meta event after `delta` ticks (< 128).
+std::string metaText(int delta, int type, const std::string& text) {
+  return std::string{char(delta), '\xFF', char(type), char(text.size())} + text;
+}
+std::string note(int delta, int key, int length) {
+  return std::string{char(delta), '\x90', char(key), '\x64', char(length), '\x80', char(key), 0};
+}
+
+TEST_F(WindowTest, AFailedOpenClearsTheOldSongAndSaysWhy) {
+  MainWindow& w = makeWindow();
+  ASSERT_TRUE(w.openAndPlay(song("good.mid")));
+  w.onCommand(151);
+  clock.position = 20;
+  w.positionTick();
+  const QString oldTitle = w.display()->line(0);
+  ASSERT_FALSE(w.display()->line(2).startsWith(QStringLiteral("00:00 / 00:00")));
+  ASSERT_GT(vlm::song.fileSize, 0u);
+
+  writeText(root / "songs" / "empty.mid", "");
+  EXPECT_FALSE(w.openAndPlay((root / "songs" / "empty.mid").string()));
+  EXPECT_EQ(w.display()->line(0), QStringLiteral("empty.mid"));
+  EXPECT_EQ(w.display()->line(1), QStringLiteral("読み込めません: 空のファイル"));
+  EXPECT_TRUE(w.display()->line(2).startsWith(QStringLiteral("00:00 / 00:00")))
+      << w.display()->line(2).toStdString();
+  EXPECT_EQ(vlm::song.fileSize, 0u);  // what the properties dialog shows
+  EXPECT_EQ(vlm::song.info.text[INFO_TITLE][0], '\0');
+  EXPECT_EQ(w.karaoke()->lineCount(), 0);
+  EXPECT_EQ(w.positionBar()->value(), 0);
+  EXPECT_EQ(playerState.state, PLAY_STOPPED);
+
+  writeText(root / "songs" / "junk.bin", "no song in here");
+  EXPECT_FALSE(w.openAndPlay((root / "songs" / "junk.bin").string()));
+  EXPECT_EQ(w.display()->line(1), QStringLiteral("読み込めません: 対応していない形式"));
+  EXPECT_NE(w.display()->line(0), oldTitle);
+
+  // In a running playlist a file that cannot be played is passed over, without a box.
+  setPlaylist({song("p1.mid"), (root / "songs" / "empty.mid").string(), song("p3.mid")});
+  w.onCommand(55, 0);
+  settle();
+  ASSERT_EQ(playerState.state, PLAY_PLAYING);
+  clock.notify(NOTIFY_SUCCESSFUL);
+  settle();
+  EXPECT_EQ(playlist.index, 2);
+  EXPECT_EQ(playerState.state, PLAY_PLAYING);
+  EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(WindowTest, OpeningAnotherSongStartsItsPositionAtZero) {
+  MainWindow& w = makeWindow();
+  const std::string first = song("first.mid");
+  const std::string second = song("second.mid");
+  ASSERT_TRUE(w.openAndPlay(second));
+  ASSERT_TRUE(w.openAndPlay(first));  // `second` is now in the history's first slot
+  w.onCommand(151);
+  clock.position = 40;
+  w.positionTick();
+  ASSERT_FALSE(w.display()->line(2).startsWith(QStringLiteral("00:00 /")));
+  w.onCommand(1201);  // the history entry, while the first song plays
+  EXPECT_EQ(w.currentFile(), second);
+  EXPECT_TRUE(w.display()->line(2).startsWith(QStringLiteral("00:00 /")))
+      << w.display()->line(2).toStdString();
+  EXPECT_EQ(w.positionBar()->value(), 0);
+  EXPECT_EQ(playerState.position, 0u);
+}
+
+TEST_F(WindowTest, KaraokeFileFillsTheKaraokeView) {
+  MainWindow& w = makeWindow();
+  const std::string events = metaText(0, 1, "@TMy song") + metaText(0, 1, "@LENG") +
+                             metaText(0, 1, "\\Twin") + note(0, 60, 12) + metaText(0, 1, "kle") +
+                             note(0, 62, 12) + metaText(0, 1, "/Lit") + note(0, 64, 12) +
+                             metaText(0, 1, "tle") + note(0, 65, 12);
+  writeText(root / "songs" / "star.kar", smfBytes(events));
+  ASSERT_TRUE(w.openAndPlay((root / "songs" / "star.kar").string()));
+  ASSERT_EQ(w.karaoke()->lineCount(), 2);
+  EXPECT_EQ(w.karaoke()->lineText(0), QStringLiteral("Twinkle"));
+  EXPECT_EQ(w.karaoke()->lineText(1), QStringLiteral("Little"));
+  // Lyric events: a leading '/' is a line mark, never shown.
+  writeText(root / "songs" / "lyr.mid", smfBytes(metaText(0, 5, "/Hel") + note(0, 60, 12) +
+                                                  metaText(0, 5, "lo") + note(0, 62, 12)));
+  ASSERT_TRUE(w.openAndPlay((root / "songs" / "lyr.mid").string()));
+  ASSERT_EQ(w.karaoke()->lineCount(), 1);
+  EXPECT_EQ(w.karaoke()->lineText(0), QStringLiteral("Hello"));
+}
+
 TEST_F(WindowTest, ClipboardPlayAndHelpDocuments) {
   MainWindow& w = makeWindow();
   setPlaylist({song("keep.mid")});
