@@ -570,11 +570,14 @@ QString TableDialog::textOf(int id) const {
 
 void TableDialog::setTextOf(int id, const QString& t) {
   QWidget* w = control(id);
-  if (auto* e = qobject_cast<QLineEdit*>(w))
+  // A text longer than its field shows its beginning, not its end.
+  if (auto* e = qobject_cast<QLineEdit*>(w)) {
     e->setText(t);
-  else if (auto* cb = qobject_cast<QComboBox*>(w))
+    e->setCursorPosition(0);
+  } else if (auto* cb = qobject_cast<QComboBox*>(w)) {
     cb->setEditText(t);
-  else if (auto* l = qobject_cast<QLabel*>(w))
+    if (cb->lineEdit()) cb->lineEdit()->setCursorPosition(0);
+  } else if (auto* l = qobject_cast<QLabel*>(w))
     l->setText(t);
   else if (auto* p = qobject_cast<QPlainTextEdit*>(w))
     p->setPlainText(t);
@@ -614,11 +617,13 @@ void TableDialog::done(int r) {
 }
 
 void TableDialog::keyPressEvent(QKeyEvent* event) {
-  // Enter in an edit leaves the value clamped instead of closing the dialog at once.
-  if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
-      qobject_cast<QLineEdit*>(focusWidget())) {
-    focusNextChild();
-    return;
+  // Return is OK wherever the focus is. An edit has already clamped its value when Return
+  // reached it (editingFinished), and OK clamps every value again before writing.
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    if (auto* ok = qobject_cast<QPushButton*>(control(1)); ok && ok->isEnabled()) {
+      ok->click();
+      return;
+    }
   }
   QDialog::keyPressEvent(event);
 }

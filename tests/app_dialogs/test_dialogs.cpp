@@ -876,6 +876,51 @@ TEST_F(DialogTest, BesideTheWindowDialogsOpenOnceAndCount) {
   EXPECT_TRUE(seenOpen);
 }
 
+// Return in the first field of every dialog is OK: a dialog beside the window writes and
+// closes, a modal one answers DLG_OK; and the first field shows the beginning of a long text.
+TEST_F(DialogTest, ReturnInEveryDialogIsOk) {
+  loadDemo();
+  const std::string longTitle(200, 'T');
+  setSongText(INFO_TITLE, longTitle.c_str(), longTitle.size());
+  // Presses Return in the first edit of the dialog (or on the dialog when it has none).
+  auto pressReturn = [](QDialog* d) {
+    QWidget* target = d;
+    const QList<QLineEdit*> edits = d->findChildren<QLineEdit*>();
+    for (QLineEdit* e : edits)
+      if (e->isEnabled() && e->isVisible() && !e->isReadOnly()) {
+        target = e;
+        break;
+      }
+    target->setFocus();
+    if (auto* e = qobject_cast<QLineEdit*>(target); e && e->text().size() > 40)
+      EXPECT_EQ(e->cursorPosition(), 0) << d->objectName().toStdString();
+    QTest::keyClick(target, Qt::Key_Return);
+  };
+  for (int resource = 1; resource <= DLG_MLD2_FILE; ++resource) {
+    SCOPED_TRACE(resource);
+    const int r = [&] {
+      QTimer::singleShot(0, [&] {
+        if (auto* m = qobject_cast<QDialog*>(QApplication::activeModalWidget())) pressReturn(m);
+      });
+      return openDialog(resource, nullptr);
+    }();
+    if (r == DLG_OK) continue;  // a modal dialog, closed by Return
+    ASSERT_EQ(r, 0);            // a dialog beside the window: still open
+    QPointer<QDialog> d;
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (w->objectName() == QStringLiteral("dialog%1").arg(resource) && w->isVisible())
+        d = qobject_cast<QDialog*>(w);
+    ASSERT_TRUE(d);
+    bool accepted = false;
+    QObject::connect(d, &QDialog::accepted, [&] { accepted = true; });
+    pressReturn(d);
+    EXPECT_TRUE(accepted);
+    EXPECT_TRUE(!d || !d->isVisible());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  }
+  closeAllDialogs();
+}
+
 TEST_F(DialogTest, AutomaticModeConfirmsTheFileSettingsAtOnce) {
   applyOutputPreset(53);
   runState.outputSizeLimit = 5500;

@@ -778,7 +778,7 @@ TEST_F(WindowTest, KaraokeFileFillsTheKaraokeView) {
   EXPECT_EQ(w.karaoke()->lineText(1), QStringLiteral("Little"));
   // Lyric events: a leading '/' is a line mark, never shown.
   writeText(root / "songs" / "lyr.mid", smfBytes(metaText(0, 5, "/Hel") + note(0, 60, 12) +
-                                                  metaText(0, 5, "lo") + note(0, 62, 12)));
+                                                 metaText(0, 5, "lo") + note(0, 62, 12)));
   ASSERT_TRUE(w.openAndPlay((root / "songs" / "lyr.mid").string()));
   ASSERT_EQ(w.karaoke()->lineCount(), 1);
   EXPECT_EQ(w.karaoke()->lineText(0), QStringLiteral("Hello"));
