@@ -63,7 +63,126 @@ struct LineWriter {
   }
 };
 
+// Header fields in Japanese: RFC 2047 encoded words of ISO-2022-JP text, which is what Japanese
+// mail programs write and read; a raw Shift-JIS header is shown garbled elsewhere.
+constexpr char ENCODED_WORD_START[] = "=?ISO-2022-JP?B?";
+constexpr char ENCODED_WORD_END[] = "?=";
+constexpr int ENCODED_WORD_MAX = 75;  // characters of one encoded word, start and end included
+constexpr char TO_JIS[] = "\x1B$B";
+constexpr char TO_ASCII[] = "\x1B(B";
+constexpr uint16_t JIS_GETA = 0x222E;  // 〓, for a character JIS X 0208 does not have
+
+// JIS X 0208 codes of the half-width katakana 0xA1..0xDF (ISO-2022-JP has no half-width kana).
+constexpr uint16_t HALF_WIDTH_KANA[63] = {
+    0x2123, 0x2156, 0x2157, 0x2122, 0x2126, 0x2572, 0x2521, 0x2523, 0x2525, 0x2527, 0x2529,
+    0x2563, 0x2565, 0x2567, 0x2543, 0x213C, 0x2522, 0x2524, 0x2526, 0x2528, 0x252A, 0x252B,
+    0x252D, 0x252F, 0x2531, 0x2533, 0x2535, 0x2537, 0x2539, 0x253B, 0x253D, 0x253F, 0x2541,
+    0x2544, 0x2546, 0x2548, 0x254A, 0x254B, 0x254C, 0x254D, 0x254E, 0x254F, 0x2552, 0x2555,
+    0x2558, 0x255B, 0x255E, 0x255F, 0x2560, 0x2561, 0x2562, 0x2564, 0x2566, 0x2568, 0x2569,
+    0x256A, 0x256B, 0x256C, 0x256D, 0x256F, 0x2573, 0x212B, 0x212C};
+constexpr uint8_t KANA_FIRST = 0xA1, KANA_LAST = 0xDF;
+constexpr uint8_t VOICED_MARK = 0xDE, SEMI_VOICED_MARK = 0xDF;
+constexpr uint8_t KANA_U = 0xB3, KANA_KA = 0xB6, KANA_TO = 0xC4, KANA_HA = 0xCA, KANA_HO = 0xCE;
+constexpr uint16_t JIS_VU = 0x2574;
+
+// One character of Shift-JIS text at `s[i]`: its JIS X 0208 code (0 for ASCII, then `*ascii`
+// holds it) and the bytes it took.
+uint16_t nextJisCode(const std::string& s, size_t i, char* ascii, size_t* used) {
+  const uint8_t b1 = uint8_t(s[i]);
+  *used = 1;
+  if (b1 < 0x80) {
+    *ascii = char(b1);
+    return 0;
+  }
+  if (b1 >= KANA_FIRST && b1 <= KANA_LAST) {
+    uint16_t code = HALF_WIDTH_KANA[b1 - KANA_FIRST];
+    const uint8_t next = i + 1 < s.size() ? uint8_t(s[i + 1]) : 0;
+    const bool voicable = (b1 >= KANA_KA && b1 <= KANA_TO) || (b1 >= KANA_HA && b1 <= KANA_HO);
+    if (next == VOICED_MARK && b1 == KANA_U) {
+      code = JIS_VU;
+      *used = 2;
+    } else if (next == VOICED_MARK && voicable) {
+      code += 1;
+      *used = 2;
+    } else if (next == SEMI_VOICED_MARK && b1 >= KANA_HA && b1 <= KANA_HO) {
+      code += 2;
+      *used = 2;
+    }
+    return code;
+  }
+  const bool lead = (b1 >= 0x81 && b1 <= 0x9F) || (b1 >= 0xE0 && b1 <= 0xFC);
+  if (!lead || i + 1 >= s.size()) return JIS_GETA;
+  const uint8_t b2 = uint8_t(s[i + 1]);
+  *used = 2;
+  if (b2 < 0x40 || b2 == 0x7F || b2 > 0xFC || b1 >= 0xF0) return JIS_GETA;
+  const int row = ((b1 >= 0xE0 ? b1 - 0x40 : b1) - 0x81) * 2 + (b2 >= 0x9F ? 1 : 0) + 0x21;
+  const int column = b2 >= 0x9F ? b2 - 0x9F + 0x21 : b2 - 0x40 - (b2 >= 0x80 ? 1 : 0) + 0x21;
+  if (row > 0x7E) return JIS_GETA;
+  return uint16_t(row << 8 | column);
+}
+
+std::string base64(const std::string& bytes) {
+  std::string out;
+  for (size_t i = 0; i < bytes.size(); i += 3) {
+    uint32_t group = uint32_t(uint8_t(bytes[i])) << 16;
+    if (i + 1 < bytes.size()) group |= uint32_t(uint8_t(bytes[i + 1])) << 8;
+    if (i + 2 < bytes.size()) group |= uint8_t(bytes[i + 2]);
+    out += ALPHABET[group >> 18];
+    out += ALPHABET[(group >> 12) & 63];
+    out += i + 1 < bytes.size() ? ALPHABET[(group >> 6) & 63] : FILL;
+    out += i + 2 < bytes.size() ? ALPHABET[group & 63] : FILL;
+  }
+  return out;
+}
+
+size_t base64Length(size_t bytes) {
+  return (bytes + 2) / 3 * 4;
+}
+
 }  // namespace
+
+std::string encodeHeaderText(const std::string& sjis) {
+  bool plain = true;
+  for (char c : sjis) plain = plain && uint8_t(c) < 0x80;
+  if (plain) return sjis;
+  // Each encoded word holds whole characters and ends in ASCII mode; words are joined by a
+  // folded line break.
+  const size_t room =
+      ENCODED_WORD_MAX - (sizeof ENCODED_WORD_START - 1) - (sizeof ENCODED_WORD_END - 1);
+  std::string result, word;
+  bool jis = false;
+  auto finishWord = [&] {
+    if (jis) word += TO_ASCII;
+    if (!result.empty()) result += "\r\n ";
+    result += ENCODED_WORD_START + base64(word) + ENCODED_WORD_END;
+    word.clear();
+    jis = false;
+  };
+  for (size_t i = 0; i < sjis.size();) {
+    char ascii = 0;
+    size_t used = 0;
+    const uint16_t code = nextJisCode(sjis, i, &ascii, &used);
+    std::string piece;
+    if (code && !jis) piece += TO_JIS;
+    if (!code && jis) piece += TO_ASCII;
+    if (code) {
+      piece += char(code >> 8);
+      piece += char(code & 0xFF);
+    } else {
+      piece += ascii;
+    }
+    // The word must still close in ASCII mode within its room.
+    if (!word.empty() && base64Length(word.size() + piece.size() + 3) > room) {
+      finishWord();
+      continue;
+    }
+    word += piece;
+    jis = code != 0;
+    i += used;
+  }
+  if (!word.empty()) finishWord();
+  return result;
+}
 
 uint32_t encodeMelodyText(const uint8_t* image, uint32_t size, char* text, uint32_t capacity,
                           int marker) {
@@ -134,11 +253,11 @@ uint32_t composeMelodyMail(const char* text, uint32_t textLength, char* message,
   TextOut out{message, capacity};
   if (!runState.mailTo.empty()) {
     out.put("To: ");
-    out.line(runState.mailTo.c_str());
+    out.line(encodeHeaderText(runState.mailTo).c_str());
   }
   if (!runState.mailSubject.empty()) {
     out.put("Subject: ");
-    out.line(runState.mailSubject.c_str());
+    out.line(encodeHeaderText(runState.mailSubject).c_str());
   }
   if (plain) {
     out.line("X-Unsent: 1");
@@ -157,7 +276,7 @@ uint32_t composeMelodyMail(const char* text, uint32_t textLength, char* message,
   out.put(CRLF);
   out.line("--mult");
   out.put("Content-type: application/octet-stream; Name=\"");
-  out.put(runState.mailAttachment.c_str());
+  out.put(encodeHeaderText(runState.mailAttachment).c_str());
   out.line("\"");
   out.line("Content-Transfer-Encoding: Base64");
   out.put(CRLF);

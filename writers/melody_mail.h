@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace vlm {
 
@@ -16,6 +17,9 @@ uint32_t encodeMelodyText(const uint8_t* image, uint32_t size, char* text, uint3
 // Never reads past `length`. Returns the bytes produced (never more than `capacity`).
 uint32_t decodeMelodyText(const char* text, uint32_t length, uint8_t* image, uint32_t capacity,
                           int start);
+// Shift-JIS header text as mail headers carry Japanese: RFC 2047 encoded words of ISO-2022-JP
+// (folded with CR LF and a space); plain ASCII text is returned as it is.
+std::string encodeHeaderText(const std::string& sjis);
 // Recipient, subject and attachment name come from runState (the mail dialog's values).
 uint32_t composeMelodyMail(const char* text, uint32_t textLength, char* message, uint32_t capacity,
                            int plain);

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <iconv.h>
 
 #include <cstring>
 #include <string>
@@ -150,6 +151,63 @@ TEST_F(MelodyMail, Attachment) {
   EXPECT_EQ(compose("TWFu", 0), "Subject: s\r\n" + expected);
   // A small buffer takes the start of the message and nothing more.
   EXPECT_EQ(compose("TWFu", 0, 20), ("Subject: s\r\n" + expected).substr(0, 20));
+}
+
+// The decoded text of the RFC 2047 encoded words in `header`, as UTF-8 (through iconv).
+std::string decodeHeader(const std::string& header) {
+  std::string jis;
+  size_t at = 0;
+  const std::string start = "=?ISO-2022-JP?B?";
+  while ((at = header.find(start, at)) != std::string::npos) {
+    at += start.size();
+    const size_t end = header.find("?=", at);
+    if (end == std::string::npos) break;
+    const std::string word = header.substr(at, end - at);
+    EXPECT_LE(word.size() + start.size() + 2, 75u);
+    std::vector<uint8_t> bytes(word.size());
+    bytes.resize(decodeMelodyText(word.c_str(), uint32_t(word.size()), bytes.data(),
+                                  uint32_t(bytes.size()), 1));
+    jis.append(bytes.begin(), bytes.end());
+    at = end + 2;
+  }
+  iconv_t cd = iconv_open("UTF-8", "ISO-2022-JP");
+  std::string out(jis.size() * 3 + 16, '\0');
+  char* in = jis.data();
+  size_t inLeft = jis.size();
+  char* o = out.data();
+  size_t outLeft = out.size();
+  EXPECT_NE(iconv(cd, &in, &inLeft, &o, &outLeft), size_t(-1));
+  iconv_close(cd);
+  out.resize(out.size() - outLeft);
+  return out;
+}
+
+// The subject, recipient and attachment name of a Japanese title reach the mail as encoded
+// words of ISO-2022-JP (half-width katakana as full-width, which ISO-2022-JP has), folded into
+// words of at most 75 characters; the body stays as it is; an ASCII subject stays plain.
+TEST_F(MelodyMail, JapaneseHeaderFieldsAreEncodedWords) {
+  // "着信メロディ ｶﾞｲﾄﾞ 2024 テスト用の長い題名です" in Shift-JIS.
+  const std::string title =
+      "\x92\x85\x90\x4d\x83\x81\x83\x8d\x83\x66\x83\x42 \xb6\xde\xb2\xc4\xde 2024 "
+      "\x83\x65\x83\x58\x83\x67\x97\x70\x82\xcc\x92\xb7\x82\xa2\x91\xe8\x96\xbc\x82\xc5\x82\xb7";
+  runState.mailSubject = title;
+  runState.mailAttachment = title;
+  std::vector<char> message(4096);
+  const uint32_t n = composeMelodyMail("AAAA", 4, message.data(), uint32_t(message.size()), 0);
+  const std::string mail(message.data(), n);
+  const size_t subject = mail.find("Subject: ");
+  ASSERT_NE(subject, std::string::npos);
+  const std::string header = mail.substr(subject, mail.find("\r\n", subject) - subject);
+  EXPECT_NE(header.find("=?ISO-2022-JP?B?"), std::string::npos);
+  for (char c : mail) EXPECT_LT(uint8_t(c), 0x80);
+  // The folded subject: its continuation lines start with a space.
+  const size_t subjectEnd = mail.find("\r\n", mail.find("?=\r\n", subject) + 4);
+  const std::string folded = mail.substr(subject + 9, subjectEnd - subject - 9);
+  EXPECT_EQ(decodeHeader(folded), "着信メロディ ガイド 2024 テスト用の長い題名です");
+  EXPECT_NE(mail.find("\r\nAAAA\r\n"), std::string::npos);
+  runState.mailSubject = "song";
+  const uint32_t m = composeMelodyMail("AAAA", 4, message.data(), uint32_t(message.size()), 1);
+  EXPECT_NE(std::string(message.data(), m).find("Subject: song\r\n"), std::string::npos);
 }
 
 }  // namespace
