@@ -11,6 +11,7 @@
 #include "app/handover.h"
 #include "app/main_window.h"
 #include "app/playlist.h"
+#include "app/qt_ui.h"
 #include "app/screenshots.h"
 #include "platform/audio.h"
 #include "platform/instance_channel.h"
@@ -19,7 +20,12 @@
 int main(int argc, char** argv) {
   std::vector<std::string> args;
   std::string screenshotDir;
+  std::string language;
   for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--lang") == 0 && i + 1 < argc) {
+      language = argv[++i];
+      continue;
+    }
     if (std::strcmp(argv[i], "--screenshots") == 0 && i + 1 < argc) {
       screenshotDir = argv[++i];
       continue;
@@ -38,6 +44,8 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("vlmplay"));
   vlm::initAppResources();
+  vlm::installQtTranslations(vlm::interfaceLanguage(
+      language, vlm::readProfileString("section", "lang", "", vlm::SETTINGS_FILE)));
   // Without a sound device the player can still run in real time into a silent output (for
   // pictures, and for trying the window on a machine without sound).
   const char* silent = std::getenv("VLMPLAY_SILENT_AUDIO");

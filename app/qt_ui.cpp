@@ -1,10 +1,13 @@
 #include "app/qt_ui.h"
 
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QLibraryInfo>
 #include <QMessageBox>
+#include <QTranslator>
 #include <QUrl>
 #include <cstdio>
 #include <cstdlib>
@@ -98,6 +101,31 @@ std::string folderOf(const std::string& path) {
   size_t slash = path.rfind('/');
   if (slash == std::string::npos) return std::string();
   return path.substr(0, slash + 1);
+}
+
+std::string interfaceLanguage(const std::string& commandLine, const std::string& settingsKey) {
+  std::string chosen = !commandLine.empty() ? commandLine : settingsKey;
+  for (const char* var : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"}) {
+    if (!chosen.empty()) break;
+    const char* v = std::getenv(var);
+    if (v) chosen = std::string(v).substr(0, std::string(v).find(':'));
+  }
+  // "ja_JP.UTF-8@x" names the language "ja".
+  chosen = chosen.substr(0, chosen.find_first_of("_.@-"));
+  if (chosen == "C" || chosen == "POSIX") chosen.clear();
+  return chosen;
+}
+
+bool installQtTranslations(const std::string& language) {
+  if (language.empty()) return false;
+  auto* translator = new QTranslator(QCoreApplication::instance());
+  if (!translator->load(QStringLiteral("qtbase_") + QString::fromStdString(language),
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    delete translator;
+    return false;
+  }
+  QCoreApplication::installTranslator(translator);
+  return true;
 }
 
 QString openDialogFilter() {

@@ -47,6 +47,13 @@ std::string pathFromQt(const QString& path);
 // The folder of a path with its trailing '/', for LoadDir and SaveDir.
 std::string folderOf(const std::string& path);
 
+// The language of the interface, as a code ("ja", "en", "de"; empty for the default): `--lang`
+// first, then the `lang` key of the settings file, then LANGUAGE (its first entry), LC_ALL,
+// LC_MESSAGES and LANG. "C" and "POSIX" choose nothing.
+std::string interfaceLanguage(const std::string& commandLine, const std::string& settingsKey);
+// Loads Qt's own translations (file dialogs, Yes/No) for the language; false when it has none.
+bool installQtTranslations(const std::string& language);
+
 // Filters of the open dialog: all melody files first, then one per family.
 QString openDialogFilter();
 

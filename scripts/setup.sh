@@ -5,7 +5,8 @@
 # goes here.
 VLM_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
   libfluidsynth-dev timgm6mb-soundfont qt6-base-dev fonts-ipafont-gothic
-  shared-mime-info desktop-file-utils xdg-utils libfile-mimeinfo-perl)
+  shared-mime-info desktop-file-utils xdg-utils libfile-mimeinfo-perl
+  qt6-translations-l10n qt6-l10n-tools)
 # What ./test.sh and scripts/package.sh need besides: clang for the sanitizer and fuzz builds,
 # the manual page tools and bash completion of the install test, and dpkg-shlibdeps and file for
 # the package.

@@ -198,6 +198,22 @@ TEST(AdjustmentRules, StepsLimitsAndDisplayTexts) {
   EXPECT_EQ(adjustedValue(160, 500, false, false), 500);
 }
 
+// The interface language: --lang, then the settings key, then the environment; "C" is none.
+TEST(LanguageRules, CommandLineThenSettingsThenEnvironment) {
+  unsetenv("LC_ALL");
+  unsetenv("LC_MESSAGES");
+  setenv("LANGUAGE", "de_DE:en", 1);
+  setenv("LANG", "ja_JP.UTF-8", 1);
+  EXPECT_EQ(interfaceLanguage("en", "ja"), "en");
+  EXPECT_EQ(interfaceLanguage("", "ja_JP"), "ja");
+  EXPECT_EQ(interfaceLanguage("", ""), "de");
+  unsetenv("LANGUAGE");
+  EXPECT_EQ(interfaceLanguage("", ""), "ja");
+  setenv("LANG", "C", 1);
+  EXPECT_EQ(interfaceLanguage("", ""), "");
+  unsetenv("LANG");
+}
+
 TEST(ChannelRules, PlainCtrlAndShiftClicks) {
   bool voice = true;
   EXPECT_EQ(channelClick(0xFFFF, 2, false, false, &voice), 0xFFFB);
