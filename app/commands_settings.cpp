@@ -14,6 +14,7 @@
 #include "convert/conversion_run.h"
 #include "convert/options.h"
 #include "platform/clipboard.h"
+#include "platform/profile.h"
 #include "platform/text.h"
 
 namespace vlm {
@@ -44,6 +45,10 @@ std::string externalAppKey(int n) {
       return shortcutText({ranges[r].keys[n - 1], ranges[r].mods});
   return std::string();
 }
+
+// The window's place and size in the settings file's "control" section.
+const char* const WINDOW_KEYS[4] = {"winleft", "wintop", "winwidth", "winheight"};
+constexpr int NO_VALUE = -32768;
 
 }  // namespace
 
@@ -92,6 +97,20 @@ void MainWindow::saveAllSettings() {
   saveSettings(settingsFile_.c_str());
   for (int s = 0; s <= HISTORY_SLOTS; ++s) options.histfile[s] = kept[s];
   options.hsfcount = keptCount;
+  // Where the window was, for the next start.
+  // pos() is the frame's place, which move() takes; the size is the inside's, as resize() takes.
+  const int values[] = {pos().x(), pos().y(), width(), height()};
+  for (int i = 0; i < 4; ++i)
+    writeProfileInt("control", WINDOW_KEYS[i], values[i], settingsFile_.c_str());
+}
+
+void MainWindow::restoreGeometry() {
+  int values[4];
+  for (int i = 0; i < 4; ++i)
+    values[i] = readProfileInt("control", WINDOW_KEYS[i], NO_VALUE, settingsFile_.c_str());
+  if (values[0] != NO_VALUE && values[1] != NO_VALUE) move(values[0], values[1]);
+  // The size counts only where the window can be resized (with the playlist shown).
+  if (options.playlist && values[2] > 0 && values[3] > 0) resize(values[2], values[3]);
 }
 
 void MainWindow::rebuildExternalApps() {

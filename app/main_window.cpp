@@ -558,6 +558,7 @@ void MainWindow::handover(uint32_t param, const std::string& payload) {
 
 void MainWindow::startWith(const std::string& commandLine) {
   relayout();
+  restoreGeometry();
   std::vector<char> first(commandLine.size() + 1);
   if (commandLine.empty() || !firstArgument(commandLine.c_str(), first.data(), first.size())) {
     refreshPlaylistPanel();

@@ -203,6 +203,7 @@ class MainWindow : public QMainWindow, public PlayerWindow {
   // Settings.
   void loadAllSettings(bool startUp);
   void saveAllSettings();
+  void restoreGeometry();
   void applyPanels();
   void rebuildExternalApps();
   void refreshCustomTooltips();

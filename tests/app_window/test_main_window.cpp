@@ -591,6 +591,16 @@ TEST_F(WindowTest, SettingsAreWrittenAtExitWithEveryKeyOfTheSaveList) {
   EXPECT_EQ(again.historyMenu()->actions().size(), 3);
 }
 
+TEST_F(WindowTest, TheWindowComesBackWhereItWas) {
+  MainWindow& w = makeWindow();
+  w.startWith("");
+  w.move(123, 77);
+  w.close();
+  MainWindow& again = makeWindow();
+  again.startWith("");
+  EXPECT_EQ(again.pos(), QPoint(123, 77));
+}
+
 TEST_F(WindowTest, MissingSettingsFileGivesDefaultsAndReloadKeepsTheFileUntouched) {
   MainWindow& w = makeWindow();
   EXPECT_EQ(playlist.capacity, 256);
