@@ -481,6 +481,23 @@ void beginStream() {
   writer.data = writer.scratch.data;
 }
 
+bool beginReaderStream(uint8_t* destination, uint32_t capacity, uint32_t minCapacity,
+                       uint16_t timebase) {
+  if (destination == nullptr || capacity < minCapacity) return false;
+  clearSongInfo();
+  resetSongStats();
+  beginStream();
+  writer.timebase = timebase;
+  writeHeaderChunk(destination);
+  return true;
+}
+
+void endReaderStream(uint8_t* destination, int32_t* destinationSize) {
+  finishStream(destination);
+  *destinationSize = int32_t(writer.pos);
+  endStream();
+}
+
 void writeHeaderChunk(uint8_t* out) {
   writer.headerStart = writer.pos;
   uint8_t* p = out + writer.pos;

@@ -344,6 +344,14 @@ void noteSongEvent(uint32_t time, uint8_t status);
 void noteStreamState(uint32_t time, uint8_t status);
 void finishStream(uint8_t* out);
 void endStream();
+// What every reader does first: a destination without room for `minCapacity` bytes (at least the
+// header, a track head and the end of track, which are written without asking the capacity) gets
+// nothing and the answer is false; otherwise the song's texts and statistics are cleared and a
+// stream at `timebase` begins with its header chunk.
+bool beginReaderStream(uint8_t* destination, uint32_t capacity, uint32_t minCapacity,
+                       uint16_t timebase);
+// And last: closes the open track and gives the size of the stream.
+void endReaderStream(uint8_t* destination, int32_t* destinationSize);
 // Whether a wave event (META_WAVE) was written since the last beginStream. Every event of a
 // stream goes through the emitter, so without one no scan of the stream can find voice samples.
 bool waveEventWritten();

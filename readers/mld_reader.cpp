@@ -712,16 +712,9 @@ void readMld(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
   r = &threadRecord<MldReader>();
   *destinationSize = 0;
   // Room for the header, the track head and the end of track in every case.
-  if (destination == nullptr || capacity < EMPTY_STREAM_SIZE + 8) return;
+  if (!beginReaderStream(destination, capacity, EMPTY_STREAM_SIZE + 8, MLD_TIMEBASE)) return;
   resetReader(source ? source : destination, source ? sourceSize : 0, destination, capacity);
-  clearSongInfo();
-  song.ProtectFlags = 0;
-
-  resetSongStats();
-  beginStream();
-  writer.timebase = MLD_TIMEBASE;
   writer.mergeRhythmRepeats = true;
-  writeHeaderChunk(destination);
   writeTrackChunk(destination);
 
   scanHeader();
@@ -731,9 +724,7 @@ void readMld(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
   reportRead(r->size, declaredEnd);  // the file's length field
   reportChecksum(!r->pmd || pmdChecksumMatches(declaredEnd));
 
-  finishStream(destination);
-  *destinationSize = int32_t(writer.pos);
-  endStream();
+  endReaderStream(destination, destinationSize);
 }
 
 }  // namespace vlm

@@ -75,13 +75,8 @@ inline bool beginSong(PartStream& s, uint8_t* out, uint32_t capacity, uint16_t t
   s = PartStream{};
   s.out = out;
   s.capacity = capacity;
-  if (out == nullptr || capacity < MIN_PART_CAPACITY) return false;
-  clearSongInfo();
-  resetSongStats();
-  beginStream();
-  writer.timebase = timebase;
+  if (!beginReaderStream(out, capacity, MIN_PART_CAPACITY, timebase)) return false;
   writer.DRUM_CHANNEL_MASK = 0;
-  writeHeaderChunk(out);
   return true;
 }
 

@@ -183,18 +183,13 @@ void readTracks() {
 void readPmdRaw(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
                 int32_t* destinationSize, uint32_t capacity) {
   *destinationSize = 0;
-  if (destination == nullptr || capacity < MIN_PART_CAPACITY) return;
+  if (!beginReaderStream(destination, capacity, MIN_PART_CAPACITY, TEXT_TIMEBASE)) return;
   r = PmdRawReader{};
   r.image = source;
   r.size = source ? sourceSize : 0;
   r.out = destination;
   r.capacity = capacity;
-  clearSongInfo();
-  resetSongStats();
-  beginStream();
-  writer.timebase = TEXT_TIMEBASE;
   writer.DRUM_CHANNEL_MASK = uint16_t(1u << RHYTHM_CHANNEL);
-  writeHeaderChunk(destination);
   writeTrackChunk(destination);
   readBlocks();
   submitSetup();
@@ -204,9 +199,7 @@ void readPmdRaw(const uint8_t* source, uint32_t sourceSize, uint8_t* destination
     for (int i = 0; i < r.trackCount; ++i) end = std::max(end, r.track[i].time);
     writer.now = std::max(writer.now, end);  // a closing rest keeps its length
   }
-  finishStream(destination);
-  *destinationSize = int32_t(writer.pos);
-  endStream();
+  endReaderStream(destination, destinationSize);
 }
 
 }  // namespace vlm

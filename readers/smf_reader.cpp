@@ -456,26 +456,19 @@ void readSmf(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
   *destinationSize = 0;
   // The header, the track head and the end of track are written without asking the capacity:
   // a buffer without room for them gets nothing.
-  if (destination == nullptr || capacity < EMPTY_STREAM_SIZE + 8) return;
+  if (!beginReaderStream(destination, capacity, EMPTY_STREAM_SIZE + 8, DEFAULT_TIMEBASE)) return;
   r = SmfReader{};
   r.image = source;
   r.size = source ? sourceSize : 0;
   r.out = destination;
   r.capacity = capacity;
-  clearSongInfo();
-  resetSongStats();
-  beginStream();
-  writer.timebase = DEFAULT_TIMEBASE;
-  writeHeaderChunk(destination);
   writeTrackChunk(destination);
   scanChunks();
   mergeTracks();
   // The song lasts to the latest end of track, unless it was cut short.
   if (!r.full) writer.now = std::max(writer.now, r.endTime);
   reportRead(r.size, r.reach);
-  finishStream(destination);
-  *destinationSize = int32_t(writer.pos);
-  endStream();
+  endReaderStream(destination, destinationSize);
 }
 
 }  // namespace vlm

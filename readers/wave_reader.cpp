@@ -154,9 +154,7 @@ void readSound(uint8_t* out, int32_t* destinationSize, uint32_t capacity) {
   const uint8_t note[4] = {WAVE_NUMBER, WAVE_VELOCITY, uint8_t(duration >> 8), uint8_t(duration)};
   if (ok) ok = submitEvent(out, capacity, 0, WAVE_NOTE_STATUS, 0, note, 4);
   if (ok) writer.now = std::max(writer.now, leadIn);  // the track ends with the sound
-  finishStream(out);
-  *destinationSize = int32_t(writer.pos);
-  endStream();
+  endReaderStream(out, destinationSize);
 }
 
 bool isRiffWave(const uint8_t* image, uint32_t size) {
