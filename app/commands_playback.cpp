@@ -321,6 +321,7 @@ void MainWindow::setPositionTimer(bool on, int intervalMs) {
 }
 
 void MainWindow::playbackStopped() {
+  showPlayState();
   positionBar_->setValue(0);
   monitor_->clear();
 }

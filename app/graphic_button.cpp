@@ -296,18 +296,24 @@ QWidget* GraphicButton::tooltipWindow() const {
   return tip_ && tip_->isVisible() ? tip_ : nullptr;
 }
 
+void GraphicButton::setLatched(bool on) {
+  if (latched_ == on) return;
+  latched_ = on;
+  update();
+}
+
 void GraphicButton::paintEvent(QPaintEvent*) {
   QPainter p(this);
   const int w = width(), h = height();
   const FrameColours c = frameColours(*this, flags_);
   const ButtonGeometry g = buttonGeometry(w, h, displayWidth_, displayHeight_, bitmap_.width(),
-                                          bitmap_.height(), flags_, down_);
+                                          bitmap_.height(), flags_, down_ || latched_);
   // The face around the image.
   p.fillRect(0, 0, g.left, h, c.face);
   p.fillRect(0, 0, w, g.top, c.face);
   p.fillRect(g.left + g.drawnWidth, 0, w - g.left - g.drawnWidth, h, c.face);
   p.fillRect(0, g.top + g.drawnHeight, w, h - g.top - g.drawnHeight, c.face);
-  if (down_) {
+  if (down_ || latched_) {
     polyline(p, c.dark, {w - 1, 0}, {0, 0}, {0, h - 1});
     polyline(p, c.shadow, {w - 2, 1}, {1, 1}, {1, h - 2});
   } else {

@@ -63,6 +63,9 @@ class GraphicButton : public QWidget {
   QString tooltipText() const { return tooltip_; }
   QSize sizeHint() const override;
   bool isDown() const { return down_; }
+  // Drawn pressed while latched (the play button while a song plays).
+  void setLatched(bool on);
+  bool isLatched() const { return latched_; }
   QSize displaySize() const { return QSize(displayWidth_, displayHeight_); }
   const QImage& bitmap() const { return bitmap_; }
   uint16_t flags() const { return flags_; }
@@ -96,9 +99,10 @@ class GraphicButton : public QWidget {
   int displayWidth_ = 0, displayHeight_ = 0;
   QString tooltip_;
   bool down_ = false;
+  bool latched_ = false;
   int tooltipTimer_ = 0;
   QPoint lastPos_{-1, -1};  // no position seen yet
-  QImage greyed_;  // the bitmap as drawn while disabled, made when first needed
+  QImage greyed_;           // the bitmap as drawn while disabled, made when first needed
   QLabel* tip_ = nullptr;
 };
 

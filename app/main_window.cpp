@@ -445,6 +445,13 @@ void MainWindow::refreshMenuChecks() {
 void MainWindow::onCommand(int id, int param) {
   runCommand(id, param);
   refreshMenuChecks();
+  showPlayState();
+}
+
+void MainWindow::showPlayState() {
+  // The play button stays pressed while the song plays, the pause button while it pauses.
+  if (GraphicButton* b = button(CMD_PLAY)) b->setLatched(playerState.state == PLAY_PLAYING);
+  if (GraphicButton* b = button(CMD_PAUSE)) b->setLatched(playerState.state == PLAY_PAUSED);
 }
 
 bool MainWindow::runCommand(int id, int param) {

@@ -120,6 +120,7 @@ class MainWindow : public QMainWindow, public PlayerWindow {
   QMenu* toolsMenu() const { return toolsMenu_; }
   std::vector<QMenu*> barMenus() const;
   void refreshMenuChecks();
+  void showPlayState();
   // Re-lays out the window after a panel was shown or hidden.
   void relayout();
 

@@ -591,6 +591,21 @@ TEST_F(WindowTest, SettingsAreWrittenAtExitWithEveryKeyOfTheSaveList) {
   EXPECT_EQ(again.historyMenu()->actions().size(), 3);
 }
 
+TEST_F(WindowTest, PlayAndPauseButtonsShowTheState) {
+  MainWindow& w = makeWindow();
+  ASSERT_TRUE(w.openAndPlay(song("state.mid")));
+  EXPECT_FALSE(w.button(151)->isLatched());
+  w.onCommand(151);
+  EXPECT_TRUE(w.button(151)->isLatched());
+  EXPECT_FALSE(w.button(153)->isLatched());
+  w.onCommand(153);
+  EXPECT_FALSE(w.button(151)->isLatched());
+  EXPECT_TRUE(w.button(153)->isLatched());
+  w.onCommand(152);
+  EXPECT_FALSE(w.button(151)->isLatched());
+  EXPECT_FALSE(w.button(153)->isLatched());
+}
+
 TEST_F(WindowTest, TheWindowComesBackWhereItWas) {
   MainWindow& w = makeWindow();
   w.startWith("");
