@@ -11,6 +11,8 @@
 #include <QMenu>
 #include <QProcess>
 #include <QScrollBar>
+#include <QTextBrowser>
+#include <QUrl>
 #include <cstdio>
 #include <cstring>
 
@@ -382,7 +384,22 @@ void MainWindow::openHelpFile(const char* name) {
     say(QStringLiteral("%1 がありません").arg(QString::fromLatin1(name)));
     return;
   }
-  openWithDesktop(pathToQt(path.c_str()));
+  const QString file = pathToQt(path.c_str());
+  if (openWithDesktop(file)) return;
+  // Without a browser or viewer on the desktop, the document opens in a window of our own.
+  auto* viewer = new QTextBrowser;
+  viewer->setAttribute(Qt::WA_DeleteOnClose);
+  viewer->setObjectName(QStringLiteral("helpViewer"));
+  viewer->setWindowTitle(QFileInfo(file).fileName());
+  viewer->setOpenExternalLinks(true);
+  if (file.endsWith(QLatin1String(".txt"))) {
+    QFile text(file);
+    if (text.open(QIODevice::ReadOnly)) viewer->setPlainText(QString::fromUtf8(text.readAll()));
+  } else {
+    viewer->setSource(QUrl::fromLocalFile(file));
+  }
+  viewer->resize(640, 480);
+  viewer->show();
 }
 
 void MainWindow::openHomePage() {

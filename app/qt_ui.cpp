@@ -7,6 +7,9 @@
 #include <QFileDialog>
 #include <QLibraryInfo>
 #include <QMessageBox>
+#include <QMimeDatabase>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTranslator>
 #include <QUrl>
 #include <cstdio>
@@ -82,8 +85,24 @@ void setOpenUrlHandler(OpenUrlFn handler) {
   urlHandler = std::move(handler);
 }
 
+namespace {
+
+// True when the desktop has a program for a local file of this MIME type (xdg-mime names one).
+bool desktopHasViewer(const QString& path) {
+  if (QStandardPaths::findExecutable(QStringLiteral("xdg-open")).isEmpty()) return false;
+  const QString type = QMimeDatabase().mimeTypeForFile(path).name();
+  QProcess query;
+  query.start(QStringLiteral("xdg-mime"),
+              {QStringLiteral("query"), QStringLiteral("default"), type});
+  if (!query.waitForFinished(2000)) return false;
+  return !query.readAllStandardOutput().trimmed().isEmpty();
+}
+
+}  // namespace
+
 bool openWithDesktop(const QString& pathOrUrl) {
   if (urlHandler) return urlHandler(pathOrUrl);
+  if (!pathOrUrl.contains(QLatin1String("://")) && !desktopHasViewer(pathOrUrl)) return false;
   QUrl url =
       pathOrUrl.contains(QLatin1String("://")) ? QUrl(pathOrUrl) : QUrl::fromLocalFile(pathOrUrl);
   return QDesktopServices::openUrl(url);

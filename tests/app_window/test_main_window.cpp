@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QClipboard>
 #include <QElapsedTimer>
 #include <QGuiApplication>
@@ -14,6 +15,7 @@
 #include <QProcess>
 #include <QScrollBar>
 #include <QTest>
+#include <QTextBrowser>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -604,6 +606,18 @@ TEST_F(WindowTest, PlayAndPauseButtonsShowTheState) {
   w.onCommand(152);
   EXPECT_FALSE(w.button(151)->isLatched());
   EXPECT_FALSE(w.button(153)->isLatched());
+}
+
+TEST_F(WindowTest, HelpOpensInAWindowOfItsOwnWithoutABrowser) {
+  MainWindow& w = makeWindow();
+  setOpenUrlHandler([](const QString&) { return false; });
+  w.onCommand(404);
+  QTextBrowser* viewer = nullptr;
+  for (QWidget* t : QApplication::topLevelWidgets())
+    if (t->objectName() == QStringLiteral("helpViewer")) viewer = qobject_cast<QTextBrowser*>(t);
+  ASSERT_NE(viewer, nullptr);
+  EXPECT_FALSE(viewer->toPlainText().isEmpty());
+  viewer->close();
 }
 
 TEST_F(WindowTest, TheWindowComesBackWhereItWas) {
