@@ -44,8 +44,10 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("vlmplay"));
   vlm::initAppResources();
-  vlm::installQtTranslations(vlm::interfaceLanguage(
-      language, vlm::readProfileString("section", "lang", "", vlm::SETTINGS_FILE)));
+  const std::string chosen = vlm::interfaceLanguage(
+      language, vlm::readProfileString("section", "lang", "", vlm::SETTINGS_FILE));
+  vlm::installQtTranslations(chosen);
+  vlm::installAppTranslations(chosen);
   // Without a sound device the player can still run in real time into a silent output (for
   // pictures, and for trying the window on a machine without sound).
   const char* silent = std::getenv("VLMPLAY_SILENT_AUDIO");

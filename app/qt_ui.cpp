@@ -147,6 +147,21 @@ bool installQtTranslations(const std::string& language) {
   return true;
 }
 
+bool wantsEnglishTexts(const std::string& language) {
+  return !language.empty() && language != "ja";
+}
+
+QTranslator* installAppTranslations(const std::string& language, const char* name) {
+  if (!wantsEnglishTexts(language)) return nullptr;
+  auto* translator = new QTranslator(QCoreApplication::instance());
+  if (!translator->load(QStringLiteral(":/i18n/%1_en.qm").arg(QLatin1String(name)))) {
+    delete translator;
+    return nullptr;
+  }
+  QCoreApplication::installTranslator(translator);
+  return translator;
+}
+
 QString openDialogFilter() {
   // One row per open group of the input formats, in the table's order, with the extensions of
   // every format in it; extensions that a format claims only by its first bytes belong to the

@@ -13,6 +13,7 @@
 
 #include "convert/conversion_run.h"
 
+class QTranslator;
 class QWidget;
 
 namespace vlm {
@@ -53,6 +54,12 @@ std::string folderOf(const std::string& path);
 std::string interfaceLanguage(const std::string& commandLine, const std::string& settingsKey);
 // Loads Qt's own translations (file dialogs, Yes/No) for the language; false when it has none.
 bool installQtTranslations(const std::string& language);
+// True when the interface shows the English texts: a language is chosen and it is not Japanese.
+// Japanese, and no choice at all, keep the Japanese texts the code is written with.
+bool wantsEnglishTexts(const std::string& language);
+// Loads the program's English texts (":/i18n/<name>_en.qm", compiled in) when the language
+// wants them; returns the installed translator, null when the Japanese texts stay.
+QTranslator* installAppTranslations(const std::string& language, const char* name = "vlmplay");
 
 // Filters of the open dialog: all melody files first, then one per family.
 QString openDialogFilter();

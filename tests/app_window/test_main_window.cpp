@@ -16,6 +16,7 @@
 #include <QScrollBar>
 #include <QTest>
 #include <QTextBrowser>
+#include <QTranslator>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -25,12 +26,14 @@
 #include <string>
 #include <vector>
 
+#include "app/command_table.h"
 #include "app/graphic_button.h"
 #include "app/main_window.h"
 #include "app/panels/panels.h"
 #include "app/playlist.h"
 #include "app/qt_ui.h"
 #include "convert/conversion_run.h"
+#include "convert/format_table.h"
 #include "convert/options.h"
 #include "platform/sequencer.h"
 #include "playback/player.h"
@@ -898,6 +901,60 @@ TEST_F(WindowTest, ASecondStartHandsItsCommandLineOverAndEndsAtOnce) {
   EXPECT_EQ(w.currentFile(), names[0]);
   settle();
   EXPECT_EQ(playerState.state, PLAY_PLAYING);
+}
+
+// ---- Translations ----
+
+// Every label a menu shows: the table's rows and the convert items of each group.
+std::vector<const char*> allMenuLabels() {
+  std::vector<const char*> labels;
+  int count = 0;
+  const CommandRow* rows = MainWindow::commandTable(&count);
+  for (int i = 0; i < count; ++i)
+    if (rows[i].label && rows[i].level != MENU_NONE) labels.push_back(rows[i].label);
+  for (int group : {CONVERT_GROUP_FILE, CONVERT_GROUP_FEELSOUND, CONVERT_GROUP_MLD,
+                    CONVERT_GROUP_PMD, CONVERT_GROUP_SMAF})
+    for (int id : convertMenuCommands(group))
+      if (id) labels.push_back(outputFormatOfCommand(id)->label);
+  return labels;
+}
+
+bool isAscii(const QString& text) {
+  for (QChar c : text)
+    if (c.unicode() > 0x7E) return false;
+  return true;
+}
+
+// Japanese, or no language at all, keeps the Japanese labels; any other language loads the
+// compiled-in English texts, which cover every menu label with an English one, and the window
+// built under them shows them with their keys.
+TEST_F(WindowTest, MenusSpeakEnglishUnlessTheLanguageIsJapanese) {
+  EXPECT_FALSE(wantsEnglishTexts(""));
+  EXPECT_FALSE(wantsEnglishTexts("ja"));
+  EXPECT_TRUE(wantsEnglishTexts("de"));
+  EXPECT_EQ(installAppTranslations("ja"), nullptr);
+  EXPECT_EQ(installAppTranslations(""), nullptr);
+  const std::vector<const char*> labels = allMenuLabels();
+  ASSERT_GT(labels.size(), 100u);
+  for (const char* label : labels)
+    EXPECT_EQ(MainWindow::tr(label), QString::fromUtf8(label)) << label;
+
+  QTranslator* english = installAppTranslations("en");
+  ASSERT_NE(english, nullptr);
+  for (const char* label : labels) {
+    const QString text = MainWindow::tr(label);
+    EXPECT_NE(text, QString::fromUtf8(label)) << "untranslated: " << label;
+    EXPECT_TRUE(isAscii(text)) << label << " -> " << text.toStdString();
+  }
+  MainWindow& w = makeWindow();
+  ASSERT_EQ(w.barMenus().size(), 5u);
+  EXPECT_EQ(w.barMenus()[0]->title(), QStringLiteral("&File"));
+  EXPECT_EQ(w.action(154)->text(), QStringLiteral("&Open File\tCtrl+O"));
+  EXPECT_EQ(w.action(120)->text(), QStringLiteral("Create SMAF 16 Voices (J-SKY)"));
+  EXPECT_EQ(menuTextOf(151), "&Play");
+  QCoreApplication::removeTranslator(english);
+  delete english;
+  EXPECT_EQ(MainWindow::tr("再生(&P)"), QStringLiteral("再生(&P)"));
 }
 
 }  // namespace
