@@ -68,7 +68,7 @@ void MainWindow::openCreatedFile() {
 void MainWindow::openFromDialog() {
   const QString start = pathToQt(options.LoadDir.c_str());
   const QString chosen =
-      runFileDialog(this, false, QStringLiteral("[ファイルを開く]"), start, openDialogFilter());
+      runFileDialog(this, false, MainWindow::tr("[ファイルを開く]"), start, openDialogFilter());
   if (chosen.isEmpty() || !QFileInfo(chosen).exists()) return;
   const std::string path = pathFromQt(chosen);
   options.LoadDir = folderOf(path);
@@ -327,8 +327,8 @@ void MainWindow::saveWave() {
   splitPath(currentFile_.c_str(), &parts);
   std::string proposed =
       (options.SaveDir.empty() ? parts.directory : options.SaveDir) + parts.name + ".wav";
-  QString chosen = runFileDialog(this, true, QStringLiteral("[ファイルを作成]"),
-                                 pathToQt(proposed.c_str()), QStringLiteral("すべてのﾌｧｲﾙ (*)"));
+  QString chosen = runFileDialog(this, true, MainWindow::tr("[ファイルを作成]"),
+                                 pathToQt(proposed.c_str()), MainWindow::tr("すべてのﾌｧｲﾙ (*)"));
   if (chosen.isEmpty()) return;
   const std::string target = pathFromQt(chosen);
   options.SaveDir = folderOf(target);
@@ -338,8 +338,8 @@ void MainWindow::saveWave() {
 void MainWindow::savePlaylist() {
   if (playlist.count <= 0) return;
   std::string proposed = options.SaveDir + "playlist.m3u";
-  QString chosen = runFileDialog(this, true, QStringLiteral("[ファイルを作成]"),
-                                 pathToQt(proposed.c_str()), QStringLiteral("すべてのﾌｧｲﾙ (*)"));
+  QString chosen = runFileDialog(this, true, MainWindow::tr("[ファイルを作成]"),
+                                 pathToQt(proposed.c_str()), MainWindow::tr("すべてのﾌｧｲﾙ (*)"));
   if (chosen.isEmpty()) return;
   const std::string target = pathFromQt(chosen);
   options.SaveDir = folderOf(target);
@@ -348,10 +348,10 @@ void MainWindow::savePlaylist() {
 
 void MainWindow::toggleAutoConvert() {
   if (!(runState.AutoConvertFlags & AUTO_CONVERT_MODE)) {
-    const QString question = QStringLiteral(
+    const QString question = MainWindow::tr(
         "ファイルを開くたびに直前に変換した形式で自動変換します。\n"
         "(保存先は前回保存した場所です。)\n\n設定しますか？");
-    if (!showMessageBox(this, BoxKind::Question, QStringLiteral("注意"), question, true)) return;
+    if (!showMessageBox(this, BoxKind::Question, MainWindow::tr("注意"), question, true)) return;
   }
   runState.AutoConvertFlags ^= AUTO_CONVERT_MODE;
 }
@@ -381,7 +381,7 @@ void MainWindow::clipboardPlay() {
 void MainWindow::openHelpFile(const char* name) {
   const std::string path = findBesideProgram(name);
   if (path.empty()) {
-    say(QStringLiteral("%1 がありません").arg(QString::fromLatin1(name)));
+    say(MainWindow::tr("%1 がありません").arg(QString::fromLatin1(name)));
     return;
   }
   const QString file = pathToQt(path.c_str());
@@ -423,7 +423,7 @@ void MainWindow::openHomePage() {
 void MainWindow::startSetupTool() {
   const std::string program = findProgram("setting");
   if (program.empty()) {
-    say(QStringLiteral("setting がありません"));
+    say(MainWindow::tr("setting がありません"));
     return;
   }
   QProcess::startDetached(pathToQt(program.c_str()), {});

@@ -153,7 +153,7 @@ void MainWindow::refreshCustomTooltips() {
     const int cmd = options.custmenu[i - 1];
     if (QAction* a = action(cmd))
       text = QString::fromUtf8(plainMenuText(a->text().toStdString()).c_str());
-    b->setTooltipText(text.isEmpty() ? QStringLiteral("未登録") : text);
+    b->setTooltipText(text.isEmpty() ? MainWindow::tr("未登録") : text);
   }
 }
 
@@ -170,8 +170,8 @@ bool MainWindow::assignCustomButton(int id) {
   QString text;
   if (QAction* a = action(id))
     text = QString::fromUtf8(plainMenuText(a->text().toStdString()).c_str());
-  const QString question = QStringLiteral("[%1]を選択しました。").arg(text);
-  if (showMessageBox(this, BoxKind::Question, QStringLiteral("カスタムボタン"), question, true)) {
+  const QString question = MainWindow::tr("[%1]を選択しました。").arg(text);
+  if (showMessageBox(this, BoxKind::Question, MainWindow::tr("カスタムボタン"), question, true)) {
     options.custmenu[n - 1] = id;
     refreshCustomTooltips();
   }

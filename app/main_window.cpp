@@ -268,7 +268,7 @@ GraphicButton* MainWindow::makeButton(int id, const char* bitmap, QWidget* paren
     if (rid >= CMD_CUSTOM_FIRST && rid < CMD_CUSTOM_FIRST + CUSTOM_BUTTONS) {
       // Assignment mode: the next menu command becomes this button's.
       customAssign_ = rid - CMD_CUSTOM_FIRST + 1;
-      say(QStringLiteral("ｶｽﾀﾑﾎﾞﾀﾝ%1: ﾒﾆｭｰを選択してください").arg(customAssign_));
+      say(tr("ｶｽﾀﾑﾎﾞﾀﾝ%1: ﾒﾆｭｰを選択してください").arg(customAssign_));
       return;
     }
     if (menu && !menu->isEmpty()) menu->popup(b->mapToGlobal(QPoint(0, b->height())));

@@ -25,6 +25,12 @@ namespace vlm {
 
 namespace {
 
+// A text of the window's boxes and file dialogs in the interface language (the main window's
+// translation context).
+QString windowText(const char* text) {
+  return QCoreApplication::translate("vlm::MainWindow", text);
+}
+
 MessageBoxFn boxHandler;
 FileDialogFn fileHandler;
 OpenUrlFn urlHandler;
@@ -217,13 +223,13 @@ bool QtUi::saveDialog(std::string& path, FormatCode) {
   std::string start = options.SaveDir.empty() ? parts.directory : options.SaveDir;
   start += parts.name;
   start += parts.extension;
-  QString chosen = runFileDialog(window_, true, QStringLiteral("[ファイルを作成]"),
-                                 pathToQt(start.c_str()), QStringLiteral("すべてのﾌｧｲﾙ (*)"));
+  QString chosen = runFileDialog(window_, true, windowText("[ファイルを作成]"),
+                                 pathToQt(start.c_str()), windowText("すべてのﾌｧｲﾙ (*)"));
   if (chosen.isEmpty()) return false;
   std::string target = pathFromQt(chosen);
   if (target.size() > MAX_PATH_BYTES) {
-    showMessageBox(window_, BoxKind::Warning, QStringLiteral("警告"),
-                   QStringLiteral("パスが長すぎます。"), false);
+    showMessageBox(window_, BoxKind::Warning, windowText("警告"), windowText("パスが長すぎます。"),
+                   false);
     return false;
   }
   path = target;
@@ -232,11 +238,11 @@ bool QtUi::saveDialog(std::string& path, FormatCode) {
 }
 
 bool QtUi::warningBox(const char* text) {
-  return showMessageBox(window_, BoxKind::Warning, QStringLiteral("警告"), boxText(text), true);
+  return showMessageBox(window_, BoxKind::Warning, windowText("警告"), boxText(text), true);
 }
 
 void QtUi::noticeBox(const char* text) {
-  showMessageBox(window_, BoxKind::Notice, QStringLiteral("お知らせ"), boxText(text), false);
+  showMessageBox(window_, BoxKind::Notice, windowText("お知らせ"), boxText(text), false);
 }
 
 void QtUi::errorBox(const char* text) {

@@ -5,6 +5,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFontMetrics>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -24,6 +25,10 @@
 #include "platform/text.h"
 
 namespace vlm::dialogs {
+
+QString dialogText(const char* text) {
+  return QCoreApplication::translate("Dialog", text);
+}
 
 namespace {
 std::function<void(int, int)>& sink() {
@@ -211,7 +216,7 @@ int stepValue(const Control& c, int value, int direction, bool ctrl) {
 TableDialog::TableDialog(int resource, const char* caption, std::vector<Control> table,
                          QWidget* parent)
     : QDialog(parent), resource_(resource), table_(std::move(table)) {
-  setWindowTitle(QString::fromUtf8(caption));
+  setWindowTitle(dialogText(caption));
   setObjectName(QStringLiteral("dialog%1").arg(resource));
 }
 
@@ -222,7 +227,7 @@ const Control* TableDialog::row(int id) const {
 }
 
 QWidget* TableDialog::makeCell(const Control& c) {
-  const QString label = QString::fromUtf8(c.label);
+  const QString label = dialogText(c.label);
   const QString name = QString::number(c.id);
   switch (c.kind) {
     case Kind::Edit:
@@ -424,7 +429,7 @@ void TableDialog::build() {
   auto* ok = new QPushButton(QStringLiteral("OK"), this);
   ok->setObjectName(QStringLiteral("1"));
   ok->setDefault(true);
-  auto* cancel = new QPushButton(QStringLiteral("キャンセル"), this);
+  auto* cancel = new QPushButton(dialogText("キャンセル"), this);
   cancel->setObjectName(QStringLiteral("2"));
   cancel->setAutoDefault(false);
   connect(ok, &QPushButton::clicked, this, &TableDialog::acceptWithWrite);
@@ -583,7 +588,8 @@ void TableDialog::setTextOf(int id, const QString& t) {
     p->setPlainText(t);
 }
 
-void TableDialog::setLabel(int id, const QString& label) {
+void TableDialog::setLabel(int id, const QString& japanese) {
+  const QString label = dialogText(japanese.toUtf8().constData());
   if (QLabel* l = labels_.value(id, nullptr)) {
     l->setText(label);
   } else if (auto* b = qobject_cast<QAbstractButton*>(control(id))) {

@@ -78,6 +78,10 @@ Control button(int id, const char* label, int row, int col, int span = 1);
 Control staticText(int id, const char* label, int row, int col, int span = 1);
 Control caption(const char* label, int row, int col, int span = 1);
 
+// A text of a dialog as the interface language shows it: the English translation (context
+// "Dialog") when one is loaded, otherwise the Japanese UTF-8 text itself.
+QString dialogText(const char* text);
+
 // Shift-JIS helpers of the widget boundary.
 // Cuts `bytes` to at most `maxBytes` without splitting a double-byte character.
 std::string cutSjis(const std::string& bytes, size_t maxBytes);

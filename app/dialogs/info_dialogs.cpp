@@ -92,8 +92,8 @@ class AboutDialog : public TableDialog {
 
  protected:
   void init() override {
-    setTextOf(301, QStringLiteral("VlmPlayer V" VLM_VERSION
-                                  "\n    着信メロディの再生と変換 (Qt 6 / FluidSynth)"));
+    setTextOf(301, QStringLiteral("VlmPlayer V" VLM_VERSION) +
+                       dialogText("\n    着信メロディの再生と変換 (Qt 6 / FluidSynth)"));
     if (QWidget* cancel = control(DLG_CANCEL)) cancel->hide();
   }
 };
@@ -267,44 +267,42 @@ QString resetType(const std::string& path) {
 
 QString propertiesReport() {
   QStringList lines;
-  lines << QStringLiteral("曲名: %1").arg(songText(INFO_TITLE));
-  lines << QStringLiteral("著作権: %1").arg(songText(INFO_COPYRIGHT));
-  lines << QStringLiteral("ｿﾌﾄ名: %1").arg(songText(INFO_SOFTWARE));
+  lines << dialogText("曲名: %1").arg(songText(INFO_TITLE));
+  lines << dialogText("著作権: %1").arg(songText(INFO_COPYRIGHT));
+  lines << dialogText("ｿﾌﾄ名: %1").arg(songText(INFO_SOFTWARE));
   if (songStats.deviceFlags & DEVICE_FLAG_ANY) {
     static const char* const families[7] = {"N", "F", "SO", "P", "R", "D", "SH"};
     QStringList marks;
     for (int i = 0; i < 7; ++i)
       if (songStats.deviceFlags >> i & 1) marks << QLatin1String(families[i]);
-    lines << QStringLiteral("機種: %1").arg(marks.join(QLatin1Char(' ')));
+    lines << dialogText("機種: %1").arg(marks.join(QLatin1Char(' ')));
   } else {
-    lines << QStringLiteral("リセット: %1").arg(resetType(options.histfile[0]));
+    lines << dialogText("リセット: %1").arg(resetType(options.histfile[0]));
   }
   if (songStats.tempoMax)
-    lines
-        << QStringLiteral("テンポ: %1").arg(span(int(songStats.tempoMin), int(songStats.tempoMax)));
+    lines << dialogText("テンポ: %1").arg(span(int(songStats.tempoMin), int(songStats.tempoMax)));
   else
-    lines << QStringLiteral("テンポ: -");
+    lines << dialogText("テンポ: -");
   QStringList protect;
-  if (song.ProtectFlags & PROTECT_COPY) protect << QStringLiteral("コピー禁止");
-  if (song.ProtectFlags & PROTECT_SAVE) protect << QStringLiteral("保存禁止");
-  if (song.ProtectFlags & PROTECT_EDIT) protect << QStringLiteral("編集禁止");
-  lines << QStringLiteral("プロテクト: %1")
-               .arg(protect.isEmpty() ? QStringLiteral("なし") : protect.join(QLatin1Char(' ')));
-  lines << QStringLiteral("ファイルサイズ: %1KB (%2byte)")
+  if (song.ProtectFlags & PROTECT_COPY) protect << dialogText("コピー禁止");
+  if (song.ProtectFlags & PROTECT_SAVE) protect << dialogText("保存禁止");
+  if (song.ProtectFlags & PROTECT_EDIT) protect << dialogText("編集禁止");
+  lines << dialogText("プロテクト: %1")
+               .arg(protect.isEmpty() ? dialogText("なし") : protect.join(QLatin1Char(' ')));
+  lines << dialogText("ファイルサイズ: %1KB (%2byte)")
                .arg(double(song.fileSize) / 1024.0, 0, 'f', 1)
                .arg(song.fileSize);
   const uint32_t ms = lengthMs();
-  lines << QStringLiteral("演奏時間: %1分%2秒%3")
+  lines << dialogText("演奏時間: %1分%2秒%3")
                .arg(ms / 60000)
                .arg(ms / 1000 % 60, 2, 10, QLatin1Char('0'))
                .arg(ms % 1000, 3, 10, QLatin1Char('0'));
   uint32_t notes = 0;
   for (const ChannelStats& c : songStats.ch) notes += c.notes;
-  lines << QStringLiteral("音符数: %1  最大和音数: %2").arg(notes).arg(songStats.maxPolyphony);
+  lines << dialogText("音符数: %1  最大和音数: %2").arg(notes).arg(songStats.maxPolyphony);
   lines << QString();
-  lines << pad(QStringLiteral("ch"), 5) + pad(QStringLiteral("音域"), 12) +
-               pad(QStringLiteral("音力"), 9) + pad(QStringLiteral("音量"), 9) +
-               QStringLiteral("音色");
+  lines << pad(QStringLiteral("ch"), 5) + pad(dialogText("音域"), 12) + pad(dialogText("音力"), 9) +
+               pad(dialogText("音量"), 9) + dialogText("音色");
   for (int ch = 0; ch < 16; ++ch) {
     const ChannelStats& c = songStats.ch[ch];
     if (c.notes == 0) continue;
@@ -314,11 +312,11 @@ QString propertiesReport() {
     line += pad(c.highVelocity ? span(c.lowVelocity, c.highVelocity) : QStringLiteral("-"), 9);
     line += pad(c.lowVolume != 0xFF ? span(c.lowVolume, c.highVolume) : QStringLiteral("-"), 9);
     if (rhythm)
-      line += QStringLiteral("ﾄﾞﾗﾑ");
+      line += dialogText("ﾄﾞﾗﾑ");
     else if (c.programUse != PROGRAM_NONE)
       line += QString::number(c.program & 0x7F) +
               (c.programUse == PROGRAM_MIXED ? QStringLiteral("*") : QString());
-    if (songStats.vibrationMask >> ch & 1) line += QStringLiteral(" ﾊﾞｲﾌﾞ");
+    if (songStats.vibrationMask >> ch & 1) line += dialogText(" ﾊﾞｲﾌﾞ");
     if (songStats.ledMask >> ch & 1) line += QStringLiteral(" LED");
     lines << line;
   }

@@ -491,5 +491,548 @@
         <source>ﾌｧｲﾙﾌﾟﾛﾊﾟﾃｨ</source>
         <translation>File Properties</translation>
     </message>
+    <message>
+        <source>[ファイルを開く]</source>
+        <translation>[Open File]</translation>
+    </message>
+    <message>
+        <source>[ファイルを作成]</source>
+        <translation>[Create File]</translation>
+    </message>
+    <message>
+        <source>すべてのﾌｧｲﾙ (*)</source>
+        <translation>All Files (*)</translation>
+    </message>
+    <message>
+        <source>ファイルを開くたびに直前に変換した形式で自動変換します。
+(保存先は前回保存した場所です。)
+
+設定しますか？</source>
+        <translation>Every file opened will be converted to the format of the last conversion.
+(It is saved where the last file was saved.)
+
+Switch this on?</translation>
+    </message>
+    <message>
+        <source>注意</source>
+        <translation>Attention</translation>
+    </message>
+    <message>
+        <source>%1 がありません</source>
+        <translation>%1 is missing</translation>
+    </message>
+    <message>
+        <source>setting がありません</source>
+        <translation>setting is missing</translation>
+    </message>
+    <message>
+        <source>未登録</source>
+        <translation>Not assigned</translation>
+    </message>
+    <message>
+        <source>[%1]を選択しました。</source>
+        <translation>You chose [%1].</translation>
+    </message>
+    <message>
+        <source>カスタムボタン</source>
+        <translation>Custom Button</translation>
+    </message>
+    <message>
+        <source>ｶｽﾀﾑﾎﾞﾀﾝ%1: ﾒﾆｭｰを選択してください</source>
+        <translation>Custom button %1: choose a menu item</translation>
+    </message>
+    <message>
+        <source>警告</source>
+        <translation>Warning</translation>
+    </message>
+    <message>
+        <source>パスが長すぎます。</source>
+        <translation>The path is too long.</translation>
+    </message>
+    <message>
+        <source>お知らせ</source>
+        <translation>Notice</translation>
+    </message>
+</context>
+<context>
+    <name>Dialog</name>
+    <message>
+        <source>キャンセル</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>PMDファイル設定</source>
+        <translation>PMD File Settings</translation>
+    </message>
+    <message>
+        <source>MIDIファイル設定</source>
+        <translation>MIDI File Settings</translation>
+    </message>
+    <message>
+        <source>SMAFファイル設定</source>
+        <translation>SMAF File Settings</translation>
+    </message>
+    <message>
+        <source>DXMファイル設定</source>
+        <translation>DXM File Settings</translation>
+    </message>
+    <message>
+        <source>MLDファイル設定</source>
+        <translation>MLD File Settings</translation>
+    </message>
+    <message>
+        <source>曲名</source>
+        <translation>Title</translation>
+    </message>
+    <message>
+        <source>消</source>
+        <translation>Clr</translation>
+    </message>
+    <message>
+        <source>歌手名</source>
+        <translation>Artist</translation>
+    </message>
+    <message>
+        <source>著作権</source>
+        <translation>Copyright</translation>
+    </message>
+    <message>
+        <source>ｿﾌﾄ名</source>
+        <translation>Software</translation>
+    </message>
+    <message>
+        <source>コピー禁止(転送不可)</source>
+        <translation>No Copy (No Transfer)</translation>
+    </message>
+    <message>
+        <source>保存禁止</source>
+        <translation>No Save</translation>
+    </message>
+    <message>
+        <source>編集禁止</source>
+        <translation>No Edit</translation>
+    </message>
+    <message>
+        <source>バイブ連動</source>
+        <translation>Vibration Sync</translation>
+    </message>
+    <message>
+        <source>LED連動</source>
+        <translation>LED Sync</translation>
+    </message>
+    <message>
+        <source>ﾀﾞｳﾝﾛｰﾄﾞ用CRC付加</source>
+        <translation>Add CRC for Download</translation>
+    </message>
+    <message>
+        <source>和音数圧縮する</source>
+        <translation>Compress Voices</translation>
+    </message>
+    <message>
+        <source>高音質8和音(16和音)</source>
+        <translation>High Quality 8 Voices (16 Voices)</translation>
+    </message>
+    <message>
+        <source>音域拡大+音力有効(16和音)</source>
+        <translation>Wide Range + Velocity (16 Voices)</translation>
+    </message>
+    <message>
+        <source>ﾃﾝﾎﾟ変更補正(C4xxS)</source>
+        <translation>Tempo Change Fix (C4xxS)</translation>
+    </message>
+    <message>
+        <source>同じ音色のﾁｬﾝﾈﾙを結合する</source>
+        <translation>Merge Channels with the Same Sound</translation>
+    </message>
+    <message>
+        <source>ﾌｫｰﾏｯﾄ0で作成(C309H)</source>
+        <translation>Create as Format 0 (C309H)</translation>
+    </message>
+    <message>
+        <source>4和音用音色ｴｸｽｸﾙｰｼﾌﾞ出力</source>
+        <translation>Sound Exclusives for 4 Voices</translation>
+    </message>
+    <message>
+        <source>先頭16分音符付加(もたれ防止)</source>
+        <translation>Add Leading 16th Note (Against Lag)</translation>
+    </message>
+    <message>
+        <source>WAV→着声高音質(8KHz)</source>
+        <translation>WAV to Voice Tone, High Quality (8KHz)</translation>
+    </message>
+    <message>
+        <source>着信音ﾓｰﾄﾞ(無効ﾃﾞｰﾀ削除)</source>
+        <translation>Ringtone Mode (Remove Unused Data)</translation>
+    </message>
+    <message>
+        <source>ｶﾗｵｹ専用</source>
+        <translation>Karaoke Only</translation>
+    </message>
+    <message>
+        <source>着信音兼用</source>
+        <translation>Also as Ringtone</translation>
+    </message>
+    <message>
+        <source>ﾏｽﾀｰ音量(N/SO)</source>
+        <translation>Master Volume (N/SO)</translation>
+    </message>
+    <message>
+        <source>変換後最大ｻｲｽﾞ(byte)</source>
+        <translation>Maximum Size (bytes)</translation>
+    </message>
+    <message>
+        <source>ﾒｰﾙ用変換ｻｲｽﾞ(byte)</source>
+        <translation>Size for Mail (bytes)</translation>
+    </message>
+    <message>
+        <source>最大和音数</source>
+        <translation>Maximum Voices</translation>
+    </message>
+    <message>
+        <source>ﾀｲﾑﾍﾞｰｽ</source>
+        <translation>Timebase</translation>
+    </message>
+    <message>
+        <source>ｶﾗｵｹ1行字数(16和音)</source>
+        <translation>Karaoke Line Length (16 Voices)</translation>
+    </message>
+    <message>
+        <source>その他</source>
+        <translation>Others</translation>
+    </message>
+    <message>
+        <source>ﾄﾞｺﾓ ﾒﾛﾃﾞｨﾒｰﾙ</source>
+        <translation>DoCoMo Melody Mail</translation>
+    </message>
+    <message>
+        <source>Outlook送信</source>
+        <translation>Send by Mail</translation>
+    </message>
+    <message>
+        <source>ﾁｬﾝﾈﾙ設定</source>
+        <translation>Channel Settings</translation>
+    </message>
+    <message>
+        <source>着メロ変換禁止(他ｿﾌﾄ無効)</source>
+        <translation>No Conversion (Other Programs Refuse)</translation>
+    </message>
+    <message>
+        <source>音力有効(16和音)</source>
+        <translation>Velocity (16 Voices)</translation>
+    </message>
+    <message>
+        <source>擬似ﾀｲﾑﾍﾞｰｽ</source>
+        <translation>Pseudo Timebase</translation>
+    </message>
+    <message>
+        <source>ファイルプロパティ</source>
+        <translation>File Properties</translation>
+    </message>
+    <message>
+        <source>圧縮時音色(FM4和音)</source>
+        <translation>Sound when Compressed (FM 4 Voices)</translation>
+    </message>
+    <message>
+        <source>和音圧縮する</source>
+        <translation>Compress Voices</translation>
+    </message>
+    <message>
+        <source>圧縮時音量(FM4和音)</source>
+        <translation>Volume when Compressed (FM 4 Voices)</translation>
+    </message>
+    <message>
+        <source>ﾄﾞﾗﾑの音色置換(FM4和音)</source>
+        <translation>Replace Drum Sounds (FM 4 Voices)</translation>
+    </message>
+    <message>
+        <source>ﾄﾞﾗﾑ置換音色</source>
+        <translation>Drum Replacement Sound</translation>
+    </message>
+    <message>
+        <source>割込みﾚﾍﾞﾙ</source>
+        <translation>Interrupt Level</translation>
+    </message>
+    <message>
+        <source>このプログラムについて</source>
+        <translation>About This Program</translation>
+    </message>
+    <message>
+        <source>
+    着信メロディの再生と変換 (Qt 6 / FluidSynth)</source>
+        <translation>
+    Plays and converts ringtone melodies (Qt 6 / FluidSynth)</translation>
+    </message>
+    <message>
+        <source>メール送信</source>
+        <translation>Send Mail</translation>
+    </message>
+    <message>
+        <source>携帯ｱﾄﾞﾚｽ</source>
+        <translation>Phone Address</translation>
+    </message>
+    <message>
+        <source>題名</source>
+        <translation>Subject</translation>
+    </message>
+    <message>
+        <source>ﾌｧｲﾙ名</source>
+        <translation>File Name</translation>
+    </message>
+    <message>
+        <source>写メ蔵経由で送る(ﾄﾞｺﾓ)</source>
+        <translation>Send via Shamezo (DoCoMo)</translation>
+    </message>
+    <message>
+        <source>再生・変換和音数</source>
+        <translation>Play/Convert Voices</translation>
+    </message>
+    <message>
+        <source>ドラムバンク有効(mid/mld/pmd)</source>
+        <translation>Drum Banks On (mid/mld/pmd)</translation>
+    </message>
+    <message>
+        <source>ドラム音色有効(mid/dxm/mld/pmd)</source>
+        <translation>Drum Sounds On (mid/dxm/mld/pmd)</translation>
+    </message>
+    <message>
+        <source>早く鳴り始めた音を切捨て</source>
+        <translation>Drop Notes that Started First</translation>
+    </message>
+    <message>
+        <source>早く鳴り終わる音を切捨て</source>
+        <translation>Drop Notes that End First</translation>
+    </message>
+    <message>
+        <source>テキスト情報設定(隠し機能)</source>
+        <translation>Text Information (Hidden)</translation>
+    </message>
+    <message>
+        <source>作詞</source>
+        <translation>Lyrics</translation>
+    </message>
+    <message>
+        <source>作曲</source>
+        <translation>Composer</translation>
+    </message>
+    <message>
+        <source>編曲</source>
+        <translation>Arranger</translation>
+    </message>
+    <message>
+        <source>ジャンル</source>
+        <translation>Genre</translation>
+    </message>
+    <message>
+        <source>日付</source>
+        <translation>Date</translation>
+    </message>
+    <message>
+        <source>(変換したい項目にﾁｪｯｸして下さい)</source>
+        <translation>(Check the items to convert)</translation>
+    </message>
+    <message>
+        <source>曲名: %1</source>
+        <translation>Title: %1</translation>
+    </message>
+    <message>
+        <source>著作権: %1</source>
+        <translation>Copyright: %1</translation>
+    </message>
+    <message>
+        <source>ｿﾌﾄ名: %1</source>
+        <translation>Software: %1</translation>
+    </message>
+    <message>
+        <source>機種: %1</source>
+        <translation>Handsets: %1</translation>
+    </message>
+    <message>
+        <source>リセット: %1</source>
+        <translation>Reset: %1</translation>
+    </message>
+    <message>
+        <source>テンポ: %1</source>
+        <translation>Tempo: %1</translation>
+    </message>
+    <message>
+        <source>テンポ: -</source>
+        <translation>Tempo: -</translation>
+    </message>
+    <message>
+        <source>コピー禁止</source>
+        <translation>No Copy</translation>
+    </message>
+    <message>
+        <source>プロテクト: %1</source>
+        <translation>Protection: %1</translation>
+    </message>
+    <message>
+        <source>なし</source>
+        <translation>none</translation>
+    </message>
+    <message>
+        <source>ファイルサイズ: %1KB (%2byte)</source>
+        <translation>File Size: %1KB (%2 bytes)</translation>
+    </message>
+    <message>
+        <source>演奏時間: %1分%2秒%3</source>
+        <translation>Playing Time: %1m%2s%3</translation>
+    </message>
+    <message>
+        <source>音符数: %1  最大和音数: %2</source>
+        <translation>Notes: %1  Maximum Voices: %2</translation>
+    </message>
+    <message>
+        <source>音域</source>
+        <translation>Range</translation>
+    </message>
+    <message>
+        <source>音力</source>
+        <translation>Velocity</translation>
+    </message>
+    <message>
+        <source>音量</source>
+        <translation>Volume</translation>
+    </message>
+    <message>
+        <source>音色</source>
+        <translation>Sound</translation>
+    </message>
+    <message>
+        <source>ﾄﾞﾗﾑ</source>
+        <translation>Drums</translation>
+    </message>
+    <message>
+        <source> ﾊﾞｲﾌﾞ</source>
+        <translation> Vib</translation>
+    </message>
+    <message>
+        <source>更新</source>
+        <translation>Update</translation>
+    </message>
+    <message>
+        <source>変換設定</source>
+        <translation>Conversion Settings</translation>
+    </message>
+    <message>
+        <source>変換詳細設定(隠し機能)</source>
+        <translation>Conversion Details (Hidden)</translation>
+    </message>
+    <message>
+        <source>音量の指定</source>
+        <translation>Volume</translation>
+    </message>
+    <message>
+        <source>音力(ﾍﾞﾛｼﾃｨ)</source>
+        <translation>Velocity</translation>
+    </message>
+    <message>
+        <source>ﾏｽﾀｰ音量</source>
+        <translation>Master Volume</translation>
+    </message>
+    <message>
+        <source>音力(全ch)</source>
+        <translation>Velocity (All Channels)</translation>
+    </message>
+    <message>
+        <source>音量の途中変更有効</source>
+        <translation>Volume Changes On</translation>
+    </message>
+    <message>
+        <source>音量変化分を音力に置換(音量途中変更無効時)</source>
+        <translation>Volume Changes to Velocity (When Off)</translation>
+    </message>
+    <message>
+        <source>ﾘｾｯﾄ</source>
+        <translation>Reset</translation>
+    </message>
+    <message>
+        <source>適用</source>
+        <translation>Apply</translation>
+    </message>
+    <message>
+        <source>再生・変換範囲指定</source>
+        <translation>Play/Convert Range</translation>
+    </message>
+    <message>
+        <source>開始</source>
+        <translation>Start</translation>
+    </message>
+    <message>
+        <source>終了</source>
+        <translation>End</translation>
+    </message>
+    <message>
+        <source>指定範囲をカット(中抜き)する</source>
+        <translation>Cut the Range Out</translation>
+    </message>
+    <message>
+        <source>フェイドイン(開始から)</source>
+        <translation>Fade In (from Start)</translation>
+    </message>
+    <message>
+        <source>フェイドアウト(終了まで)</source>
+        <translation>Fade Out (to End)</translation>
+    </message>
+    <message>
+        <source>音色の指定</source>
+        <translation>Sounds</translation>
+    </message>
+    <message>
+        <source>一括変更</source>
+        <translation>Change All</translation>
+    </message>
+    <message>
+        <source>(* 途中で音色変更あり)</source>
+        <translation>(* sound changes on the way)</translation>
+    </message>
+    <message>
+        <source>feelsound音色名</source>
+        <translation>feelsound Sound Names</translation>
+    </message>
+    <message>
+        <source>音色ﾃﾞｰﾀ出力</source>
+        <translation>Write Sound Data</translation>
+    </message>
+    <message>
+        <source>オクターブの指定</source>
+        <translation>Octave</translation>
+    </message>
+    <message>
+        <source>ドラム選択</source>
+        <translation>Drum Selection</translation>
+    </message>
+    <message>
+        <source>( [数値] はドラム音符数)</source>
+        <translation>( [n] is the number of drum notes)</translation>
+    </message>
+    <message>
+        <source>チャンネル＆和音数圧縮設定</source>
+        <translation>Channels and Voice Compression</translation>
+    </message>
+    <message>
+        <source>チャンネル入替</source>
+        <translation>Swap Channels</translation>
+    </message>
+    <message>
+        <source>チャンネル最大和音数(0 指定せず)</source>
+        <translation>Channel Maximum Voices (0 None)</translation>
+    </message>
+    <message>
+        <source>和音数圧縮する(3和音/FM音源/feel12和音)</source>
+        <translation>Compress Voices (3 Voices/FM/feel 12 Voices)</translation>
+    </message>
+    <message>
+        <source>同じ音色のチャンネルを結合する(feel12和音)</source>
+        <translation>Merge Channels with the Same Sound (feel 12 Voices)</translation>
+    </message>
+    <message>
+        <source>優先ﾄﾞﾗﾑﾁｬﾝﾈﾙ数</source>
+        <translation>Priority Drum Channels</translation>
+    </message>
+    <message>
+        <source>圧縮無しﾁｬﾝﾈﾙ</source>
+        <translation>Uncompressed Channels</translation>
+    </message>
 </context>
 </TS>

@@ -6,16 +6,20 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QMenu>
 #include <QProcess>
 #include <QScrollBar>
 #include <QTest>
 #include <QTextBrowser>
+#include <QTimer>
 #include <QTranslator>
 #include <cstdlib>
 #include <filesystem>
@@ -27,6 +31,7 @@
 #include <vector>
 
 #include "app/command_table.h"
+#include "app/dialogs/dialogs.h"
 #include "app/graphic_button.h"
 #include "app/main_window.h"
 #include "app/panels/panels.h"
@@ -955,6 +960,61 @@ TEST_F(WindowTest, MenusSpeakEnglishUnlessTheLanguageIsJapanese) {
   QCoreApplication::removeTranslator(english);
   delete english;
   EXPECT_EQ(MainWindow::tr("再生(&P)"), QStringLiteral("再生(&P)"));
+}
+
+// Japanese letters (kana, kanji, half-width kana) in a text.
+bool hasJapanese(const QString& text) {
+  for (QChar c : text) {
+    const char16_t u = c.unicode();
+    const bool kana = u >= 0x3040 && u <= 0x30FF, halfWidth = u >= 0xFF61 && u <= 0xFF9F;
+    if (kana || halfWidth || (u >= 0x4E00 && u <= 0x9FFF)) return true;
+  }
+  return false;
+}
+
+// The Japanese texts of a dialog's title, labels and buttons, "<title>: <text>" each.
+std::vector<std::string> japaneseTextsOf(QWidget* dialog) {
+  std::vector<std::string> found;
+  const std::string title = dialog->windowTitle().toStdString();
+  if (hasJapanese(dialog->windowTitle())) found.push_back(title);
+  for (QLabel* l : dialog->findChildren<QLabel*>())
+    if (hasJapanese(l->text())) found.push_back(title + ": " + l->text().toStdString());
+  for (QAbstractButton* b : dialog->findChildren<QAbstractButton*>())
+    if (hasJapanese(b->text())) found.push_back(title + ": " + b->text().toStdString());
+  return found;
+}
+
+// Under the English texts every dialog of the table builder shows English titles, labels and
+// buttons; without them the same dialogs are Japanese.
+TEST_F(WindowTest, DialogsSpeakEnglishUnderTheEnglishTexts) {
+  MainWindow& w = makeWindow();
+  ASSERT_TRUE(w.openAndPlay(song("dialogs.mid")));
+  auto japaneseOfEveryDialog = [&] {
+    std::vector<std::string> found;
+    for (int resource = dialogs::DLG_VOLUME; resource <= dialogs::DLG_MLD2_FILE; ++resource) {
+      SCOPED_TRACE(resource);
+      QTimer::singleShot(0, [&] {
+        if (auto* m = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+          for (const std::string& t : japaneseTextsOf(m)) found.push_back(t);
+          m->reject();
+        }
+      });
+      if (dialogs::openDialog(resource, &w) != 0) continue;  // a modal one, seen by the timer
+      for (QWidget* top : QApplication::topLevelWidgets())
+        if (top->objectName() == QStringLiteral("dialog%1").arg(resource) && top->isVisible()) {
+          for (const std::string& t : japaneseTextsOf(top)) found.push_back(t);
+          top->close();
+        }
+      settle(5);
+    }
+    return found;
+  };
+  EXPECT_FALSE(japaneseOfEveryDialog().empty());
+  QTranslator* english = installAppTranslations("en");
+  ASSERT_NE(english, nullptr);
+  for (const std::string& t : japaneseOfEveryDialog()) ADD_FAILURE() << "untranslated: " << t;
+  QCoreApplication::removeTranslator(english);
+  delete english;
 }
 
 }  // namespace
