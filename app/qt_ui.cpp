@@ -128,19 +128,6 @@ std::string folderOf(const std::string& path) {
   return path.substr(0, slash + 1);
 }
 
-std::string interfaceLanguage(const std::string& commandLine, const std::string& settingsKey) {
-  std::string chosen = !commandLine.empty() ? commandLine : settingsKey;
-  for (const char* var : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"}) {
-    if (!chosen.empty()) break;
-    const char* v = std::getenv(var);
-    if (v) chosen = std::string(v).substr(0, std::string(v).find(':'));
-  }
-  // "ja_JP.UTF-8@x" names the language "ja".
-  chosen = chosen.substr(0, chosen.find_first_of("_.@-"));
-  if (chosen == "C" || chosen == "POSIX") chosen.clear();
-  return chosen;
-}
-
 bool installQtTranslations(const std::string& language) {
   if (language.empty()) return false;
   auto* translator = new QTranslator(QCoreApplication::instance());
@@ -151,10 +138,6 @@ bool installQtTranslations(const std::string& language) {
   }
   QCoreApplication::installTranslator(translator);
   return true;
-}
-
-bool wantsEnglishTexts(const std::string& language) {
-  return !language.empty() && language != "ja";
 }
 
 QTranslator* installAppTranslations(const std::string& language, const char* name) {

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "convert/conversion_run.h"
+#include "platform/language.h"
 
 class QTranslator;
 class QWidget;
@@ -48,15 +49,8 @@ std::string pathFromQt(const QString& path);
 // The folder of a path with its trailing '/', for LoadDir and SaveDir.
 std::string folderOf(const std::string& path);
 
-// The language of the interface, as a code ("ja", "en", "de"; empty for the default): `--lang`
-// first, then the `lang` key of the settings file, then LANGUAGE (its first entry), LC_ALL,
-// LC_MESSAGES and LANG. "C" and "POSIX" choose nothing.
-std::string interfaceLanguage(const std::string& commandLine, const std::string& settingsKey);
 // Loads Qt's own translations (file dialogs, Yes/No) for the language; false when it has none.
 bool installQtTranslations(const std::string& language);
-// True when the interface shows the English texts: a language is chosen and it is not Japanese.
-// Japanese, and no choice at all, keep the Japanese texts the code is written with.
-bool wantsEnglishTexts(const std::string& language);
 // Loads the program's English texts (":/i18n/<name>_en.qm", compiled in) when the language
 // wants them; returns the installed translator, null when the Japanese texts stay.
 QTranslator* installAppTranslations(const std::string& language, const char* name = "vlmplay");

@@ -1,5 +1,6 @@
 #include "setup/associations.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -15,6 +16,11 @@
 namespace vlm {
 
 namespace {
+
+// A message of the setup tool in the interface language (the dialog's translation context).
+QString setupText(const char* text) {
+  return QCoreApplication::translate("vlm::SetupDialog", text);
+}
 
 constexpr const char* MIME_NAMESPACE = "http://www.freedesktop.org/standards/shared-mime-info";
 constexpr const char* MIME_PREFIX = "audio/x-vlmplay-";
@@ -99,9 +105,9 @@ void runHelper(const ProgramRunner& run, const QString& program, const QStringLi
                QStringList* problems) {
   const ProgramResult r = run(program, args);
   if (!r.started) {
-    problems->append(QStringLiteral("%1 を起動できません (%2)").arg(program, r.errorText));
+    problems->append(setupText("%1 を起動できません (%2)").arg(program, r.errorText));
   } else if (r.exitCode != 0) {
-    QString line = QStringLiteral("%1 が失敗しました (終了コード %2)").arg(program).arg(r.exitCode);
+    QString line = setupText("%1 が失敗しました (終了コード %2)").arg(program).arg(r.exitCode);
     if (!r.errorText.isEmpty()) line += QStringLiteral(": ") + r.errorText;
     problems->append(line);
   }
@@ -319,7 +325,7 @@ ProgramRunner processRunner() {
     if (!p.waitForFinished(HELPER_TIMEOUT_MS)) {
       p.kill();
       p.waitForFinished(1000);
-      result.errorText = QStringLiteral("時間切れ");
+      result.errorText = setupText("時間切れ");
       return result;
     }
     result.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
@@ -341,9 +347,9 @@ QStringList applyAssociations(const AssociationSet& rows, const QString& program
   const bool hadPackage = QFileInfo::exists(packagePath);
   if (anyChecked(rows)) {
     if (!writeWhole(packagePath, mimePackageXml(rows)))
-      problems.append(QStringLiteral("%1 を書き込めません").arg(packagePath));
+      problems.append(setupText("%1 を書き込めません").arg(packagePath));
   } else if (hadPackage && !QFile::remove(packagePath)) {
-    problems.append(QStringLiteral("%1 を削除できません").arg(packagePath));
+    problems.append(setupText("%1 を削除できません").arg(packagePath));
   }
   if (anyChecked(rows) || hadPackage)
     runHelper(run, QStringLiteral("update-mime-database"), {mimeDir}, &problems);
@@ -358,8 +364,7 @@ QStringList applyAssociations(const AssociationSet& rows, const QString& program
     }
     const QString source = iconSource(programDir, row.extensions[0]);
     if (source.isEmpty()) continue;
-    if (!installIcon(source, target))
-      problems.append(QStringLiteral("%1 を読めません").arg(source));
+    if (!installIcon(source, target)) problems.append(setupText("%1 を読めません").arg(source));
   }
   const QString player = QDir(programDir).absoluteFilePath(PLAYER_PROGRAM_NAME);
   const QString entryPath = appsDir + "/" + DESKTOP_ENTRY_NAME;
@@ -371,7 +376,7 @@ QStringList applyAssociations(const AssociationSet& rows, const QString& program
         installIcon(appIconSource, iconFolder("apps") + "/" + PLAYER_PROGRAM_NAME + ".png"))
       appIcon = PLAYER_PROGRAM_NAME;
     if (!writeWhole(entryPath, desktopEntry(QDir::cleanPath(player), rows, appIcon)))
-      problems.append(QStringLiteral("%1 を書き込めません").arg(entryPath));
+      problems.append(setupText("%1 を書き込めません").arg(entryPath));
     runHelper(run, QStringLiteral("update-desktop-database"), {appsDir}, &problems);
   }
 

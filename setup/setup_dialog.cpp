@@ -1,6 +1,7 @@
 #include "setup/setup_dialog.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -14,15 +15,28 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTranslator>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "platform/language.h"
 #include "platform/profile.h"
 #include "platform/text.h"
 #include "util/files.h"
 
 namespace vlm {
+
+QTranslator* installSetupTranslations(const std::string& language) {
+  if (!wantsEnglishTexts(language)) return nullptr;
+  auto* translator = new QTranslator(QCoreApplication::instance());
+  if (!translator->load(QStringLiteral(":/i18n/setting_en.qm"))) {
+    delete translator;
+    return nullptr;
+  }
+  QCoreApplication::installTranslator(translator);
+  return translator;
+}
 
 namespace {
 
@@ -84,12 +98,12 @@ SetupDialog::SetupDialog(const QString& programDir, ProgramRunner runner, QWidge
 
   auto* top = new QVBoxLayout(this);
 
-  auto* assocBox = new QGroupBox(QStringLiteral("関連付け再設定"), this);
+  auto* assocBox = new QGroupBox(tr("関連付け再設定"), this);
   auto* assocGrid = new QGridLayout(assocBox);
   const AssociationSet registered = registeredAssociations();
   for (int i = 0; i < ASSOCIATION_ROWS; ++i) {
     const AssociationRow& row = associationRows()[size_t(i)];
-    auto* box = new QCheckBox(QString::fromUtf8(row.label), assocBox);
+    auto* box = new QCheckBox(tr(row.label), assocBox);
     setId(box, row.id);
     box->setChecked(registered[size_t(i)]);
     box->setEnabled(playerFound_);
@@ -99,21 +113,21 @@ SetupDialog::SetupDialog(const QString& programDir, ProgramRunner runner, QWidge
   top->addWidget(assocBox);
 
   auto* filesRow = new QHBoxLayout;
-  filesRow->addWidget(new QLabel(QStringLiteral("同時に開けるﾌｧｲﾙ数"), this));
+  filesRow->addWidget(new QLabel(tr("同時に開けるﾌｧｲﾙ数"), this));
   files_ = new QLineEdit(QString::number(settings_.files), this);
   setId(files_, ID_FILES);
   files_->setMaximumWidth(80);
   filesRow->addWidget(files_);
-  filesRow->addWidget(new QLabel(QStringLiteral("(要再起動)"), this));
+  filesRow->addWidget(new QLabel(tr("(要再起動)"), this));
   filesRow->addStretch();
   top->addLayout(filesRow);
 
-  filebutton_ = new QCheckBox(QStringLiteral("CGボタンのカスタマイズ有効"), this);
+  filebutton_ = new QCheckBox(tr("CGボタンのカスタマイズ有効"), this);
   setId(filebutton_, ID_FILEBUTTON);
   filebutton_->setChecked(settings_.filebutton);
   top->addWidget(filebutton_);
 
-  auto* appsBox = new QGroupBox(QStringLiteral("外部ｿﾌﾄ名"), this);
+  auto* appsBox = new QGroupBox(tr("外部ｿﾌﾄ名"), this);
   auto* appsGrid = new QGridLayout(appsBox);
   for (int i = 0; i < VISIBLE_APP_ROWS; ++i) {
     fileLabels_[size_t(i)] = new QLabel(appsBox);
@@ -141,7 +155,7 @@ SetupDialog::SetupDialog(const QString& programDir, ProgramRunner runner, QWidge
   scroll_->setSingleStep(1);
   scroll_->setPageStep(VISIBLE_APP_ROWS);
   appsGrid->addWidget(scroll_, 0, 4, VISIBLE_APP_ROWS, 1);
-  appsGrid->addWidget(new QLabel(QStringLiteral("(今再生中のﾌｧｲﾙを他ｿﾌﾄで開けます。)"), appsBox),
+  appsGrid->addWidget(new QLabel(tr("(今再生中のﾌｧｲﾙを他ｿﾌﾄで開けます。)"), appsBox),
                       VISIBLE_APP_ROWS, 0, 1, 5);
   connect(scroll_, &QScrollBar::valueChanged, this, [this](int value) { scrollTo(value); });
   top->addWidget(appsBox);
@@ -150,11 +164,11 @@ SetupDialog::SetupDialog(const QString& programDir, ProgramRunner runner, QWidge
   auto* ok = new QPushButton(QStringLiteral("OK"), this);
   setId(ok, ID_OK);
   ok->setDefault(true);
-  auto* cancel = new QPushButton(QStringLiteral("ｷｬﾝｾﾙ"), this);
+  auto* cancel = new QPushButton(tr("ｷｬﾝｾﾙ"), this);
   setId(cancel, ID_CANCEL);
-  auto* apply = new QPushButton(QStringLiteral("適用"), this);
+  auto* apply = new QPushButton(tr("適用"), this);
   setId(apply, ID_APPLY);
-  auto* editIni = new QPushButton(QStringLiteral("INIﾌｧｲﾙ編集"), this);
+  auto* editIni = new QPushButton(tr("INIﾌｧｲﾙ編集"), this);
   setId(editIni, ID_EDIT_INI);
   buttons->addWidget(editIni);
   buttons->addStretch();
@@ -167,7 +181,7 @@ SetupDialog::SetupDialog(const QString& programDir, ProgramRunner runner, QWidge
   status_->setWordWrap(true);
   status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   if (!playerFound_)
-    status_->setText(QStringLiteral("%1 が見つからないため関連付けは変更できません")
+    status_->setText(tr("%1 が見つからないため関連付けは変更できません")
                          .arg(QDir(programDir_).absoluteFilePath(PLAYER_PROGRAM_NAME)));
   top->addWidget(status_);
 
@@ -206,8 +220,8 @@ void SetupDialog::showRows() {
     const AppSlot& slot = settings_.apps[size_t(offset_ + i)];
     paths_[size_t(i)]->setText(pathForEdit(slot.file));
     names_[size_t(i)]->setText(nameForEdit(slot.name));
-    fileLabels_[size_t(i)]->setText(QStringLiteral("ﾌｧｲﾙ名%1").arg(offset_ + i + 1));
-    nameLabels_[size_t(i)]->setText(QStringLiteral("表示名%1").arg(offset_ + i + 1));
+    fileLabels_[size_t(i)]->setText(tr("ﾌｧｲﾙ名%1").arg(offset_ + i + 1));
+    nameLabels_[size_t(i)]->setText(tr("表示名%1").arg(offset_ + i + 1));
   }
 }
 
@@ -231,8 +245,8 @@ bool SetupDialog::applyChanges() {
   settings_.filebutton = filebutton_->isChecked();
   storeVisibleRows();
   if (!saveSetupSettings(settings_))
-    problems.append(QStringLiteral("%1 を書き込めません")
-                        .arg(QFile::decodeName(profilePath(SETTINGS_FILE).c_str())));
+    problems.append(
+        tr("%1 を書き込めません").arg(QFile::decodeName(profilePath(SETTINGS_FILE).c_str())));
 
   if (playerFound_) {
     AssociationSet rows{};
@@ -242,9 +256,8 @@ bool SetupDialog::applyChanges() {
   }
 
   const int reached = reloadRunningPlayers();
-  QString text = problems.isEmpty() ? QStringLiteral("設定を保存しました") : problems.join('\n');
-  if (reached > 0)
-    text += QStringLiteral("\n起動中のVlmPlayer %1 個に再読込を通知しました").arg(reached);
+  QString text = problems.isEmpty() ? tr("設定を保存しました") : problems.join('\n');
+  if (reached > 0) text += tr("\n起動中のVlmPlayer %1 個に再読込を通知しました").arg(reached);
   setStatus(text);
   return problems.isEmpty();
 }
@@ -255,12 +268,12 @@ void SetupDialog::editSettingsFile() {
   if (!QFileInfo::exists(qpath)) {
     QDir().mkpath(QFileInfo(qpath).absolutePath());
     if (!saveFile(path.c_str(), "", 0)) {
-      setStatus(QStringLiteral("%1 を作成できません").arg(qpath));
+      setStatus(tr("%1 を作成できません").arg(qpath));
       return;
     }
   }
   if (!QDesktopServices::openUrl(QUrl::fromLocalFile(qpath)))
-    setStatus(QStringLiteral("%1 を開くエディタが見つかりません").arg(qpath));
+    setStatus(tr("%1 を開くエディタが見つかりません").arg(qpath));
 }
 
 }  // namespace vlm

@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QLineEdit>
 #include <array>
+#include <string>
 
 #include "setup/associations.h"
 #include "setup/setup_settings.h"
@@ -14,6 +15,7 @@ class QCheckBox;
 class QLabel;
 class QScrollBar;
 class QPushButton;
+class QTranslator;
 
 namespace vlm {
 
@@ -27,6 +29,11 @@ inline constexpr int ID_APPLY = 201;
 inline constexpr int ID_EDIT_INI = 202;
 inline constexpr int ID_FILEBUTTON = 311;
 inline constexpr int ID_FIRST_FILE_LABEL = 401;  // 401 + 2i, name labels 402 + 2i
+
+// Loads the setup tool's English texts (":/i18n/setting_en.qm", compiled in) when the language
+// wants them (wantsEnglishTexts); returns the installed translator, null when the Japanese
+// texts stay.
+QTranslator* installSetupTranslations(const std::string& language);
 
 // A path edit that takes a dropped file: the first local file of the drop goes in.
 class PathEdit : public QLineEdit {

@@ -4,14 +4,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QDesktopServices>
 #include <QDropEvent>
+#include <QGroupBox>
 #include <QLabel>
 #include <QMimeData>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
+#include <QTranslator>
 #include <QUrl>
 #include <thread>
 
@@ -256,6 +259,49 @@ TEST_F(SetupDialogTest, RunningPlayersReceiveTheReloadAndADeadSocketIsSkipped) {
   EXPECT_FALSE(QFile::exists(QString::fromStdString(dir + std::to_string(dead))));
   close(fds[0]);
   close(ready[0]);
+}
+
+// Japanese letters (kana, kanji, half-width kana) in a text.
+static bool hasJapanese(const QString& text) {
+  for (QChar c : text) {
+    const char16_t u = c.unicode();
+    const bool kana = u >= 0x3040 && u <= 0x30FF, halfWidth = u >= 0xFF61 && u <= 0xFF9F;
+    if (kana || halfWidth || (u >= 0x4E00 && u <= 0x9FFF)) return true;
+  }
+  return false;
+}
+
+// The Japanese texts of the dialog: title, group boxes, labels, buttons and the status line.
+static QStringList japaneseTexts(SetupDialog& d) {
+  QStringList found;
+  QStringList texts{d.windowTitle(), d.statusText()};
+  for (QGroupBox* g : d.findChildren<QGroupBox*>()) texts << g->title();
+  for (QLabel* l : d.findChildren<QLabel*>()) texts << l->text();
+  for (QAbstractButton* b : d.findChildren<QAbstractButton*>()) texts << b->text();
+  for (const QString& t : texts)
+    if (hasJapanese(t)) found << t;
+  return found;
+}
+
+// Japanese and no language keep the dialog Japanese; any other language shows it, its saved
+// message included, in English.
+TEST_F(SetupDialogTest, EnglishTextsUnlessTheLanguageIsJapanese) {
+  putPlayer();
+  EXPECT_EQ(installSetupTranslations("ja"), nullptr);
+  EXPECT_EQ(installSetupTranslations(""), nullptr);
+  EXPECT_FALSE(japaneseTexts(*dialog()).isEmpty());
+  QTranslator* english = installSetupTranslations("en_US");
+  ASSERT_NE(english, nullptr);
+  {
+    auto d = dialog();
+    EXPECT_EQ(japaneseTexts(*d), QStringList());
+    EXPECT_EQ(qobject_cast<QCheckBox*>(d->control(305))->text(),
+              QStringLiteral("J-SKY melody (smd/smz)"));
+    click(*d, ID_APPLY);
+    EXPECT_EQ(d->statusText(), QStringLiteral("Settings saved"));
+  }
+  QCoreApplication::removeTranslator(english);
+  delete english;
 }
 
 #include "test_setup_dialog.moc"
