@@ -5,7 +5,6 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMenu>
-#include <cstdio>
 
 #include "app/graphic_button.h"
 #include "app/main_window.h"
@@ -127,11 +126,7 @@ void MainWindow::rebuildExternalApps() {
   for (int i = 1; i <= EXT_APPS; ++i) {
     if (options.appFile[i - 1].empty()) continue;
     std::string name = sjisToUtf8(options.appName[i - 1]);
-    if (name.empty()) {
-      char fallback[32];
-      std::snprintf(fallback, sizeof fallback, "外部ｿﾌﾄ%d", i);
-      name = fallback;
-    }
+    if (name.empty()) name = MainWindow::tr("外部ｿﾌﾄ%1").arg(i).toStdString();
     const std::string text = name + "\t" + externalAppKey(i);
     const int id = CMD_EXT_APP_FIRST + i - 1;
     auto* a = new QAction(QString::fromUtf8(text.c_str()), toolsMenu_);

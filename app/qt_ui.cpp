@@ -165,7 +165,7 @@ QString openDialogFilter() {
       if (!ext.endsWith(QLatin1Char('?'))) own << QLatin1Char('*') + ext;
     all << own;
     if (!formats[i].openGroup) continue;
-    const QString group = QString::fromUtf8(formats[i].openGroup);
+    const QString group = windowText(formats[i].openGroup);
     qsizetype at = groups.indexOf(group);
     if (at < 0) {
       groups << group;
@@ -174,11 +174,11 @@ QString openDialogFilter() {
     }
     patterns[size_t(at)] << own;
   }
-  groups << QStringLiteral("ﾌﾟﾚｲﾘｽﾄﾌｧｲﾙ");
+  groups << windowText("ﾌﾟﾚｲﾘｽﾄﾌｧｲﾙ");
   patterns.push_back({QStringLiteral("*.m3u")});
   all << QStringLiteral("*.m3u");
-  QStringList rows{QStringLiteral("全てのﾒﾛﾃﾞｨﾌｧｲﾙ (") + all.join(QLatin1Char(' ')) +
-                   QLatin1Char(')')};
+  QStringList rows{windowText("全てのﾒﾛﾃﾞｨﾌｧｲﾙ") + QStringLiteral(" (") +
+                   all.join(QLatin1Char(' ')) + QLatin1Char(')')};
   for (size_t g = 0; g < patterns.size(); ++g) {
     QStringList& p = patterns[g];
     p.removeDuplicates();

@@ -553,6 +553,62 @@ Switch this on?</translation>
         <source>お知らせ</source>
         <translation>Notice</translation>
     </message>
+    <message>
+        <source>623P用ﾊﾟﾅﾒﾛﾃﾞｨ/EZwebﾒﾛﾃﾞｨﾌｧｲﾙ</source>
+        <translation>623P Pana-melody/EZweb melody files</translation>
+    </message>
+    <message>
+        <source>J-SKY/EZweb用SMAFﾌｧｲﾙ</source>
+        <translation>SMAF files for J-SKY/EZweb</translation>
+    </message>
+    <message>
+        <source>J-SKYﾒﾛﾃﾞｨﾌｧｲﾙ</source>
+        <translation>J-SKY melody files</translation>
+    </message>
+    <message>
+        <source>MIDIﾌｧｲﾙ</source>
+        <translation>MIDI files</translation>
+    </message>
+    <message>
+        <source>Pﾒﾛﾃﾞｨﾌｧｲﾙ</source>
+        <translation>P-melody files</translation>
+    </message>
+    <message>
+        <source>VlmPlayer専用MMLﾌｧｲﾙ</source>
+        <translation>VlmPlayer MML files</translation>
+    </message>
+    <message>
+        <source>feelsoundﾌｧｲﾙ</source>
+        <translation>feelsound files</translation>
+    </message>
+    <message>
+        <source>iﾒﾛﾃﾞｨﾌｧｲﾙ</source>
+        <translation>i-melody files</translation>
+    </message>
+    <message>
+        <source>きゃらﾒﾛﾃﾞｨﾌｧｲﾙ</source>
+        <translation>Chara-melody files</translation>
+    </message>
+    <message>
+        <source>ｻｳﾝﾄﾞﾌｧｲﾙ</source>
+        <translation>Sound files</translation>
+    </message>
+    <message>
+        <source>ﾄﾞｯﾄiｽｰﾊﾟｰ着ﾒﾛﾌｧｲﾙ</source>
+        <translation>Dot-i Super ringtone files</translation>
+    </message>
+    <message>
+        <source>ﾌﾟﾚｲﾘｽﾄﾌｧｲﾙ</source>
+        <translation>Playlist files</translation>
+    </message>
+    <message>
+        <source>全てのﾒﾛﾃﾞｨﾌｧｲﾙ</source>
+        <translation>All melody files</translation>
+    </message>
+    <message>
+        <source>外部ｿﾌﾄ%1</source>
+        <translation>External program %1</translation>
+    </message>
 </context>
 <context>
     <name>Dialog</name>
@@ -1033,6 +1089,13 @@ Switch this on?</translation>
     <message>
         <source>圧縮無しﾁｬﾝﾈﾙ</source>
         <translation>Uncompressed Channels</translation>
+    </message>
+</context>
+<context>
+    <name>vlm::ChannelPanel</name>
+    <message>
+        <source>声</source>
+        <translation>V</translation>
     </message>
 </context>
 </TS>

@@ -109,7 +109,7 @@ ChannelPanel::ChannelPanel(QWidget* parent) : QWidget(parent) {
   all_ = makeButton(CMD_ALL_CHANNELS, QStringLiteral("ALL"));
   all_->setCheckable(false);
   layout->addWidget(all_, 3);
-  voice_ = makeButton(CMD_VOICE_OUTPUT, QStringLiteral("声"));
+  voice_ = makeButton(CMD_VOICE_OUTPUT, tr("声"));
   voice_->setToolTip(QStringLiteral("Voice"));
   layout->addWidget(voice_, 3);
   setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);

@@ -957,6 +957,8 @@ TEST_F(WindowTest, MenusSpeakEnglishUnlessTheLanguageIsJapanese) {
   EXPECT_EQ(w.action(154)->text(), QStringLiteral("&Open File\tCtrl+O"));
   EXPECT_EQ(w.action(120)->text(), QStringLiteral("Create SMAF 16 Voices (J-SKY)"));
   EXPECT_EQ(menuTextOf(151), "&Play");
+  // The open dialog's filter rows name the file families in English too.
+  EXPECT_TRUE(isAscii(openDialogFilter())) << openDialogFilter().toStdString();
   QCoreApplication::removeTranslator(english);
   delete english;
   EXPECT_EQ(MainWindow::tr("再生(&P)"), QStringLiteral("再生(&P)"));
