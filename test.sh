@@ -25,7 +25,7 @@ if command -v clang++ >/dev/null 2>&1; then
   CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DVLM_FUZZ=ON -DVLM_BENCH=OFF >/dev/null
   cmake --build build-fuzz --target fuzz_targets -j "$(nproc)"
   for target in build-fuzz/fuzz/*; do
-    [ -x "$target" ] || continue
+    [ -f "$target" ] && [ -x "$target" ] || continue  # the build's own folders sit beside them
     corpus="build-fuzz/corpus/$(basename "$target")"
     mkdir -p "$corpus"
     echo "-- $(basename "$target")"
