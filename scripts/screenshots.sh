@@ -1,6 +1,7 @@
 #!/bin/sh
 # Pictures of the player for the documentation: starts vlmplay on the bundled examples, shows
-# the panels and menus one by one and writes PNG files into docs/screenshots/.
+# the panels and menus one by one and writes PNG files into docs/screenshots/ (Japanese) and
+# docs/screenshots/en/ (English).
 #   scripts/screenshots.sh [BUILD_DIR]   (default: build)
 # Uses an X server of its own (Xvfb) when there is one, else Qt's offscreen platform. Settings
 # and sockets go to a temporary folder, so a player the user runs is not touched.
@@ -36,8 +37,13 @@ else
   export QT_QPA_PLATFORM=offscreen
 fi
 
-rm -f "$out"/*.png
-"$player" --screenshots "$out" "$root"/examples/demo.mid "$root"/examples/demo.mml \
-  "$root"/examples/demo.vlm 2>"$work/log" || { cat "$work/log" >&2; exit 1; }
-count=$(ls "$out"/*.png 2>/dev/null | wc -l)
-echo "screenshots.sh: $count pictures in $out"
+# The Japanese pictures in docs/screenshots/, the English ones in docs/screenshots/en/.
+shoot() {  # LANGUAGE FOLDER
+  mkdir -p "$2"
+  rm -f "$2"/*.png
+  "$player" --lang "$1" --screenshots "$2" "$root"/examples/demo.mid "$root"/examples/demo.mml \
+    "$root"/examples/demo.vlm 2>"$work/log" || { cat "$work/log" >&2; exit 1; }
+  echo "screenshots.sh: $(ls "$2"/*.png 2>/dev/null | wc -l) pictures in $2"
+}
+shoot ja "$out"
+shoot en "$out/en"
