@@ -246,4 +246,13 @@ void QtUi::setTitle(const char* title) {
   if (window_) window_->setWindowTitle(pathToQt(title));
 }
 
+// Each line is translated on its own, without its CR LF: a .ts file cannot keep a CR.
+std::string QtUi::localText(const char* japanese) {
+  const QStringList lines = QString::fromUtf8(japanese).split(QStringLiteral("\r\n"));
+  QStringList translated;
+  for (const QString& line : lines)
+    translated << (line.isEmpty() ? line : windowText(line.toUtf8().constData()));
+  return translated.join(QStringLiteral("\r\n")).toStdString();
+}
+
 }  // namespace vlm

@@ -69,6 +69,7 @@ class QtUi : public ConversionUi {
   void errorBox(const char* text) override;
   void openWithShell(const char* path) override;
   void setTitle(const char* title) override;
+  std::string localText(const char* japanese) override;
 
  private:
   QWidget* window_;

@@ -6,7 +6,6 @@
 #include <strings.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -224,10 +223,18 @@ void rememberDialogChoices(FormatCode c, const OutputFormat& format) {
   if (mailText) runState.outputSizeLimit = binaryLimitForMailText(runState.mailTextLimit);
 }
 
-void appendLine(std::string& text, const char* format, int value) {
-  char line[512];
-  std::snprintf(line, sizeof line, format, value);
+// Appends a message in the interface's language with its "%d" replaced by the number. The
+// number goes in by hand, not through printf, so that a translated text can never become a
+// format that reads arguments that are not there.
+void appendLine(std::string& text, const char* japanese, int value) {
+  std::string line = conversionUi().localText(japanese);
+  const size_t at = line.find("%d");
+  if (at != std::string::npos) line.replace(at, 2, std::to_string(value));
   text += line;
+}
+
+void appendLine(std::string& text, const char* japanese) {
+  text += conversionUi().localText(japanese);
 }
 
 }  // namespace
@@ -364,13 +371,14 @@ std::string collectWarnings(FormatCode c, const OutputFormat* format) {
   if (warnings.slot[WARN_TOO_MANY_CHANNELS])
     appendLine(text, "使用音色チャンネル数が%dを越えています。\r\n", p.channelCount);
   if (warnings.slot[WARN_VOLUME_CLIPS])
-    text += "音量が大きすぎるので音割れする可能性があります。\r\n";
+    appendLine(text, "音量が大きすぎるので音割れする可能性があります。\r\n");
   if (warnings.slot[WARN_SIZE_LIMIT])
-    text += "指定サイズを超えたので、曲の途中までしか変換できませんでした。\r\n";
-  if (warnings.slot[WARN_NO_SAMPLES]) text += "PCMファイルでは無いので変換できませんでした。\r\n";
+    appendLine(text, "指定サイズを超えたので、曲の途中までしか変換できませんでした。\r\n");
+  if (warnings.slot[WARN_NO_SAMPLES])
+    appendLine(text, "PCMファイルでは無いので変換できませんでした。\r\n");
   if (songStats.hasVoiceSamples && c != OUTPUT_COPY && c != OUTPUT_MAIL &&
       !(format && (format->traits & OUT_WAVE_DATA)))
-    text += "この形式は音声の変換に対応していません。\r\n";
+    appendLine(text, "この形式は音声の変換に対応していません。\r\n");
   // Handsets whose melody mail takes more than 500 bytes.
   const bool longMail = c == FORMAT_MLD_PCM32 || c == FORMAT_MLD_4S || c == FORMAT_MLD_4P;
   if (format && format->family == OutputFamily::MLD && (runState.MailFlags & MAIL_TEXT_FORM) &&
@@ -443,9 +451,11 @@ int convertCommand(const char* input, FormatCode c) {
   bool noticeAllowed = true;
   if (!text.empty() && !(runState.AutoConvertFlags & AUTO_UNATTENDED))
     noticeAllowed = conversionUi().warningBox(text.c_str());
-  if (noticeAllowed && mld && runState.MailFlags == MAIL_TEXT_FORM)
-    conversionUi().noticeBox(
+  if (noticeAllowed && mld && runState.MailFlags == MAIL_TEXT_FORM) {
+    const std::string notice = conversionUi().localText(
         "メロディメールをクリップボードに作成しました。\r\nメール本文に貼り付けしてください。");
+    conversionUi().noticeBox(notice.c_str());
+  }
   return finish();
 }
 

@@ -34,6 +34,9 @@ class ConversionUi {
   virtual void openWithShell(const char* path) = 0;
   // Sets the window title.
   virtual void setTitle(const char* title) = 0;
+  // A message of the run in the interface's language. The Japanese text (UTF-8) is the key and
+  // the default; a "%d" in it stands for a number the run fills in afterwards.
+  virtual std::string localText(const char* japanese) { return japanese; }
 };
 void setConversionUi(ConversionUi* ui);
 ConversionUi& conversionUi();

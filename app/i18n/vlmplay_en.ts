@@ -609,6 +609,46 @@ Switch this on?</translation>
         <source>外部ｿﾌﾄ%1</source>
         <translation>External program %1</translation>
     </message>
+    <message>
+        <source>音色数が%dを越えています。</source>
+        <translation>More than %d voices are used.</translation>
+    </message>
+    <message>
+        <source>和音分解によるトラック数が%dを超えています。</source>
+        <translation>Splitting the chords needs more than %d tracks.</translation>
+    </message>
+    <message>
+        <source>使用音色チャンネル数が%dを越えています。</source>
+        <translation>More than %d channels with voices are used.</translation>
+    </message>
+    <message>
+        <source>音量が大きすぎるので音割れする可能性があります。</source>
+        <translation>The volume is so high that the sound may clip.</translation>
+    </message>
+    <message>
+        <source>指定サイズを超えたので、曲の途中までしか変換できませんでした。</source>
+        <translation>The song exceeded the size limit, so only its beginning was converted.</translation>
+    </message>
+    <message>
+        <source>PCMファイルでは無いので変換できませんでした。</source>
+        <translation>Not converted: this is not a PCM file.</translation>
+    </message>
+    <message>
+        <source>この形式は音声の変換に対応していません。</source>
+        <translation>This format cannot hold the song&apos;s voice samples.</translation>
+    </message>
+    <message>
+        <source>500byteを越えています。メロディメールでは送れません。(%dbyte)</source>
+        <translation>More than 500 bytes: too large for a melody mail. (%d bytes)</translation>
+    </message>
+    <message>
+        <source>メロディメールをクリップボードに作成しました。</source>
+        <translation>The melody mail text is on the clipboard.</translation>
+    </message>
+    <message>
+        <source>メール本文に貼り付けしてください。</source>
+        <translation>Paste it into the body of a mail.</translation>
+    </message>
 </context>
 <context>
     <name>Dialog</name>

@@ -1019,5 +1019,40 @@ TEST_F(WindowTest, DialogsSpeakEnglishUnderTheEnglishTexts) {
   delete english;
 }
 
+// The conversion's warnings and its melody-mail notice, built in the convert layer from the
+// warning slots with their numbers, come out in English under the English texts (every slot
+// and every number at once) and stay Japanese without them.
+TEST_F(WindowTest, ConversionWarningsSpeakTheInterfaceLanguage) {
+  makeWindow();  // sets its interface for the conversion
+  applyOutputPreset(24);
+  for (uint8_t& raised : warnings.slot) raised = 1;
+  songStats.hasVoiceSamples = true;
+  runState.MailFlags = MAIL_TEXT_FORM;
+  runState.lastOutputSize = 777;
+  const std::string japanese =
+      collectWarnings(13, findOutputFormat(13)) + collectWarnings(24, findOutputFormat(24));
+  EXPECT_NE(japanese.find("音色数が16を越えています。\r\n"), std::string::npos);
+  EXPECT_NE(japanese.find("(777byte)\r\n"), std::string::npos);
+  QTranslator* english = installAppTranslations("en");
+  ASSERT_NE(english, nullptr);
+  const std::string text =
+      collectWarnings(13, findOutputFormat(13)) + collectWarnings(24, findOutputFormat(24));
+  EXPECT_FALSE(hasJapanese(QString::fromStdString(text))) << text;
+  EXPECT_NE(text.find("16 voices"), std::string::npos) << text;
+  EXPECT_NE(text.find("(777 bytes)\r\n"), std::string::npos) << text;
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'),
+            std::count(japanese.begin(), japanese.end(), '\n'));  // the same lines
+  EXPECT_NE(text.find("This format cannot hold"), std::string::npos) << text;
+  const std::string notice = conversionUi().localText(
+      "メロディメールをクリップボードに作成しました。\r\nメール本文に貼り付けしてください。");
+  EXPECT_FALSE(hasJapanese(QString::fromStdString(notice))) << notice;
+  EXPECT_NE(notice.find("\r\n"), std::string::npos);
+  QCoreApplication::removeTranslator(english);
+  delete english;
+  warnings = ConversionWarnings();
+  songStats.hasVoiceSamples = false;
+  runState.MailFlags = 0;
+}
+
 }  // namespace
 }  // namespace vlm

@@ -251,6 +251,30 @@ TEST_F(ConvertCommand, WarningsAreCollectedAndCleared) {
   EXPECT_EQ(warnings.slot[WARN_VOLUME_CLIPS], 0);
 }
 
+// Without a translating interface the warning lines stay the Japanese texts byte for byte;
+// with one, each line is looked up by its Japanese text and the number goes into its "%d" (a
+// stray "%s" or a second "%d" in a translation stays text and reads nothing).
+TEST_F(ConvertCommand, WarningLinesGoThroughTheInterfaceLanguage) {
+  applyOutputPreset(24);
+  warnings.slot[WARN_TOO_MANY_VOICES] = 1;
+  warnings.slot[WARN_SIZE_LIMIT] = 1;
+  EXPECT_EQ(collectWarnings(24, findOutputFormat(24)),
+            "音色数が16を越えています。\r\n"
+            "指定サイズを超えたので、曲の途中までしか変換できませんでした。\r\n");
+
+  struct EnglishUi : TestUi {
+    std::string localText(const char* japanese) override {
+      if (std::string(japanese).rfind("音色数が", 0) == 0) return "More than %d voices %s %d.\n";
+      return "[" + std::string(japanese) + "]";
+    }
+  } english;
+  setConversionUi(&english);
+  EXPECT_EQ(collectWarnings(24, findOutputFormat(24)),
+            "More than 16 voices %s %d.\n"
+            "[指定サイズを超えたので、曲の途中までしか変換できませんでした。\r\n]");
+  warnings = ConversionWarnings();
+}
+
 // A mono 16-bit PCM WAVE file of `samples` samples at 8 kHz.
 std::vector<uint8_t> makeWave(uint32_t samples) {
   std::vector<uint8_t> w;
