@@ -1,6 +1,8 @@
 // The dialogs' own procedures, shared between the sources of the dialogs library and its tests.
 #pragma once
 
+#include <string>
+
 #include "app/dialogs/dialog_table.h"
 #include "app/dialogs/dialogs.h"
 #include "convert/options.h"
@@ -41,7 +43,10 @@ QString propertiesReport();
 // the channel has no notes; `channel` 16 is the velocity over all channels.
 QString volumeRangeText(int channel, bool velocity, int globalPercent, int channelPercent);
 
-// The General MIDI program names, 0..127 (UTF-8).
+// The English voice names (UTF-8), empty outside their range: General MIDI programs 0..127,
+// rhythm notes by note number (27..87), feelsound programs 0..127.
 const char* gmProgramName(int program);
+const char* gmDrumName(int note);
+std::string feelsoundProgramName(int program);
 
 }  // namespace vlm::dialogs

@@ -30,6 +30,11 @@ QString dialogText(const char* text) {
   return QCoreApplication::translate("Dialog", text);
 }
 
+bool englishDialogTexts() {
+  // The name of the texts' language is itself a translated text.
+  return dialogText("日本語") == QLatin1String("English");
+}
+
 namespace {
 std::function<void(int, int)>& sink() {
   static std::function<void(int, int)> s;

@@ -81,6 +81,8 @@ Control caption(const char* label, int row, int col, int span = 1);
 // A text of a dialog as the interface language shows it: the English translation (context
 // "Dialog") when one is loaded, otherwise the Japanese UTF-8 text itself.
 QString dialogText(const char* text);
+// True when the dialogs show the English texts (the voice names follow them).
+bool englishDialogTexts();
 
 // Shift-JIS helpers of the widget boundary.
 // Cuts `bytes` to at most `maxBytes` without splitting a double-byte character.

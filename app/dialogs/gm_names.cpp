@@ -1,4 +1,5 @@
-// The General MIDI program names shown by the voices dialog.
+// The English voice names of the voices and drums dialogs: the General MIDI programs, the
+// rhythm notes and the feelsound program list. The Japanese names come from the data folder.
 #include "app/dialogs/dialog_procs.h"
 
 namespace vlm::dialogs {
@@ -150,10 +151,104 @@ const char* const GM_PROGRAMS[128] = {
     "Applause",
     "Gunshot",
 };
+
+// The General MIDI percussion notes 35 to 81 and the usual extensions around them.
+constexpr int FIRST_DRUM_NOTE = 27;
+const char* const DRUM_NOTES[] = {
+    // 27
+    "High Q",
+    "Slap",
+    "Scratch Push",
+    "Scratch Pull",
+    "Sticks",
+    "Square Click",
+    "Metronome Click",
+    "Metronome Bell",
+    // 35
+    "Acoustic Bass Drum",
+    "Bass Drum 1",
+    "Side Stick",
+    "Acoustic Snare",
+    "Hand Clap",
+    "Electric Snare",
+    "Low Floor Tom",
+    "Closed Hi-Hat",
+    // 43
+    "High Floor Tom",
+    "Pedal Hi-Hat",
+    "Low Tom",
+    "Open Hi-Hat",
+    "Low-Mid Tom",
+    "Hi-Mid Tom",
+    "Crash Cymbal 1",
+    "High Tom",
+    // 51
+    "Ride Cymbal 1",
+    "Chinese Cymbal",
+    "Ride Bell",
+    "Tambourine",
+    "Splash Cymbal",
+    "Cowbell",
+    "Crash Cymbal 2",
+    "Vibraslap",
+    // 59
+    "Ride Cymbal 2",
+    "Hi Bongo",
+    "Low Bongo",
+    "Mute Hi Conga",
+    "Open Hi Conga",
+    "Low Conga",
+    "High Timbale",
+    "Low Timbale",
+    // 67
+    "High Agogo",
+    "Low Agogo",
+    "Cabasa",
+    "Maracas",
+    "Short Whistle",
+    "Long Whistle",
+    "Short Guiro",
+    "Long Guiro",
+    // 75
+    "Claves",
+    "Hi Wood Block",
+    "Low Wood Block",
+    "Mute Cuica",
+    "Open Cuica",
+    "Mute Triangle",
+    "Open Triangle",
+    "Shaker",
+    // 83
+    "Jingle Bell",
+    "Bell Tree",
+    "Castanets",
+    "Mute Surdo",
+    "Open Surdo",
+};
+constexpr int DRUM_NOTE_COUNT = int(sizeof DRUM_NOTES / sizeof DRUM_NOTES[0]);
+
+// The feelsound list: sixteen families of eight variants.
+const char* const FEELSOUND_FAMILIES[16] = {
+    "Piano", "Bell",  "Organ",      "Guitar",    "Bass",     "Strings",  "Chorus",     "Brass",
+    "Reed",  "Flute", "Synth Lead", "Synth Pad", "Synth FX", "Japanese", "Percussion", "Sound FX",
+};
+const char* const FEELSOUND_VARIANTS[8] = {
+    "Standard", "Soft", "Bright", "Metal", "Warm", "Wide", "Detune", "Lo-Fi",
+};
 }  // namespace
 
 const char* gmProgramName(int program) {
   return (program >= 0 && program < 128) ? GM_PROGRAMS[program] : "";
+}
+
+const char* gmDrumName(int note) {
+  const int i = note - FIRST_DRUM_NOTE;
+  return (i >= 0 && i < DRUM_NOTE_COUNT) ? DRUM_NOTES[i] : "";
+}
+
+std::string feelsoundProgramName(int program) {
+  if (program < 0 || program >= 128) return std::string();
+  return std::string(FEELSOUND_FAMILIES[program / 8]) + " " + FEELSOUND_VARIANTS[program % 8];
 }
 
 }  // namespace vlm::dialogs

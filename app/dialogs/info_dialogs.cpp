@@ -228,14 +228,27 @@ QString noteName(int note) {
 
 // Pads to a width in columns of a fixed font: full-width characters take two, the half-width
 // katakana one.
-QString pad(const QString& text, int columns) {
+int displayWidth(const QString& text) {
   int used = 0;
   for (QChar ch : text) {
     const char16_t u = ch.unicode();
     used += (u >= 0x1100 && !(u >= 0xFF61 && u <= 0xFF9F)) ? 2 : 1;
   }
-  return text + QString(std::max(1, columns - used), QLatin1Char(' '));
+  return used;
 }
+
+QString pad(const QString& text, int columns) {
+  return text + QString(std::max(1, columns - displayWidth(text)), QLatin1Char(' '));
+}
+
+// The columns of the channel table: wide enough for its values, and for its heading in the
+// interface's language with two spaces after it.
+struct ChannelColumns {
+  QString range = dialogText("音域"), velocity = dialogText("音力"), volume = dialogText("音量");
+  int rangeWidth = std::max(12, displayWidth(range) + 2);
+  int velocityWidth = std::max(9, displayWidth(velocity) + 2);
+  int volumeWidth = std::max(9, displayWidth(volume) + 2);
+};
 
 QString span(int lo, int hi) {
   return lo == hi ? QString::number(lo) : QStringLiteral("%1-%2").arg(lo).arg(hi);
@@ -301,16 +314,20 @@ QString propertiesReport() {
   for (const ChannelStats& c : songStats.ch) notes += c.notes;
   lines << dialogText("音符数: %1  最大和音数: %2").arg(notes).arg(songStats.maxPolyphony);
   lines << QString();
-  lines << pad(QStringLiteral("ch"), 5) + pad(dialogText("音域"), 12) + pad(dialogText("音力"), 9) +
-               pad(dialogText("音量"), 9) + dialogText("音色");
+  const ChannelColumns cols;
+  lines << pad(QStringLiteral("ch"), 5) + pad(cols.range, cols.rangeWidth) +
+               pad(cols.velocity, cols.velocityWidth) + pad(cols.volume, cols.volumeWidth) +
+               dialogText("音色");
   for (int ch = 0; ch < 16; ++ch) {
     const ChannelStats& c = songStats.ch[ch];
     if (c.notes == 0) continue;
     const bool rhythm = songStats.rhythmMask >> ch & 1;
     QString line = pad(QStringLiteral("%1ch").arg(ch + 1), 5);
-    line += pad(noteName(c.lowNote) + QStringLiteral("-") + noteName(c.highNote), 12);
-    line += pad(c.highVelocity ? span(c.lowVelocity, c.highVelocity) : QStringLiteral("-"), 9);
-    line += pad(c.lowVolume != 0xFF ? span(c.lowVolume, c.highVolume) : QStringLiteral("-"), 9);
+    line += pad(noteName(c.lowNote) + QStringLiteral("-") + noteName(c.highNote), cols.rangeWidth);
+    line += pad(c.highVelocity ? span(c.lowVelocity, c.highVelocity) : QStringLiteral("-"),
+                cols.velocityWidth);
+    line += pad(c.lowVolume != 0xFF ? span(c.lowVolume, c.highVolume) : QStringLiteral("-"),
+                cols.volumeWidth);
     if (rhythm)
       line += dialogText("ﾄﾞﾗﾑ");
     else if (c.programUse != PROGRAM_NONE)

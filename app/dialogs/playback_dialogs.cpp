@@ -195,6 +195,9 @@ std::vector<Control> rangeTable() {
 // ---- Voices ---------------------------------------------------------------------------------
 
 QString programName(int program, bool feelsound) {
+  if (englishDialogTexts())
+    return feelsound ? QString::fromStdString(feelsoundProgramName(program))
+                     : QString::fromUtf8(gmProgramName(program));
 #ifdef VLM_HAVE_VOICE_NAMES
   const char* n = feelsound ? dxmVoiceName(program) : mldVoiceName(program);
   if (n && *n) return fromSjis(n);
@@ -385,6 +388,7 @@ bool rhythmNotePresent(int note) {
 }
 
 QString drumLabel(int note) {
+  if (englishDialogTexts()) return QString::fromUtf8(gmDrumName(note));
 #ifdef VLM_HAVE_VOICE_NAMES
   const char* n = drumName(note);
   if (n && *n) return fromSjis(n);

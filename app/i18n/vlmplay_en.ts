@@ -972,7 +972,7 @@ Switch this on?</translation>
     </message>
     <message>
         <source>演奏時間: %1分%2秒%3</source>
-        <translation>Playing Time: %1m%2s%3</translation>
+        <translation>Playing Time: %1:%2.%3</translation>
     </message>
     <message>
         <source>音符数: %1  最大和音数: %2</source>
@@ -1129,6 +1129,10 @@ Switch this on?</translation>
     <message>
         <source>圧縮無しﾁｬﾝﾈﾙ</source>
         <translation>Uncompressed Channels</translation>
+    </message>
+    <message>
+        <source>日本語</source>
+        <translation>English</translation>
     </message>
 </context>
 <context>

@@ -1009,5 +1009,24 @@ TEST_F(DialogTest, ScreenshotsOfEveryResource) {
   EXPECT_FALSE(anyDialogOpen());
 }
 
+// The English names sit on the right numbers: General MIDI programs and percussion notes at
+// both ends of their lists, the feelsound list as family and variant; nothing outside.
+TEST(EnglishVoiceNames, NamesSitOnTheirNumbers) {
+  EXPECT_STREQ(gmProgramName(0), "Acoustic Grand Piano");
+  EXPECT_STREQ(gmProgramName(127), "Gunshot");
+  EXPECT_STREQ(gmProgramName(128), "");
+  EXPECT_STREQ(gmDrumName(26), "");
+  EXPECT_STREQ(gmDrumName(27), "High Q");
+  EXPECT_STREQ(gmDrumName(35), "Acoustic Bass Drum");
+  EXPECT_STREQ(gmDrumName(42), "Closed Hi-Hat");
+  EXPECT_STREQ(gmDrumName(81), "Open Triangle");
+  EXPECT_STREQ(gmDrumName(87), "Open Surdo");
+  EXPECT_STREQ(gmDrumName(88), "");
+  EXPECT_STREQ(gmDrumName(-1), "");
+  EXPECT_EQ(feelsoundProgramName(0), "Piano Standard");
+  EXPECT_EQ(feelsoundProgramName(127), "Sound FX Lo-Fi");
+  EXPECT_EQ(feelsoundProgramName(128), "");
+}
+
 }  // namespace
 }  // namespace vlm::dialogs::test

@@ -10,15 +10,20 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QComboBox>
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QListWidget>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QTest>
 #include <QTextBrowser>
+#include <QTextEdit>
 #include <QTimer>
 #include <QTranslator>
 #include <cstdlib>
@@ -31,6 +36,7 @@
 #include <vector>
 
 #include "app/command_table.h"
+#include "app/dialogs/dialog_procs.h"
 #include "app/dialogs/dialogs.h"
 #include "app/graphic_button.h"
 #include "app/main_window.h"
@@ -983,6 +989,20 @@ std::vector<std::string> japaneseTextsOf(QWidget* dialog) {
     if (hasJapanese(l->text())) found.push_back(title + ": " + l->text().toStdString());
   for (QAbstractButton* b : dialog->findChildren<QAbstractButton*>())
     if (hasJapanese(b->text())) found.push_back(title + ": " + b->text().toStdString());
+  // The lists (voice and drum names), the choices of combo boxes and the report texts.
+  for (QListWidget* l : dialog->findChildren<QListWidget*>())
+    for (int i = 0; i < l->count(); ++i)
+      if (hasJapanese(l->item(i)->text()))
+        found.push_back(title + ": " + l->item(i)->text().toStdString());
+  for (QComboBox* c : dialog->findChildren<QComboBox*>())
+    for (int i = 0; i < c->count(); ++i)
+      if (hasJapanese(c->itemText(i))) found.push_back(title + ": " + c->itemText(i).toStdString());
+  for (QTextEdit* t : dialog->findChildren<QTextEdit*>())
+    if (hasJapanese(t->toPlainText()))
+      found.push_back(title + ": " + t->toPlainText().toStdString());
+  for (QPlainTextEdit* t : dialog->findChildren<QPlainTextEdit*>())
+    if (hasJapanese(t->toPlainText()))
+      found.push_back(title + ": " + t->toPlainText().toStdString());
   return found;
 }
 
@@ -1017,6 +1037,68 @@ TEST_F(WindowTest, DialogsSpeakEnglishUnderTheEnglishTexts) {
   for (const std::string& t : japaneseOfEveryDialog()) ADD_FAILURE() << "untranslated: " << t;
   QCoreApplication::removeTranslator(english);
   delete english;
+}
+
+// The voices dialog's program list takes the Japanese names of the data folder, and the English
+// General MIDI and feelsound names under the English texts; so does the drums dialog's list.
+TEST_F(WindowTest, VoiceListsNameTheVoicesInTheInterfaceLanguage) {
+  MainWindow& w = makeWindow();
+  ASSERT_TRUE(w.openAndPlay(song("voices.mid")));
+  // Programs 0 and 1 of the General MIDI list and 9 of the feelsound list.
+  auto firstNames = [&] {
+    QStringList names;
+    EXPECT_EQ(dialogs::openDialog(dialogs::DLG_VOICES, &w), 0);
+    for (QWidget* top : QApplication::topLevelWidgets())
+      if (top->objectName() == QStringLiteral("dialog8") && top->isVisible()) {
+        auto* list = top->findChild<QListWidget*>();
+        auto* feelsound = top->findChild<QAbstractButton*>(QStringLiteral("601"));
+        if (!list || !feelsound || list->count() < 10) continue;
+        names << list->item(0)->text() << list->item(1)->text();
+        feelsound->click();
+        names << list->item(9)->text();
+        feelsound->click();
+        top->close();
+      }
+    settle(5);
+    return names;
+  };
+  const QStringList japanese = firstNames();
+  ASSERT_EQ(japanese.size(), 3) << japanese.join(u',').toStdString();
+  EXPECT_TRUE(hasJapanese(japanese[0])) << japanese[0].toStdString();
+  QTranslator* english = installAppTranslations("en");
+  ASSERT_NE(english, nullptr);
+  EXPECT_EQ(firstNames(), QStringList({QStringLiteral("Acoustic Grand Piano(0)"),
+                                       QStringLiteral("Bright Acoustic Piano(1)"),
+                                       QStringLiteral("Bell Soft(9)")}));
+  QCoreApplication::removeTranslator(english);
+  delete english;
+}
+
+// The file properties under the English texts: no Japanese, and every channel line's values
+// start where the (longer) English headings of the table start.
+TEST_F(WindowTest, PropertiesLineUpUnderTheEnglishHeadings) {
+  MainWindow& w = makeWindow();
+  ASSERT_TRUE(w.openAndPlay(song("properties.mid")));
+  QTranslator* english = installAppTranslations("en");
+  ASSERT_NE(english, nullptr);
+  const QStringList lines = dialogs::propertiesReport().split(QLatin1Char('\n'));
+  QCoreApplication::removeTranslator(english);
+  delete english;
+  EXPECT_FALSE(hasJapanese(lines.join(QLatin1Char('\n')))) << lines.join(u'|').toStdString();
+  const qsizetype heading = lines.indexOf(QRegularExpression(QStringLiteral("ch .*")));
+  ASSERT_GE(heading, 0);
+  ASSERT_LT(heading + 1, lines.size());
+  std::vector<qsizetype> starts;
+  for (const char* name : {"Range", "Velocity", "Volume", "Sound"}) {
+    starts.push_back(lines[heading].indexOf(QLatin1String(name)));
+    ASSERT_GT(starts.back(), 0) << name;
+  }
+  for (qsizetype i = heading + 1; i < lines.size(); ++i)
+    for (qsizetype at : starts) {
+      ASSERT_LT(at, lines[i].size()) << lines[i].toStdString();
+      EXPECT_EQ(lines[i][at - 1], QLatin1Char(' ')) << lines[i].toStdString();
+      EXPECT_NE(lines[i][at], QLatin1Char(' ')) << lines[i].toStdString();
+    }
 }
 
 // The conversion's warnings and its melody-mail notice, built in the convert layer from the
