@@ -57,6 +57,11 @@ Shortcut plain(int key) {
 }
 constexpr Shortcut NO_KEY{};
 
+// A help document in the interface's language: the English texts name the English one.
+std::string helpFileName(const char* japanese) {
+  return W::tr(japanese).toStdString();
+}
+
 void openDialog(int resource, MainWindow& w) {
   dialogs::openDialog(resource, &w);
 }
@@ -286,9 +291,9 @@ const CommandRow* MainWindow::commandTable(int* count) {
 
       popup(0, QT_TR_NOOP("ヘルプ(&H)")),
       item(CMD_HELP, 1, QT_TR_NOOP("目次(&C)"), plain(Qt::Key_F1),
-           [](W& w, int, int) { w.openHelpFile("help/vlmplay.html"); }),
+           [](W& w, int, int) { w.openHelpFile(helpFileName("help/vlmplay.html").c_str()); }),
       item(CMD_README, 1, QT_TR_NOOP("readme.txtを読む(&R)"), NO_KEY,
-           [](W& w, int, int) { w.openHelpFile("help/readme.txt"); }),
+           [](W& w, int, int) { w.openHelpFile(helpFileName("help/readme.txt").c_str()); }),
       item(CMD_HOME_PAGE, 1, QT_TR_NOOP("ホームページに行く(&W)"), NO_KEY,
            [](W& w, int, int) { w.openHomePage(); }),
       separator(1),

@@ -269,7 +269,12 @@ QByteArray desktopEntry(const QString& playerPath, const AssociationSet& rows,
       "Type=Application\n"
       "Version=1.0\n"
       "Name=VlmPlayer\n"
-      "Comment=携帯電話の着信メロディを再生・変換します\n");
+      "GenericName=Ringtone Player\n"
+      "GenericName[ja]=着信メロディプレーヤー\n"
+      "Comment=Plays and converts mobile phone ringtones\n"
+      "Comment[ja]=携帯電話の着信メロディを再生・変換します\n"
+      "Keywords=ringtone;melody;mld;mmf;pmd;midi;\n"
+      "Keywords[ja]=着信メロディ;着メロ;メロディ;\n");
   text += QStringLiteral("Exec=") + quoteExecArgument(playerPath) + QStringLiteral(" %F\n");
   if (!iconName.isEmpty()) text += QStringLiteral("Icon=") + iconName + '\n';
   text += QStringLiteral("Terminal=false\nCategories=AudioVideo;Audio;Player;\n");

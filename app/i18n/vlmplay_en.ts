@@ -649,6 +649,14 @@ Switch this on?</translation>
         <source>メール本文に貼り付けしてください。</source>
         <translation>Paste it into the body of a mail.</translation>
     </message>
+    <message>
+        <source>help/vlmplay.html</source>
+        <translation>help/vlmplay_en.html</translation>
+    </message>
+    <message>
+        <source>help/readme.txt</source>
+        <translation>help/readme_en.txt</translation>
+    </message>
 </context>
 <context>
     <name>Dialog</name>

@@ -634,6 +634,25 @@ TEST_F(WindowTest, HelpOpensInAWindowOfItsOwnWithoutABrowser) {
   viewer->close();
 }
 
+// Help and the read-me open in the interface's language; Japanese stays the default.
+TEST_F(WindowTest, HelpAndReadMeFollowTheInterfaceLanguage) {
+  MainWindow& w = makeWindow();
+  w.onCommand(CMD_HELP);
+  w.onCommand(CMD_README);
+  QTranslator* english = installAppTranslations("en");
+  ASSERT_NE(english, nullptr);
+  w.onCommand(CMD_HELP);
+  w.onCommand(CMD_README);
+  QCoreApplication::removeTranslator(english);
+  delete english;
+  ASSERT_EQ(opened.size(), 4u) << ::testing::PrintToString(boxes);
+  const char* const expected[] = {"help/vlmplay.html", "help/readme.txt", "help/vlmplay_en.html",
+                                  "help/readme_en.txt"};
+  for (size_t i = 0; i < 4; ++i)
+    EXPECT_TRUE(QString::fromStdString(opened[i]).endsWith(QLatin1String(expected[i])))
+        << opened[i];
+}
+
 TEST_F(WindowTest, TheWindowComesBackWhereItWas) {
   MainWindow& w = makeWindow();
   w.startWith("");

@@ -42,7 +42,9 @@ expected=(
   share/vlmplay/data/mldname.dat
   share/vlmplay/help/homepage.url
   share/vlmplay/help/readme.txt
+  share/vlmplay/help/readme_en.txt
   share/vlmplay/help/vlmplay.html
+  share/vlmplay/help/vlmplay_en.html
 )
 for file in "${expected[@]}"; do
   [ -s "$prefix/$file" ] || fail "$file is missing or empty"

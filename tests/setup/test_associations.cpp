@@ -145,6 +145,16 @@ TEST(DesktopEntry, AllRowsTakeOnlyOurTypesAndTheSameFormatsSystemTypes) {
   EXPECT_FALSE(types.contains("text/plain"));
 }
 
+// Desktops show the English name and comment, and the Japanese ones under a Japanese locale.
+TEST(DesktopEntry, EnglishTextsWithJapaneseOnes) {
+  const QString entry = QString::fromUtf8(desktopEntry("/p/vlmplay", AssociationSet{}, ""));
+  const QStringList lines = entry.split('\n');
+  EXPECT_TRUE(lines.contains("Name=VlmPlayer"));
+  EXPECT_TRUE(lines.contains("Comment=Plays and converts mobile phone ringtones"));
+  EXPECT_TRUE(lines.contains("Comment[ja]=携帯電話の着信メロディを再生・変換します"));
+  EXPECT_TRUE(lines.contains("GenericName[ja]=着信メロディプレーヤー"));
+}
+
 TEST(MimePackage, HoldsOnlyTheCheckedRows) {
   const QMap<QString, DeclaredType> types = parsePackage(mimePackageXml(onlyRows({305})));
   ASSERT_EQ(types.keys(), QStringList{"audio/x-vlmplay-smd"});
