@@ -245,23 +245,6 @@ std::string textLine(const Finding& f) {
   return line;
 }
 
-std::string jsonString(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += char(c);
-    } else if (c < 0x20) {
-      char esc[8];
-      std::snprintf(esc, sizeof esc, "\\u%04x", c);
-      out += esc;
-    } else {
-      out += char(c);
-    }
-  }
-  return out + "\"";
-}
-
 std::string jsonLine(const Finding& f) {
   std::string line = "{\"path\": " + jsonString(f.path) + ", \"status\": \"" +
                      verdictName(f.verdict) + "\", \"format\": " + std::to_string(f.code);

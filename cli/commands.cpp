@@ -94,23 +94,6 @@ void expandOne(const std::string& path, std::vector<InputFile>& out, bool keepUn
   out.push_back({path, code > 0 ? code : 0, 0});
 }
 
-std::string jsonString(const std::string& utf8) {
-  std::string out = "\"";
-  for (unsigned char c : utf8) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += char(c);
-    } else if (c < 0x20) {
-      char esc[8];
-      std::snprintf(esc, sizeof esc, "\\u%04x", c);
-      out += esc;
-    } else {
-      out += char(c);
-    }
-  }
-  return out + "\"";
-}
-
 const char* const INFO_KEYS[INFO_FIELDS] = {"title",   "copyright", "artist", "words",   "compose",
                                             "arrange", "genre",     "date",   "software"};
 
@@ -236,6 +219,23 @@ bool readSong(const std::string& input, FormatCode* code, MemBlock* stream) {
 }
 
 }  // namespace
+
+std::string jsonString(const std::string& utf8) {
+  std::string out = "\"";
+  for (unsigned char c : utf8) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += char(c);
+    } else if (c < 0x20) {
+      char esc[8];
+      std::snprintf(esc, sizeof esc, "\\u%04x", c);
+      out += esc;
+    } else {
+      out += char(c);
+    }
+  }
+  return out + "\"";
+}
 
 bool summarizeWaveFile(const std::string& path, WaveFileSummary* summary) {
   uint8_t* data = nullptr;

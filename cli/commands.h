@@ -55,6 +55,9 @@ struct WaveFileSummary {
 };
 bool summarizeWaveFile(const std::string& path, WaveFileSummary* summary);
 
+// `utf8` as a JSON string literal: quotes and backslashes escaped, control characters as \u00XX.
+std::string jsonString(const std::string& utf8);
+
 // A usage error: the reason on standard error, exit status 2.
 int usageError(const std::string& reason);
 // "unknown output format: NAME (did you mean ...?)" with the names that come close.

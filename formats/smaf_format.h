@@ -365,6 +365,14 @@ struct ByteSink {
     if (at + HEAD_SIZE > pos) return;
     putBE(out + at + 4, pos - at - HEAD_SIZE + extra, 4);
   }
+  // Closes the file whose chunk is at `fileAt`: its length counts the CRC that follows, then the
+  // CRC of every byte before it and, for EZweb handsets, the trailer. Returns the file's size.
+  int32_t closeFile(uint32_t fileAt, bool ezweb) {
+    patch(fileAt, CRC_SIZE);
+    be(crc16(out, pos), int(CRC_SIZE));
+    if (ezweb) put(EZWEB_TRAILER, sizeof EZWEB_TRAILER);
+    return int32_t(pos);
+  }
 };
 
 }  // namespace vlm::smaf

@@ -166,6 +166,55 @@ inline int channelDataSize(uint8_t status) {
       return 2;
   }
 }
+
+// Reads the events of one track from `rd` up to `stop`, with running status, into `events`
+// (end of track included). `dataSize` gives the data bytes behind a channel status; exclusive
+// blocks (F0, F7) belong to the form only when `exclusive`. Returns what is wrong with the track,
+// or an empty string when it ends with exactly one end of track as its last event.
+inline std::string parseTrackEvents(Reader& rd, size_t stop, int (*dataSize)(uint8_t),
+                                    bool exclusive, std::vector<MidiEvent>& events) {
+  uint32_t time = 0;
+  uint8_t running = 0;
+  bool sawEnd = false;
+  while (rd.pos < stop) {
+    if (sawEnd) return "events after end of track";
+    time += rd.varLen();
+    MidiEvent e;
+    e.time = time;
+    uint8_t first = rd.u8();
+    if (first & 0x80) {
+      e.status = first;
+    } else {
+      if (!running) return "running status without a status";
+      e.status = running;
+      e.explicitStatus = false;
+      --rd.pos;
+    }
+    if (e.status == 0xFF) {
+      e.metaType = rd.u8();
+      uint32_t n = rd.varLen();
+      for (uint32_t i = 0; i < n; ++i) e.data.push_back(rd.u8());
+      running = 0;
+      if (e.metaType == 0x2F) sawEnd = true;
+    } else if (exclusive && (e.status == 0xF0 || e.status == 0xF7)) {
+      uint32_t n = rd.varLen();
+      for (uint32_t i = 0; i < n; ++i) e.data.push_back(rd.u8());
+      running = 0;
+    } else if (e.status >= 0x80 && e.status < 0xF0) {
+      for (int i = 0; i < dataSize(e.status); ++i) {
+        uint8_t d = rd.u8();
+        if (d & 0x80) rd.bad = true;
+        e.data.push_back(d);
+      }
+      running = e.status;
+    } else {
+      return "status not written in this form";
+    }
+    if (rd.bad) return "event runs past the track";
+    events.push_back(e);
+  }
+  return sawEnd ? "" : "no end of track";
+}
 }  // namespace detail
 
 // Parses a format-0 SMF, optionally inside RIFF "RMID" (the "data" chunk is searched). A file is
@@ -219,61 +268,8 @@ inline ParsedSmf parseSmf(const Bytes& file) {
     r.error = "track length mismatch";
     return r;
   }
-  uint32_t time = 0;
-  uint8_t running = 0;
-  bool sawEnd = false;
-  while (rd.pos < stop) {
-    if (sawEnd) {
-      r.error = "events after end of track";
-      return r;
-    }
-    time += rd.varLen();
-    MidiEvent e;
-    e.time = time;
-    uint8_t first = rd.u8();
-    if (first & 0x80) {
-      e.status = first;
-    } else {
-      if (!running) {
-        r.error = "running status without a status";
-        return r;
-      }
-      e.status = running;
-      e.explicitStatus = false;
-      --rd.pos;
-    }
-    if (e.status == 0xFF) {
-      e.metaType = rd.u8();
-      uint32_t n = rd.varLen();
-      for (uint32_t i = 0; i < n; ++i) e.data.push_back(rd.u8());
-      running = 0;
-      if (e.metaType == 0x2F) sawEnd = true;
-    } else if (e.status == 0xF0 || e.status == 0xF7) {
-      uint32_t n = rd.varLen();
-      for (uint32_t i = 0; i < n; ++i) e.data.push_back(rd.u8());
-      running = 0;
-    } else if (e.status >= 0x80 && e.status < 0xF0) {
-      for (int i = 0; i < detail::channelDataSize(e.status); ++i) {
-        uint8_t d = rd.u8();
-        if (d & 0x80) rd.bad = true;
-        e.data.push_back(d);
-      }
-      running = e.status;
-    } else {
-      r.error = "bad status";
-      return r;
-    }
-    if (rd.bad) {
-      r.error = "event runs past the track";
-      return r;
-    }
-    r.events.push_back(e);
-  }
-  if (!sawEnd) {
-    r.error = "no end of track";
-    return r;
-  }
-  r.ok = true;
+  r.error = detail::parseTrackEvents(rd, stop, detail::channelDataSize, true, r.events);
+  r.ok = r.error.empty();
   return r;
 }
 

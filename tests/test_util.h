@@ -3,11 +3,13 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -53,6 +55,32 @@ inline void writeText(const std::string& path, const std::string& text) {
 inline std::vector<uint8_t> readBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+// ---- The command line ---------------------------------------------------------------------
+
+// The vlmconv under test: $VLMCONV as the build sets it, else the build tree's.
+inline std::string vlmconvProgram() {
+  const char* exe = std::getenv("VLMCONV");
+  return exe ? exe : "build/bin/vlmconv";
+}
+
+struct CommandRun {
+  int status;       // exit status; -1 when the command did not exit
+  std::string out;  // what it wrote to standard output
+};
+
+// Runs a shell command line (the callers quote and redirect) and collects its standard output.
+inline CommandRun runCommand(const std::string& command) {
+  CommandRun run{-1, ""};
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return run;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
+  const int raw = pclose(pipe);
+  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  return run;
 }
 
 // ---- A stage's output read back ------------------------------------------------------------

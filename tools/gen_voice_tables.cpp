@@ -101,8 +101,10 @@ bool clashesExt(const std::vector<uint8_t>& r, const Table& t) {
   return false;
 }
 
-Table makeFm(int id, int records, int operators, const uint8_t* first, const Table* other) {
-  const int size = 2 + 5 * operators;
+// Draws `records` records of `size` bytes for table `id`: record 0 is `first` when given, and
+// a record that clashes with those drawn before is drawn again with the next attempt number.
+template <typename DrawFn, typename ClashFn>
+Table makeTable(int id, int records, int size, const uint8_t* first, DrawFn draw, ClashFn clashes) {
   Table t;
   for (int i = 0; i < records; ++i) {
     std::vector<uint8_t> r(size);
@@ -111,8 +113,8 @@ Table makeFm(int id, int records, int operators, const uint8_t* first, const Tab
     } else {
       for (int attempt = 0;; ++attempt) {
         Draw d(id, i, attempt);
-        drawFm(d, r.data(), operators);
-        if (!clashesFm(r, t, other)) break;
+        draw(d, r.data());
+        if (!clashes(r, t)) break;
       }
     }
     t.push_back(r);
@@ -120,22 +122,16 @@ Table makeFm(int id, int records, int operators, const uint8_t* first, const Tab
   return t;
 }
 
+Table makeFm(int id, int records, int operators, const uint8_t* first, const Table* other) {
+  return makeTable(
+      id, records, 2 + 5 * operators, first,
+      [operators](Draw& d, uint8_t* r) { drawFm(d, r, operators); },
+      [other](const std::vector<uint8_t>& r, const Table& t) { return clashesFm(r, t, other); });
+}
+
 Table makeExt(int id, int size, const uint8_t* first) {
-  Table t;
-  for (int i = 0; i < RECORDS; ++i) {
-    std::vector<uint8_t> r(size);
-    if (i == 0 && first) {
-      r.assign(first, first + size);
-    } else {
-      for (int attempt = 0;; ++attempt) {
-        Draw d(id, i, attempt);
-        drawExt(d, r.data(), size);
-        if (!clashesExt(r, t)) break;
-      }
-    }
-    t.push_back(r);
-  }
-  return t;
+  return makeTable(
+      id, RECORDS, size, first, [size](Draw& d, uint8_t* r) { drawExt(d, r, size); }, clashesExt);
 }
 
 void print(const char* name, const char* dims, const Table& t) {

@@ -363,11 +363,7 @@ static void writeSmaf40Once(const uint8_t* source, uint32_t sourceSize, uint8_t*
     out.patch(wavesAt);
   }
   out.patch(trackAt);
-  out.patch(fileAt, CRC_SIZE);
-  const uint16_t crc = crc16(out.out, out.pos);
-  out.be(crc, 2);
-  if (state->ezweb) out.put(EZWEB_TRAILER, trailer);
-  *destinationSize = int32_t(out.pos);
+  *destinationSize = out.closeFile(fileAt, state->ezweb);
   endStream();
   *state = Smaf40State{};
 }

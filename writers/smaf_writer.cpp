@@ -782,11 +782,7 @@ static void writeSmafOnce(const uint8_t* source, uint32_t sourceSize, uint8_t* d
     if (e.position) rewriteGate(e, state->songEnd);
   finishKaraokeLines(state->songEnd);
   for (int s = 0; s < SEQUENCES; ++s) writeTrack(out, s);
-  out.patch(fileAt, CRC_SIZE);
-  const uint16_t crc = crc16(out.out, out.pos);
-  out.be(crc, 2);
-  if (state->ezweb) out.put(EZWEB_TRAILER, trailer);
-  *destinationSize = int32_t(out.pos);
+  *destinationSize = out.closeFile(fileAt, state->ezweb);
   endStream();
   *state = SmafWriterState{};
 }

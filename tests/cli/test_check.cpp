@@ -29,18 +29,10 @@ struct CheckRun {
 };
 
 CheckRun check(const std::string& args, const ScratchDir& dir) {
-  const char* exe = std::getenv("VLMCONV");
   const std::string errFile = dir.file("stderr.txt");
-  const std::string command = std::string(exe ? exe : "build/bin/vlmconv") + " check " + args +
-                              " </dev/null 2>'" + errFile + "'";
-  CheckRun run{-1, "", ""};
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return run;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-  const int raw = pclose(pipe);
-  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  const test::CommandRun ran = test::runCommand(test::vlmconvProgram() + " check " + args +
+                                                " </dev/null 2>'" + errFile + "'");
+  CheckRun run{ran.status, ran.out, ""};
   const std::vector<uint8_t> err = test::readBytes(errFile);
   run.err.assign(err.begin(), err.end());
   std::filesystem::remove(errFile);
@@ -130,9 +122,7 @@ TEST(Check, JsonIsOneObjectPerLineAndAllGoodExitsZero) {
 
 // Runs vlmconv with `args`; the exit status.
 int vlmconv(const std::string& args) {
-  const char* exe = std::getenv("VLMCONV");
-  const int raw = std::system(
-      (std::string(exe ? exe : "build/bin/vlmconv") + " " + args + " >/dev/null 2>&1").c_str());
+  const int raw = std::system((test::vlmconvProgram() + " " + args + " >/dev/null 2>&1").c_str());
   return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
 }
 
@@ -202,8 +192,7 @@ TEST(Check, AFileThatIsNotItsFormatIsUnsupportedNotDamaged) {
 
 // Runs check with standard output and error on one terminal; what the terminal received.
 std::string checkOnTerminal(const std::vector<std::string>& args) {
-  const char* exe = std::getenv("VLMCONV");
-  const std::string program = exe ? exe : "build/bin/vlmconv";
+  const std::string program = test::vlmconvProgram();
   int master = -1;
   const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
   if (pid < 0) return "";

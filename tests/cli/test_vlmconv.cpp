@@ -17,25 +17,12 @@ using test::ScratchDir;
 using test::writeBytes;
 using test::writeText;
 
-struct Result {
-  int status;
-  std::string out;
-};
+using Result = test::CommandRun;
 
 Result vlmconv(const std::string& args, const std::string& stdinFile = "/dev/null",
                const std::string& environment = "") {
-  const char* exe = std::getenv("VLMCONV");
-  std::string command = environment + std::string(exe ? exe : "build/bin/vlmconv") + " " + args +
-                        " <" + stdinFile + " 2>&1";
-  Result run{-1, ""};
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return run;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-  int raw = pclose(pipe);
-  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  return run;
+  return test::runCommand(environment + test::vlmconvProgram() + " " + args + " <" + stdinFile +
+                          " 2>&1");
 }
 
 // One quarter note; the track ends when it does.

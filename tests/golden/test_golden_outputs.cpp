@@ -50,12 +50,11 @@ std::map<std::string, std::vector<uint8_t>> filesIn(const fs::path& dir) {
 // Runs one batch conversion of every input; even codes use two workers, so that the batch with
 // -j gives the same bytes as one worker.
 void convertAll(int code, const ScratchDir& scratch, const fs::path& outDir) {
-  const char* exe = std::getenv("VLMCONV");
   const std::string ini = scratch.file("empty.ini");
   test::writeText(ini, "");
-  std::string command = std::string(exe ? exe : "build/bin/vlmconv") + " convert --ini '" + ini +
-                        "' --to " + std::to_string(code) + " -d '" + outDir.string() +
-                        "' --force -j " + (code % 2 ? "1" : "2");
+  std::string command = test::vlmconvProgram() + " convert --ini '" + ini + "' --to " +
+                        std::to_string(code) + " -d '" + outDir.string() + "' --force -j " +
+                        (code % 2 ? "1" : "2");
   for (const std::string& f : inputFiles()) command += " '" + f + "'";
   command += " >/dev/null 2>&1 </dev/null";
   fs::create_directories(outDir);

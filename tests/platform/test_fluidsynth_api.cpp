@@ -22,8 +22,7 @@ bool mapped(const std::string& library) {
 TEST(FluidSynthApi, ConversionLeavesTheLibraryUnloadedAndASoundLoadsIt) {
   test::ScratchDir dir;
   const std::string out = dir.file("out.mid");
-  const char* env = std::getenv("VLMCONV");
-  const std::string vlmconv = env ? env : "build/bin/vlmconv";
+  const std::string vlmconv = test::vlmconvProgram();
   // The command line converts without mapping the synthesizer (the loader lists every library
   // it maps).
   const std::string loaderLog = dir.file("loader.txt");

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "convert/conversion_run.h"
+#include "recording_ui.h"
 
 namespace vlm {
 namespace {
@@ -87,18 +88,6 @@ class FakeSequencer : public MediaDevice {
   }
 };
 
-struct RecordingUi : ConversionUi {
-  std::vector<std::string> errors;
-  bool formatDialog(int, FormatCode) override { return true; }
-  bool mailDialog() override { return true; }
-  bool saveDialog(std::string&, FormatCode) override { return true; }
-  bool warningBox(const char*) override { return true; }
-  void noticeBox(const char*) override {}
-  void errorBox(const char* text) override { errors.push_back(text); }
-  void openWithShell(const char*) override {}
-  void setTitle(const char*) override {}
-};
-
 struct RecordingWindow : PlayerWindow {
   bool timer = false;
   int stoppedMessages = 0;
@@ -114,7 +103,7 @@ struct RecordingWindow : PlayerWindow {
 class PlayerTest : public ::testing::Test {
  protected:
   FakeWorld fake;
-  RecordingUi ui;
+  test::RecordingUi ui;
   RecordingWindow window;
 
   void SetUp() override {

@@ -16,6 +16,7 @@
 #include "platform/audio.h"
 #include "playback/player.h"
 #include "playback/render.h"
+#include "recording_ui.h"
 #include "stream_builders.h"
 
 namespace vlm {
@@ -103,20 +104,8 @@ TEST(WaveDevice, ParsesStereoSixteenBitAndRejectsCompressed) {
   for (size_t cut = 0; cut < 60; ++cut) parsePcmWave(w.data(), uint32_t(cut), &pcm);
 }
 
-struct CountingUi : ConversionUi {
-  std::vector<std::string> errors;
-  bool formatDialog(int, FormatCode) override { return true; }
-  bool mailDialog() override { return true; }
-  bool saveDialog(std::string&, FormatCode) override { return true; }
-  bool warningBox(const char*) override { return true; }
-  void noticeBox(const char*) override {}
-  void errorBox(const char* text) override { errors.push_back(text); }
-  void openWithShell(const char*) override {}
-  void setTitle(const char*) override {}
-};
-
 TEST(WaveDevice, PlayerWaveLengthIsCachedAndErrorsAreShown) {
-  CountingUi ui;
+  test::RecordingUi ui;
   setConversionUi(&ui);
   std::string path = writeTemp("vlm_seq_len.wav", pcmWave(11025, 1, 16, 11025 * 2));
   setWaveFile(path.c_str());

@@ -20,8 +20,6 @@
 #include "core/vstream.h"
 #include "test_util.h"
 #include "writer_contract.h"
-#include "test_util.h"
-#include "test_util.h"
 
 namespace {
 
@@ -108,44 +106,8 @@ ParsedDxm parseDxm(const Bytes& file) {
   if (!rd.id("CTrk")) return fail("bad CTrk");
   uint32_t length = rd.be(4);
   if (rd.bad || rd.pos + length != file.size()) return fail("CTrk length mismatch");
-  uint32_t time = 0;
-  uint8_t running = 0;
-  bool sawEnd = false;
-  while (rd.pos < file.size()) {
-    if (sawEnd) return fail("events after end of track");
-    time += rd.varLen();
-    MidiEvent e;
-    e.time = time;
-    uint8_t first = rd.u8();
-    if (first & 0x80) {
-      e.status = first;
-    } else {
-      if (!running) return fail("running status without a status");
-      e.status = running;
-      e.explicitStatus = false;
-      --rd.pos;
-    }
-    if (e.status == 0xFF) {
-      e.metaType = rd.u8();
-      uint32_t n = rd.varLen();
-      for (uint32_t i = 0; i < n; ++i) e.data.push_back(rd.u8());
-      running = 0;
-      if (e.metaType == 0x2F) sawEnd = true;
-    } else if (e.status >= 0x80 && e.status < 0xF0) {
-      for (int i = 0; i < dxmDataSize(e.status); ++i) {
-        uint8_t d = rd.u8();
-        if (d & 0x80) rd.bad = true;
-        e.data.push_back(d);
-      }
-      running = e.status;
-    } else {
-      return fail("status not written in this form");
-    }
-    if (rd.bad) return fail("event runs past the track");
-    r.events.push_back(e);
-  }
-  if (!sawEnd) return fail("no end of track");
-  r.ok = true;
+  r.error = vlmtest::detail::parseTrackEvents(rd, file.size(), dxmDataSize, false, r.events);
+  r.ok = r.error.empty();
   return r;
 }
 
@@ -561,24 +523,10 @@ TEST_F(DxmWriterTest, TwelveVoicesOnFourChannelsForCode13) {
   }
 }
 
-struct CommandResult {
-  int status;
-  std::string out;
-};
+using CommandResult = vlm::test::CommandRun;
 
 CommandResult vlmconv(const std::string& args) {
-  const char* exe = std::getenv("VLMCONV");
-  std::string command =
-      std::string(exe ? exe : "build/bin/vlmconv") + " " + args + " </dev/null 2>&1";
-  CommandResult run{-1, ""};
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return run;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-  int raw = pclose(pipe);
-  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  return run;
+  return vlm::test::runCommand(vlm::test::vlmconvProgram() + " " + args + " </dev/null 2>&1");
 }
 
 // Lines of `vlmconv info` that describe the notes.
