@@ -42,6 +42,18 @@ QString boxText(const char* text) {
   return s;
 }
 
+// A device's error text in the interface's language. Some carry a detail after the text's last
+// full stop (the SoundFont's path, an error number), which stays as it is.
+QString deviceErrorText(const char* text) {
+  const QString original = boxText(text);
+  const qsizetype end = original.lastIndexOf(QChar(u'。')) + 1;
+  if (end <= 0) return windowText(original.toUtf8().constData());
+  const QString message = original.left(end), detail = original.mid(end).trimmed();
+  const QString translated = windowText(message.toUtf8().constData());
+  if (translated == message) return original;
+  return detail.isEmpty() ? translated : translated + QLatin1Char(' ') + detail;
+}
+
 }  // namespace
 
 void setMessageBoxHandler(MessageBoxFn handler) {
@@ -235,7 +247,7 @@ void QtUi::errorBox(const char* text) {
     return;
   }
   lastError_ = text;
-  showMessageBox(window_, BoxKind::Error, QStringLiteral("ERROR"), boxText(text), false);
+  showMessageBox(window_, BoxKind::Error, QStringLiteral("ERROR"), deviceErrorText(text), false);
 }
 
 void QtUi::openWithShell(const char* path) {

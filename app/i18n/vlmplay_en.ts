@@ -657,6 +657,54 @@ Switch this on?</translation>
         <source>help/readme.txt</source>
         <translation>help/readme_en.txt</translation>
     </message>
+    <message>
+        <source>エラーはありません。</source>
+        <translation>No error.</translation>
+    </message>
+    <message>
+        <source>デバイスが開かれていません。</source>
+        <translation>The device is not open.</translation>
+    </message>
+    <message>
+        <source>このデバイスはそのコマンドを認識できません。</source>
+        <translation>The device does not know this command.</translation>
+    </message>
+    <message>
+        <source>指定されたデバイスは登録されていません。</source>
+        <translation>The named device is not installed.</translation>
+    </message>
+    <message>
+        <source>このデバイスはその機能に対応していません。</source>
+        <translation>The device does not support this function.</translation>
+    </message>
+    <message>
+        <source>指定されたファイルが見つかりません。パスとファイル名を確認してください。</source>
+        <translation>The file was not found. Check the path and the file name.</translation>
+    </message>
+    <message>
+        <source>指定された値は範囲外です。</source>
+        <translation>The value is out of range.</translation>
+    </message>
+    <message>
+        <source>指定された時間形式は無効です。</source>
+        <translation>The time format is not valid.</translation>
+    </message>
+    <message>
+        <source>ファイルを再生できません。ファイルが壊れているか、形式が正しくありません。</source>
+        <translation>The file cannot be played: it is damaged or not in a valid format.</translation>
+    </message>
+    <message>
+        <source>オーディオ出力を開けません。サウンドデバイス(PulseAudio、ALSA または SDL2)が使用できることを確認してください。</source>
+        <translation>Cannot open the audio output. Check that a sound device (PulseAudio, ALSA or SDL2) can be used.</translation>
+    </message>
+    <message>
+        <source>SoundFont (.sf2) を読み込めません。timgm6mb-soundfont をインストールするか、soundfont の設定で別のファイルを指定してください。</source>
+        <translation>Cannot read the SoundFont (.sf2). Install timgm6mb-soundfont, or name another file with the setting soundfont.</translation>
+    </message>
+    <message>
+        <source>不明なエラーが発生しました。</source>
+        <translation>An unknown error occurred.</translation>
+    </message>
 </context>
 <context>
     <name>Dialog</name>

@@ -1120,6 +1120,25 @@ TEST_F(WindowTest, PropertiesLineUpUnderTheEnglishHeadings) {
     }
 }
 
+// The sound device's error texts come out in English under the English texts, a detail after
+// them (the SoundFont's path, an error number) kept as it is.
+TEST_F(WindowTest, DeviceErrorsSpeakTheInterfaceLanguage) {
+  MainWindow& w = makeWindow();
+  QtUi ui(&w);
+  QTranslator* english = installAppTranslations("en");
+  ASSERT_NE(english, nullptr);
+  ui.errorBox(deviceErrorText(DEVERR_INVALID_FILE).c_str());
+  ui.errorBox((deviceErrorText(DEVERR_NO_SOUNDFONT) + " (/x/my (1).sf2)").c_str());
+  ui.errorBox(deviceErrorText(DeviceError(4242)).c_str());
+  QCoreApplication::removeTranslator(english);
+  delete english;
+  ASSERT_EQ(boxes.size(), 3u);
+  EXPECT_EQ(boxes[0], "ERROR|The file cannot be played: it is damaged or not in a valid format.");
+  EXPECT_NE(boxes[1].find("Cannot read the SoundFont"), std::string::npos) << boxes[1];
+  EXPECT_NE(boxes[1].find("(/x/my (1).sf2)"), std::string::npos) << boxes[1];
+  EXPECT_EQ(boxes[2], "ERROR|An unknown error occurred. (4242)");
+}
+
 // The conversion's warnings and its melody-mail notice, built in the convert layer from the
 // warning slots with their numbers, come out in English under the English texts (every slot
 // and every number at once) and stay Japanese without them.
