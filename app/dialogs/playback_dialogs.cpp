@@ -41,7 +41,7 @@ bool channelIsMelodic(int ch) {
 
 QString rangeText(int lo, int hi) {
   if (lo == hi) return QString::number(lo);
-  return QStringLiteral("%1～%2").arg(lo).arg(hi);
+  return dialogText("%1～%2").arg(lo).arg(hi);
 }
 
 int scaled(int v, int globalPercent, int channelPercent) {

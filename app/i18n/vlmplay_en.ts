@@ -1190,6 +1190,18 @@ Switch this on?</translation>
         <source>日本語</source>
         <translation>English</translation>
     </message>
+    <message>
+        <source>%1～%2</source>
+        <translation>%1-%2</translation>
+    </message>
+    <message>
+        <source>～24</source>
+        <translation>≤24</translation>
+    </message>
+    <message>
+        <source>87～</source>
+        <translation>≥87</translation>
+    </message>
 </context>
 <context>
     <name>vlm::ChannelPanel</name>
