@@ -188,6 +188,130 @@ TEST(DesktopEntry, ExecAndMimeTypeOfTheCheckedRowsRoundTrip) {
   EXPECT_EQ(rowsOfDesktopEntry(desktopEntry("/p/vlmplay", AssociationSet{}, "")), AssociationSet{});
 }
 
+// The package and the desktop entry as the setup tool has always written them, byte for byte:
+// deriving the association rows from the format table must not change a type, a glob, a mark
+// or their order.
+const char* const SYSTEM_PACKAGE = R"(<?xml version="1.0" encoding="UTF-8"?>
+<mime-info xmlns="http://www.freedesktop.org/standards/shared-mime-info">
+  <mime-type type="audio/x-vlmplay-als">
+    <comment>Pﾒﾛﾃﾞｨﾌｧｲﾙ</comment>
+    <alias type="audio/x-alpha5"/>
+    <generic-icon name="audio-x-generic"/>
+    <glob pattern="*.als"/>
+  </mime-type>
+  <mime-type type="audio/x-vlmplay-dxm">
+    <comment>feelsoundﾌｧｲﾙ</comment>
+    <generic-icon name="audio-x-generic"/>
+    <glob pattern="*.dxm"/>
+    <magic priority="80">
+      <match type="string" offset="0" value="MCDF"/>
+    </magic>
+  </mime-type>
+  <mime-type type="audio/x-vlmplay-mld">
+    <comment>iﾒﾛﾃﾞｨﾌｧｲﾙ</comment>
+    <generic-icon name="audio-x-generic"/>
+    <glob pattern="*.mld"/>
+    <magic priority="80">
+      <match type="string" offset="0" value="melo"/>
+    </magic>
+  </mime-type>
+  <mime-type type="audio/x-vlmplay-pmd">
+    <comment>EZwebﾒﾛﾃﾞｨﾌｧｲﾙ</comment>
+    <generic-icon name="audio-x-generic"/>
+    <glob pattern="*.pmd"/>
+    <magic priority="80">
+      <match type="string" offset="0" value="cmid"/>
+    </magic>
+  </mime-type>
+  <mime-type type="audio/x-vlmplay-smd">
+    <comment>J-SKYﾒﾛﾃﾞｨﾌｧｲﾙ</comment>
+    <sub-class-of type="text/plain"/>
+    <generic-icon name="audio-x-generic"/>
+    <glob pattern="*.smd"/>
+    <glob pattern="*.smz"/>
+  </mime-type>
+  <mime-type type="audio/x-vlmplay-mmf">
+    <comment>SMAFﾌｧｲﾙ</comment>
+    <sub-class-of type="application/vnd.smaf"/>
+    <generic-icon name="audio-x-generic"/>
+    <glob pattern="*.mmf"/>
+    <magic priority="80">
+      <match type="string" offset="0" value="MMMD"/>
+    </magic>
+  </mime-type>
+  <mime-type type="audio/x-vlmplay-mml">
+    <comment>MMLﾌｧｲﾙ</comment>
+    <sub-class-of type="text/plain"/>
+    <generic-icon name="audio-x-generic"/>
+    <glob pattern="*.mml"/>
+  </mime-type>
+  <mime-type type="audio/x-vlmplay-mid">
+    <comment>MIDIﾌｧｲﾙ</comment>
+    <sub-class-of type="audio/midi"/>
+    <generic-icon name="audio-x-generic"/>
+    <glob pattern="*.mid"/>
+    <magic priority="80">
+      <match type="string" offset="0" value="MThd"/>
+    </magic>
+  </mime-type>
+  <mime-type type="audio/x-vlmplay-mel">
+    <comment>ﾄﾞｯﾄiｽｰﾊﾟｰ着ﾒﾛ</comment>
+    <sub-class-of type="text/plain"/>
+    <generic-icon name="audio-x-generic"/>
+    <glob pattern="*.mel"/>
+    <glob pattern="*.sml"/>
+  </mime-type>
+</mime-info>
+)";
+
+TEST(MimePackage, EveryRowGivesTheSamePackageAsBefore) {
+  EXPECT_EQ(mimePackageXml(allRows(), MimeScope::System).toStdString(), SYSTEM_PACKAGE);
+  // The user's package differs only in the weight of its globs.
+  QByteArray expected;
+  for (QByteArray line : QByteArray(SYSTEM_PACKAGE).split('\n')) {
+    if (line.contains("<glob ")) line.replace("\"/>", "\" weight=\"60\"/>");
+    expected += line + '\n';
+  }
+  expected.chop(1);
+  EXPECT_EQ(mimePackageXml(allRows()).toStdString(), expected.toStdString());
+  EXPECT_EQ(desktopEntry("vlmplay", allRows(), "vlmplay").toStdString(), R"([Desktop Entry]
+Type=Application
+Version=1.0
+Name=VlmPlayer
+Comment=携帯電話の着信メロディを再生・変換します
+Exec=vlmplay %F
+Icon=vlmplay
+Terminal=false
+Categories=AudioVideo;Audio;Player;
+MimeType=audio/x-vlmplay-als;audio/x-vlmplay-dxm;audio/x-vlmplay-mld;audio/x-vlmplay-pmd;audio/x-vlmplay-smd;audio/x-vlmplay-mmf;application/vnd.smaf;audio/x-vlmplay-mml;audio/x-vlmplay-mid;audio/midi;audio/x-vlmplay-mel;
+)");
+}
+
+// The check boxes: ids, texts and the program identifiers made from the first extension.
+TEST(MimePackage, TheCheckBoxesStayAsTheUserKnowsThem) {
+  const char* const expected[][3] = {
+      {"301", "Pメロディ(als)", "als"},
+      {"302", "feelsound(dxm)", "dxm"},
+      {"303", "iメロディ(mld)", "mld"},
+      {"304", "EZwebメロディ(pmd)", "pmd"},
+      {"305", "J-SKYメロディ(smd/smz)", "smd smz"},
+      {"306", "SMAF(mmf)", "mmf"},
+      {"307", "音楽ﾏｸﾛ言語(mml)", "mml"},
+      {"308", "MIDIファイル(mid)", "mid"},
+      {"309", "ﾄﾞｯﾄiｽｰﾊﾟｰ着ﾒﾛ(mel/sml)", "mel sml"},
+  };
+  const auto& rows = associationRows();
+  ASSERT_EQ(rows.size(), std::size(expected));
+  for (size_t i = 0; i < rows.size(); ++i) {
+    EXPECT_EQ(QString::number(rows[i].id), expected[i][0]);
+    EXPECT_STREQ(rows[i].label, expected[i][1]);
+    QStringList extensions;
+    for (const auto& e : rows[i].extensions)
+      if (e) extensions << QString::fromLatin1(e);
+    EXPECT_EQ(extensions.join(' '), expected[i][2]);
+  }
+}
+
 class ApplyAssociations : public SetupTest {};
 
 TEST_F(ApplyAssociations, WritesPackageEntryIconAndRunsEachHelperWithArguments) {
