@@ -21,31 +21,61 @@ constexpr const char* OPEN_SMAF = "J-SKY/EZweb用SMAFﾌｧｲﾙ";
 constexpr uint32_t MAIL = INPUT_MAIL_TEXT;
 constexpr uint32_t PROTECTED = INPUT_PROTECTED;
 
+// The file types the setup tool registers: check box, text, MIME comment, old content type,
+// mark, parent type, the system's type of the same format. The text formats refine text/plain:
+// a detector that finds text in the file then still prefers our type to another one of the same
+// extension (MathML .mml, SMIL .sml).
+constexpr FileType TYPE_ALS = {301,     "Pメロディ(als)", "Pﾒﾛﾃﾞｨﾌｧｲﾙ", "audio/x-alpha5",
+                               nullptr, nullptr,          nullptr};
+constexpr FileType TYPE_DXM = {302,    "feelsound(dxm)", "feelsoundﾌｧｲﾙ", nullptr,
+                               "MCDF", nullptr,          nullptr};
+constexpr FileType TYPE_MLD = {303,    "iメロディ(mld)", "iﾒﾛﾃﾞｨﾌｧｲﾙ", nullptr,
+                               "melo", nullptr,          nullptr};
+constexpr FileType TYPE_PMD = {
+    304, "EZwebメロディ(pmd)", "EZwebﾒﾛﾃﾞｨﾌｧｲﾙ", nullptr, "cmid", nullptr, nullptr};
+constexpr FileType TYPE_JSKY = {
+    305, "J-SKYメロディ(smd/smz)", "J-SKYﾒﾛﾃﾞｨﾌｧｲﾙ", nullptr, nullptr, "text/plain", nullptr};
+constexpr FileType TYPE_SMAF = {
+    306, "SMAF(mmf)", "SMAFﾌｧｲﾙ", nullptr, "MMMD", "application/vnd.smaf", "application/vnd.smaf"};
+constexpr FileType TYPE_MML = {307,     "音楽ﾏｸﾛ言語(mml)", "MMLﾌｧｲﾙ", nullptr,
+                               nullptr, "text/plain",       nullptr};
+constexpr FileType TYPE_MIDI = {308,    "MIDIファイル(mid)", "MIDIﾌｧｲﾙ",  nullptr,
+                                "MThd", "audio/midi",        "audio/midi"};
+constexpr FileType TYPE_MEL = {
+    309, "ﾄﾞｯﾄiｽｰﾊﾟｰ着ﾒﾛ(mel/sml)", "ﾄﾞｯﾄiｽｰﾊﾟｰ着ﾒﾛ", nullptr, nullptr, "text/plain", nullptr};
+
 // Input formats, by the code detectFormat returns: code, description, extensions, magic,
-// open-dialog row, reader, flags.
+// open-dialog row, reader, flags, the setup tool's file type and the extensions it takes.
 const InputFormat INPUT_FORMATS[] = {
     {FORMAT_MML, "MML text (.mml, .mmlc)", ".mml .mmlc", nullptr, "VlmPlayer専用MMLﾌｧｲﾙ", readMml,
-     0},
+     0, &TYPE_MML, ".mml"},
     {FORMAT_SMF, "Standard MIDI File (.mid, .midi, .rmi, .kar)", ".mid .midi .rmi .kar .pmd?",
-     "MThd", OPEN_MIDI, readSmf, 0},
-    {FORMAT_VLM, "event stream (.vlm)", ".vlm", nullptr, nullptr, nullptr, 0},
-    {FORMAT_DAT, "P-melody (.dat)", ".dat", nullptr, OPEN_P_MELODY, readDat, MAIL},
-    {FORMAT_ALS, "P-melody (.als)", ".als", nullptr, OPEN_P_MELODY, readAls, 0},
-    {FORMAT_DXM, "feelsound (.dxm)", ".dxm", nullptr, "feelsoundﾌｧｲﾙ", readSmf, 0},
-    {FORMAT_CMD, "chara-melody (.cmd)", ".cmd", nullptr, "きゃらﾒﾛﾃﾞｨﾌｧｲﾙ", readCmd, 0},
-    {FORMAT_PMD_RAW, "PMD without header (.pmd)", ".pmd", nullptr, OPEN_PMD, readPmdRaw, 0},
+     "MThd", OPEN_MIDI, readSmf, 0, &TYPE_MIDI, ".mid"},
+    {FORMAT_VLM, "event stream (.vlm)", ".vlm", nullptr, nullptr, nullptr, 0, nullptr, nullptr},
+    {FORMAT_DAT, "P-melody (.dat)", ".dat", nullptr, OPEN_P_MELODY, readDat, MAIL, nullptr,
+     nullptr},
+    {FORMAT_ALS, "P-melody (.als)", ".als", nullptr, OPEN_P_MELODY, readAls, 0, &TYPE_ALS, ".als"},
+    {FORMAT_DXM, "feelsound (.dxm)", ".dxm", nullptr, "feelsoundﾌｧｲﾙ", readSmf, 0, &TYPE_DXM,
+     ".dxm"},
+    {FORMAT_CMD, "chara-melody (.cmd)", ".cmd", nullptr, "きゃらﾒﾛﾃﾞｨﾌｧｲﾙ", readCmd, 0, nullptr,
+     nullptr},
+    {FORMAT_PMD_RAW, "PMD without header (.pmd)", ".pmd", nullptr, OPEN_PMD, readPmdRaw, 0, nullptr,
+     nullptr},
     {FORMAT_MLD, "i-melody (.mld, .dlm, .txt)", ".mld .dlm .txt", nullptr, "iﾒﾛﾃﾞｨﾌｧｲﾙ", readMld,
-     MAIL},
+     MAIL, &TYPE_MLD, ".mld"},
     {FORMAT_MEL, "melody (.mmd, .mel, .sml)", ".mmd .mel .sml", nullptr, "ﾄﾞｯﾄiｽｰﾊﾟｰ着ﾒﾛﾌｧｲﾙ",
-     readMel, 0},
-    {FORMAT_SMD_TEXT, "J-SKY text melody (.smd)", ".smd", nullptr, OPEN_JSKY, readJskyText, 0},
+     readMel, 0, &TYPE_MEL, ".mel .sml"},
+    {FORMAT_SMD_TEXT, "J-SKY text melody (.smd)", ".smd", nullptr, OPEN_JSKY, readJskyText, 0,
+     &TYPE_JSKY, ".smd"},
     {FORMAT_SMZ_TEXT, "J-SKY text melody, protected (.smz)", ".smz", nullptr, OPEN_JSKY,
-     readJskyText, PROTECTED},
-    {FORMAT_SMAF, "SMAF (.mmf, .smd)", ".mmf .smd?", "MMMD", OPEN_SMAF, readSmaf, 0},
-    {FORMAT_SMZ_SMAF, "SMAF, protected (.smz)", ".smz?", "MMMD", OPEN_SMAF, readSmaf, PROTECTED},
-    {FORMAT_PMD, "EZweb PMD (.pmd)", ".pmd?", "cmid", OPEN_PMD, readMld, 0},
-    {FORMAT_QCP, "voice file (.qcp)", ".qcp", nullptr, nullptr, readQcp, 0},
-    {FORMAT_WAV, "WAVE sound (.wav)", ".wav", nullptr, "ｻｳﾝﾄﾞﾌｧｲﾙ", readWave, 0},
+     readJskyText, PROTECTED, &TYPE_JSKY, ".smz"},
+    {FORMAT_SMAF, "SMAF (.mmf, .smd)", ".mmf .smd?", "MMMD", OPEN_SMAF, readSmaf, 0, &TYPE_SMAF,
+     ".mmf"},
+    {FORMAT_SMZ_SMAF, "SMAF, protected (.smz)", ".smz?", "MMMD", OPEN_SMAF, readSmaf, PROTECTED,
+     nullptr, nullptr},
+    {FORMAT_PMD, "EZweb PMD (.pmd)", ".pmd?", "cmid", OPEN_PMD, readMld, 0, &TYPE_PMD, ".pmd"},
+    {FORMAT_QCP, "voice file (.qcp)", ".qcp", nullptr, nullptr, readQcp, 0, nullptr, nullptr},
+    {FORMAT_WAV, "WAVE sound (.wav)", ".wav", nullptr, "ｻｳﾝﾄﾞﾌｧｲﾙ", readWave, 0, nullptr, nullptr},
 };
 
 using F = OutputFamily;
@@ -161,6 +191,16 @@ int* sizeSettingSlot(const OutputFormat& format) {
 const InputFormat* inputFormats(int* count) {
   *count = int(sizeof INPUT_FORMATS / sizeof INPUT_FORMATS[0]);
   return INPUT_FORMATS;
+}
+
+std::vector<const FileType*> fileTypes() {
+  std::vector<const FileType*> types;
+  for (const InputFormat& format : INPUT_FORMATS)
+    if (format.fileType && std::find(types.begin(), types.end(), format.fileType) == types.end())
+      types.push_back(format.fileType);
+  std::stable_sort(types.begin(), types.end(),
+                   [](const FileType* a, const FileType* b) { return a->checkBox < b->checkBox; });
+  return types;
 }
 
 const OutputFormat* outputFormats(int* count) {

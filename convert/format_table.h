@@ -16,6 +16,20 @@ namespace vlm {
 inline constexpr uint32_t INPUT_MAIL_TEXT = 0x01;  // may come as melody-mail text, decoded first
 inline constexpr uint32_t INPUT_PROTECTED = 0x02;  // the file forbids copying: the song is marked
 
+// A file type the setup tool registers for the player: one check box and one MIME type. Input
+// rows of one family share it (.smd and .smz); it takes the extensions the rows associate.
+struct FileType {
+  int checkBox;            // the setup tool's check box id, 301..
+  const char* label;       // check box text
+  const char* comment;     // display name of the MIME type
+  const char* alias;       // the content type of old, kept as an alias; null = none
+  const char* magic;       // four bytes at offset 0 that mark the format; null = none
+  const char* parentType;  // a well-known type this one refines; null = none
+  // The system's own type of the same format, which a checked box also makes vlmplay open;
+  // null = none.
+  const char* sharedType;
+};
+
 // How detection knows an input: its extensions, and for some of them the first bytes. An
 // extension written with a trailing '?' counts only when the file starts with `magic`; the
 // others count whatever the file holds, after every format whose magic matched.
@@ -27,6 +41,8 @@ struct InputFormat {
   const char* openGroup;   // the open dialog's row (rows with one label share it), null = "all"
   StageFn reader;          // null only for the event stream, which needs no reader
   uint32_t flags;
+  const FileType* fileType;  // the type the setup tool registers, null = none
+  const char* associated;    // the extensions that type takes from this row, ".mel .sml"
 };
 
 // The family an output belongs to: what its size and timebase settings and its dialog share.
@@ -62,6 +78,8 @@ const char* outputFamilyName(FormatCode code);
 // the name as the start of theirs), best first; empty when none does.
 std::vector<std::string> closeOutputNames(const char* name);
 const InputFormat* inputFormats(int* count);
+// The file types of the input rows, each once, by check box id.
+std::vector<const FileType*> fileTypes();
 // The output's family, NONE for codes without a row.
 OutputFamily outputFamily(FormatCode code);
 bool isImelodyOutput(FormatCode code);

@@ -10,6 +10,7 @@
 #include <QXmlStreamWriter>
 #include <cstdlib>
 
+#include "convert/format_table.h"
 #include "util/files.h"
 #include "util/paths.h"
 
@@ -33,61 +34,33 @@ constexpr const char* MAGIC_PRIORITY = "80";
 constexpr int ICON_SIZE = 48;
 constexpr int HELPER_TIMEOUT_MS = 30000;
 
-const std::array<AssociationRow, ASSOCIATION_ROWS> ROWS = {{
-    // The text formats refine text/plain: a detector that finds text in the file then still
-    // prefers our type to another one of the same extension (MathML .mml, SMIL .sml).
-    {301,
-     "Pメロディ(als)",
-     {"als", nullptr},
-     "Pﾒﾛﾃﾞｨﾌｧｲﾙ",
-     "audio/x-alpha5",
-     nullptr,
-     nullptr,
-     nullptr},
-    {302, "feelsound(dxm)", {"dxm", nullptr}, "feelsoundﾌｧｲﾙ", nullptr, "MCDF", nullptr, nullptr},
-    {303, "iメロディ(mld)", {"mld", nullptr}, "iﾒﾛﾃﾞｨﾌｧｲﾙ", nullptr, "melo", nullptr, nullptr},
-    {304,
-     "EZwebメロディ(pmd)",
-     {"pmd", nullptr},
-     "EZwebﾒﾛﾃﾞｨﾌｧｲﾙ",
-     nullptr,
-     "cmid",
-     nullptr,
-     nullptr},
-    {305,
-     "J-SKYメロディ(smd/smz)",
-     {"smd", "smz"},
-     "J-SKYﾒﾛﾃﾞｨﾌｧｲﾙ",
-     nullptr,
-     nullptr,
-     "text/plain",
-     nullptr},
-    {306,
-     "SMAF(mmf)",
-     {"mmf", nullptr},
-     "SMAFﾌｧｲﾙ",
-     nullptr,
-     "MMMD",
-     "application/vnd.smaf",
-     "application/vnd.smaf"},
-    {307, "音楽ﾏｸﾛ言語(mml)", {"mml", nullptr}, "MMLﾌｧｲﾙ", nullptr, nullptr, "text/plain", nullptr},
-    {308,
-     "MIDIファイル(mid)",
-     {"mid", nullptr},
-     "MIDIﾌｧｲﾙ",
-     nullptr,
-     "MThd",
-     "audio/midi",
-     "audio/midi"},
-    {309,
-     "ﾄﾞｯﾄiｽｰﾊﾟｰ着ﾒﾛ(mel/sml)",
-     {"mel", "sml"},
-     "ﾄﾞｯﾄiｽｰﾊﾟｰ着ﾒﾛ",
-     nullptr,
-     nullptr,
-     "text/plain",
-     nullptr},
-}};
+// The check boxes: one per file type of the input rows, taking the extensions every row of the
+// type associates.
+std::vector<AssociationRow> makeRows() {
+  std::vector<AssociationRow> rows;
+  int count = 0;
+  const InputFormat* formats = inputFormats(&count);
+  for (const FileType* type : fileTypes()) {
+    AssociationRow row{type->checkBox,   type->label,     {},
+                       type->comment,    type->alias,     type->magic,
+                       type->parentType, type->sharedType};
+    for (int i = 0; i < count; ++i) {
+      if (formats[i].fileType != type || !formats[i].associated) continue;
+      for (const QString& ext : QString::fromLatin1(formats[i].associated).split(' '))
+        if (ext.startsWith('.')) row.extensions << ext.mid(1);
+    }
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+int rowCount() {
+  return int(associationRows().size());
+}
+
+const AssociationRow& rowAt(int i) {
+  return associationRows()[size_t(i)];
+}
 
 bool anyChecked(const AssociationSet& rows) {
   for (bool b : rows)
@@ -159,12 +132,19 @@ QString iconFolder(const QString& kind) {
 
 }  // namespace
 
-const std::array<AssociationRow, ASSOCIATION_ROWS>& associationRows() {
-  return ROWS;
+const std::vector<AssociationRow>& associationRows() {
+  static const std::vector<AssociationRow> rows = makeRows();
+  return rows;
+}
+
+int associationIndex(int id) {
+  for (int i = 0; i < rowCount(); ++i)
+    if (rowAt(i).id == id) return i;
+  return -1;
 }
 
 QString associationMimeType(const AssociationRow& row) {
-  return QString::fromLatin1(MIME_PREFIX) + QString::fromLatin1(row.extensions[0]);
+  return QString::fromLatin1(MIME_PREFIX) + row.extensions.value(0);
 }
 
 QString associationIconName(const AssociationRow& row) {
@@ -189,9 +169,9 @@ QByteArray mimePackageXml(const AssociationSet& rows, MimeScope scope) {
   w.writeStartDocument();
   w.writeDefaultNamespace(MIME_NAMESPACE);
   w.writeStartElement(MIME_NAMESPACE, "mime-info");
-  for (int i = 0; i < ASSOCIATION_ROWS; ++i) {
+  for (int i = 0; i < rowCount(); ++i) {
     if (!rows[size_t(i)]) continue;
-    const AssociationRow& row = ROWS[size_t(i)];
+    const AssociationRow& row = rowAt(i);
     w.writeStartElement(MIME_NAMESPACE, "mime-type");
     w.writeAttribute("type", associationMimeType(row));
     w.writeTextElement(MIME_NAMESPACE, "comment", QString::fromUtf8(row.displayName));
@@ -205,8 +185,7 @@ QByteArray mimePackageXml(const AssociationSet& rows, MimeScope scope) {
     }
     w.writeEmptyElement(MIME_NAMESPACE, "generic-icon");
     w.writeAttribute("name", "audio-x-generic");
-    for (const char* ext : row.extensions) {
-      if (!ext) continue;
+    for (const QString& ext : row.extensions) {
       w.writeEmptyElement(MIME_NAMESPACE, "glob");
       w.writeAttribute("pattern", QStringLiteral("*.") + ext);
       if (scope == MimeScope::User) w.writeAttribute("weight", GLOB_WEIGHT);
@@ -286,8 +265,7 @@ QByteArray desktopEntry(const QString& playerPath, const AssociationSet& rows,
 
 QStringList handledMimeTypes(const AssociationSet& rows) {
   QStringList types;
-  for (int i = 0; i < ASSOCIATION_ROWS; ++i)
-    types += handledTypes(ROWS[size_t(i)], rows[size_t(i)]);
+  for (int i = 0; i < rowCount(); ++i) types += handledTypes(rowAt(i), rows[size_t(i)]);
   return types;
 }
 
@@ -304,8 +282,8 @@ AssociationSet rowsOfDesktopEntry(const QByteArray& entry) {
     const int eq = line.indexOf('=');
     if (eq < 0 || line.left(eq).trimmed() != "MimeType") continue;
     const QList<QByteArray> types = line.mid(eq + 1).trimmed().split(';');
-    for (int i = 0; i < ASSOCIATION_ROWS; ++i)
-      rows[size_t(i)] = types.contains(associationMimeType(ROWS[size_t(i)]).toLatin1());
+    for (int i = 0; i < rowCount(); ++i)
+      rows[size_t(i)] = types.contains(associationMimeType(rowAt(i)).toLatin1());
   }
   return rows;
 }
@@ -360,14 +338,14 @@ QStringList applyAssociations(const AssociationSet& rows, const QString& program
     runHelper(run, QStringLiteral("update-mime-database"), {mimeDir}, &problems);
 
   // Type icons: named as shared-mime-info derives them from the type.
-  for (int i = 0; i < ASSOCIATION_ROWS; ++i) {
-    const AssociationRow& row = ROWS[size_t(i)];
+  for (int i = 0; i < rowCount(); ++i) {
+    const AssociationRow& row = rowAt(i);
     const QString target = iconFolder("mimetypes") + "/" + associationIconName(row) + ".png";
     if (!rows[size_t(i)]) {
       QFile::remove(target);
       continue;
     }
-    const QString source = iconSource(programDir, row.extensions[0]);
+    const QString source = iconSource(programDir, row.extensions.value(0));
     if (source.isEmpty()) continue;
     if (!installIcon(source, target)) problems.append(setupText("%1 を読めません").arg(source));
   }
@@ -385,8 +363,8 @@ QStringList applyAssociations(const AssociationSet& rows, const QString& program
     runHelper(run, QStringLiteral("update-desktop-database"), {appsDir}, &problems);
   }
 
-  for (int i = 0; i < ASSOCIATION_ROWS; ++i)
-    for (const QString& type : handledTypes(ROWS[size_t(i)], rows[size_t(i)]))
+  for (int i = 0; i < rowCount(); ++i)
+    for (const QString& type : handledTypes(rowAt(i), rows[size_t(i)]))
       runHelper(run, QStringLiteral("xdg-mime"),
                 {QStringLiteral("default"), DESKTOP_ENTRY_NAME, type}, &problems);
   problems.removeDuplicates();  // a missing xdg-mime is said once, not once per row

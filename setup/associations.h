@@ -11,28 +11,34 @@
 #include <QStringList>
 #include <array>
 #include <functional>
+#include <vector>
 
 namespace vlm {
 
+// One check box of the setup tool: a file type of the format table with the extensions its
+// input rows associate (without the dot), in the table's order.
 struct AssociationRow {
-  int id;                     // check box id, 301..309
-  const char* label;          // check box text
-  const char* extensions[2];  // first and optional second extension, without the dot
-  const char* displayName;    // the type's comment
-  const char* contentType;    // the row's content type of old, kept as an alias; null = none
-  const char* magic;          // four bytes at offset 0 that mark the format; null = none
-  const char* parentType;     // a well-known type this one refines; null = none
+  int id;                   // check box id, 301..
+  const char* label;        // check box text
+  QStringList extensions;   // first and further extensions, without the dot
+  const char* displayName;  // the type's comment
+  const char* contentType;  // the row's content type of old, kept as an alias; null = none
+  const char* magic;        // four bytes at offset 0 that mark the format; null = none
+  const char* parentType;   // a well-known type this one refines; null = none
   // The system's own type for the same format, which a checked row also makes vlmplay open;
   // null = none.
   const char* sharedType;
 };
 
-inline constexpr int ASSOCIATION_ROWS = 9;
-inline constexpr int FIRST_ASSOCIATION_ID = 301;
-using AssociationSet = std::array<bool, ASSOCIATION_ROWS>;
+// Room for the rows; the format table's file types are fewer (a test checks it).
+inline constexpr int MAX_ASSOCIATION_ROWS = 16;
+// Checked rows, by their place in associationRows().
+using AssociationSet = std::array<bool, MAX_ASSOCIATION_ROWS>;
 
-// The nine rows in the order they are processed (301 to 309).
-const std::array<AssociationRow, ASSOCIATION_ROWS>& associationRows();
+// The rows in the order they are processed (301, 302, ...), made from the format table.
+const std::vector<AssociationRow>& associationRows();
+// The place of a check box id in associationRows(), -1 for none.
+int associationIndex(int id);
 
 // "audio/x-vlmplay-" + first extension.
 QString associationMimeType(const AssociationRow& row);

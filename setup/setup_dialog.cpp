@@ -101,14 +101,15 @@ SetupDialog::SetupDialog(const QString& programDir, ProgramRunner runner, QWidge
   auto* assocBox = new QGroupBox(tr("関連付け再設定"), this);
   auto* assocGrid = new QGridLayout(assocBox);
   const AssociationSet registered = registeredAssociations();
-  for (int i = 0; i < ASSOCIATION_ROWS; ++i) {
-    const AssociationRow& row = associationRows()[size_t(i)];
+  const std::vector<AssociationRow>& rows = associationRows();
+  for (size_t i = 0; i < rows.size() && i < associations_.size(); ++i) {
+    const AssociationRow& row = rows[i];
     auto* box = new QCheckBox(tr(row.label), assocBox);
     setId(box, row.id);
-    box->setChecked(registered[size_t(i)]);
+    box->setChecked(registered[i]);
     box->setEnabled(playerFound_);
-    assocGrid->addWidget(box, i / 3, i % 3);
-    associations_[size_t(i)] = box;
+    assocGrid->addWidget(box, int(i / 3), int(i % 3));
+    associations_[i] = box;
   }
   top->addWidget(assocBox);
 
@@ -250,8 +251,8 @@ bool SetupDialog::applyChanges() {
 
   if (playerFound_) {
     AssociationSet rows{};
-    for (int i = 0; i < ASSOCIATION_ROWS; ++i)
-      rows[size_t(i)] = associations_[size_t(i)]->isChecked();
+    for (size_t i = 0; i < rows.size(); ++i)
+      rows[i] = associations_[i] && associations_[i]->isChecked();
     problems += applyAssociations(rows, programDir_, runner_);
   }
 

@@ -79,7 +79,7 @@ class SetupDialog : public QDialog {
   SetupSettings settings_;
   bool playerFound_ = false;
   int offset_ = 0;
-  std::array<QCheckBox*, ASSOCIATION_ROWS> associations_{};
+  std::array<QCheckBox*, MAX_ASSOCIATION_ROWS> associations_{};
   QLineEdit* files_ = nullptr;
   QCheckBox* filebutton_ = nullptr;
   std::array<QLabel*, VISIBLE_APP_ROWS> fileLabels_{};

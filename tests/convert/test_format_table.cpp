@@ -88,6 +88,41 @@ TEST(FormatTable, DetectionFollowsTheRows) {
   }
 }
 
+// Both ways between the setup tool's file types and the input rows: every type is some row's,
+// takes only extensions its rows detect, and every row that associates names a type.
+TEST(FormatTable, EveryFileTypeBelongsToInputRowsThatDetectItsExtensions) {
+  int count = 0;
+  const InputFormat* formats = inputFormats(&count);
+  const std::vector<const FileType*> types = fileTypes();
+  ASSERT_FALSE(types.empty());
+  std::set<int> boxes;
+  std::set<std::string> taken;
+  for (const FileType* type : types) {
+    SCOPED_TRACE(type->checkBox);
+    EXPECT_TRUE(boxes.insert(type->checkBox).second) << "check box listed twice";
+    EXPECT_TRUE(type->label && *type->label && type->comment && *type->comment);
+    if (type->magic) EXPECT_EQ(std::strlen(type->magic), 4u);
+    int rows = 0;
+    for (int i = 0; i < count; ++i) {
+      if (formats[i].fileType != type) continue;
+      ++rows;
+      ASSERT_NE(formats[i].associated, nullptr);
+      std::istringstream words(formats[i].associated);
+      int extensions = 0;
+      for (std::string word; words >> word; ++extensions) {
+        EXPECT_TRUE(taken.insert(word).second) << word << " is in two file types";
+        bool detected = false;
+        for (const Extension& e : extensionsOf(formats[i])) detected |= e.name == word;
+        EXPECT_TRUE(detected) << word << " is not an extension of input " << formats[i].code;
+      }
+      EXPECT_GT(extensions, 0);
+    }
+    EXPECT_GT(rows, 0);
+  }
+  for (int i = 0; i < count; ++i)
+    EXPECT_EQ(formats[i].associated != nullptr, formats[i].fileType != nullptr) << formats[i].code;
+}
+
 TEST(FormatTable, EveryOutputRowIsComplete) {
   int count = 0;
   const OutputFormat* formats = outputFormats(&count);

@@ -84,6 +84,10 @@ class SetupTest : public ::testing::Test {
 
 inline vlm::AssociationSet onlyRows(std::initializer_list<int> ids) {
   vlm::AssociationSet rows{};
-  for (int id : ids) rows[size_t(id - vlm::FIRST_ASSOCIATION_ID)] = true;
+  for (int id : ids) {
+    const int at = vlm::associationIndex(id);
+    EXPECT_GE(at, 0) << id;
+    if (at >= 0) rows[size_t(at)] = true;
+  }
   return rows;
 }

@@ -100,7 +100,7 @@ TEST(MimePackage, TheInstallsPackageDeclaresTheSameTypesWithoutOutweighingOthers
 
 TEST(MimePackage, DeclaresOneTypePerRowWithGlobsMagicAndDisplayName) {
   const QMap<QString, DeclaredType> types = parsePackage(mimePackageXml(allRows()));
-  ASSERT_EQ(types.size(), ASSOCIATION_ROWS);
+  ASSERT_EQ(size_t(types.size()), associationRows().size());
   const DeclaredType& smd = types["audio/x-vlmplay-smd"];
   EXPECT_EQ(smd.globs, QStringList({"*.smd", "*.smz"}));
   EXPECT_EQ(smd.comment, QString::fromUtf8("J-SKYﾒﾛﾃﾞｨﾌｧｲﾙ"));
@@ -302,13 +302,11 @@ TEST(MimePackage, TheCheckBoxesStayAsTheUserKnowsThem) {
   };
   const auto& rows = associationRows();
   ASSERT_EQ(rows.size(), std::size(expected));
+  EXPECT_LE(rows.size(), size_t(MAX_ASSOCIATION_ROWS));
   for (size_t i = 0; i < rows.size(); ++i) {
     EXPECT_EQ(QString::number(rows[i].id), expected[i][0]);
     EXPECT_STREQ(rows[i].label, expected[i][1]);
-    QStringList extensions;
-    for (const auto& e : rows[i].extensions)
-      if (e) extensions << QString::fromLatin1(e);
-    EXPECT_EQ(extensions.join(' '), expected[i][2]);
+    EXPECT_EQ(rows[i].extensions.join(' '), expected[i][2]);
   }
 }
 
