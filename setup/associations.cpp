@@ -62,6 +62,20 @@ const AssociationRow& rowAt(int i) {
   return associationRows()[size_t(i)];
 }
 
+// The types' comments in English, in the order of the rows; the Japanese ones are the rows'
+// own and go under xml:lang "ja".
+const std::array<const char*, ASSOCIATION_ROWS> ENGLISH_TYPE_NAMES = {{
+    "P-melody file",
+    "feelsound file",
+    "i-melody file",
+    "EZweb melody file",
+    "J-SKY melody file",
+    "SMAF file",
+    "MML file",
+    "MIDI file",
+    "Dot-i Super ringtone",
+}};
+
 bool anyChecked(const AssociationSet& rows) {
   for (bool b : rows)
     if (b) return true;
@@ -174,7 +188,11 @@ QByteArray mimePackageXml(const AssociationSet& rows, MimeScope scope) {
     const AssociationRow& row = rowAt(i);
     w.writeStartElement(MIME_NAMESPACE, "mime-type");
     w.writeAttribute("type", associationMimeType(row));
-    w.writeTextElement(MIME_NAMESPACE, "comment", QString::fromUtf8(row.displayName));
+    w.writeTextElement(MIME_NAMESPACE, "comment", QString::fromUtf8(ENGLISH_TYPE_NAMES[size_t(i)]));
+    w.writeStartElement(MIME_NAMESPACE, "comment");
+    w.writeAttribute("xml:lang", "ja");
+    w.writeCharacters(QString::fromUtf8(row.displayName));
+    w.writeEndElement();
     if (row.parentType) {
       w.writeEmptyElement(MIME_NAMESPACE, "sub-class-of");
       w.writeAttribute("type", row.parentType);

@@ -14,7 +14,8 @@ using namespace vlm;
 namespace {
 
 struct DeclaredType {
-  QString comment;
+  QString comment;         // the Japanese one
+  QString englishComment;  // the one without a language
   QStringList globs;
   QStringList globWeights;  // "" where the glob has the default weight
   QStringList magic;
@@ -38,7 +39,8 @@ QMap<QString, DeclaredType> parsePackage(const QByteArray& xml) {
       current = r.attributes().value("type").toString();
       types[current];
     } else if (name == u"comment") {
-      types[current].comment = r.readElementText();
+      const bool japanese = r.attributes().value("xml:lang") == u"ja";
+      (japanese ? types[current].comment : types[current].englishComment) = r.readElementText();
     } else if (name == u"glob") {
       types[current].globs << r.attributes().value("pattern").toString();
       types[current].globWeights << r.attributes().value("weight").toString();
@@ -108,6 +110,10 @@ TEST(MimePackage, DeclaresOneTypePerRowWithGlobsMagicAndDisplayName) {
   EXPECT_EQ(types["audio/x-vlmplay-mel"].globs, QStringList({"*.mel", "*.sml"}));
   EXPECT_EQ(types["audio/x-vlmplay-mel"].comment, QString::fromUtf8("ﾄﾞｯﾄiｽｰﾊﾟｰ着ﾒﾛ"));
   EXPECT_EQ(types["audio/x-vlmplay-mld"].comment, QString::fromUtf8("iﾒﾛﾃﾞｨﾌｧｲﾙ"));
+  // English desktops name the types in English, Japanese ones as before.
+  EXPECT_EQ(smd.englishComment, QStringLiteral("J-SKY melody file"));
+  EXPECT_EQ(types["audio/x-vlmplay-mld"].englishComment, QStringLiteral("i-melody file"));
+  EXPECT_EQ(types["audio/x-vlmplay-mid"].englishComment, QStringLiteral("MIDI file"));
   // The five formats that carry a mark in their first four bytes.
   const QMap<QString, QString> marks = {{"audio/x-vlmplay-mid", "MThd"},
                                         {"audio/x-vlmplay-mld", "melo"},
