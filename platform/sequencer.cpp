@@ -279,26 +279,55 @@ void setSequencerChannelLevelsForTest(const uint8_t* levels) {
 
 // ---- Devices ---------------------------------------------------------------------------------
 
+void endWatcher(std::thread& watcher) {
+  if (!watcher.joinable()) return;
+  if (watcher.get_id() == std::this_thread::get_id())
+    watcher.detach();
+  else
+    watcher.join();
+}
+
+uint32_t TimedDevice::toUnits(uint32_t tick) const {
+  return format_ == TIME_FORMAT_SONGPTR ? timing_.tickToSongPtr(tick) : timing_.tickToMs(tick);
+}
+
+uint32_t TimedDevice::fromUnits(uint32_t value) const {
+  return format_ == TIME_FORMAT_SONGPTR ? timing_.songPtrToTick(value) : timing_.msToTick(value);
+}
+
+uint32_t TimedDevice::lengthUnits() const {
+  return format_ == TIME_FORMAT_SONGPTR ? timing_.lengthSongPtr()
+                                        : timing_.tickToMs(timing_.endTick);
+}
+
+DeviceError TimedDevice::stop() {
+  if (!open_) return DEVERR_INVALID_DEVICE_ID;
+  halt(NOTIFY_ABORTED);
+  return DEVICE_OK;
+}
+
+DeviceError TimedDevice::setTimeFormat(uint32_t format) {
+  if (!open_) return DEVERR_INVALID_DEVICE_ID;
+  if (format != TIME_FORMAT_MILLISECONDS && format != TIME_FORMAT_SONGPTR)
+    return DEVERR_BAD_TIME_FORMAT;
+  format_ = format;
+  return DEVICE_OK;
+}
+
+DeviceError TimedDevice::statusLength(uint32_t* length) {
+  if (!open_) return DEVERR_INVALID_DEVICE_ID;
+  *length = lengthUnits();
+  return DEVICE_OK;
+}
+
+DeviceError TimedDevice::close() {
+  if (!open_) return DEVERR_INVALID_DEVICE_ID;
+  halt(NOTIFY_ABORTED);
+  open_ = false;
+  return DEVICE_OK;
+}
+
 namespace {
-
-// Shared by both devices: the current time format and conversions of the element's timing.
-class TimedDevice : public MediaDevice {
- protected:
-  SongTiming timing_;
-  uint32_t format_ = TIME_FORMAT_MILLISECONDS;
-  bool open_ = false;
-
-  uint32_t toUnits(uint32_t tick) const {
-    return format_ == TIME_FORMAT_SONGPTR ? timing_.tickToSongPtr(tick) : timing_.tickToMs(tick);
-  }
-  uint32_t fromUnits(uint32_t value) const {
-    return format_ == TIME_FORMAT_SONGPTR ? timing_.songPtrToTick(value) : timing_.msToTick(value);
-  }
-  uint32_t lengthUnits() const {
-    return format_ == TIME_FORMAT_SONGPTR ? timing_.lengthSongPtr()
-                                          : timing_.tickToMs(timing_.endTick);
-  }
-};
 
 // Measures a wave file; as a "waveaudio" device it knows milliseconds only.
 class WaveDevice : public TimedDevice {
@@ -315,7 +344,6 @@ class WaveDevice : public TimedDevice {
   DeviceError play(const uint32_t*, NotifyFn) override {
     return open_ ? DEVERR_UNSUPPORTED_FUNCTION : DEVERR_INVALID_DEVICE_ID;
   }
-  DeviceError stop() override { return open_ ? DEVICE_OK : DEVERR_INVALID_DEVICE_ID; }
   DeviceError seek(uint32_t to) override {
     if (!open_) return DEVERR_INVALID_DEVICE_ID;
     return to > lengthMs_ ? DEVERR_OUTOFRANGE : DEVICE_OK;
@@ -332,11 +360,6 @@ class WaveDevice : public TimedDevice {
   DeviceError statusPosition(uint32_t* position) override {
     if (!open_) return DEVERR_INVALID_DEVICE_ID;
     *position = 0;
-    return DEVICE_OK;
-  }
-  DeviceError close() override {
-    if (!open_) return DEVERR_INVALID_DEVICE_ID;
-    open_ = false;
     return DEVICE_OK;
   }
 
@@ -376,7 +399,7 @@ class FluidSequencer : public TimedDevice {
     if (!open_) return DEVERR_INVALID_DEVICE_ID;
     uint32_t startTick = from ? fromUnits(*from) : positionTick();
     if (from && startTick > timing_.endTick) return DEVERR_OUTOFRANGE;
-    haltPlayer(NOTIFY_SUPERSEDED);
+    halt(NOTIFY_SUPERSEDED);
     if (startTick >= timing_.endTick) {
       // Nothing left to play: the song ends at once.
       tick_ = timing_.endTick;
@@ -408,32 +431,12 @@ class FluidSequencer : public TimedDevice {
     return DEVICE_OK;
   }
 
-  DeviceError stop() override {
-    if (!open_) return DEVERR_INVALID_DEVICE_ID;
-    haltPlayer(NOTIFY_ABORTED);
-    return DEVICE_OK;
-  }
-
   DeviceError seek(uint32_t to) override {
     if (!open_) return DEVERR_INVALID_DEVICE_ID;
     uint32_t tick = fromUnits(to);
     if (tick > timing_.endTick) return DEVERR_OUTOFRANGE;
-    haltPlayer(NOTIFY_ABORTED);
+    halt(NOTIFY_ABORTED);
     tick_ = tick;
-    return DEVICE_OK;
-  }
-
-  DeviceError setTimeFormat(uint32_t format) override {
-    if (!open_) return DEVERR_INVALID_DEVICE_ID;
-    if (format != TIME_FORMAT_MILLISECONDS && format != TIME_FORMAT_SONGPTR)
-      return DEVERR_BAD_TIME_FORMAT;
-    format_ = format;
-    return DEVICE_OK;
-  }
-
-  DeviceError statusLength(uint32_t* length) override {
-    if (!open_) return DEVERR_INVALID_DEVICE_ID;
-    *length = lengthUnits();
     return DEVICE_OK;
   }
 
@@ -444,11 +447,9 @@ class FluidSequencer : public TimedDevice {
   }
 
   DeviceError close() override {
-    if (!open_) return DEVERR_INVALID_DEVICE_ID;
-    haltPlayer(NOTIFY_ABORTED);
-    open_ = false;
+    const DeviceError error = TimedDevice::close();
     image_.clear();
-    return DEVICE_OK;
+    return error;
   }
 
  private:
@@ -509,7 +510,7 @@ class FluidSequencer : public TimedDevice {
   }
 
   // Ends the running player, keeping its position; a pending notice gets `code`.
-  void haltPlayer(uint32_t code) {
+  void halt(uint32_t code) override {
     NotifyFn pending;
     fluid_player_t* p = nullptr;
     {
@@ -526,12 +527,7 @@ class FluidSequencer : public TimedDevice {
       pending = std::move(notify_);
       notify_ = nullptr;
     }
-    if (watcher_.joinable()) {
-      if (watcher_.get_id() == std::this_thread::get_id())
-        watcher_.detach();
-      else
-        watcher_.join();
-    }
+    endWatcher(watcher_);
     if (p) {
       fluid_player_stop(p);
       delete_fluid_player(p);

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace vlm {
@@ -114,5 +115,33 @@ struct SongTiming {
 bool readSongTiming(const uint8_t* image, uint32_t size, SongTiming* timing);
 // Finds the MThd chunk in a plain or RIFF RMID image; false when there is none.
 bool findSmfData(const uint8_t* image, uint32_t size, uint32_t* offset, uint32_t* length);
+
+// ---- Devices that play a Standard MIDI File ---------------------------------------------------
+
+// Waits for a device's watcher thread to end. A watcher that halts its own device (from inside
+// the completion notice) cannot wait for itself, so it is let go instead.
+void endWatcher(std::thread& watcher);
+
+// A device whose element has a tempo map: positions and lengths in either time format, and the
+// steps that every such device takes the same way (stop, time format, length, close). A device
+// says how it halts what plays; the wave device, which plays nothing, keeps the default.
+class TimedDevice : public MediaDevice {
+ public:
+  DeviceError stop() override;
+  DeviceError setTimeFormat(uint32_t format) override;
+  DeviceError statusLength(uint32_t* length) override;
+  DeviceError close() override;
+
+ protected:
+  SongTiming timing_;
+  uint32_t format_ = TIME_FORMAT_MILLISECONDS;
+  bool open_ = false;
+
+  // Ends what plays, keeping the position; a pending notice gets `code`.
+  virtual void halt(uint32_t code) { (void)code; }
+  uint32_t toUnits(uint32_t tick) const;
+  uint32_t fromUnits(uint32_t value) const;
+  uint32_t lengthUnits() const;
+};
 
 }  // namespace vlm

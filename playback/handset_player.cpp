@@ -34,7 +34,7 @@ PreparedSong prepared;
 
 constexpr auto WATCH_INTERVAL = std::chrono::milliseconds(10);
 
-class HandsetSequencer : public MediaDevice {
+class HandsetSequencer : public TimedDevice {
  public:
   ~HandsetSequencer() override { close(); }
 
@@ -83,33 +83,12 @@ class HandsetSequencer : public MediaDevice {
     return DEVICE_OK;
   }
 
-  DeviceError stop() override {
-    if (!open_) return DEVERR_INVALID_DEVICE_ID;
-    halt(NOTIFY_ABORTED);
-    return DEVICE_OK;
-  }
-
   DeviceError seek(uint32_t to) override {
     if (!open_) return DEVERR_INVALID_DEVICE_ID;
     const uint64_t frame = framesOf(to);
     if (frame > endFrame()) return DEVERR_OUTOFRANGE;
     halt(NOTIFY_ABORTED);
     position_ = frame;
-    return DEVICE_OK;
-  }
-
-  DeviceError setTimeFormat(uint32_t format) override {
-    if (!open_) return DEVERR_INVALID_DEVICE_ID;
-    if (format != TIME_FORMAT_MILLISECONDS && format != TIME_FORMAT_SONGPTR)
-      return DEVERR_BAD_TIME_FORMAT;
-    format_ = format;
-    return DEVICE_OK;
-  }
-
-  DeviceError statusLength(uint32_t* length) override {
-    if (!open_) return DEVERR_INVALID_DEVICE_ID;
-    *length = format_ == TIME_FORMAT_SONGPTR ? timing_.lengthSongPtr()
-                                             : timing_.tickToMs(timing_.endTick);
     return DEVICE_OK;
   }
 
@@ -120,17 +99,7 @@ class HandsetSequencer : public MediaDevice {
     return DEVICE_OK;
   }
 
-  DeviceError close() override {
-    if (!open_) return DEVERR_INVALID_DEVICE_ID;
-    halt(NOTIFY_ABORTED);
-    open_ = false;
-    return DEVICE_OK;
-  }
-
  private:
-  SongTiming timing_;
-  uint32_t format_ = TIME_FORMAT_MILLISECONDS;
-  bool open_ = false;
   fluid_synth_t* fluid_ = nullptr;
   uint32_t rate_ = 44100;
   std::shared_ptr<const HandsetSong> song_;
@@ -144,9 +113,7 @@ class HandsetSequencer : public MediaDevice {
 
   uint64_t endFrame() const { return uint64_t(timing_.tickToMs(timing_.endTick)) * rate_ / 1000; }
   uint64_t framesOf(uint32_t units) const {
-    const uint32_t tick =
-        format_ == TIME_FORMAT_SONGPTR ? timing_.songPtrToTick(units) : timing_.msToTick(units);
-    return uint64_t(timing_.tickToMs(tick)) * rate_ / 1000;
+    return uint64_t(timing_.tickToMs(fromUnits(units))) * rate_ / 1000;
   }
 
   void send(const HandsetEvent& e) {
@@ -159,19 +126,7 @@ class HandsetSequencer : public MediaDevice {
       else if (e.status < 0xF0)
         synth_->handleMessage(e.status, e.data1, e.data2);
     }
-    if (!e.toGm) return;
-    if (e.status == HANDSET_DRUM_CHANNEL) {
-      fluid_synth_set_channel_type(fluid_, e.data1 & 0x0F, CHANNEL_TYPE_DRUM);
-      return;
-    }
-    switch (e.status & 0xF0) {
-      case 0x90: fluid_synth_noteon(fluid_, ch, e.data1, e.data2); break;
-      case 0x80: fluid_synth_noteoff(fluid_, ch, e.data1); break;
-      case 0xB0: fluid_synth_cc(fluid_, ch, e.data1, e.data2); break;
-      case 0xC0: fluid_synth_program_change(fluid_, ch, e.data1); break;
-      case 0xE0: fluid_synth_pitch_bend(fluid_, ch, e.data1 | e.data2 << 7); break;
-      default: break;
-    }
+    if (e.toGm) sendToFluidSynth(fluid_, e);
   }
 
   // The audio thread's part: the messages due, then this stretch of the handset synthesizer.
@@ -200,15 +155,10 @@ class HandsetSequencer : public MediaDevice {
     }
   }
 
-  void halt(uint32_t code) {
+  void halt(uint32_t code) override {
     setAudioSource(nullptr);
     watching_ = false;
-    if (watcher_.joinable()) {
-      if (watcher_.get_id() == std::this_thread::get_id())
-        watcher_.detach();
-      else
-        watcher_.join();
-    }
+    endWatcher(watcher_);
     if (fluid_) fluid_synth_all_sounds_off(fluid_, -1);
     if (synth_) synth_->allSoundOff();
     NotifyFn pending = std::move(notify_);

@@ -14,6 +14,10 @@
 #include "synth/smaf_voices.h"
 #include "util/memblock.h"
 
+#ifdef VLM_HAVE_FLUIDSYNTH
+#include "platform/fluidsynth_api.h"
+#endif
+
 namespace vlm {
 
 namespace {
@@ -160,5 +164,23 @@ bool prepareHandsetSong(const char* input, FormatCode code, HandsetSong* out) {
   blockFree(&stream);
   return wanted;
 }
+
+#ifdef VLM_HAVE_FLUIDSYNTH
+void sendToFluidSynth(fluid_synth_t* synth, const HandsetEvent& e) {
+  const int ch = e.status & 0x0F;
+  if (e.status == HANDSET_DRUM_CHANNEL) {
+    fluid_synth_set_channel_type(synth, e.data1 & 0x0F, CHANNEL_TYPE_DRUM);
+    return;
+  }
+  switch (e.status & 0xF0) {
+    case 0x90: fluid_synth_noteon(synth, ch, e.data1, e.data2); break;
+    case 0x80: fluid_synth_noteoff(synth, ch, e.data1); break;
+    case 0xB0: fluid_synth_cc(synth, ch, e.data1, e.data2); break;
+    case 0xC0: fluid_synth_program_change(synth, ch, e.data1); break;
+    case 0xE0: fluid_synth_pitch_bend(synth, ch, e.data1 | e.data2 << 7); break;
+    default: break;
+  }
+}
+#endif
 
 }  // namespace vlm

@@ -14,6 +14,10 @@
 #include "formats/smaf_voice.h"
 #include "synth/patch.h"
 
+#ifdef VLM_HAVE_FLUIDSYNTH
+typedef struct _fluid_synth_t fluid_synth_t;  // as <fluidsynth.h> declares it
+#endif
+
 namespace vlm {
 
 // Messages of the routed song besides the MIDI channel messages.
@@ -33,6 +37,12 @@ struct HandsetSong {
   double seconds = 0;                // end of the last note or event
   size_t handsetNotes = 0, gmNotes = 0;
 };
+
+#ifdef VLM_HAVE_FLUIDSYNTH
+// Hands an event routed to General MIDI to FluidSynth: a drum channel mark, a note, a
+// controller, a program or a bend on the event's channel; other events are left out.
+void sendToFluidSynth(fluid_synth_t* synth, const HandsetEvent& e);
+#endif
 
 // Whether a song with this voice set plays through the handset synthesizer: the setting is not
 // "gm", the file defines voices, and they are not our own SMAF writers' built-in ones.

@@ -296,21 +296,7 @@ class FluidEngine : public Engine {
   bool sounding() override { return fluid_synth_get_active_voice_count(synth_) > 0; }
 
  protected:
-  void dispatch(const HandsetEvent& e) override {
-    const int ch = e.status & 0x0F;
-    if (e.status == HANDSET_DRUM_CHANNEL) {
-      fluid_synth_set_channel_type(synth_, e.data1 & 0x0F, CHANNEL_TYPE_DRUM);
-      return;
-    }
-    switch (e.status & 0xF0) {
-      case 0x90: fluid_synth_noteon(synth_, ch, e.data1, e.data2); break;
-      case 0x80: fluid_synth_noteoff(synth_, ch, e.data1); break;
-      case 0xB0: fluid_synth_cc(synth_, ch, e.data1, e.data2); break;
-      case 0xC0: fluid_synth_program_change(synth_, ch, e.data1); break;
-      case 0xE0: fluid_synth_pitch_bend(synth_, ch, e.data1 | e.data2 << 7); break;
-      default: break;
-    }
-  }
+  void dispatch(const HandsetEvent& e) override { sendToFluidSynth(synth_, e); }
   void render(float* mix, uint32_t frames) override {
     float left[SYNTH_BLOCK_FRAMES], right[SYNTH_BLOCK_FRAMES];
     fluid_synth_write_float(synth_, int(frames), left, 0, 1, right, 0, 1);
