@@ -62,19 +62,24 @@ const AssociationRow& rowAt(int i) {
   return associationRows()[size_t(i)];
 }
 
-// The types' comments in English, in the order of the rows; the Japanese ones are the rows'
-// own and go under xml:lang "ja".
-const std::array<const char*, ASSOCIATION_ROWS> ENGLISH_TYPE_NAMES = {{
-    "P-melody file",
-    "feelsound file",
-    "i-melody file",
-    "EZweb melody file",
-    "J-SKY melody file",
-    "SMAF file",
-    "MML file",
-    "MIDI file",
-    "Dot-i Super ringtone",
-}};
+// The types' comments in English, by the type's first extension; the Japanese ones are the
+// rows' own and go under xml:lang "ja". A type without an English name here keeps its own.
+struct EnglishTypeName {
+  const char* extension;
+  const char* name;
+};
+constexpr EnglishTypeName ENGLISH_TYPE_NAMES[] = {
+    {"als", "P-melody file"},     {"dxm", "feelsound file"},    {"mld", "i-melody file"},
+    {"pmd", "EZweb melody file"}, {"smd", "J-SKY melody file"}, {"mmf", "SMAF file"},
+    {"mml", "MML file"},          {"mid", "MIDI file"},         {"mel", "Dot-i Super ringtone"},
+};
+
+QString englishTypeName(const AssociationRow& row) {
+  for (const EnglishTypeName& e : ENGLISH_TYPE_NAMES)
+    if (!row.extensions.isEmpty() && row.extensions.first() == QLatin1String(e.extension))
+      return QString::fromUtf8(e.name);
+  return QString::fromUtf8(row.displayName);
+}
 
 bool anyChecked(const AssociationSet& rows) {
   for (bool b : rows)
@@ -188,7 +193,7 @@ QByteArray mimePackageXml(const AssociationSet& rows, MimeScope scope) {
     const AssociationRow& row = rowAt(i);
     w.writeStartElement(MIME_NAMESPACE, "mime-type");
     w.writeAttribute("type", associationMimeType(row));
-    w.writeTextElement(MIME_NAMESPACE, "comment", QString::fromUtf8(ENGLISH_TYPE_NAMES[size_t(i)]));
+    w.writeTextElement(MIME_NAMESPACE, "comment", englishTypeName(row));
     w.writeStartElement(MIME_NAMESPACE, "comment");
     w.writeAttribute("xml:lang", "ja");
     w.writeCharacters(QString::fromUtf8(row.displayName));

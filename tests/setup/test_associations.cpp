@@ -194,19 +194,21 @@ TEST(DesktopEntry, ExecAndMimeTypeOfTheCheckedRowsRoundTrip) {
   EXPECT_EQ(rowsOfDesktopEntry(desktopEntry("/p/vlmplay", AssociationSet{}, "")), AssociationSet{});
 }
 
-// The package and the desktop entry as the setup tool has always written them, byte for byte:
-// deriving the association rows from the format table must not change a type, a glob, a mark
-// or their order.
+// The package and the desktop entry as the setup tool writes them, byte for byte (each type's
+// comment in English and in Japanese): deriving the association rows from the format table
+// must not change a type, a glob, a mark or their order.
 const char* const SYSTEM_PACKAGE = R"(<?xml version="1.0" encoding="UTF-8"?>
 <mime-info xmlns="http://www.freedesktop.org/standards/shared-mime-info">
   <mime-type type="audio/x-vlmplay-als">
-    <comment>Pﾒﾛﾃﾞｨﾌｧｲﾙ</comment>
+    <comment>P-melody file</comment>
+    <comment xml:lang="ja">Pﾒﾛﾃﾞｨﾌｧｲﾙ</comment>
     <alias type="audio/x-alpha5"/>
     <generic-icon name="audio-x-generic"/>
     <glob pattern="*.als"/>
   </mime-type>
   <mime-type type="audio/x-vlmplay-dxm">
-    <comment>feelsoundﾌｧｲﾙ</comment>
+    <comment>feelsound file</comment>
+    <comment xml:lang="ja">feelsoundﾌｧｲﾙ</comment>
     <generic-icon name="audio-x-generic"/>
     <glob pattern="*.dxm"/>
     <magic priority="80">
@@ -214,7 +216,8 @@ const char* const SYSTEM_PACKAGE = R"(<?xml version="1.0" encoding="UTF-8"?>
     </magic>
   </mime-type>
   <mime-type type="audio/x-vlmplay-mld">
-    <comment>iﾒﾛﾃﾞｨﾌｧｲﾙ</comment>
+    <comment>i-melody file</comment>
+    <comment xml:lang="ja">iﾒﾛﾃﾞｨﾌｧｲﾙ</comment>
     <generic-icon name="audio-x-generic"/>
     <glob pattern="*.mld"/>
     <magic priority="80">
@@ -222,7 +225,8 @@ const char* const SYSTEM_PACKAGE = R"(<?xml version="1.0" encoding="UTF-8"?>
     </magic>
   </mime-type>
   <mime-type type="audio/x-vlmplay-pmd">
-    <comment>EZwebﾒﾛﾃﾞｨﾌｧｲﾙ</comment>
+    <comment>EZweb melody file</comment>
+    <comment xml:lang="ja">EZwebﾒﾛﾃﾞｨﾌｧｲﾙ</comment>
     <generic-icon name="audio-x-generic"/>
     <glob pattern="*.pmd"/>
     <magic priority="80">
@@ -230,14 +234,16 @@ const char* const SYSTEM_PACKAGE = R"(<?xml version="1.0" encoding="UTF-8"?>
     </magic>
   </mime-type>
   <mime-type type="audio/x-vlmplay-smd">
-    <comment>J-SKYﾒﾛﾃﾞｨﾌｧｲﾙ</comment>
+    <comment>J-SKY melody file</comment>
+    <comment xml:lang="ja">J-SKYﾒﾛﾃﾞｨﾌｧｲﾙ</comment>
     <sub-class-of type="text/plain"/>
     <generic-icon name="audio-x-generic"/>
     <glob pattern="*.smd"/>
     <glob pattern="*.smz"/>
   </mime-type>
   <mime-type type="audio/x-vlmplay-mmf">
-    <comment>SMAFﾌｧｲﾙ</comment>
+    <comment>SMAF file</comment>
+    <comment xml:lang="ja">SMAFﾌｧｲﾙ</comment>
     <sub-class-of type="application/vnd.smaf"/>
     <generic-icon name="audio-x-generic"/>
     <glob pattern="*.mmf"/>
@@ -246,13 +252,15 @@ const char* const SYSTEM_PACKAGE = R"(<?xml version="1.0" encoding="UTF-8"?>
     </magic>
   </mime-type>
   <mime-type type="audio/x-vlmplay-mml">
-    <comment>MMLﾌｧｲﾙ</comment>
+    <comment>MML file</comment>
+    <comment xml:lang="ja">MMLﾌｧｲﾙ</comment>
     <sub-class-of type="text/plain"/>
     <generic-icon name="audio-x-generic"/>
     <glob pattern="*.mml"/>
   </mime-type>
   <mime-type type="audio/x-vlmplay-mid">
-    <comment>MIDIﾌｧｲﾙ</comment>
+    <comment>MIDI file</comment>
+    <comment xml:lang="ja">MIDIﾌｧｲﾙ</comment>
     <sub-class-of type="audio/midi"/>
     <generic-icon name="audio-x-generic"/>
     <glob pattern="*.mid"/>
@@ -261,7 +269,8 @@ const char* const SYSTEM_PACKAGE = R"(<?xml version="1.0" encoding="UTF-8"?>
     </magic>
   </mime-type>
   <mime-type type="audio/x-vlmplay-mel">
-    <comment>ﾄﾞｯﾄiｽｰﾊﾟｰ着ﾒﾛ</comment>
+    <comment>Dot-i Super ringtone</comment>
+    <comment xml:lang="ja">ﾄﾞｯﾄiｽｰﾊﾟｰ着ﾒﾛ</comment>
     <sub-class-of type="text/plain"/>
     <generic-icon name="audio-x-generic"/>
     <glob pattern="*.mel"/>
