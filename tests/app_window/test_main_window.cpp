@@ -26,6 +26,7 @@
 #include <QTextEdit>
 #include <QTimer>
 #include <QTranslator>
+#include <QXmlStreamReader>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -1137,6 +1138,46 @@ TEST_F(WindowTest, DeviceErrorsSpeakTheInterfaceLanguage) {
   EXPECT_NE(boxes[1].find("Cannot read the SoundFont"), std::string::npos) << boxes[1];
   EXPECT_NE(boxes[1].find("(/x/my (1).sf2)"), std::string::npos) << boxes[1];
   EXPECT_EQ(boxes[2], "ERROR|An unknown error occurred. (4242)");
+}
+
+// The placeholders of a text: %1..%9 in any order, %d in order (the run fills those in).
+QStringList placeholdersOf(const QString& text) {
+  QStringList found;
+  static const QRegularExpression mark(QStringLiteral("%[1-9d]"));
+  for (auto it = mark.globalMatch(text); it.hasNext();) found << it.next().captured();
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+// Every text of both programs' English files has a finished English text that keeps the
+// placeholders of the Japanese one (a lost %1 shows the number nowhere, an extra one shows
+// "%2" to the user) and its menu key mark when the Japanese one has one.
+TEST(EnglishTexts, EveryTextIsTranslatedWithItsPlaceholders) {
+  for (const char* name : {"vlmplay_en.ts", "setting_en.ts"}) {
+    QFile file(QStringLiteral(VLM_SOURCE_DIR "/app/i18n/") + QLatin1String(name));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << name;
+    QXmlStreamReader xml(&file);
+    QString source;
+    int messages = 0;
+    while (!xml.atEnd()) {
+      xml.readNext();
+      if (!xml.isStartElement()) continue;
+      if (xml.name() == u"source") source = xml.readElementText();
+      if (xml.name() != u"translation") continue;
+      ++messages;
+      const bool unfinished = xml.attributes().value("type") == u"unfinished";
+      const QString english = xml.readElementText();
+      SCOPED_TRACE(std::string(name) + ": " + source.toStdString());
+      EXPECT_FALSE(unfinished);
+      EXPECT_FALSE(english.isEmpty());
+      EXPECT_FALSE(hasJapanese(english)) << english.toStdString();
+      EXPECT_EQ(placeholdersOf(english), placeholdersOf(source)) << english.toStdString();
+      if (QRegularExpression(QStringLiteral("\\(&[A-Z]\\)")).match(source).hasMatch())
+        EXPECT_TRUE(english.contains(QLatin1Char('&'))) << english.toStdString();
+    }
+    EXPECT_FALSE(xml.hasError()) << name << ": " << xml.errorString().toStdString();
+    EXPECT_GT(messages, 20) << name;
+  }
 }
 
 // The conversion's warnings and its melody-mail notice, built in the convert layer from the
