@@ -10,7 +10,7 @@
 #include "core/run_state.h"
 #include "core/stages.h"
 #include "core/vstream.h"
-#include "writers/note_off_schedule.h"
+#include "writers/midi_track_out.h"
 
 namespace vlm {
 
@@ -71,36 +71,21 @@ inline constexpr uint8_t END_OF_TRACK[3] = {ST_META, META_END_OF_TRACK, 0};
 // Room kept behind the events for the closing delta (up to 5 bytes) and FF 2F 00.
 inline constexpr uint32_t TRAILER_RESERVE = 8;
 // Event refusal as named: data count + position + 5 must not exceed capacity - 7.
-inline constexpr uint32_t EVENT_SLACK = 5;
 inline constexpr uint32_t LIMIT_MARGIN = 7;
 
-inline constexpr uint32_t TIME_DONE = 0xFFFFFFFF;
-inline constexpr uint32_t TIME_LAST = TIME_DONE - 1;  // note ends are held below the merge's mark
-inline constexpr uint8_t DRUM_CHANNEL = 9;            // channel 10: its notes get no note-off
+inline constexpr uint32_t TIME_DONE = 0xFFFFFFFF;  // the merge's mark of an ended track
+inline constexpr uint8_t DRUM_CHANNEL = 9;         // channel 10: its notes get no note-off
 inline constexpr uint8_t TEMPO_BYTES = 3;
 inline constexpr int PAN_VERSION = 2;  // first version with pan and bend range
 
-struct DxmWriterState {
-  uint8_t* out;
-  uint32_t pos;
-  uint32_t capacity;
-  uint32_t limit;  // capacity - 7, as the refusal test names it
-  uint32_t lastTime;
-  uint32_t songEnd;
-  uint8_t runningStatus;
+struct DxmWriterState : MidiTrackOut {
   bool version2;
   // The event being written: status and its data bytes.
   uint8_t status;
   uint8_t data[8];
   uint32_t count;
-  NoteOffSchedule offs;
 };
 thread_local DxmWriterState dxm;
-
-void putBytes(const void* bytes, uint32_t n) {
-  std::memcpy(dxm.out + dxm.pos, bytes, n);
-  dxm.pos += n;
-}
 
 void putNumber(uint32_t value, int n) {
   dxm.pos += uint32_t(putBE(dxm.out + dxm.pos, value, n));
@@ -125,30 +110,11 @@ void addData(uint8_t byte) {
 // size-limit warning is raised then.
 bool emitTrackEvent(uint32_t time, uint16_t duration = 0) {
   if (dxm.count == 0) return true;
-  if (time < dxm.lastTime) time = dxm.lastTime;  // never a negative delta
-  uint32_t delta = time - dxm.lastTime;
-  bool writeStatus = dxm.status != dxm.runningStatus;
-  // Besides the named test, the exact size is checked so that a long delta can never push the
-  // closing delta and end of track past the capacity.
-  uint64_t exact = uint64_t(varLenSize(delta)) + (writeStatus ? 1 : 0) + dxm.count;
-  if (uint64_t(dxm.count) + dxm.pos + EVENT_SLACK > dxm.limit ||
-      dxm.pos + exact + TRAILER_RESERVE > dxm.capacity) {
-    raiseWarning(WARN_SIZE_LIMIT);
-    return false;
-  }
-  uint8_t kind = dxm.status & 0xF0, channel = dxm.status & 0x0F;
-  bool schedules = kind == ST_NOTE && channel != DRUM_CHANNEL;
-  if (schedules && !dxm.offs.reserve()) return true;  // no memory for its note-off: left out
-  dxm.pos += uint32_t(writeVarLen(dxm.out + dxm.pos, delta));
-  dxm.lastTime = time;
-  if (writeStatus) dxm.out[dxm.pos++] = dxm.status;
-  dxm.runningStatus = dxm.status <= 0xEF ? dxm.status : 0;
-  if (schedules) {
-    uint64_t end = uint64_t(time) + duration;
-    dxm.offs.add(dxm.data[0], channel, end < TIME_LAST ? uint32_t(end) : TIME_LAST);
-  }
-  putBytes(dxm.data, dxm.count);
-  return true;
+  const bool schedules = (dxm.status & 0xF0) == ST_NOTE && (dxm.status & 0x0F) != DRUM_CHANNEL;
+  const EventStart start =
+      dxm.startEvent(time, dxm.status, dxm.count, schedules, dxm.data[0], duration);
+  if (start == EventStart::STARTED) dxm.put(dxm.data, dxm.count);
+  return start != EventStart::FULL;
 }
 
 bool emitNoteOff(const PendingNoteOff& entry) {
@@ -238,15 +204,8 @@ uint32_t textLength(int field) {
 }
 
 void resetState(uint8_t* out, uint32_t capacity) {
-  dxm.out = out;
-  dxm.pos = 0;
-  dxm.capacity = capacity;
-  dxm.limit = capacity > LIMIT_MARGIN ? capacity - LIMIT_MARGIN : 0;
-  dxm.lastTime = 0;
-  dxm.songEnd = 0;
-  dxm.runningStatus = 0;
+  dxm.startTrack(out, capacity, LIMIT_MARGIN, TRAILER_RESERVE);
   dxm.version2 = options.preset.formatVersion >= PAN_VERSION;
-  dxm.offs.start();
 }
 
 }  // namespace
@@ -284,7 +243,7 @@ void writeDxm(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
   }
 
   // Directory with offsets and lengths patched as the data is written.
-  putBytes(MCDF_ID, sizeof MCDF_ID);
+  dxm.put(MCDF_ID, sizeof MCDF_ID);
   uint32_t entryPos[FIXED_ENTRY_COUNT + TEXT_ENTRY_COUNT];
   int n = 0;
   auto putEntry = [&](uint8_t id) {
@@ -297,7 +256,7 @@ void writeDxm(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
   for (const FixedEntry& e : FIXED_ENTRIES) putEntry(e.id);
   for (int i = 0; i < TEXT_ENTRY_COUNT; ++i)
     if (withText[i]) putEntry(TEXT_ENTRIES[i].id);
-  putBytes(DIRECTORY_END, sizeof DIRECTORY_END);
+  dxm.put(DIRECTORY_END, sizeof DIRECTORY_END);
   std::memset(dxm.out + dxm.pos, 0, DIRECTORY_PAD);
   dxm.pos += DIRECTORY_PAD;
 
@@ -306,24 +265,24 @@ void writeDxm(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
   for (const FixedEntry& e : FIXED_ENTRIES) {
     if (e.id == ID_SONG) songEntry = entryPos[n];
     patchEntry(entryPos[n++], dxm.pos, e.length);
-    if (e.length) putBytes(e.data, e.length);
+    if (e.length) dxm.put(e.data, e.length);
   }
   for (int i = 0; i < TEXT_ENTRY_COUNT; ++i) {
     if (!withText[i]) continue;
     uint32_t length = textLength(TEXT_ENTRIES[i].field);
     patchEntry(entryPos[n++], dxm.pos, length);
-    putBytes(song.info.text[TEXT_ENTRIES[i].field], length);
+    dxm.put(song.info.text[TEXT_ENTRIES[i].field], length);
   }
 
   thread_local TrackTable table;
   loadTrackTable(table, source, sourceSize);
 
   const uint32_t songStart = dxm.pos;
-  putBytes(CTHD_ID, sizeof CTHD_ID);
+  dxm.put(CTHD_ID, sizeof CTHD_ID);
   putNumber(CTHD_LENGTH, 4);
   putNumber(CTHD_FIELD, 4);
   putNumber(table.timebase, 2);
-  putBytes(CTRK_ID, sizeof CTRK_ID);
+  dxm.put(CTRK_ID, sizeof CTRK_ID);
   putNumber(0, 4);  // track length, patched at the end
 
   StreamEvent in;
@@ -339,7 +298,7 @@ void writeDxm(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
   if (dxm.lastTime > dxm.songEnd) dxm.songEnd = dxm.lastTime;
   dxm.pos += uint32_t(writeVarLen(dxm.out + dxm.pos, dxm.songEnd - dxm.lastTime));
   dxm.lastTime = dxm.songEnd;
-  putBytes(END_OF_TRACK, sizeof END_OF_TRACK);
+  dxm.put(END_OF_TRACK, sizeof END_OF_TRACK);
 
   putBE(dxm.out + songStart + CTRK_LENGTH_OFFSET, dxm.pos - songStart - SONG_HEAD_SIZE, 4);
   putBE(dxm.out + songStart + CTHD_TIMEBASE_OFFSET, table.timebase, 2);

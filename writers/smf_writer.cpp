@@ -11,7 +11,7 @@
 #include "core/run_state.h"
 #include "core/stages.h"
 #include "core/vstream.h"
-#include "writers/note_off_schedule.h"
+#include "writers/midi_track_out.h"
 
 namespace vlm {
 
@@ -37,7 +37,6 @@ inline constexpr uint32_t MTHD_LENGTH = 6;
 // note-off 80 00 00 and the end of track 00 FF 2F 00.
 inline constexpr uint32_t TRAILER_RESERVE = 12;
 // The limit named for event refusal: count + position + 5 must not exceed capacity - 11.
-inline constexpr uint32_t EVENT_SLACK = 5;
 inline constexpr uint32_t LIMIT_MARGIN = 11;
 
 inline constexpr uint32_t TRACK_DONE = 0xFFFFFFFF;
@@ -68,59 +67,26 @@ struct OutEvent {
   uint16_t duration;  // of a note-on
 };
 
-struct SmfWriterState {
-  uint8_t* out;
-  uint32_t pos;
-  uint32_t capacity;
-  uint32_t limit;  // capacity - 11, as the refusal test uses it
+struct SmfWriterState : MidiTrackOut {
   uint32_t smfStart;
-  uint32_t lastTime;
-  uint32_t songEnd;
-  uint8_t runningStatus;
   bool saving;
   uint8_t map[CHANNELS];
   uint16_t rpn[CHANNELS];
   OutEvent ev;
-  NoteOffSchedule offs;
 };
 thread_local SmfWriterState smf;
-
-void putBytes(const void* bytes, uint32_t n) {
-  std::memcpy(smf.out + smf.pos, bytes, n);
-  smf.pos += n;
-}
 
 // Writes the prepared event at `time` with delta and running status. False when the event does
 // not fit before the limit; the size-limit warning is raised then.
 bool emitTrackEvent(uint32_t time) {
   const OutEvent& e = smf.ev;
-  uint64_t count = uint64_t(e.headCount) + e.bodyCount;
+  const uint64_t count = uint64_t(e.headCount) + e.bodyCount;
   if (count == 0) return true;
-  if (time < smf.lastTime) time = smf.lastTime;  // never a negative delta
-  uint32_t delta = time - smf.lastTime;
-  bool writeStatus = e.status != smf.runningStatus;
-  // Besides the named test, the exact size is checked so that a five-byte delta can never push
-  // the closing bytes past the capacity.
-  uint64_t exact = uint64_t(varLenSize(delta)) + (writeStatus ? 1 : 0) + count;
-  if (count + smf.pos + EVENT_SLACK > smf.limit ||
-      smf.pos + exact + TRAILER_RESERVE > smf.capacity) {
-    raiseWarning(WARN_SIZE_LIMIT);
-    return false;
-  }
-  bool isNote = (e.status & 0xF0) == ST_NOTE;
-  if (isNote && !smf.offs.reserve()) return true;  // no memory for its note-off: left out
-  smf.pos += uint32_t(writeVarLen(smf.out + smf.pos, delta));
-  smf.lastTime = time;
-  if (writeStatus) smf.out[smf.pos++] = e.status;
-  smf.runningStatus = e.status <= 0xEF ? e.status : 0;
-  if (isNote) {
-    uint64_t end = uint64_t(time) + e.duration;  // held below the end-of-tracks mark
-    smf.offs.add(e.head[0], e.status & 0x0F, end < TRACK_DONE ? uint32_t(end) : TRACK_DONE - 1);
-  }
-  uint8_t* dst = smf.out + smf.pos;
-  for (uint32_t i = 0; i < e.headCount; ++i) dst[i] = e.head[i];
-  smf.pos += e.headCount;
-  if (e.bodyCount) putBytes(e.body, e.bodyCount);
+  const bool isNote = (e.status & 0xF0) == ST_NOTE;
+  const EventStart start = smf.startEvent(time, e.status, count, isNote, e.head[0], e.duration);
+  if (start != EventStart::STARTED) return start != EventStart::FULL;
+  smf.put(e.head, e.headCount);
+  if (e.bodyCount) smf.put(e.body, e.bodyCount);
   return true;
 }
 
@@ -400,16 +366,9 @@ bool writeEvent(const StreamEvent& in) {
 }
 
 void resetState(uint8_t* out, uint32_t capacity) {
-  smf.out = out;
-  smf.pos = 0;
-  smf.capacity = capacity;
-  smf.limit = capacity > LIMIT_MARGIN ? capacity - LIMIT_MARGIN : 0;
-  smf.lastTime = 0;
-  smf.songEnd = 0;
-  smf.runningStatus = 0;
+  smf.startTrack(out, capacity, LIMIT_MARGIN, TRAILER_RESERVE);
   smf.saving = !runState.forPlayback;
   for (uint16_t& word : smf.rpn) word = RPN_NONE;
-  smf.offs.start();
 }
 
 }  // namespace
@@ -434,24 +393,24 @@ void writeSmf(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
   }
 
   if (wrapped) {
-    putBytes(RIFF_ID, 4);
+    smf.put(RIFF_ID, 4);
     smf.pos += 4;  // size, patched at the end
-    putBytes(RMID_ID, 4);
-    putBytes(COPY_ID, 4);
+    smf.put(RMID_ID, 4);
+    smf.put(COPY_ID, 4);
     smf.pos += uint32_t(putLE(smf.out + smf.pos, COPY_CHUNK_SIZE, 4));
-    putBytes(MTHD_ID, 4);
+    smf.put(MTHD_ID, 4);
     smf.pos += uint32_t(putBE(smf.out + smf.pos, COPY_GUARD_MTHD_SIZE, 4));
-    putBytes(COPY_GUARD_TEXT, sizeof COPY_GUARD_TEXT - 1);
-    putBytes(DATA_ID, 4);
+    smf.put(COPY_GUARD_TEXT, sizeof COPY_GUARD_TEXT - 1);
+    smf.put(DATA_ID, 4);
     smf.pos += 4;  // size, patched at the end
   }
   smf.smfStart = smf.pos;
-  putBytes(MTHD_ID, 4);
+  smf.put(MTHD_ID, 4);
   smf.pos += uint32_t(putBE(smf.out + smf.pos, MTHD_LENGTH, 4));
   smf.pos += uint32_t(putBE(smf.out + smf.pos, 0, 2));  // format 0
   smf.pos += uint32_t(putBE(smf.out + smf.pos, 1, 2));  // one track
   smf.pos += uint32_t(putBE(smf.out + smf.pos, table.timebase, 2));
-  putBytes(MTRK_ID, 4);
+  smf.put(MTRK_ID, 4);
   smf.pos += 4;  // track length, patched at the end
 
   if (emitOpeningEvents()) {
@@ -470,11 +429,11 @@ void writeSmf(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
   if (smf.songEnd > smf.lastTime) {
     smf.pos += uint32_t(writeVarLen(smf.out + smf.pos, smf.songEnd - smf.lastTime));
     const uint8_t filler[] = {ST_NOTE_OFF, 0, 0};
-    putBytes(filler, sizeof filler);
+    smf.put(filler, sizeof filler);
     smf.lastTime = smf.songEnd;
   }
   const uint8_t endOfTrack[] = {0, ST_META, META_END_OF_TRACK, 0};
-  putBytes(endOfTrack, sizeof endOfTrack);
+  smf.put(endOfTrack, sizeof endOfTrack);
 
   uint32_t trackStart = smf.smfStart + SMF_HEAD_SIZE;
   putBE(smf.out + smf.smfStart + MTRK_LENGTH_OFFSET, smf.pos - trackStart, 4);
