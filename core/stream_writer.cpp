@@ -498,6 +498,17 @@ void endReaderStream(uint8_t* destination, int32_t* destinationSize) {
   endStream();
 }
 
+void endChunkedReaderStream(uint8_t* destination, int32_t* destinationSize, bool chunkWritten) {
+  if (!chunkWritten) {
+    writer.outTrack = 0;
+    writer.now = 0;
+    writeTrackChunk(destination);
+    finishStream(destination);
+  }
+  *destinationSize = int32_t(writer.pos);
+  endStream();
+}
+
 void writeHeaderChunk(uint8_t* out) {
   writer.headerStart = writer.pos;
   uint8_t* p = out + writer.pos;

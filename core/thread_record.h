@@ -5,14 +5,23 @@
 // record once per call:
 //   thread_local constinit SmfState* state = nullptr;
 //   ...  state = &threadRecord<SmfState>();
+// A record without destructors is constant-initialised (the compiler checks it), so it needs no
+// guard at all.
 #pragma once
+
+#include <type_traits>
 
 namespace vlm {
 
 template <typename Record>
 Record& threadRecord() {
-  thread_local Record record;
-  return record;
+  if constexpr (std::is_trivially_destructible_v<Record>) {
+    thread_local constinit Record record{};
+    return record;
+  } else {
+    thread_local Record record;
+    return record;
+  }
 }
 
 }  // namespace vlm

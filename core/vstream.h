@@ -352,6 +352,9 @@ bool beginReaderStream(uint8_t* destination, uint32_t capacity, uint32_t minCapa
                        uint16_t timebase);
 // And last: closes the open track and gives the size of the stream.
 void endReaderStream(uint8_t* destination, int32_t* destinationSize);
+// The last step of a reader that writes one chunk per part and closes each chunk itself: a song
+// without a chunk gets one empty chunk, then the size of the stream is given.
+void endChunkedReaderStream(uint8_t* destination, int32_t* destinationSize, bool chunkWritten);
 // Whether a wave event (META_WAVE) was written since the last beginStream. Every event of a
 // stream goes through the emitter, so without one no scan of the stream can find voice samples.
 bool waveEventWritten();

@@ -5,6 +5,7 @@
 
 #include "core/codec.h"
 #include "core/stages.h"
+#include "core/thread_record.h"
 #include "core/vstream.h"
 #include "readers/phone_parts.h"
 
@@ -42,11 +43,12 @@ struct JskyReader {
   int volumeStep = 0;
 };
 
-thread_local JskyReader r;
+// Set to the thread's record on entry (core/thread_record.h says why).
+thread_local constinit JskyReader* r = nullptr;
 
 bool partStartAt(uint32_t pos) {
-  return r.size >= 3 && pos <= r.size - 3 && r.image[pos] == ESC && r.image[pos + 1] == '$' &&
-         r.image[pos + 2] == 'D';
+  return r->size >= 3 && pos <= r->size - 3 && r->image[pos] == ESC && r->image[pos + 1] == '$' &&
+         r->image[pos + 2] == 'D';
 }
 
 // JIS X 0208 row and cell to Shift-JIS.
@@ -67,10 +69,10 @@ uint32_t readTitle() {
   };
   TextMode mode = TextMode::SINGLE;
   uint32_t pos = 0;
-  while (pos < r.size && !partStartAt(pos)) {
-    const uint8_t c = r.image[pos];
-    if (c == ESC && pos + 2 < r.size) {
-      const uint8_t a = r.image[pos + 1], b = r.image[pos + 2];
+  while (pos < r->size && !partStartAt(pos)) {
+    const uint8_t c = r->image[pos];
+    if (c == ESC && pos + 2 < r->size) {
+      const uint8_t a = r->image[pos + 1], b = r->image[pos + 2];
       if (a == '(' && b == 'B') mode = TextMode::SINGLE;
       if (a == '$' && b == 'B') mode = TextMode::DOUBLE;
       pos += 3;
@@ -86,9 +88,9 @@ uint32_t readTitle() {
     } else if (mode == TextMode::KANA) {
       add(uint8_t(c + KANA_OFFSET));
     } else if (mode == TextMode::DOUBLE) {
-      if (pos >= r.size || r.image[pos] < 0x21 || r.image[pos] > 0x7E || c > 0x7E) continue;
+      if (pos >= r->size || r->image[pos] < 0x21 || r->image[pos] > 0x7E || c > 0x7E) continue;
       uint8_t sjis[2];
-      jisToShiftJis(c, r.image[pos++], sjis);
+      jisToShiftJis(c, r->image[pos++], sjis);
       if (length + 2 <= INFO_TEXT_SIZE - 1) {
         add(sjis[0]);
         add(sjis[1]);
@@ -113,41 +115,41 @@ int pitchIndex(uint8_t c) {
 
 // Length of one note or rest; inside a triplet two thirds of it.
 uint32_t eventLength(uint32_t length) {
-  return r.triplet ? length * 2 / 3 : length;
+  return r->triplet ? length * 2 / 3 : length;
 }
 
 void readCommand(uint8_t command) {
   switch (command) {
     case 0x22:
-      if (r.octave < MAX_OCTAVE_OFFSET) ++r.octave;
+      if (r->octave < MAX_OCTAVE_OFFSET) ++r->octave;
       break;
     case 0x23:
-      if (r.octave > -MAX_OCTAVE_OFFSET) --r.octave;
+      if (r->octave > -MAX_OCTAVE_OFFSET) --r->octave;
       break;
     case 0x24:
-      r.octave = 0;
+      r->octave = 0;
       break;
     case 0x25:
-      r.triplet = TRIPLET_LONG;
+      r->triplet = TRIPLET_LONG;
       break;
     case 0x26:
-      r.triplet = TRIPLET_SHORT;
+      r->triplet = TRIPLET_SHORT;
       break;
     case 0x28:
     case 0x29:
     case 0x2A:
     case 0x2B:
-      setPartTempo(r.song, TEMPO_COMMAND_BPM[command - 0x28]);
+      setPartTempo(r->song, TEMPO_COMMAND_BPM[command - 0x28]);
       break;
     case 0x2C:
     case 0x2D:
     case 0x2E:
     case 0x2F: {
-      int step = r.volumeStep + VOLUME_COMMAND_STEP[command - 0x2C];
+      int step = r->volumeStep + VOLUME_COMMAND_STEP[command - 0x2C];
       if (step > MAX_VOLUME_STEP) step = MAX_VOLUME_STEP;
       if (step < -MAX_VOLUME_STEP) step = -MAX_VOLUME_STEP;
-      r.volumeStep = step;
-      controlPart(r.song, CC_VOLUME, uint8_t(step * VOLUME_UNIT + VOLUME_CENTRE));
+      r->volumeStep = step;
+      controlPart(r->song, CC_VOLUME, uint8_t(step * VOLUME_UNIT + VOLUME_CENTRE));
       break;
     }
     default:
@@ -157,46 +159,46 @@ void readCommand(uint8_t command) {
 
 // Reads one part from `pos` to its SI (or the end); returns the position after it.
 uint32_t readPart(uint32_t pos) {
-  r.octave = 0;
-  r.triplet = 0;
-  r.volumeStep = 0;
-  while (pos < r.size && !r.song.full) {
-    const uint8_t c = r.image[pos++];
+  r->octave = 0;
+  r->triplet = 0;
+  r->volumeStep = 0;
+  while (pos < r->size && !r->song.sink.full) {
+    const uint8_t c = r->image[pos++];
     if (c == SHIFT_IN) break;
     if (c == COMMAND) {
-      if (pos < r.size && r.image[pos] != SHIFT_IN) readCommand(r.image[pos++]);
+      if (pos < r->size && r->image[pos] != SHIFT_IN) readCommand(r->image[pos++]);
       continue;
     }
     const bool note = isNote(c);
     if (!note && !isRest(c)) continue;
     uint32_t length = note ? NOTE_LENGTHS[c & 3] : NOTE_LENGTHS[c - REST_FIRST];
     // A tie mark followed by the same pitch (or another rest) adds the next length.
-    while (pos + 1 < r.size && r.image[pos] == TIE) {
-      const uint8_t n = r.image[pos + 1];
+    while (pos + 1 < r->size && r->image[pos] == TIE) {
+      const uint8_t n = r->image[pos + 1];
       if (note ? !(isNote(n) && pitchIndex(n) == pitchIndex(c)) : !isRest(n)) break;
       length += note ? NOTE_LENGTHS[n & 3] : NOTE_LENGTHS[n - REST_FIRST];
       pos += 2;
     }
     length = eventLength(length);
-    if (r.triplet) --r.triplet;
+    if (r->triplet) --r->triplet;
     if (note)
-      notePart(r.song, pitchIndex(c) + 12 * r.octave + NOTE_BASE, length);
+      notePart(r->song, pitchIndex(c) + 12 * r->octave + NOTE_BASE, length);
     else
-      restPart(r.song, length);
+      restPart(r->song, length);
   }
   return pos;
 }
 
 void readParts() {
   uint32_t pos = readTitle();
-  while (pos < r.size) {
+  while (pos < r->size) {
     if (!partStartAt(pos)) {
       ++pos;
       continue;
     }
-    if (!beginPart(r.song)) break;
+    if (!beginPart(r->song)) break;
     pos = readPart(pos + 3);
-    endPart(r.song);
+    endPart(r->song);
   }
 }
 
@@ -204,12 +206,10 @@ void readParts() {
 
 void readJskyText(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
                   int32_t* destinationSize, uint32_t capacity) {
-  *destinationSize = 0;
-  r.image = source;
-  r.size = source ? sourceSize : 0;
-  if (!beginSong(r.song, destination, capacity, TEXT_TIMEBASE)) return;
-  readParts();
-  endSong(r.song, destinationSize);
+  r = &threadRecord<JskyReader>();
+  r->image = source;
+  r->size = source ? sourceSize : 0;
+  readPartSong(r->song, destination, destinationSize, capacity, TEXT_TIMEBASE, readParts);
 }
 
 }  // namespace vlm

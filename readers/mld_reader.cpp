@@ -7,6 +7,7 @@
 
 #include "core/codec.h"
 #include "core/conversion_options.h"
+#include "core/reader_events.h"
 #include "core/stages.h"
 #include "core/thread_record.h"
 #include "core/vstream.h"
@@ -18,7 +19,7 @@ namespace {
 
 using namespace mld;  // the container layout shared with the writer
 
-constexpr uint32_t FILE_HEAD_SIZE = 8;       // id, 32-bit length of the rest
+constexpr uint32_t FILE_HEAD_SIZE = 8;  // id, 32-bit length of the rest
 constexpr uint32_t PMD_CRC_SIZE = 2;
 
 constexpr int USER_VOICES = 16;
@@ -62,9 +63,7 @@ struct FrequencyState {
 struct MldReader {
   const uint8_t* image = nullptr;
   uint32_t size = 0;
-  uint8_t* out = nullptr;
-  uint32_t capacity = 0;
-  bool full = false;
+  EventSink sink;
 
   bool headerSeen = false;
   bool pmd = false;
@@ -80,22 +79,16 @@ struct MldReader {
   uint16_t userVoiceMask = 0;
   uint8_t waveCounter = 1;
   FrequencyState freq[CHANNELS];
-
-  std::vector<uint8_t> meta;  // assembly of meta events (type, length, body)
 };
 
 // Set to the thread's record on entry (core/thread_record.h says why).
 thread_local constinit MldReader* r = nullptr;
 
 void resetReader(const uint8_t* image, uint32_t size, uint8_t* out, uint32_t capacity) {
-  std::vector<uint8_t> keep;
-  keep.swap(r->meta);
   *r = MldReader{};
-  r->meta.swap(keep);
   r->image = image;
   r->size = size;
-  r->out = out;
-  r->capacity = capacity;
+  r->sink = sinkFor(out, capacity);
   for (uint16_t& id : r->userVoiceId) id = NO_USER_VOICE;
 }
 
@@ -196,19 +189,20 @@ bool pmdChecksumMatches(uint64_t declaredEnd) {
 
 // ---- Submission -----------------------------------------------------------------------------
 
-bool submit(int t, uint8_t status, const uint8_t* data, uint32_t count) {
-  if (r->full) return false;
-  if (!submitEvent(r->out, r->capacity, r->track[t].time, status, uint8_t(t), data, count)) {
-    r->full = true;
-    return false;
-  }
-  return true;
+// The events of source track `t`, at its time.
+uint32_t timeOf(int t) {
+  return r->track[t].time;
+}
+
+// A meta event of track `t`; the whole event must fit the writer's scratch block.
+bool submitTrackMeta(int t, uint8_t type, const uint8_t* body, uint32_t length) {
+  return submitMeta(r->sink, timeOf(t), uint8_t(t), type, body, std::min(length, MAX_META_BODY));
 }
 
 // Early end of a wave note: a request without data bytes whose first byte names the note. The
 // request is set up here because it carries a byte beyond its count.
 bool submitWaveNoteEnd(int t, uint8_t note) {
-  if (r->full) return false;
+  if (r->sink.full) return false;
   uint8_t data[1] = {uint8_t(note & 0x7F)};
   constexpr int MAX_SUBMISSIONS = 64;
   for (int i = 0; i < MAX_SUBMISSIONS; ++i) {
@@ -218,24 +212,14 @@ bool submitWaveNoteEnd(int t, uint8_t note) {
     writer.data = data;
     writer.count = 0;
     writer.resubmit = false;
-    if (!putEvent(r->out, r->capacity, r->track[t].time)) {
-      r->full = true;
+    if (!putEvent(r->sink.out, r->sink.capacity, r->track[t].time)) {
+      r->sink.full = true;
       return false;
     }
     if (!writer.resubmit) break;
   }
   writer.resubmit = false;
   return true;
-}
-
-bool submitControl(int t, int channel, uint8_t controller, uint8_t value) {
-  const uint8_t data[2] = {controller, uint8_t(value & 0x7F)};
-  return submit(t, uint8_t(ST_CONTROL | channel), data, 2);
-}
-
-bool submitBend(int t, int channel, uint8_t lsb, uint8_t msb) {
-  const uint8_t data[2] = {uint8_t(lsb & 0x7F), uint8_t(msb & 0x7F)};
-  return submit(t, uint8_t(ST_PITCH_BEND | channel), data, 2);
 }
 
 constexpr uint8_t FREQ_KEY_ON_BIT = 0x20;  // of the high part; bits 4..2 block, bit 1 number bit 8
@@ -263,7 +247,8 @@ bool submitGlide(int t, int channel) {
   const FrequencyState& f = r->freq[channel];
   if (!(f.high & FREQ_KEY_ON_BIT)) {
     if (writer.ch[channel].bend == BEND_CENTRE) return true;
-    return submitBend(t, channel, BEND_CENTRE & 0x7F, uint8_t(BEND_CENTRE >> 8));
+    return submitBend(r->sink, timeOf(t), t, channel, BEND_CENTRE & 0x7F,
+                      uint8_t(BEND_CENTRE >> 8));
   }
   const uint16_t number = uint16_t(f.low | ((f.high >> 1) & 1) << 8);
   const int offset = frequencyOffset(number, (f.high >> 2) & 7, f.key);
@@ -271,13 +256,13 @@ bool submitGlide(int t, int channel) {
   if (range <= 0 || range > GLIDE_BEND_RANGE || offset >= range * GLIDE_UNITS ||
       offset < -range * GLIDE_UNITS) {
     if (range != GLIDE_BEND_RANGE &&
-        !submitControl(t, channel, CC_BEND_RANGE, uint8_t(GLIDE_BEND_RANGE)))
+        !submitControl(r->sink, timeOf(t), t, channel, CC_BEND_RANGE, uint8_t(GLIDE_BEND_RANGE)))
       return false;
     range = GLIDE_BEND_RANGE;
   }
   const int scaled = offset * 2 / range;  // 8192 bend steps span `range` semitones
   const int v = std::clamp(scaled + 8192, 0, 0x3FFF);
-  return submitBend(t, channel, uint8_t(v & 0x7F), uint8_t(v >> 7));
+  return submitBend(r->sink, timeOf(t), t, channel, uint8_t(v & 0x7F), uint8_t(v >> 7));
 }
 
 // Frequency parts: a glide of the sounding note, or a request to the assembler, which turns
@@ -297,7 +282,7 @@ bool submitFrequency(int t, int channel, const uint8_t* data, uint32_t count) {
     return submitGlide(t, channel);
   f.toAssembler = keyOn;
   const uint8_t both[6] = {CC_FREQ_LOW, f.low, 0, 0, CC_FREQ_HIGH, f.high};
-  return submit(t, uint8_t(ST_CONTROL | channel), both, 6);
+  return submitTo(r->sink, timeOf(t), t, uint8_t(ST_CONTROL | channel), both, 6);
 }
 
 // The note a later frequency event glides: a repeat of the key that overlaps the note (a long
@@ -313,25 +298,6 @@ void noteForGlides(int t, int channel, uint8_t key, uint8_t gate) {
   f.key = key;
   f.noteSeen = true;
   f.toAssembler = false;  // the note silences a frequency note of the assembler
-}
-
-bool submitMeta(int t, uint8_t type, const uint8_t* body, uint32_t length) {
-  // The whole event must fit the writer's scratch block.
-  if (length > MAX_META_BODY) length = MAX_META_BODY;
-  r->meta.resize(length + 6);
-  r->meta[0] = type;
-  int lengthBytes = writeVarLen(r->meta.data() + 1, length);
-  if (length) std::memcpy(r->meta.data() + 1 + lengthBytes, body, length);
-  return submit(t, ST_META, r->meta.data(), uint32_t(1 + lengthBytes + length));
-}
-
-bool submitMetaByte(int t, uint8_t type, uint8_t value) {
-  return submitMeta(t, type, &value, 1);
-}
-
-bool submitTimedNote(int t, uint8_t status, uint8_t note, uint8_t velocity, uint8_t duration) {
-  const uint8_t data[4] = {uint8_t(note & 0x7F), uint8_t(velocity & 0x7F), 0, duration};
-  return submit(t, status, data, 4);
 }
 
 // Channel of part `part` of source track `t`, through the writer's channel map.
@@ -357,12 +323,14 @@ bool readNote(int t, const uint8_t* e) {
   bool rhythm = (writer.DRUM_CHANNEL_MASK >> channel) & 1;
   int note = value + KEY_BASE + shift - (rhythm && !r->pmd ? RHYTHM_NOTE_OFFSET : 0);
   if ((r->userVoiceMask >> channel) & 1 && options.voiceOutput)
-    return submitTimedNote(t, WAVE_NOTE_STATUS, r->userVoiceIndex[channel], velocity, gate);
+    return submitNote(r->sink, timeOf(t), t, WAVE_NOTE_STATUS, r->userVoiceIndex[channel], velocity,
+                      gate);
   noteForGlides(t, channel, uint8_t(value + KEY_BASE + shift), gate);
-  return submitTimedNote(t, uint8_t(ST_TIMED_NOTE | channel), uint8_t(note), velocity, gate);
+  return submitNote(r->sink, timeOf(t), t, uint8_t(ST_TIMED_NOTE | channel), uint8_t(note),
+                    velocity, gate);
 }
 
-bool submitProgram(int t, int channel) {
+bool submitTimbre(int t, int channel) {
   uint8_t bank = r->timbre[channel] & 0xFF;
   uint8_t value = r->timbre[channel] >> 8;
   uint8_t program, bankByte;
@@ -382,8 +350,7 @@ bool submitProgram(int t, int channel) {
       break;
     }
   }
-  const uint8_t data[2] = {uint8_t(program & 0x7F), bankByte};
-  return submit(t, uint8_t(ST_PROGRAM | channel), data, 2);
+  return submitProgram(r->sink, timeOf(t), t, channel, program, bankByte);
 }
 
 bool readTempo(int t, uint8_t code, uint8_t parameter) {
@@ -394,11 +361,8 @@ bool readTempo(int t, uint8_t code, uint8_t parameter) {
   uint32_t timebase = writer.timebase ? writer.timebase : MLD_TIMEBASE;
   uint32_t bpm = (parameter * base) / timebase;
   if (bpm == 0) return true;  // no tempo a Set Tempo can carry
-  uint32_t micros = 60000000 / bpm;
-  if (micros > 0xFFFFFF) micros = 0xFFFFFF;
   writer.tempoBpm = bpm;
-  const uint8_t body[3] = {uint8_t(micros >> 16), uint8_t(micros >> 8), uint8_t(micros)};
-  return submitMeta(t, META_TEMPO, body, 3);
+  return submitTempo(r->sink, timeOf(t), t, microsOfBpm(bpm));
 }
 
 bool readShortEvent(int t, uint8_t code, uint8_t p) {
@@ -407,39 +371,41 @@ bool readShortEvent(int t, uint8_t code, uint8_t p) {
   int v = p & 0x3F;
   switch (code) {
     case EV_MASTER_VOLUME:
-      return submitMetaByte(t, META_MASTER_VOLUME, p & 0x7F);
+      return submitMetaByte(r->sink, timeOf(t), t, META_MASTER_VOLUME, p & 0x7F);
     case EV_RHYTHM_PART:
       if ((p >> 3) >= CHANNELS) return true;
-      return submitControl(t, p >> 3, CC_RHYTHM_PART, p & 1);
+      return submitControl(r->sink, timeOf(t), t, p >> 3, CC_RHYTHM_PART, p & 1);
     case EV_CUE:
-      return submitMetaByte(t, META_CUE, p);
+      return submitMetaByte(r->sink, timeOf(t), t, META_CUE, p);
     case EV_PARAMETER:
-      return submitMetaByte(t, META_PARAMETER, p);
+      return submitMetaByte(r->sink, timeOf(t), t, META_PARAMETER, p);
     case EV_TIMBRE_LOW: {
       int ch = channelOf(t, part);
       r->timbre[ch] = uint16_t((r->timbre[ch] & 0xFF00) | v);
-      return submitProgram(t, ch);
+      return submitTimbre(t, ch);
     }
     case EV_TIMBRE_HIGH: {
       int ch = channelOf(t, part);
       r->timbre[ch] = uint16_t((r->timbre[ch] & 0x00FF) | (v << 8));
-      return submitProgram(t, ch);
+      return submitTimbre(t, ch);
     }
     case EV_VOLUME:
-      return submitControl(t, channelOf(t, part), CC_VOLUME, uint8_t(v * 2));
+      return submitControl(r->sink, timeOf(t), t, channelOf(t, part), CC_VOLUME, uint8_t(v * 2));
     case EV_PAN:
-      return submitControl(t, channelOf(t, part), CC_PAN, uint8_t(v * 2));
+      return submitControl(r->sink, timeOf(t), t, channelOf(t, part), CC_PAN, uint8_t(v * 2));
     case EV_BEND:
-      return submitBend(t, channelOf(t, part), 0, uint8_t(v * 2));
+      return submitBend(r->sink, timeOf(t), t, channelOf(t, part), 0, uint8_t(v * 2));
     case EV_CHANNEL:
       writer.ch[t * VOICES_PER_TRACK + part].map = uint8_t(p & 0x0F);
       return true;
     case EV_EXPRESSION:
-      return submitControl(t, channelOf(t, part), CC_EXPRESSION, uint8_t(v * 2));
+      return submitControl(r->sink, timeOf(t), t, channelOf(t, part), CC_EXPRESSION,
+                           uint8_t(v * 2));
     case EV_BEND_RANGE:
-      return submitControl(t, channelOf(t, part), CC_BEND_RANGE, uint8_t(v));
+      return submitControl(r->sink, timeOf(t), t, channelOf(t, part), CC_BEND_RANGE, uint8_t(v));
     case EV_MODULATION:
-      return submitControl(t, channelOf(t, part), CC_MODULATION, uint8_t(v * 2));
+      return submitControl(r->sink, timeOf(t), t, channelOf(t, part), CC_MODULATION,
+                           uint8_t(v * 2));
     default:
       return true;  // no-operation and unknown codes
   }
@@ -466,7 +432,7 @@ bool submitWave(int t, uint8_t number, uint8_t rateCode, uint32_t rate, uint32_t
   body[0] = number;
   body[1] = rateCode;
   if (length) std::memcpy(body.data() + 2, r->image + offset, length);
-  return submitMeta(t, META_WAVE, body.data(), uint32_t(body.size()));
+  return submitTrackMeta(t, META_WAVE, body.data(), uint32_t(body.size()));
 }
 
 // Wave data with wave number and rate code at +7 and +8, the samples from +9.
@@ -520,23 +486,23 @@ bool readDeviceMessage(int t, const uint8_t* e, uint32_t L, uint32_t event) {
     int ch = channelOf(t, b6 >> 6);
     switch (b5) {
       case 1:
-        return submitBend(t, ch, 0, uint8_t((b6 & 0x3F) * 2));
+        return submitBend(r->sink, timeOf(t), t, ch, 0, uint8_t((b6 & 0x3F) * 2));
       case 2:
-        return submitControl(t, ch, CC_BEND_RANGE, b6 & 0x1F);
+        return submitControl(r->sink, timeOf(t), t, ch, CC_BEND_RANGE, b6 & 0x1F);
       case 3:
-        return submitControl(t, ch, CC_MODULATION, uint8_t((b6 & 0x3F) * 2));
+        return submitControl(r->sink, timeOf(t), t, ch, CC_MODULATION, uint8_t((b6 & 0x3F) * 2));
       default:
         return true;
     }
   }
   if ((b5 & 0xFC) == 0xE8) {
     int ch = channelOf(t, b5 & 3);
-    if (L == 4) return submitBend(t, ch, b6, b7);
-    return submitBend(t, ch, uint8_t(writer.ch[ch].bend & 0x7F), b6);
+    if (L == 4) return submitBend(r->sink, timeOf(t), t, ch, b6, b7);
+    return submitBend(r->sink, timeOf(t), t, ch, uint8_t(writer.ch[ch].bend & 0x7F), b6);
   }
   switch (b5) {
     case 0xEF:
-      return submitControl(t, channelOf(t, b6 >> 5), CC_BEND_RANGE, b6 & 0x1F);
+      return submitControl(r->sink, timeOf(t), t, channelOf(t, b6 >> 5), CC_BEND_RANGE, b6 & 0x1F);
     case 0xF0:
       if (b6 == 0x02) return readWaveData(t, e, L, event);
       if (b6 == 0x83 && L >= 4) {
@@ -544,23 +510,24 @@ bool readDeviceMessage(int t, const uint8_t* e, uint32_t L, uint32_t event) {
         uint8_t number = r->waveCounter++;
         uint32_t rate = b7 < 5 ? WAVE_RATES[b7] : 0;
         if (!submitWave(t, number, b7, rate, event + 8, L - 4)) return false;
-        return submitTimedNote(t, WAVE_NOTE_STATUS, number, 127, WAVE_NOTE_DURATION);
+        return submitNote(r->sink, timeOf(t), t, WAVE_NOTE_STATUS, number, 127, WAVE_NOTE_DURATION);
       }
       return true;
     case 0xF1:
       if (b6 == 0x20) {
         if (b8 == 0) return true;
-        return submitTimedNote(t, WAVE_NOTE_STATUS, b7, 127, b8);
+        return submitNote(r->sink, timeOf(t), t, WAVE_NOTE_STATUS, b7, 127, b8);
       }
       if ((b6 & 0x3F) == 1)
-        return submitControl(t, channelOf(t, b6 >> 6), CC_MODULATION, uint8_t(b7 * 2));
+        return submitControl(r->sink, timeOf(t), t, channelOf(t, b6 >> 6), CC_MODULATION,
+                             uint8_t(b7 * 2));
       if ((b6 & 0x3F) == 2) {
         const uint8_t data[6] = {CC_FREQ_LOW, b7, 0, 0, CC_FREQ_HIGH, b8};
         return submitFrequency(t, channelOf(t, b6 >> 6), data, 6);
       }
       return true;
     case 0xF2:
-      if (b6 == 1) return submitMetaByte(t, META_WAVE_LEVEL, uint8_t(b7 * 2));
+      if (b6 == 1) return submitMetaByte(r->sink, timeOf(t), t, META_WAVE_LEVEL, uint8_t(b7 * 2));
       if (b6 == 4 || b6 == 5) {
         int ch = ((b8 & 3) * VOICES_PER_TRACK + (b7 >> 6)) & 0x0F;
         (b6 == 4 ? songStats.vibrationMask : songStats.ledMask) |= uint16_t(1u << ch);
@@ -570,7 +537,7 @@ bool readDeviceMessage(int t, const uint8_t* e, uint32_t L, uint32_t event) {
       int ch = channelOf(t, (b6 >> 5) & 3);
       switch (b6 & 0x1F) {
         case 2:
-          return submitControl(t, ch, CC_MODULATION, uint8_t(b7 * 2));
+          return submitControl(r->sink, timeOf(t), t, ch, CC_MODULATION, uint8_t(b7 * 2));
         case 3: {
           const uint8_t data[2] = {CC_FREQ_HIGH, b7};
           return submitFrequency(t, ch, data, 2);
@@ -590,9 +557,9 @@ bool readDeviceMessage(int t, const uint8_t* e, uint32_t L, uint32_t event) {
     case 0x01:
       if (b6 == 5) {
         if (b8 == 0) return true;
-        return submitTimedNote(t, WAVE_NOTE_STATUS, b7, 127, b8);
+        return submitNote(r->sink, timeOf(t), t, WAVE_NOTE_STATUS, b7, 127, b8);
       }
-      if (b6 == 6) return submitMetaByte(t, META_WAVE_LEVEL, uint8_t(b7 * 2));
+      if (b6 == 6) return submitMetaByte(r->sink, timeOf(t), t, META_WAVE_LEVEL, uint8_t(b7 * 2));
       if (b6 == 3) return readWaveData(t, e, L, event);
       if (b6 == 0xF0 && b7 == 5) {
         readUserVoiceTable(e, L);
@@ -602,12 +569,13 @@ bool readDeviceMessage(int t, const uint8_t* e, uint32_t L, uint32_t event) {
         // A voice definition: kind, two identifying bytes, program, 10 x kind + 2 voice bytes.
         uint32_t length = 4 + 10u * b7 + 2;
         if (L < length + 3) return true;
-        return submitMeta(t, META_VOICE, e + 7, length);
+        return submitTrackMeta(t, META_VOICE, e + 7, length);
       }
       if (b6 == 0xF2 && b7 == 7 && L >= 4 + MASK_TABLE_SIZE) readMaskTable(e + 8);
       return true;
     case 0x10:
-      if (b6 == 0x49) return submitTimedNote(t, WAVE_NOTE_STATUS, b7, b8, WAVE_NOTE_DURATION);
+      if (b6 == 0x49)
+        return submitNote(r->sink, timeOf(t), t, WAVE_NOTE_STATUS, b7, b8, WAVE_NOTE_DURATION);
       if (b6 == 0x4A) {
         return submitWaveNoteEnd(t, b7);
       }
@@ -617,9 +585,9 @@ bool readDeviceMessage(int t, const uint8_t* e, uint32_t L, uint32_t event) {
       }
       return true;
     case 0x81:
-      return submitMetaByte(t, META_WAVE_LEVEL, uint8_t(b6 * 2));
+      return submitMetaByte(r->sink, timeOf(t), t, META_WAVE_LEVEL, uint8_t(b6 * 2));
     case 0x82:
-      return submitMetaByte(t, META_LEVEL, b6);
+      return submitMetaByte(r->sink, timeOf(t), t, META_LEVEL, b6);
     default:
       return true;
   }
@@ -631,14 +599,14 @@ bool readExtendedEvent(int t, const uint8_t* e, uint32_t L, uint32_t event) {
   switch (code) {
     case EV_EXCLUSIVE_4VOICE:
       if (L < 3) return true;
-      return submitControl(t, channelOf(t, (e[5] >> 5) & 3), CC_MODULATION,
+      return submitControl(r->sink, timeOf(t), t, channelOf(t, (e[5] >> 5) & 3), CC_MODULATION,
                            uint8_t(((e[6] >> 6) * 127) / 3));
     case EV_LYRIC:
       if (L < 1) return true;
-      return submitMeta(t, META_LYRIC, e + 5, L - 1);
+      return submitTrackMeta(t, META_LYRIC, e + 5, L - 1);
     case EV_EX_TEXT:
       if (L < 5) return true;
-      return submitMeta(t, META_FORMAT_TEXT, e + 9, L - 5);
+      return submitTrackMeta(t, META_FORMAT_TEXT, e + 9, L - 5);
     case EV_FAMILY:
       return readDeviceMessage(t, e, L, event);
     default:
@@ -719,7 +687,8 @@ void readMld(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
 
   scanHeader();
   if (r->headerSeen) readTracks();
-  const bool whole = r->size >= FILE_HEAD_SIZE && (matchId(0, MAGIC_MELO) || matchId(0, MAGIC_CMID));
+  const bool whole =
+      r->size >= FILE_HEAD_SIZE && (matchId(0, MAGIC_MELO) || matchId(0, MAGIC_CMID));
   const uint64_t declaredEnd = whole ? FILE_HEAD_SIZE + uint64_t(getBE(r->image + 4, 4)) : 0;
   reportRead(r->size, declaredEnd);  // the file's length field
   reportChecksum(!r->pmd || pmdChecksumMatches(declaredEnd));

@@ -6,7 +6,9 @@
 #include <cstring>
 
 #include "core/codec.h"
+#include "core/reader_events.h"
 #include "core/stages.h"
+#include "core/thread_record.h"
 #include "core/vstream.h"
 
 namespace vlm {
@@ -39,7 +41,6 @@ constexpr int RESET_BEND_RANGE = 2;
 constexpr int MAX_BEND_RANGE = 24;
 constexpr int MIN_TEMPO = 4;
 constexpr int MAX_TEMPO = 1024;
-constexpr uint32_t MICROSECONDS_PER_MINUTE = 60000000;
 
 // "@" values above the programs.
 constexpr int PROGRAM_RHYTHM = 128;
@@ -73,9 +74,8 @@ struct MmlReader {
   const char* text = nullptr;
   uint32_t size = 0;
   uint32_t pos = 0;
-  uint8_t* out = nullptr;
-  uint32_t capacity = 0;
-  bool stop = false;       // buffer full or work budget spent: no more reading
+  EventSink sink;          // a full buffer ends the part and the reading
+  bool stop = false;       // work budget spent: no more reading
   uint64_t budget = 0;     // commands still allowed; loops cannot run away with the time
   uint32_t firstData = 0;  // write position of the first event of the stream
 
@@ -107,33 +107,34 @@ struct MmlReader {
   uint32_t time = 0;
 };
 
-thread_local MmlReader r;
+// Set to the thread's record on entry (core/thread_record.h says why).
+thread_local constinit MmlReader* r = nullptr;
 
 void resetPart() {
-  r.channel = r.part;
-  r.octave = RESET_OCTAVE;
-  r.defaultLength = writer.timebase;
-  r.lastN = 0;
-  r.volume = RESET_VOLUME;
-  r.expression = RESET_EXPRESSION;
-  r.program = 0;
-  r.partKey = 0;
-  r.gate = RESET_GATE;
-  r.bend = RESET_BEND;
-  r.modulation = 0;
-  r.pan = RESET_PAN;
-  r.velocity = RESET_VELOCITY;
-  r.bendRange = RESET_BEND_RANGE;
-  r.braces = false;
-  r.field = FIELD_NONE;
-  r.loopDepth = 0;
-  r.time = 0;
+  r->channel = r->part;
+  r->octave = RESET_OCTAVE;
+  r->defaultLength = writer.timebase;
+  r->lastN = 0;
+  r->volume = RESET_VOLUME;
+  r->expression = RESET_EXPRESSION;
+  r->program = 0;
+  r->partKey = 0;
+  r->gate = RESET_GATE;
+  r->bend = RESET_BEND;
+  r->modulation = 0;
+  r->pan = RESET_PAN;
+  r->velocity = RESET_VELOCITY;
+  r->bendRange = RESET_BEND_RANGE;
+  r->braces = false;
+  r->field = FIELD_NONE;
+  r->loopDepth = 0;
+  r->time = 0;
 }
 
 // ---- Text access ----------------------------------------------------------------------------
 
 uint8_t at(uint32_t i) {
-  return i < r.size ? uint8_t(r.text[i]) : 0;
+  return i < r->size ? uint8_t(r->text[i]) : 0;
 }
 
 char upper(uint8_t c) {
@@ -146,48 +147,48 @@ bool isDigitAt(uint32_t i) {
 
 // Steps over one character: a Shift-JIS pair or a single byte, never past the end.
 void stepCharacter() {
-  const uint32_t step = isSjisLead(at(r.pos)) && r.pos + 1 < r.size ? 2 : 1;
-  r.pos = std::min(r.size, r.pos + step);
+  const uint32_t step = isSjisLead(at(r->pos)) && r->pos + 1 < r->size ? 2 : 1;
+  r->pos = std::min(r->size, r->pos + step);
 }
 
 // Moves to the line end (the "\n" stays for the command loop, which ends the field selection).
 void skipLine() {
-  while (r.pos < r.size && at(r.pos) != '\n') stepCharacter();
+  while (r->pos < r->size && at(r->pos) != '\n') stepCharacter();
 }
 
 void skipBlockComment() {
-  r.pos += 2;
-  while (r.pos < r.size && !(at(r.pos) == '*' && at(r.pos + 1) == '/')) stepCharacter();
-  r.pos = std::min(r.size, r.pos + 2);
+  r->pos += 2;
+  while (r->pos < r->size && !(at(r->pos) == '*' && at(r->pos + 1) == '/')) stepCharacter();
+  r->pos = std::min(r->size, r->pos + 2);
 }
 
 bool startsWith(const char* word) {
   const size_t n = std::strlen(word);
-  return r.size - r.pos >= n && std::memcmp(r.text + r.pos, word, n) == 0;
+  return r->size - r->pos >= n && std::memcmp(r->text + r->pos, word, n) == 0;
 }
 
 int readValue(int current, int min, int max) {
   uint32_t used = 0;
-  const int v = parseValue(r.text + r.pos, r.size - r.pos, &used, current, min, max);
-  r.pos += used;
+  const int v = parseValue(r->text + r->pos, r->size - r->pos, &used, current, min, max);
+  r->pos += used;
   return v;
 }
 
 // An unsigned number; `absent` when no digit follows.
 int readNumber(int min, int max, int absent) {
-  if (!isDigitAt(r.pos) && !((at(r.pos) == '+' || at(r.pos) == '-') && isDigitAt(r.pos + 1)))
+  if (!isDigitAt(r->pos) && !((at(r->pos) == '+' || at(r->pos) == '-') && isDigitAt(r->pos + 1)))
     return absent;
   uint32_t used = 0;
-  const int v = parseInt(r.text + r.pos, r.size - r.pos, &used, min, max);
-  r.pos += used;
+  const int v = parseInt(r->text + r->pos, r->size - r->pos, &used, min, max);
+  r->pos += used;
   return v;
 }
 
 uint32_t readLength(uint32_t defaultLength) {
   uint32_t used = 0;
   const uint32_t length =
-      parseLength(r.text + r.pos, r.size - r.pos, &used, defaultLength, writer.timebase);
-  r.pos += used;
+      parseLength(r->text + r->pos, r->size - r->pos, &used, defaultLength, writer.timebase);
+  r->pos += used;
   return length;
 }
 
@@ -200,7 +201,7 @@ bool startsLength(uint32_t i) {
 }
 
 void advance(uint32_t ticks) {
-  r.time = uint32_t(std::min<uint64_t>(uint64_t(r.time) + ticks, MAX_TIME));
+  r->time = uint32_t(std::min<uint64_t>(uint64_t(r->time) + ticks, MAX_TIME));
 }
 
 // Bytes of a text cut to `limit` without leaving half of a Shift-JIS pair at its end.
@@ -217,67 +218,58 @@ uint32_t sjisCut(const char* text, uint32_t length, uint32_t limit) {
 
 // ---- Events ---------------------------------------------------------------------------------
 
-bool submit(uint8_t status, const uint8_t* data, uint32_t count) {
-  if (r.stop) return false;
-  if (!submitEvent(r.out, r.capacity, r.time, status, uint8_t(r.part), data, count)) {
-    r.stop = true;  // the buffer is full: the part and the reading end here
-    return false;
-  }
-  return true;
+bool stopped() {
+  return r->stop || r->sink.full;
 }
 
-bool submitControl(uint8_t controller, int value) {
-  const uint8_t data[2] = {controller, uint8_t(value)};
-  return submit(uint8_t(ST_CONTROL | r.channel), data, 2);
+// The events of the part being read, at the part's time on its channel.
+bool controlPart(uint8_t controller, int value) {
+  return submitControl(r->sink, r->time, r->part, r->channel, controller, value);
 }
 
-bool submitMeta(uint8_t type, const uint8_t* body, uint32_t length) {
-  uint8_t data[2 + 5 + INFO_TEXT_SIZE];
-  length = std::min(length, uint32_t(INFO_TEXT_SIZE));
-  data[0] = type;
-  const int lengthBytes = writeVarLen(data + 1, length);
-  if (length) std::memcpy(data + 1 + lengthBytes, body, length);
-  return submit(ST_META, data, uint32_t(1 + lengthBytes + length));
+bool metaPart(uint8_t type, const uint8_t* body, uint32_t length) {
+  return submitMeta(r->sink, r->time, r->part, type, body, length);
 }
 
 // ---- Commands -------------------------------------------------------------------------------
 
 void readQuotedText() {
   char buffer[INFO_TEXT_SIZE];
-  const FieldResult field = readQuotedField(buffer, sizeof buffer, r.text + r.pos, r.size - r.pos);
-  r.pos = uint32_t(std::min<uint64_t>(r.size, uint64_t(r.pos) + field.consumed + 1));
+  const FieldResult field =
+      readQuotedField(buffer, sizeof buffer, r->text + r->pos, r->size - r->pos);
+  r->pos = uint32_t(std::min<uint64_t>(r->size, uint64_t(r->pos) + field.consumed + 1));
   const uint32_t length =
       sjisCut(buffer, std::min(field.produced, uint32_t(sizeof buffer)), TEXT_LIMIT);
-  if (r.field == FIELD_LYRIC)
-    submitMeta(META_LYRIC, reinterpret_cast<const uint8_t*>(buffer), length);
+  if (r->field == FIELD_LYRIC)
+    metaPart(META_LYRIC, reinterpret_cast<const uint8_t*>(buffer), length);
   else
-    setSongText(r.field == FIELD_NONE ? INFO_TITLE : r.field, buffer, length);
+    setSongText(r->field == FIELD_NONE ? INFO_TITLE : r->field, buffer, length);
 }
 
 void readHeaderLine() {
   for (const Keyword& k : TEXT_KEYWORDS) {
     if (!startsWith(k.name)) continue;
-    r.field = k.field;
-    r.pos += uint32_t(std::strlen(k.name));
+    r->field = k.field;
+    r->pos += uint32_t(std::strlen(k.name));
     // The quoted text may follow anywhere on the line.
-    while (r.pos < r.size && at(r.pos) != '\n' && at(r.pos) != '"' && at(r.pos) != '\'')
+    while (r->pos < r->size && at(r->pos) != '\n' && at(r->pos) != '"' && at(r->pos) != '\'')
       stepCharacter();
     return;
   }
   if (startsWith("#START") || startsWith("#STOP")) {
     const uint8_t cue = startsWith("#STOP") ? 1 : 0;
-    r.pos += cue ? 5 : 6;
-    submitMeta(META_CUE, &cue, 1);
+    r->pos += cue ? 5 : 6;
+    metaPart(META_CUE, &cue, 1);
     return;
   }
-  if (startsWith("#TIMEBASE") && !r.braces) {
-    r.pos += 9;
-    while (at(r.pos) == ' ' || at(r.pos) == '\t') ++r.pos;
+  if (startsWith("#TIMEBASE") && !r->braces) {
+    r->pos += 9;
+    while (at(r->pos) == ' ' || at(r->pos) == '\t') ++r->pos;
     const int timebase = readNumber(1, MAX_TIMEBASE, 0);
     // Events already written keep their ticks, so the timebase may change only before the first.
-    if (timebase > 0 && writer.pos == r.firstData && r.time == 0) {
+    if (timebase > 0 && writer.pos == r->firstData && r->time == 0) {
       writer.timebase = uint16_t(timebase);
-      r.defaultLength = uint32_t(timebase);
+      r->defaultLength = uint32_t(timebase);
     }
     return;
   }
@@ -286,40 +278,34 @@ void readHeaderLine() {
 
 void closeLoop() {
   const int count = readNumber(1, MAX_LOOP_COUNT, 1);
-  if (r.loopDepth == 0) return;
-  Loop& loop = r.loops[r.loopDepth - 1];
+  if (r->loopDepth == 0) return;
+  Loop& loop = r->loops[r->loopDepth - 1];
   if (loop.remaining < 0) loop.remaining = count - 1;
   if (loop.remaining > 0) {
     --loop.remaining;
-    r.pos = loop.start;
+    r->pos = loop.start;
   } else {
-    --r.loopDepth;
+    --r->loopDepth;
   }
 }
 
 void programCommand() {
-  const int n = readValue(r.program, 0, PROGRAM_RHYTHM_BANK);
+  const int n = readValue(r->program, 0, PROGRAM_RHYTHM_BANK);
   const bool wantRhythm = n >= PROGRAM_RHYTHM;
-  const bool isRhythm = (writer.DRUM_CHANNEL_MASK >> r.channel) & 1;
-  if (wantRhythm != isRhythm && !submitControl(CC_RHYTHM_PART, wantRhythm ? 1 : 0)) return;
-  uint8_t data[2] = {0, 0};
+  const bool isRhythm = (writer.DRUM_CHANNEL_MASK >> r->channel) & 1;
+  if (wantRhythm != isRhythm && !controlPart(CC_RHYTHM_PART, wantRhythm ? 1 : 0)) return;
   if (n < PROGRAM_RHYTHM) {
-    r.program = n;
-    data[0] = uint8_t(n);
+    r->program = n;
+    submitProgram(r->sink, r->time, r->part, r->channel, n);
   } else if (n == PROGRAM_RHYTHM_BANK) {
-    data[1] = RHYTHM_BANK;
-  } else {
-    return;  // a rhythm channel is all that "@128" asks for
-  }
-  submit(uint8_t(ST_PROGRAM | r.channel), data, 2);
+    submitProgram(r->sink, r->time, r->part, r->channel, 0, RHYTHM_BANK);
+  }  // a rhythm channel is all that "@128" asks for
 }
 
 void tempoCommand() {
   const int bpm = readValue(int(writer.tempoBpm), MIN_TEMPO, MAX_TEMPO);
   writer.tempoBpm = uint32_t(bpm);
-  const uint32_t usec = MICROSECONDS_PER_MINUTE / uint32_t(bpm);
-  const uint8_t body[3] = {uint8_t(usec >> 16), uint8_t(usec >> 8), uint8_t(usec)};
-  submitMeta(META_TEMPO, body, 3);
+  submitTempo(r->sink, r->time, r->part, microsOfBpm(uint32_t(bpm)));
 }
 
 // Keeps the pitch class of a note number outside 0..127.
@@ -331,98 +317,101 @@ int foldNote(int n) {
 
 void noteCommand(int pitch) {
   constexpr int PITCH_LIMIT = 100000;  // any number of modifiers cannot overflow
-  uint32_t length = r.defaultLength;
+  uint32_t length = r->defaultLength;
   bool lengthSeen = false;
-  while (r.pos < r.size) {
-    const uint8_t c = at(r.pos);
+  while (r->pos < r->size) {
+    const uint8_t c = at(r->pos);
     if (c == '-' || c == '#' || c == '+' || c == '<' || c == '>') {
       pitch += c == '-' ? -1 : c == '<' ? -12 : c == '>' ? 12 : 1;
       pitch = std::clamp(pitch, -PITCH_LIMIT, PITCH_LIMIT);
-      ++r.pos;
-    } else if (!lengthSeen && startsLength(r.pos)) {
-      length = readLength(r.defaultLength);
+      ++r->pos;
+    } else if (!lengthSeen && startsLength(r->pos)) {
+      length = readLength(r->defaultLength);
       lengthSeen = true;
     } else {
       break;
     }
   }
-  const int note = foldNote(pitch + r.partKey + r.globalKey);
+  const int note = foldNote(pitch + r->partKey + r->globalKey);
   const uint32_t duration =
-      uint32_t(std::min<uint64_t>(uint64_t(r.gate) * length / 8, MAX_DURATION));
-  const uint8_t data[4] = {uint8_t(note), uint8_t(r.velocity), uint8_t(duration >> 8),
-                           uint8_t(duration)};
-  if (!submit(uint8_t(ST_TIMED_NOTE | r.channel), data, 4)) return;
-  if (at(r.pos) == '=' && r.pos < r.size)
-    ++r.pos;  // a chord: the next note starts at the same time
+      uint32_t(std::min<uint64_t>(uint64_t(r->gate) * length / 8, MAX_DURATION));
+  if (!submitNote(r->sink, r->time, r->part, uint8_t(ST_TIMED_NOTE | r->channel), note, r->velocity,
+                  duration))
+    return;
+  if (at(r->pos) == '=' && r->pos < r->size)
+    ++r->pos;  // a chord: the next note starts at the same time
   else
     advance(length);
 }
 
 void restCommand() {
-  if (at(r.pos) == '%' && r.pos < r.size) {
-    ++r.pos;
+  if (at(r->pos) == '%' && r->pos < r->size) {
+    ++r->pos;
     const int n = readNumber(0, MARKERS - 1, 0);
-    if (r.marker[n] > r.time) r.time = r.marker[n];
+    if (r->marker[n] > r->time) r->time = r->marker[n];
     return;
   }
-  advance(readLength(r.defaultLength));
+  advance(readLength(r->defaultLength));
 }
 
+// Commands that set a controller of the part: the letter, the value the part keeps, the controller.
+struct ControlCommand {
+  char letter;
+  int MmlReader::*value;
+  uint8_t controller;
+};
+constexpr ControlCommand CONTROL_COMMANDS[] = {
+    {'M', &MmlReader::modulation, CC_MODULATION},
+    {'P', &MmlReader::pan, CC_PAN},
+    {'V', &MmlReader::volume, CC_VOLUME},
+    {'X', &MmlReader::expression, CC_EXPRESSION},
+};
+
 void letterCommand(char c) {
-  ++r.pos;
+  ++r->pos;
   if (const char* letter = std::strchr(NOTE_LETTERS, c); letter && c) {
-    noteCommand(r.octave * 12 + NOTE_STEPS[letter - NOTE_LETTERS]);
+    noteCommand(r->octave * 12 + NOTE_STEPS[letter - NOTE_LETTERS]);
+    return;
+  }
+  for (const ControlCommand& command : CONTROL_COMMANDS) {
+    if (c != command.letter) continue;
+    int& value = r->*command.value;
+    value = readValue(value, 0, 127);
+    controlPart(command.controller, value);
     return;
   }
   switch (c) {
     case 'N':
-      r.lastN = readValue(r.lastN, 0, 127);
-      noteCommand(r.lastN);
+      r->lastN = readValue(r->lastN, 0, 127);
+      noteCommand(r->lastN);
       break;
     case 'O':
-      r.octave = readValue(r.octave, 0, MAX_OCTAVE);
+      r->octave = readValue(r->octave, 0, MAX_OCTAVE);
       break;
     case 'H':
-      if (upper(at(r.pos)) == 'R' && r.pos < r.size) {
-        ++r.pos;
-        r.bendRange = readValue(r.bendRange, 0, MAX_BEND_RANGE);
-        submitControl(CC_BEND_RANGE, r.bendRange);
+      if (upper(at(r->pos)) == 'R' && r->pos < r->size) {
+        ++r->pos;
+        r->bendRange = readValue(r->bendRange, 0, MAX_BEND_RANGE);
+        controlPart(CC_BEND_RANGE, r->bendRange);
       } else {
-        r.bend = readValue(r.bend, 0, 127);
-        const uint8_t data[2] = {0, uint8_t(r.bend)};
-        submit(uint8_t(ST_PITCH_BEND | r.channel), data, 2);
+        r->bend = readValue(r->bend, 0, 127);
+        submitBend(r->sink, r->time, r->part, r->channel, 0, r->bend);
       }
       break;
     case 'K':
-      if (r.braces)
-        r.partKey = readValue(r.partKey, -128, 127);
+      if (r->braces)
+        r->partKey = readValue(r->partKey, -128, 127);
       else
-        r.globalKey = readValue(r.globalKey, -128, 127);
+        r->globalKey = readValue(r->globalKey, -128, 127);
       break;
     case 'L':
-      r.defaultLength = readLength(r.defaultLength);
-      break;
-    case 'M':
-      r.modulation = readValue(r.modulation, 0, 127);
-      submitControl(CC_MODULATION, r.modulation);
-      break;
-    case 'P':
-      r.pan = readValue(r.pan, 0, 127);
-      submitControl(CC_PAN, r.pan);
-      break;
-    case 'V':
-      r.volume = readValue(r.volume, 0, 127);
-      submitControl(CC_VOLUME, r.volume);
-      break;
-    case 'X':
-      r.expression = readValue(r.expression, 0, 127);
-      submitControl(CC_EXPRESSION, r.expression);
+      r->defaultLength = readLength(r->defaultLength);
       break;
     case 'Q':
-      r.gate = readValue(r.gate, 1, MAX_GATE);
+      r->gate = readValue(r->gate, 1, MAX_GATE);
       break;
     case 'U':
-      r.velocity = readValue(r.velocity, 0, 127);
+      r->velocity = readValue(r->velocity, 0, 127);
       break;
     case 'T':
       tempoCommand();
@@ -437,26 +426,26 @@ void letterCommand(char c) {
 
 // Reads one command; every call moves the position on, except a loop's jump back.
 void readCommand() {
-  const uint8_t c = at(r.pos);
+  const uint8_t c = at(r->pos);
   if (isSjisLead(c)) {
     stepCharacter();
     return;
   }
   switch (c) {
     case '/':
-      if (at(r.pos + 1) == '*' && r.pos + 1 < r.size)
+      if (at(r->pos + 1) == '*' && r->pos + 1 < r->size)
         skipBlockComment();
-      else if (at(r.pos + 1) == '/' && r.pos + 1 < r.size)
+      else if (at(r->pos + 1) == '/' && r->pos + 1 < r->size)
         skipLine();
       else
-        ++r.pos;
+        ++r->pos;
       break;
     case ';':
       skipLine();
       break;
     case '\n':
-      r.field = FIELD_NONE;
-      ++r.pos;
+      r->field = FIELD_NONE;
+      ++r->pos;
       break;
     case '#':
       readHeaderLine();
@@ -466,35 +455,35 @@ void readCommand() {
       readQuotedText();
       break;
     case '{':
-      r.braces = true;
-      ++r.pos;
+      r->braces = true;
+      ++r->pos;
       break;
     case '[':
-      ++r.pos;
-      if (r.loopDepth < LOOP_LEVELS) r.loops[r.loopDepth++] = {r.pos, -1};
+      ++r->pos;
+      if (r->loopDepth < LOOP_LEVELS) r->loops[r->loopDepth++] = {r->pos, -1};
       break;
     case ']':
-      ++r.pos;
+      ++r->pos;
       closeLoop();
       break;
     case '!':
-      ++r.pos;
-      r.channel = readValue(r.channel + 1, 1, CHANNELS) - 1;
+      ++r->pos;
+      r->channel = readValue(r->channel + 1, 1, CHANNELS) - 1;
       break;
     case '%':
-      ++r.pos;
-      r.marker[readNumber(0, MARKERS - 1, 0)] = r.time;
+      ++r->pos;
+      r->marker[readNumber(0, MARKERS - 1, 0)] = r->time;
       break;
     case '<':
-      r.octave = std::max(0, r.octave - 1);
-      ++r.pos;
+      r->octave = std::max(0, r->octave - 1);
+      ++r->pos;
       break;
     case '>':
-      r.octave = std::min(MAX_OCTAVE, r.octave + 1);
-      ++r.pos;
+      r->octave = std::min(MAX_OCTAVE, r->octave + 1);
+      ++r->pos;
       break;
     case '@':
-      ++r.pos;
+      ++r->pos;
       programCommand();
       break;
     default:
@@ -504,12 +493,12 @@ void readCommand() {
 }
 
 void readPart() {
-  while (r.pos < r.size && !r.stop && at(r.pos) != '}') {
-    if (r.budget == 0) {
-      r.stop = true;
+  while (r->pos < r->size && !stopped() && at(r->pos) != '}') {
+    if (r->budget == 0) {
+      r->stop = true;
       break;
     }
-    --r.budget;
+    --r->budget;
     readCommand();
   }
 }
@@ -519,52 +508,38 @@ void readPart() {
 void readMml(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
              int32_t* destinationSize, uint32_t capacity) {
   *destinationSize = 0;
-  if (destination == nullptr || capacity < MIN_CAPACITY) return;
-  r = MmlReader{};
-  r.text = reinterpret_cast<const char*>(source);
-  r.size = source ? sourceSize : 0;
-  r.out = destination;
-  r.capacity = capacity;
+  if (!beginReaderStream(destination, capacity, MIN_CAPACITY, MML_TIMEBASE)) return;
+  r = &threadRecord<MmlReader>();
+  *r = MmlReader{};
+  r->text = reinterpret_cast<const char*>(source);
+  r->size = source ? sourceSize : 0;
+  r->sink = sinkFor(destination, capacity);
   // Enough for any song that fits the output; a loop of rests cannot run for ever.
-  r.budget = 16 * (uint64_t(r.size) + capacity) + (1u << 20);
-  clearSongInfo();
-  song.ProtectFlags = 0;
-
-  resetSongStats();
-  beginStream();
-  writer.timebase = MML_TIMEBASE;
-  writeHeaderChunk(destination);
-  r.firstData = writer.pos + CHUNK_HEAD_SIZE;
+  r->budget = 16 * (uint64_t(r->size) + capacity) + (1u << 20);
+  r->firstData = writer.pos + CHUNK_HEAD_SIZE;
 
   int chunks = 0;
-  while (r.part < MAX_PARTS && !r.stop) {
-    if (at(r.pos) == '}' && r.pos < r.size) ++r.pos;
-    if (r.pos >= r.size || uint64_t(writer.pos) + CHUNK_ROOM > capacity) break;
-    writer.outTrack = uint8_t(r.part);
+  while (r->part < MAX_PARTS && !stopped()) {
+    if (at(r->pos) == '}' && r->pos < r->size) ++r->pos;
+    if (r->pos >= r->size || uint64_t(writer.pos) + CHUNK_ROOM > capacity) break;
+    writer.outTrack = uint8_t(r->part);
     writeTrackChunk(destination);
     const uint32_t dataStart = writer.pos;
     resetPart();
     songStats.maxPolyphony = 0;
     readPart();
-    r.polyphonySum += songStats.maxPolyphony;
-    writer.now = r.time;  // the chunk ends after the part's last rest
+    r->polyphonySum += songStats.maxPolyphony;
+    writer.now = r->time;  // the chunk ends after the part's last rest
     finishStream(destination);
     // A part that neither writes nor lasts (only comments or blank lines) leaves no chunk.
-    if (writer.pos == dataStart + 4 && r.time == 0)
+    if (writer.pos == dataStart + 4 && r->time == 0)
       writer.pos = writer.trackStart;
     else
       ++chunks;
-    ++r.part;
+    ++r->part;
   }
-  if (chunks == 0) {
-    writer.outTrack = 0;
-    writer.now = 0;
-    writeTrackChunk(destination);
-    finishStream(destination);
-  }
-  songStats.maxPolyphony = uint8_t(std::min(r.polyphonySum, 255));
-  *destinationSize = int32_t(writer.pos);
-  endStream();
+  songStats.maxPolyphony = uint8_t(std::min(r->polyphonySum, 255));
+  endChunkedReaderStream(destination, destinationSize, chunks > 0);
 }
 
 }  // namespace vlm

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "core/codec.h"
+#include "core/reader_events.h"
 #include "core/vstream.h"
 
 namespace vlm::phone {
@@ -61,61 +62,48 @@ inline uint8_t fitNote(int note) {
 
 // One song written part by part. The readers keep one of these in their own record.
 struct PartStream {
-  uint8_t* out = nullptr;
-  uint32_t capacity = 0;
+  EventSink sink;
   int parts = 0;           // parts begun
   int part = -1;           // the part being written, -1 between parts
   uint32_t time = 0;       // time of the current part
   uint32_t tempoBody = 0;  // position of the tempo bytes of the first part
-  bool full = false;       // the output buffer refused an event
 };
 
 // Starts the stream; false (and nothing written) when the buffer cannot hold even an empty song.
 inline bool beginSong(PartStream& s, uint8_t* out, uint32_t capacity, uint16_t timebase) {
   s = PartStream{};
-  s.out = out;
-  s.capacity = capacity;
+  s.sink = sinkFor(out, capacity);
   if (!beginReaderStream(out, capacity, MIN_PART_CAPACITY, timebase)) return false;
   writer.DRUM_CHANNEL_MASK = 0;
   return true;
 }
 
-inline void putTempoBytes(uint8_t* at, uint32_t bpm) {
-  putBE(at, 60000000u / (bpm ? bpm : 120), 3);
-}
-
 // Begins the next part: its chunk head and, in the first part, the tempo event. False when the
 // song has all its parts or the buffer has no room for another.
 inline bool beginPart(PartStream& s) {
-  if (s.full || s.parts >= MAX_PARTS) return false;
+  if (s.sink.full || s.parts >= MAX_PARTS) return false;
   const uint32_t tempo = s.parts == 0 ? TEMPO_EVENT_SIZE : 0;
   // The chunk head and the end of track must fit as well as the tempo event.
-  if (uint64_t(writer.pos) + CHUNK_HEAD_SIZE + tempo + 8 > s.capacity ||
-      writer.pos > s.capacity - PART_ROOM)
+  if (uint64_t(writer.pos) + CHUNK_HEAD_SIZE + tempo + 8 > s.sink.capacity ||
+      writer.pos > s.sink.capacity - PART_ROOM)
     return false;
   s.part = s.parts++;
   s.time = 0;
   writer.outTrack = uint8_t(s.part);
   writer.now = 0;
-  writeTrackChunk(s.out);
+  writeTrackChunk(s.sink.out);
   if (s.part == 0) {
-    uint8_t* p = s.out + writer.pos;
+    uint8_t* p = s.sink.out + writer.pos;
     p[0] = 0;  // delta
     p[1] = ST_META;
     p[2] = META_TEMPO;
     p[3] = 3;
     s.tempoBody = writer.pos + 4;
-    putTempoBytes(p + 4, writer.tempoBpm);
+    putTempoMicros(p + 4, microsOfBpm(writer.tempoBpm));
     writer.pos += TEMPO_EVENT_SIZE;
     songStats.tempoMin = songStats.tempoMax = writer.tempoBpm;
   }
   return true;
-}
-
-inline bool submitPartEvent(PartStream& s, uint8_t status, const uint8_t* data, uint32_t count) {
-  if (s.full) return false;
-  if (!submitEvent(s.out, s.capacity, s.time, status, uint8_t(s.part), data, count)) s.full = true;
-  return !s.full;
 }
 
 // A tempo of the first part. Before the part's time has moved it replaces the tempo written at
@@ -124,54 +112,53 @@ inline bool setPartTempo(PartStream& s, uint32_t bpm) {
   if (s.part != 0 || bpm == 0) return true;
   writer.tempoBpm = bpm;
   if (s.time == 0) {
-    putTempoBytes(s.out + s.tempoBody, bpm);
+    putTempoMicros(s.sink.out + s.tempoBody, microsOfBpm(bpm));
     songStats.tempoMin = songStats.tempoMax = bpm;
     return true;
   }
-  uint8_t data[5] = {META_TEMPO, 3, 0, 0, 0};
-  putTempoBytes(data + 2, bpm);
-  return submitPartEvent(s, ST_META, data, 5);
+  return submitTempo(s.sink, s.time, uint8_t(s.part), microsOfBpm(bpm));
 }
 
 inline bool controlPart(PartStream& s, uint8_t controller, uint8_t value) {
-  const uint8_t data[2] = {controller, uint8_t(value & 0x7F)};
-  return submitPartEvent(s, uint8_t(ST_CONTROL | (s.part & 0x0F)), data, 2);
-}
-
-// A note of the part's channel with the given length; the part's time moves on by it.
-inline bool notePart(PartStream& s, int note, uint32_t length) {
-  if (length == 0) return !s.full;
-  const uint32_t duration = length < MAX_DURATION ? length : MAX_DURATION;
-  const uint8_t data[4] = {fitNote(note), PART_VELOCITY, uint8_t(duration >> 8), uint8_t(duration)};
-  if (!submitPartEvent(s, uint8_t(ST_TIMED_NOTE | (s.part & 0x0F)), data, 4)) return false;
-  s.time = length > UINT32_MAX - s.time ? UINT32_MAX : s.time + length;
-  return true;
+  return submitControl(s.sink, s.time, uint8_t(s.part), s.part & 0x0F, controller, value);
 }
 
 inline void restPart(PartStream& s, uint32_t length) {
   s.time = length > UINT32_MAX - s.time ? UINT32_MAX : s.time + length;
 }
 
+// A note of the part's channel with the given length; the part's time moves on by it.
+inline bool notePart(PartStream& s, int note, uint32_t length) {
+  if (length == 0) return !s.sink.full;
+  if (!submitNote(s.sink, s.time, uint8_t(s.part), uint8_t(ST_TIMED_NOTE | (s.part & 0x0F)),
+                  fitNote(note), PART_VELOCITY, length))
+    return false;
+  restPart(s, length);
+  return true;
+}
+
 // Closes the part; its end of track stands at the part's time, after a closing rest too.
 inline void endPart(PartStream& s) {
   if (s.part < 0) return;
-  if (!s.full && s.time > writer.now) writer.now = s.time;
-  finishStream(s.out);
+  if (!s.sink.full && s.time > writer.now) writer.now = s.time;
+  finishStream(s.sink.out);
   s.part = -1;
 }
 
 // Ends the song and reports its size. A song without parts gets one empty chunk.
 inline void endSong(PartStream& s, int32_t* destinationSize) {
   if (s.part >= 0) endPart(s);
-  if (s.parts == 0) {
-    writer.outTrack = 0;
-    writer.now = 0;
-    writeTrackChunk(s.out);
-    finishStream(s.out);
-  }
   songStats.maxPolyphony = uint8_t(s.parts);
-  *destinationSize = int32_t(writer.pos);
-  endStream();
+  endChunkedReaderStream(s.sink.out, destinationSize, s.parts > 0);
+}
+
+// A reader's whole song: the stream at `timebase`, the parts that `readParts` reads into `s`.
+inline void readPartSong(PartStream& s, uint8_t* destination, int32_t* destinationSize,
+                         uint32_t capacity, uint16_t timebase, void (*readParts)()) {
+  *destinationSize = 0;
+  if (!beginSong(s, destination, capacity, timebase)) return;
+  readParts();
+  endSong(s, destinationSize);
 }
 
 }  // namespace vlm::phone

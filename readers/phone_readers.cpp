@@ -5,6 +5,7 @@
 
 #include "core/codec.h"
 #include "core/stages.h"
+#include "core/thread_record.h"
 #include "core/vstream.h"
 #include "readers/phone_parts.h"
 
@@ -87,39 +88,31 @@ struct PhoneReader {
   bool titleSeen = false;  // the first melody record with a title names the song
 };
 
-thread_local PhoneReader r;
-
-bool begin(const uint8_t* source, uint32_t sourceSize, uint8_t* destination, uint32_t capacity,
-           uint16_t timebase) {
-  r.image = source;
-  r.size = source ? sourceSize : 0;
-  r.titleLength = 0;
-  r.titleSeen = false;
-  return beginSong(r.song, destination, capacity, timebase);
-}
+// Set to the thread's record on entry (core/thread_record.h says why).
+thread_local constinit PhoneReader* r = nullptr;
 
 bool matchAt(uint32_t pos, const char* text) {
   const uint32_t n = uint32_t(std::strlen(text));
-  return n <= r.size && pos <= r.size - n && std::memcmp(r.image + pos, text, n) == 0;
+  return n <= r->size && pos <= r->size - n && std::memcmp(r->image + pos, text, n) == 0;
 }
 
 void addTitleByte(uint8_t c) {
-  if (r.titleLength < INFO_TEXT_SIZE - 1) r.title[r.titleLength++] = char(c);
+  if (r->titleLength < INFO_TEXT_SIZE - 1) r->title[r->titleLength++] = char(c);
 }
 
 void storeTitle() {
-  setSongText(INFO_TITLE, r.title, r.titleLength);
+  setSongText(INFO_TITLE, r->title, r->titleLength);
 }
 
 // ---- .dat --------------------------------------------------------------------------------
 
 void readDatParts() {
-  ByteReader in(r.image, r.size);
-  while (!in.atEnd() && beginPart(r.song)) {
+  ByteReader in(r->image, r->size);
+  while (!in.atEnd() && beginPart(r->song)) {
     const uint8_t tempo = in.u8();
-    if (tempo < 6) setPartTempo(r.song, DAT_TEMPO_BPM[tempo]);
+    if (tempo < 6) setPartTempo(r->song, DAT_TEMPO_BPM[tempo]);
     uint32_t length = DAT_START_LENGTH;
-    while (!in.atEnd() && !r.song.full) {
+    while (!in.atEnd() && !r->song.sink.full) {
       const uint8_t b = in.u8();
       if (b == DAT_PART_END) break;
       if ((b & 0xB0) == 0x80) {
@@ -127,16 +120,16 @@ void readDatParts() {
       } else if (b < 0x80) {
         const int k = b & 0x3F;
         if (k == 0) {
-          restPart(r.song, length);
+          restPart(r->song, length);
         } else {
           const int step = (k - 1) % 7;
           const int note =
               PITCH_SEMITONES[step] + 12 * ((k - 1) / 7) + DAT_NOTE_BASE + ((b & 0x40) ? 1 : 0);
-          notePart(r.song, note, length);
+          notePart(r->song, note, length);
         }
       }
     }
-    endPart(r.song);
+    endPart(r->song);
   }
 }
 
@@ -148,7 +141,7 @@ bool readAlsHeader(ByteReader& in) {
     const uint8_t b = in.u8();
     if (b == ALS_SKIP) continue;
     if (b == ALS_TITLE) {
-      r.titleLength = 0;
+      r->titleLength = 0;
       while (!in.atEnd()) {
         const uint8_t c = in.u8();
         if (c == ALS_TITLE_END) break;
@@ -163,18 +156,18 @@ bool readAlsHeader(ByteReader& in) {
 }
 
 void readAlsParts() {
-  ByteReader in(r.image, r.size);
+  ByteReader in(r->image, r->size);
   if (!readAlsHeader(in)) return;
-  while (beginPart(r.song)) {
+  while (beginPart(r->song)) {
     uint32_t length = ALS_START_LENGTH;
-    while (!in.atEnd() && !isPartMark(in.peek()) && !r.song.full) {
+    while (!in.atEnd() && !isPartMark(in.peek()) && !r->song.sink.full) {
       const uint8_t b = in.u8();
       if (b == 0x00) {
-        restPart(r.song, length);
+        restPart(r->song, length);
       } else if (b <= 0x5F) {
-        notePart(r.song, b + ALS_NOTE_BASE, length);
+        notePart(r->song, b + ALS_NOTE_BASE, length);
       } else if (b <= 0x9F) {
-        setPartTempo(r.song, uint32_t(b - 0x42) * 2);
+        setPartTempo(r->song, uint32_t(b - 0x42) * 2);
       } else if (b >= 0xC0 && b <= 0xDF) {
         uint32_t sum = ALS_LENGTHS[b - 0xC0];
         while (!in.atEnd() && in.peek() >= 0xC0 && in.peek() <= 0xDF)
@@ -182,8 +175,8 @@ void readAlsParts() {
         length = sum ? sum : ALS_EMPTY_LENGTH;
       }
     }
-    endPart(r.song);
-    if (in.atEnd() || r.song.full || in.u8() == ALS_FILE_END) break;
+    endPart(r->song);
+    if (in.atEnd() || r->song.sink.full || in.u8() == ALS_FILE_END) break;
   }
 }
 
@@ -198,7 +191,7 @@ uint32_t cmdMarkAt(uint32_t pos) {
 
 // Position of the next part marker from `pos`, or the end of the image.
 uint32_t findCmdMark(uint32_t pos) {
-  while (pos < r.size && cmdMarkAt(pos) == 0) ++pos;
+  while (pos < r->size && cmdMarkAt(pos) == 0) ++pos;
   return pos;
 }
 
@@ -214,9 +207,9 @@ struct CmdGroup {
 bool nextCmdGroup(uint32_t& pos, uint32_t end, CmdGroup& g) {
   uint8_t c[3];
   for (int i = 0; i < 3; ++i) {
-    while (pos < end && isLineBreak(r.image[pos])) ++pos;
+    while (pos < end && isLineBreak(r->image[pos])) ++pos;
     if (pos >= end) return false;
-    c[i] = r.image[pos++];
+    c[i] = r->image[pos++];
   }
   g = CmdGroup{c[0], c[1], c[2]};
   return true;
@@ -234,13 +227,13 @@ int cmdNote(const CmdGroup& g) {
 }
 
 void readCmdPart(uint32_t pos, uint32_t end) {
-  while (pos < end && isLineBreak(r.image[pos])) ++pos;
-  if (pos < end) setPartTempo(r.song, tempoOfDigitChar(r.image[pos++], writer.tempoBpm));
+  while (pos < end && isLineBreak(r->image[pos])) ++pos;
+  if (pos < end) setPartTempo(r->song, tempoOfDigitChar(r->image[pos++], writer.tempoBpm));
   CmdGroup group;
   if (!nextCmdGroup(pos, end, group)) return;
   uint32_t running = 0;
   int pending = -1;
-  for (bool more = true; more && !r.song.full;) {
+  for (bool more = true; more && !r->song.sink.full;) {
     running += lengthOfChar(group.length);
     if (!isCmdTie(group)) pending = cmdNote(group);
     CmdGroup next;
@@ -250,29 +243,29 @@ void readCmdPart(uint32_t pos, uint32_t end) {
       continue;
     }
     if (pending >= 0)
-      notePart(r.song, pending, running);
+      notePart(r->song, pending, running);
     else
-      restPart(r.song, running);
+      restPart(r->song, running);
     running = 0;
     group = next;
   }
 }
 
 void readCmdParts() {
-  r.titleLength = 0;
-  for (uint32_t i = 0; i < r.size; ++i) {
-    const uint8_t c = r.image[i];
+  r->titleLength = 0;
+  for (uint32_t i = 0; i < r->size; ++i) {
+    const uint8_t c = r->image[i];
     if (isLineBreak(c) || matchAt(i, "*6") || matchAt(i, "]]")) break;
     addTitleByte(c);
   }
   storeTitle();
   uint32_t pos = findCmdMark(0);
-  while (pos < r.size) {
+  while (pos < r->size) {
     const uint32_t start = pos + cmdMarkAt(pos);
     const uint32_t end = findCmdMark(start);
-    if (!beginPart(r.song)) break;
+    if (!beginPart(r->song)) break;
     readCmdPart(start, end);
-    endPart(r.song);
+    endPart(r->song);
     pos = end;
   }
 }
@@ -285,8 +278,8 @@ bool isDigit(uint8_t c) {
 
 // Skips a field up to its comma; false at the end of the record (">") or of the image.
 bool skipMelField(uint32_t& pos) {
-  while (pos < r.size && r.image[pos] != ',' && r.image[pos] != '>') ++pos;
-  if (pos >= r.size || r.image[pos] == '>') return false;
+  while (pos < r->size && r->image[pos] != ',' && r->image[pos] != '>') ++pos;
+  if (pos >= r->size || r->image[pos] == '>') return false;
   ++pos;
   return true;
 }
@@ -298,8 +291,8 @@ bool readMelTitle(uint32_t& pos) {
     char c;
   };
   static constexpr Entity ENTITIES[] = {{"&lt", '<'}, {"&gt", '>'}, {"&cmm", ','}, {"&amp", '&'}};
-  r.titleLength = 0;
-  while (pos < r.size && r.image[pos] != ',' && r.image[pos] != '>') {
+  r->titleLength = 0;
+  while (pos < r->size && r->image[pos] != ',' && r->image[pos] != '>') {
     bool decoded = false;
     for (const Entity& e : ENTITIES) {
       if (matchAt(pos, e.text)) {
@@ -309,9 +302,9 @@ bool readMelTitle(uint32_t& pos) {
         break;
       }
     }
-    if (!decoded) addTitleByte(r.image[pos++]);
+    if (!decoded) addTitleByte(r->image[pos++]);
   }
-  if (pos >= r.size || r.image[pos] == '>') return false;
+  if (pos >= r->size || r->image[pos] == '>') return false;
   ++pos;
   return true;
 }
@@ -319,8 +312,8 @@ bool readMelTitle(uint32_t& pos) {
 void readMelNotes(uint32_t& pos) {
   uint8_t group[3];
   int have = 0;
-  while (pos < r.size && r.image[pos] != '>' && !r.song.full) {
-    const uint8_t c = r.image[pos++];
+  while (pos < r->size && r->image[pos] != '>' && !r->song.sink.full) {
+    const uint8_t c = r->image[pos++];
     if (!isDigit(c)) continue;
     group[have++] = c;
     if (have < 3) continue;
@@ -328,9 +321,9 @@ void readMelNotes(uint32_t& pos) {
     const uint32_t length = lengthOfChar(group[2]);
     const int semitone = semitoneOfPitch(group[0] - '0');
     if (semitone < 0)
-      restPart(r.song, length);  // "00" and pitches without a note
+      restPart(r->song, length);  // "00" and pitches without a note
     else
-      notePart(r.song, semitone + octaveOffset(group[1] - '0') + MEL_NOTE_BASE, length);
+      notePart(r->song, semitone + octaveOffset(group[1] - '0') + MEL_NOTE_BASE, length);
   }
 }
 
@@ -344,12 +337,12 @@ void readMelRecord(uint32_t& pos, bool hmel) {
     fields = skipMelField(pos);
     if (fields) {
       fields = readMelTitle(pos);
-      if (!r.titleSeen) storeTitle();
-      r.titleSeen = true;
+      if (!r->titleSeen) storeTitle();
+      r->titleSeen = true;
     }
   }
   if (fields) {
-    if (pos < r.size) setPartTempo(r.song, tempoOfDigitChar(r.image[pos], writer.tempoBpm));
+    if (pos < r->size) setPartTempo(r->song, tempoOfDigitChar(r->image[pos], writer.tempoBpm));
     fields = skipMelField(pos);
   }
   if (fields) readMelNotes(pos);
@@ -357,51 +350,55 @@ void readMelRecord(uint32_t& pos, bool hmel) {
 
 void readMelParts() {
   uint32_t pos = 0;
-  while (pos < r.size) {
+  while (pos < r->size) {
     const bool hmel = matchAt(pos, HMEL_RECORD);
     if (!hmel && !matchAt(pos, MEL_RECORD)) {
       ++pos;
       continue;
     }
     pos += uint32_t(std::strlen(hmel ? HMEL_RECORD : MEL_RECORD));
-    if (!beginPart(r.song)) break;
+    if (!beginPart(r->song)) break;
     readMelRecord(pos, hmel);
-    endPart(r.song);
+    endPart(r->song);
   }
+}
+
+// Every format: the song at `timebase`, its parts read by `readParts`.
+void readPhoneSong(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
+                   int32_t* destinationSize, uint32_t capacity, uint16_t timebase,
+                   void (*readParts)()) {
+  r = &threadRecord<PhoneReader>();
+  r->image = source;
+  r->size = source ? sourceSize : 0;
+  r->titleLength = 0;
+  r->titleSeen = false;
+  readPartSong(r->song, destination, destinationSize, capacity, timebase, readParts);
 }
 
 }  // namespace
 
 void readDat(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
              int32_t* destinationSize, uint32_t capacity) {
-  *destinationSize = 0;
-  if (!begin(source, sourceSize, destination, capacity, TEXT_TIMEBASE)) return;
-  readDatParts();
-  endSong(r.song, destinationSize);
+  readPhoneSong(source, sourceSize, destination, destinationSize, capacity, TEXT_TIMEBASE,
+                readDatParts);
 }
 
 void readAls(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
              int32_t* destinationSize, uint32_t capacity) {
-  *destinationSize = 0;
-  if (!begin(source, sourceSize, destination, capacity, ALS_TIMEBASE)) return;
-  readAlsParts();
-  endSong(r.song, destinationSize);
+  readPhoneSong(source, sourceSize, destination, destinationSize, capacity, ALS_TIMEBASE,
+                readAlsParts);
 }
 
 void readCmd(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
              int32_t* destinationSize, uint32_t capacity) {
-  *destinationSize = 0;
-  if (!begin(source, sourceSize, destination, capacity, TEXT_TIMEBASE)) return;
-  readCmdParts();
-  endSong(r.song, destinationSize);
+  readPhoneSong(source, sourceSize, destination, destinationSize, capacity, TEXT_TIMEBASE,
+                readCmdParts);
 }
 
 void readMel(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
              int32_t* destinationSize, uint32_t capacity) {
-  *destinationSize = 0;
-  if (!begin(source, sourceSize, destination, capacity, TEXT_TIMEBASE)) return;
-  readMelParts();
-  endSong(r.song, destinationSize);
+  readPhoneSong(source, sourceSize, destination, destinationSize, capacity, TEXT_TIMEBASE,
+                readMelParts);
 }
 
 }  // namespace vlm

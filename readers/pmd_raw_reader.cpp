@@ -5,7 +5,9 @@
 #include <cstdint>
 
 #include "core/codec.h"
+#include "core/reader_events.h"
 #include "core/stages.h"
+#include "core/thread_record.h"
 #include "core/vstream.h"
 #include "readers/phone_parts.h"
 
@@ -55,9 +57,7 @@ struct Instrument {
 struct PmdRawReader {
   const uint8_t* image = nullptr;
   uint32_t size = 0;
-  uint8_t* out = nullptr;
-  uint32_t capacity = 0;
-  bool full = false;
+  EventSink sink;
   bool tempoSeen = false;
   int trackCount = 0;
   MelodyTrack track[MAX_SOURCE_TRACKS] = {};
@@ -65,65 +65,54 @@ struct PmdRawReader {
   Instrument instrument[MAX_INSTRUMENTS] = {};
 };
 
-thread_local PmdRawReader r;
+// Set to the thread's record on entry (core/thread_record.h says why).
+thread_local constinit PmdRawReader* r = nullptr;
 
 // Code k of a track: the low nibble of the first byte, then high before low of each next byte.
 uint8_t codeAt(const MelodyTrack& t, uint32_t k) {
-  const uint8_t b = r.image[t.data + (k + 1) / 2];
+  const uint8_t b = r->image[t.data + (k + 1) / 2];
   return (k & 1) ? uint8_t(b >> 4) : uint8_t(b & 0x0F);
 }
 
 uint8_t byteIn(uint32_t data, uint32_t end, uint32_t i) {
-  return data + i < end ? r.image[data + i] : 0;
+  return data + i < end ? r->image[data + i] : 0;
 }
 
 void readBlocks() {
   uint32_t pos = 0;
-  while (pos < r.size) {
-    if (pos + 1 < r.size && r.image[pos] == 'M' && r.image[pos + 1] == 'L') {
+  while (pos < r->size) {
+    if (pos + 1 < r->size && r->image[pos] == 'M' && r->image[pos + 1] == 'L') {
       pos += FILE_HEAD_SIZE;
       continue;
     }
-    if (pos + BLOCK_HEAD_SIZE > r.size) break;
-    const uint8_t type = r.image[pos];
+    if (pos + BLOCK_HEAD_SIZE > r->size) break;
+    const uint8_t type = r->image[pos];
     const uint32_t data = pos + BLOCK_HEAD_SIZE;
-    const uint32_t end = std::min<uint32_t>(data + r.image[pos + 1], r.size);
-    if ((type & 0xF0) == MELODY_BLOCK && end > data && r.trackCount < MAX_SOURCE_TRACKS) {
-      if (!r.tempoSeen) writer.tempoBpm = tempoOfDigit(r.image[data] >> 4, writer.tempoBpm);
-      r.tempoSeen = true;
-      MelodyTrack& t = r.track[r.trackCount++];
+    const uint32_t end = std::min<uint32_t>(data + r->image[pos + 1], r->size);
+    if ((type & 0xF0) == MELODY_BLOCK && end > data && r->trackCount < MAX_SOURCE_TRACKS) {
+      if (!r->tempoSeen) writer.tempoBpm = tempoOfDigit(r->image[data] >> 4, writer.tempoBpm);
+      r->tempoSeen = true;
+      MelodyTrack& t = r->track[r->trackCount++];
       t = MelodyTrack{data, 1 + 2 * (end - data - 1), 0, type, 0, 0, -1, false};
-    } else if ((type & 0xF0) == INSTRUMENT_BLOCK && r.instrumentCount < MAX_INSTRUMENTS) {
+    } else if ((type & 0xF0) == INSTRUMENT_BLOCK && r->instrumentCount < MAX_INSTRUMENTS) {
       const uint16_t value = uint16_t(byteIn(data, end, 0) | byteIn(data, end, 1) << 8);
       uint8_t program = 0;
       for (const ProgramCode& code : PROGRAM_CODES)
         if (code.value == value) program = code.program;
       const uint8_t next = byteIn(data, end, 2);
-      r.instrument[r.instrumentCount++] =
+      r->instrument[r->instrumentCount++] =
           Instrument{uint8_t(type & 0x0F), program, next >= 9 && next <= 12};
     }
     pos = end;
   }
 }
 
-bool submit(uint32_t time, uint8_t status, uint8_t track, const uint8_t* data, uint32_t count) {
-  if (r.full) return false;
-  if (!submitEvent(r.out, r.capacity, time, status, track, data, count)) r.full = true;
-  return !r.full;
-}
-
 void submitSetup() {
-  uint8_t tempo[5] = {META_TEMPO, 3, 0, 0, 0};
-  putTempoBytes(tempo + 2, writer.tempoBpm);
-  submit(0, ST_META, 0, tempo, 5);
-  for (int i = 0; i < r.instrumentCount && !r.full; ++i) {
-    const Instrument& in = r.instrument[i];
-    const uint8_t program[2] = {in.program, 0};
-    submit(0, uint8_t(ST_PROGRAM | in.channel), 0, program, 2);
-    if (in.modulation) {
-      const uint8_t control[2] = {CC_MODULATION, MODULATION_FULL};
-      submit(0, uint8_t(ST_CONTROL | in.channel), 0, control, 2);
-    }
+  submitTempo(r->sink, 0, 0, microsOfBpm(writer.tempoBpm));
+  for (int i = 0; i < r->instrumentCount && !r->sink.full; ++i) {
+    const Instrument& in = r->instrument[i];
+    submitProgram(r->sink, 0, 0, in.channel, in.program);
+    if (in.modulation) submitControl(r->sink, 0, 0, in.channel, CC_MODULATION, MODULATION_FULL);
   }
 }
 
@@ -143,7 +132,7 @@ bool nextTies(const MelodyTrack& t) {
 
 // One event (three codes) of a track.
 void readEvent(int index) {
-  MelodyTrack& t = r.track[index];
+  MelodyTrack& t = r->track[index];
   if (t.next + 3 > t.codes) {
     t.ended = true;
     return;
@@ -156,12 +145,10 @@ void readEvent(int index) {
   t.running += lengthOfCode(length);
   if (!(pitch == 0 && octave == 1)) t.held = noteOf(t, pitch, octave);
   if (nextTies(t)) return;
-  if (t.held >= 0) {
-    const uint32_t duration = std::min(t.running, MAX_DURATION);
-    const uint8_t data[4] = {fitNote(t.held), PART_VELOCITY, uint8_t(duration >> 8),
-                             uint8_t(duration)};
-    if (!submit(t.time, uint8_t(ST_TIMED_NOTE | t.channel), uint8_t(index), data, 4)) return;
-  }
+  if (t.held >= 0 &&
+      !submitNote(r->sink, t.time, uint8_t(index), uint8_t(ST_TIMED_NOTE | t.channel),
+                  fitNote(t.held), PART_VELOCITY, t.running))
+    return;
   t.time = t.running > UINT32_MAX - t.time ? UINT32_MAX : t.time + t.running;
   t.running = 0;
   // The note has sounded: a later tie mark that finds nothing to hold is a rest, not a repeat.
@@ -169,10 +156,10 @@ void readEvent(int index) {
 }
 
 void readTracks() {
-  while (!r.full) {
+  while (!r->sink.full) {
     int best = -1;
-    for (int i = 0; i < r.trackCount; ++i)
-      if (!r.track[i].ended && (best < 0 || r.track[i].time < r.track[best].time)) best = i;
+    for (int i = 0; i < r->trackCount; ++i)
+      if (!r->track[i].ended && (best < 0 || r->track[i].time < r->track[best].time)) best = i;
     if (best < 0) return;
     readEvent(best);
   }
@@ -184,19 +171,19 @@ void readPmdRaw(const uint8_t* source, uint32_t sourceSize, uint8_t* destination
                 int32_t* destinationSize, uint32_t capacity) {
   *destinationSize = 0;
   if (!beginReaderStream(destination, capacity, MIN_PART_CAPACITY, TEXT_TIMEBASE)) return;
-  r = PmdRawReader{};
-  r.image = source;
-  r.size = source ? sourceSize : 0;
-  r.out = destination;
-  r.capacity = capacity;
+  r = &threadRecord<PmdRawReader>();
+  *r = PmdRawReader{};
+  r->image = source;
+  r->size = source ? sourceSize : 0;
+  r->sink = sinkFor(destination, capacity);
   writer.DRUM_CHANNEL_MASK = uint16_t(1u << RHYTHM_CHANNEL);
   writeTrackChunk(destination);
   readBlocks();
   submitSetup();
   readTracks();
-  if (!r.full) {
+  if (!r->sink.full) {
     uint32_t end = 0;
-    for (int i = 0; i < r.trackCount; ++i) end = std::max(end, r.track[i].time);
+    for (int i = 0; i < r->trackCount; ++i) end = std::max(end, r->track[i].time);
     writer.now = std::max(writer.now, end);  // a closing rest keeps its length
   }
   endReaderStream(destination, destinationSize);

@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "core/codec.h"
+#include "core/reader_events.h"
 #include "core/stages.h"
+#include "core/thread_record.h"
 #include "core/vstream.h"
 #include "formats/adpcm.h"
 #include "formats/smaf_format.h"
@@ -116,7 +118,8 @@ constexpr uint8_t MA7_TYPE_MASK = 0x70, MA7_TYPE_UNUSED = 0x70;
 // that use channels beyond 15 are rare; their parts then share a channel's controls.
 constexpr int MA7_CHANNEL_FOLD = CHANNELS;
 constexpr uint8_t BANK_WAVE = 125;
-constexpr uint8_t CC_BANK_MSB = 0, CC_BANK_LSB = 32;  // bank select value that makes a channel a wave channel
+constexpr uint8_t CC_BANK_MSB = 0,
+                  CC_BANK_LSB = 32;  // bank select value that makes a channel a wave channel
 constexpr uint8_t MASTER_VOLUME_BODY[4] = {0x43, 0x79, 0x06, 0x7F};
 constexpr uint32_t MASTER_VOLUME_VALUE = 5;
 constexpr uint8_t META_NO_OPERATION = 0x00;
@@ -136,9 +139,9 @@ enum TrackKind : uint8_t { TRACK_SCORE, TRACK_AUDIO, TRACK_GRAPHICS };
 struct SequenceTrack {
   const uint8_t* data;  // the image, or the decompressed sequence of a compressed track
   uint32_t start;       // first byte of the sequence data
-  uint32_t pos;    // read position of the next event
-  uint32_t end;    // end of the chunk, clipped to the image
-  uint32_t time;   // absolute time of the next event
+  uint32_t pos;         // read position of the next event
+  uint32_t end;         // end of the chunk, clipped to the image
+  uint32_t time;        // absolute time of the next event
   uint32_t durationBase, gateBase;
   uint8_t kind;
   uint8_t group;  // first channel of the track's four parts
@@ -152,9 +155,7 @@ struct SequenceTrack {
 struct SmafReader {
   const uint8_t* image = nullptr;
   uint32_t size = 0;
-  uint8_t* out = nullptr;
-  uint32_t capacity = 0;
-  bool full = false;
+  EventSink sink;
 
   // What the track heads set for the sequence chunks that follow them.
   uint32_t durationBase = 1, gateBase = 1;
@@ -181,7 +182,6 @@ struct SmafReader {
   bool cueStartSet = false, cueStopSet = false, cueStartDone = false, cueStopDone = false;
   uint32_t cueStart = 0, cueStop = 0;  // offsets into the first sequence chunk's data
 
-  std::vector<uint8_t> meta;  // assembly of meta events (type, length, body)
   std::vector<std::vector<uint8_t>> decoded;  // decompressed sequences the tracks read from
 
   // The file's own voices, and what each channel selects them by (bank MSB, LSB, program).
@@ -190,21 +190,14 @@ struct SmafReader {
   uint32_t boundKey[CHANNELS] = {};  // selection of the channel's last binding; NO_BINDING: none
 };
 
-// The record of the thread lives in `readerRecord`; the code reaches it through `r`, a plain
-// pointer set on entry. The record has members with destructors, so each direct use of it would
-// go through the thread-local's guarded initialiser, many times per event.
-thread_local SmafReader readerRecord;
+// Set to the thread's record on entry (core/thread_record.h says why).
 thread_local constinit SmafReader* r = nullptr;
 
 void resetReader(const uint8_t* image, uint32_t size, uint8_t* out, uint32_t capacity) {
-  std::vector<uint8_t> keep;
-  keep.swap(r->meta);
   *r = SmafReader{};
-  r->meta.swap(keep);
   r->image = image;
   r->size = size;
-  r->out = out;
-  r->capacity = capacity;
+  r->sink = sinkFor(out, capacity);
   std::fill(std::begin(r->velocity), std::end(r->velocity), START_VELOCITY);
   std::fill(std::begin(r->boundKey), std::end(r->boundKey), NO_BINDING);
   r->voices = std::make_shared<smaf::VoiceSet>();
@@ -248,47 +241,9 @@ bool isRhythm(int channel) {
 
 // ---- Submission -----------------------------------------------------------------------------
 
-bool submit(int t, uint32_t time, uint8_t status, const uint8_t* data, uint32_t count) {
-  if (r->full) return false;
-  if (!submitEvent(r->out, r->capacity, time, status, uint8_t(t), data, count)) {
-    r->full = true;
-    return false;
-  }
-  return true;
-}
-
-bool submitMeta(int t, uint32_t time, uint8_t type, const uint8_t* body, uint32_t length) {
-  r->meta.resize(size_t(length) + 6);
-  r->meta[0] = type;
-  const int lengthBytes = writeVarLen(r->meta.data() + 1, length);
-  if (length) std::memcpy(r->meta.data() + 1 + lengthBytes, body, length);
-  return submit(t, time, ST_META, r->meta.data(), uint32_t(1 + lengthBytes + length));
-}
-
-bool submitMetaByte(int t, uint32_t time, uint8_t type, uint8_t value) {
-  return submitMeta(t, time, type, &value, 1);
-}
-
-bool submitControl(int t, uint32_t time, int channel, uint8_t controller, uint8_t value) {
-  const uint8_t data[2] = {controller, uint8_t(value & 0x7F)};
-  return submit(t, time, uint8_t(ST_CONTROL | channel), data, 2);
-}
-
-bool submitBend(int t, uint32_t time, int channel, uint8_t lsb, uint8_t msb) {
-  const uint8_t data[2] = {uint8_t(lsb & 0x7F), uint8_t(msb & 0x7F)};
-  return submit(t, time, uint8_t(ST_PITCH_BEND | channel), data, 2);
-}
-
-bool submitNote(int t, uint32_t time, uint8_t status, int note, int velocity, uint64_t duration) {
-  const uint32_t d = uint32_t(std::min<uint64_t>(duration, MAX_DURATION));
-  const uint8_t data[4] = {uint8_t(note & 0x7F), uint8_t(velocity & 0x7F), uint8_t(d >> 8),
-                           uint8_t(d)};
-  return submit(t, time, status, data, 4);
-}
-
 // Program change through the voice remap. A remapped voice of the other kind (rhythm or melodic)
 // first switches the channel; on a rhythm channel the program selects the channel's drum sound.
-bool submitProgram(int t, uint32_t time, int channel, uint8_t program, bool mobile) {
+bool submitRemappedProgram(int t, uint32_t time, int channel, uint8_t program, bool mobile) {
   bool rhythm = isRhythm(channel);
   uint8_t value = program & 0x7F;
   const uint8_t code = r->programRemap[value + (rhythm ? 128 : 0)];
@@ -297,7 +252,8 @@ bool submitProgram(int t, uint32_t time, int channel, uint8_t program, bool mobi
     value = voice & 0x7F;
     const bool voiceRhythm = (voice & 0x80) != 0;
     if (voiceRhythm != rhythm) {
-      if (!submitControl(t, time, channel, CC_RHYTHM_PART, voiceRhythm ? 1 : 0)) return false;
+      if (!submitControl(r->sink, time, t, channel, CC_RHYTHM_PART, voiceRhythm ? 1 : 0))
+        return false;
       rhythm = voiceRhythm;
     }
   }
@@ -308,8 +264,7 @@ bool submitProgram(int t, uint32_t time, int channel, uint8_t program, bool mobi
     }
     return true;
   }
-  const uint8_t data[2] = {value, 0};
-  return submit(t, time, uint8_t(ST_PROGRAM | channel), data, 2);
+  return submitProgram(r->sink, time, uint8_t(t), channel, value);
 }
 
 // ---- Chunk scan -----------------------------------------------------------------------------
@@ -434,7 +389,7 @@ void readAudioTrackHead(uint32_t chunk) {
   const uint8_t type = at(chunk + AUDIO_WAVE_TYPE);
   r->waveRate = type & 0x0F;
   r->waveCoding = waveCoding((type >> 4) & 7, at(chunk + AUDIO_WAVE_WIDTH) >> 4, AUDIO_FORMAT_ADPCM,
-                            AUDIO_FORMAT_OFFSET);
+                             AUDIO_FORMAT_OFFSET);
   r->durationBase = timeBase(at(chunk + AUDIO_DURATION_BASE), r->durationBase);
   r->gateBase = timeBase(at(chunk + AUDIO_GATE_BASE), r->gateBase);
 }
@@ -539,7 +494,7 @@ void readVoice(const uint8_t* m, uint32_t size) {
   definition[2] = m[VOICE_SLOT];
   definition[3] = uint8_t(code - 1);
   std::memcpy(definition + 4, voice, voiceBytes);
-  submitMeta(0, 0, META_VOICE, definition, 4 + voiceBytes);
+  submitMeta(r->sink, 0, 0, META_VOICE, definition, 4 + voiceBytes);
 }
 
 // Extended voice: F0 size 43 79 06 7F .. bank .. program note kind, voice record.
@@ -568,7 +523,7 @@ void decodeSetupPayload(const uint8_t* payload, uint32_t length) {
 // to General MIDI ones. Anything that is not an exclusive ends the run.
 void readSetup(uint32_t chunk, uint32_t end) {
   uint32_t p = chunk + smaf::HEAD_SIZE;
-  while (p < end && !r->full) {
+  while (p < end && !r->sink.full) {
     const uint8_t* m = r->image + p;
     const uint32_t left = end - p;
     if (left >= 3 && m[0] == ST_META && m[1] == ST_EXCLUSIVE) {
@@ -645,13 +600,13 @@ bool submitWave(uint8_t number, uint32_t coding, uint32_t rate, uint32_t offset,
   if (samples) {
     uint8_t head[6] = {number, uint8_t(coding)};
     putBE(head + 2, rate, 4);
-    if (!submitMeta(0, 0, META_WAVE_CODING, head, sizeof head)) return false;
+    if (!submitMeta(r->sink, 0, 0, META_WAVE_CODING, head, sizeof head)) return false;
   }
   std::vector<uint8_t> body(size_t(length) + 2);
   body[0] = number;
   body[1] = rateCode;
   if (length) std::memcpy(body.data() + 2, r->image + offset, length);
-  return submitMeta(0, 0, META_WAVE, body.data(), uint32_t(body.size()));
+  return submitMeta(r->sink, 0, 0, META_WAVE, body.data(), uint32_t(body.size()));
 }
 
 // Wave of an audio track, at the rate and in the coding its track head gave.
@@ -677,7 +632,7 @@ void readStreamWave(uint32_t chunk, uint32_t end) {
 // tracks, the stream-wave list, a Phrase file's chunks) are scanned within their own bounds; a
 // chunk whose length runs past its parent is damage (past the image, the read report says so).
 void scanChunks(uint32_t pos, uint32_t limit, bool inOptionalData) {
-  while (uint64_t(pos) + smaf::HEAD_SIZE <= limit && !r->full) {
+  while (uint64_t(pos) + smaf::HEAD_SIZE <= limit && !r->sink.full) {
     const uint32_t length = getBE(r->image + pos + 4, 4);
     const uint64_t declaredEnd = uint64_t(pos) + smaf::HEAD_SIZE + length;
     if (declaredEnd > limit && limit < r->size) reportDamage("a chunk runs past its parent");
@@ -688,7 +643,8 @@ void scanChunks(uint32_t pos, uint32_t limit, bool inOptionalData) {
     auto inner = [end](uint64_t from) { return uint32_t(std::min<uint64_t>(from, end)); };
     if (is(smaf::ID_FILE)) {
       // The file's chunks stop at its CRC.
-      const uint32_t crcStart = length >= smaf::CRC_SIZE ? inner(declaredEnd - smaf::CRC_SIZE) : body;
+      const uint32_t crcStart =
+          length >= smaf::CRC_SIZE ? inner(declaredEnd - smaf::CRC_SIZE) : body;
       scanChunks(body, std::max(body, crcStart), false);
     } else if (is(smaf::ID_STREAM_WAVES) || is(ID_PHRASE_VOICES)) {
       scanChunks(body, end, inOptionalData);
@@ -779,23 +735,23 @@ bool readLongControl(int ti, const SequenceTrack& t, int channel, uint8_t x, uin
   switch (x) {
     case LONG_PROGRAM:
       r->program[channel] = v & 0x7F;
-      return submitProgram(ti, time, channel, v, false);
+      return submitRemappedProgram(ti, time, channel, v, false);
     case LONG_BANK:
       r->bankMsb[channel] = v;
-      return submitControl(ti, time, channel, CC_RHYTHM_PART, v > 127 ? 1 : 0);
+      return submitControl(r->sink, time, ti, channel, CC_RHYTHM_PART, v > 127 ? 1 : 0);
     case LONG_OCTAVE:
       r->octave[channel] = int8_t((v & smaf::OCTAVE_NEGATIVE) ? -(v & 0x7F) : (v & 0x7F));
       return true;
     case LONG_MODULATION:
-      return submitControl(ti, time, channel, CC_MODULATION, v);
+      return submitControl(r->sink, time, ti, channel, CC_MODULATION, v);
     case LONG_BEND:
-      return submitBend(ti, time, channel, 0, v);
+      return submitBend(r->sink, time, ti, channel, 0, v);
     case LONG_VOLUME:
-      return submitControl(ti, time, channel, CC_VOLUME, v);
+      return submitControl(r->sink, time, ti, channel, CC_VOLUME, v);
     case LONG_PAN:
-      return submitControl(ti, time, channel, CC_PAN, v);
+      return submitControl(r->sink, time, ti, channel, CC_PAN, v);
     case LONG_EXPRESSION:
-      return submitControl(ti, time, channel, CC_EXPRESSION, v);
+      return submitControl(r->sink, time, ti, channel, CC_EXPRESSION, v);
     default:
       return true;
   }
@@ -805,13 +761,13 @@ bool readShortControl(int ti, const SequenceTrack& t, int channel, uint8_t kind,
   switch (kind) {
     case CLASS_EXPRESSION: {
       const int v = x <= 3 ? (x - 1) * 16 : x <= 13 ? (x + 2) * 8 : 127;
-      return submitControl(ti, t.time, channel, CC_EXPRESSION, uint8_t(v));
+      return submitControl(r->sink, t.time, ti, channel, CC_EXPRESSION, uint8_t(v));
     }
     case CLASS_BEND:
-      return submitBend(ti, t.time, channel, 0, uint8_t(x * 8));
+      return submitBend(r->sink, t.time, ti, channel, 0, uint8_t(x * 8));
     default: {
       const int v = x <= 10 ? (x - 1) * 8 : x <= 13 ? (x - 6) * 16 : 127;
-      return submitControl(ti, t.time, channel, CC_MODULATION, uint8_t(v));
+      return submitControl(r->sink, t.time, ti, channel, CC_MODULATION, uint8_t(v));
     }
   }
 }
@@ -838,7 +794,7 @@ uint32_t readHandyEvent(int ti) {
       if (avail < 3) return 0;
       const uint8_t x = c & 0x0F;
       if (t.kind == TRACK_AUDIO) {
-        if (x == LONG_VOLUME) submitMetaByte(ti, t.time, META_WAVE_LEVEL, p[2] & 0x7F);
+        if (x == LONG_VOLUME) submitMetaByte(r->sink, t.time, ti, META_WAVE_LEVEL, p[2] & 0x7F);
       } else {
         readLongControl(ti, t, channel, x, p[2]);
       }
@@ -860,7 +816,7 @@ uint32_t readHandyEvent(int ti) {
       const uint8_t reg = body[3];
       const uint8_t controller =
           (reg & 0xF0) == REGISTER_PITCH_LOW_NIBBLE ? CC_FREQ_LOW : CC_FREQ_HIGH;
-      submitControl(ti, t.time, partChannel(t, reg & 0x0F), controller, body[4]);
+      submitControl(r->sink, t.time, ti, partChannel(t, reg & 0x0F), controller, body[4]);
     }
     return 3 + length;
   }
@@ -870,14 +826,15 @@ uint32_t readHandyEvent(int ti) {
   if (used == 0 || (p[used] & 0x80)) return 0;
   const uint64_t duration = uint64_t(gate) * t.gateBase;
   if (t.kind == TRACK_AUDIO) {
-    submitNote(ti, t.time, WAVE_NOTE_STATUS, b, NOTE_VELOCITY, duration);
+    submitNote(r->sink, t.time, ti, WAVE_NOTE_STATUS, b, NOTE_VELOCITY, duration);
   } else {
     const int channel = partChannel(t, b >> 6);
     int note = ((b >> 4) & 3) * 12 + (b & 0x0F) + r->octave[channel] * 12 + HANDY_NOTE_BASE;
     bindChannel(t, channel);
     if (isRhythm(channel) && (r->rhythmNoteSet >> channel & 1)) note = r->rhythmNote[channel];
     if (note >= 0 && note < 128)
-      submitNote(ti, t.time, uint8_t(ST_TIMED_NOTE | channel), note, NOTE_VELOCITY, duration);
+      submitNote(r->sink, t.time, ti, uint8_t(ST_TIMED_NOTE | channel), note, NOTE_VELOCITY,
+                 duration);
   }
   return 1 + used;
 }
@@ -890,12 +847,13 @@ bool readMobileNote(int ti, const SequenceTrack& t, int channel, int note, int v
     note = (r->rhythmRemap[note & 0x7F] - 1) & 0x7F;
   if (r->waveChannels >> channel & 1) {
     if (note < WAVE_NOTE_LOW_END)
-      return submitNote(ti, t.time, WAVE_NOTE_STATUS, note + 1, velocity, duration);
+      return submitNote(r->sink, t.time, ti, WAVE_NOTE_STATUS, note + 1, velocity, duration);
     if (note >= WAVE_NOTE_HIGH_FIRST && note <= WAVE_NOTE_HIGH_LAST)
-      return submitNote(ti, t.time, WAVE_NOTE_STATUS, note - WAVE_NOTE_HIGH_OFFSET, velocity,
-                        duration);
+      return submitNote(r->sink, t.time, ti, WAVE_NOTE_STATUS, note - WAVE_NOTE_HIGH_OFFSET,
+                        velocity, duration);
   }
-  return submitNote(ti, t.time, uint8_t(ST_TIMED_NOTE | channel), note, velocity, duration);
+  return submitNote(r->sink, t.time, ti, uint8_t(ST_TIMED_NOTE | channel), note, velocity,
+                    duration);
 }
 
 // One event of a mobile-standard score track: a MIDI channel message with its own status.
@@ -955,19 +913,19 @@ uint32_t readMobileEvent(int ti) {
       } else if (controller == CC_DATA_ENTRY && writer.ch[channel].rpn == 0) {
         controller = CC_BEND_RANGE;
       }
-      submitControl(ti, t.time, channel, controller, value);
+      submitControl(r->sink, t.time, ti, channel, controller, value);
       return 3;
     }
     case ST_PROGRAM:
       if (avail < 2) return 0;
       r->program[channel] = p[1] & 0x7F;
-      submitProgram(ti, t.time, channel, p[1], true);
+      submitRemappedProgram(ti, t.time, channel, p[1], true);
       return 2;
     case ST_CHANNEL_PRESSURE:
       return avail >= 2 ? 2 : 0;
     case ST_PITCH_BEND:
       if (avail < 3) return 0;
-      submitBend(ti, t.time, channel, p[1], p[2]);
+      submitBend(r->sink, t.time, ti, channel, p[1], p[2]);
       return 3;
     default:
       break;
@@ -977,7 +935,7 @@ uint32_t readMobileEvent(int ti) {
     if (used == 0 || length > avail - 1 - used) return 0;
     const uint8_t* body = p + 1 + used;
     if (length > MASTER_VOLUME_VALUE && std::memcmp(body, MASTER_VOLUME_BODY, 4) == 0)
-      submitMetaByte(ti, t.time, META_MASTER_VOLUME, body[MASTER_VOLUME_VALUE] & 0x7F);
+      submitMetaByte(r->sink, t.time, ti, META_MASTER_VOLUME, body[MASTER_VOLUME_VALUE] & 0x7F);
     return 1 + used + length;
   }
   if (status == ST_META) {
@@ -1007,7 +965,7 @@ uint32_t readGraphicsEvent(int ti) {
   uint32_t n = 0;
   readSmafVarLen(body, length, &n);  // how long the text stays shown
   q += n;
-  while (q < length && !r->full) {
+  while (q < length && !r->sink.full) {
     const uint8_t type = body[q++];
     if (type == 0) break;
     if (type >= TEXT_ENTRY_PARAMETERS) {
@@ -1021,7 +979,7 @@ uint32_t readGraphicsEvent(int ti) {
     if (type == TEXT_ENTRY_LYRIC) {
       uint32_t k = take;
       while (k > 0 && body[q + k - 1] == 0) --k;  // the line's closing zero
-      if (k > 0) submitMeta(ti, t.time, META_LYRIC, body + q, k);
+      if (k > 0) submitMeta(r->sink, t.time, ti, META_LYRIC, body + q, k);
     }
     q += take;
   }
@@ -1034,11 +992,11 @@ void checkCues(uint32_t pos, uint32_t time) {
   const uint64_t base = r->track[0].start;
   if (r->cueStartSet && !r->cueStartDone && pos >= base + r->cueStart) {
     r->cueStartDone = true;
-    submitMetaByte(0, time, META_CUE, 0);
+    submitMetaByte(r->sink, time, 0, META_CUE, 0);
   }
   if (r->cueStopSet && !r->cueStopDone && pos >= base + r->cueStop) {
     r->cueStopDone = true;
-    submitMetaByte(0, time, META_CUE, 1);
+    submitMetaByte(r->sink, time, 0, META_CUE, 1);
   }
 }
 
@@ -1055,7 +1013,7 @@ void readEvent(int ti) {
     size = readMobileEvent(ti);
   else
     size = readHandyEvent(ti);
-  if (r->full) return;
+  if (r->sink.full) return;
   if (size == 0 || size > t.end - t.pos) {
     t.ended = true;
     return;
@@ -1078,13 +1036,13 @@ void mergeTracks() {
     if (best < 0) return;
     SequenceTrack& t = r->track[best];
     if (best == 0) checkCues(t.pos, t.time);
-    if (r->full) return;
+    if (r->sink.full) return;
     readEvent(best);
-    if (r->full) return;
+    if (r->sink.full) return;
     if (t.ended) {
       r->endTime = std::max(r->endTime, t.time);
       if (best == 0) checkCues(t.end, t.time);
-      if (r->full) return;
+      if (r->sink.full) return;
     }
   }
 }
@@ -1103,7 +1061,7 @@ void reportEnd() {
     const uint32_t covered = uint32_t(crcAt - smaf::CRC_SIZE);
     reportChecksum(crc16(r->image, covered) == getBE(r->image + covered, 2));
   }
-  if (r->full) return;  // the output filled up: the tracks were not read to their ends
+  if (r->sink.full) return;  // the output filled up: the tracks were not read to their ends
   for (int i = 0; i < r->trackCount; ++i) {
     const SequenceTrack& t = r->track[i];
     if (t.kind == TRACK_SCORE && !t.phrase && !t.sawEnd)
@@ -1118,7 +1076,7 @@ void submitRhythmChannels() {
   for (int channel = 0; channel < CHANNELS; ++channel) {
     const bool rhythm = (mask >> channel) & 1;
     if (rhythm == bool((RESET_DRUM_CHANNEL_MASK >> channel) & 1)) continue;
-    if (!submitControl(0, 0, channel, CC_RHYTHM_PART, rhythm ? 1 : 0)) return;
+    if (!submitControl(r->sink, 0, 0, channel, CC_RHYTHM_PART, rhythm ? 1 : 0)) return;
   }
 }
 
@@ -1126,36 +1084,26 @@ void submitRhythmChannels() {
 
 void readSmaf(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
               int32_t* destinationSize, uint32_t capacity) {
-  r = &readerRecord;
+  r = &threadRecord<SmafReader>();
   *destinationSize = 0;
   // Room for the header, the track head, the tempo and the end of track in every case.
-  if (destination == nullptr || capacity < EMPTY_STREAM_SIZE + 16) return;
+  if (!beginReaderStream(destination, capacity, EMPTY_STREAM_SIZE + 16, SMAF_TIMEBASE)) return;
   resetReader(source ? source : destination, source ? sourceSize : 0, destination, capacity);
-  clearSongInfo();
   song.read = ReadReport();
-
-  resetSongStats();
-  beginStream();
-  writer.timebase = SMAF_TIMEBASE;
   writer.tempoBpm = SMAF_TEMPO_BPM;
   writer.DRUM_CHANNEL_MASK = 0;
-  writeHeaderChunk(destination);
   writeTrackChunk(destination);
 
-  const uint8_t tempo[3] = {uint8_t(SMAF_TEMPO_MICROS >> 16), uint8_t(SMAF_TEMPO_MICROS >> 8),
-                            uint8_t(SMAF_TEMPO_MICROS)};
-  submitMeta(0, 0, META_TEMPO, tempo, 3);
+  submitTempo(r->sink, 0, 0, SMAF_TEMPO_MICROS);
   scanChunks(0, r->size, false);
-  if (!r->full) submitRhythmChannels();
-  if (!r->full) mergeTracks();
+  if (!r->sink.full) submitRhythmChannels();
+  if (!r->sink.full) mergeTracks();
   // The song lasts to the latest end of a track (a closing rest included), unless cut short.
-  if (!r->full) writer.now = std::max(writer.now, r->endTime);
+  if (!r->sink.full) writer.now = std::max(writer.now, r->endTime);
   reportEnd();
   smaf::setSongVoices(r->voices);
 
-  finishStream(destination);
-  *destinationSize = int32_t(writer.pos);
-  endStream();
+  endReaderStream(destination, destinationSize);
 }
 
 }  // namespace vlm

@@ -5,7 +5,9 @@
 #include <cstring>
 
 #include "core/codec.h"
+#include "core/reader_events.h"
 #include "core/stages.h"
+#include "core/thread_record.h"
 #include "core/vstream.h"
 
 namespace vlm {
@@ -62,8 +64,7 @@ struct SourceTrack {
 struct SmfReader {
   const uint8_t* image;
   uint32_t size;
-  uint8_t* out;
-  uint32_t capacity;
+  EventSink sink;
   bool compact;
   bool riff;
   SourceTrack tracks[MAX_TRACKS];
@@ -71,7 +72,6 @@ struct SmfReader {
   uint8_t titleKind;
   uint8_t exclusiveKinds;
   uint32_t endTime;  // latest end of track seen
-  bool full;         // the output buffer is full: reading stops
   uint64_t reach;    // furthest end of a track or RIFF chunk as declared (may pass the image)
   uint64_t dataEnd;  // end of the RIFF "data" chunk that holds the song, with its pad byte
   // Merge heap: one key per track that has not ended, the next time above the track index, so
@@ -79,10 +79,11 @@ struct SmfReader {
   // last key hold NO_KEY, so a key's children can be compared without a bounds test.
   uint64_t heap[2 * MAX_TRACKS + 2];
 };
-thread_local SmfReader r;
+// Set to the thread's record on entry (core/thread_record.h says why).
+thread_local constinit SmfReader* r = nullptr;
 
 bool idAt(uint32_t pos, const char* id) {
-  return uint64_t(pos) + 4 <= r.size && std::memcmp(r.image + pos, id, 4) == 0;
+  return uint64_t(pos) + 4 <= r->size && std::memcmp(r->image + pos, id, 4) == 0;
 }
 
 bool startsWith(const uint8_t* body, uint32_t length, const uint8_t* prefix, uint32_t n) {
@@ -97,37 +98,37 @@ void copyText(int field, const uint8_t* bytes, uint32_t length) {
 }
 
 uint32_t clipEnd(uint64_t end) {
-  return end > r.size ? r.size : uint32_t(end);
+  return end > r->size ? r->size : uint32_t(end);
 }
 
 void registerTrack(uint32_t pos, uint32_t length) {
-  if (r.trackCount >= MAX_TRACKS) return;
-  SourceTrack& t = r.tracks[r.trackCount];
+  if (r->trackCount >= MAX_TRACKS) return;
+  SourceTrack& t = r->tracks[r->trackCount];
   t.end = clipEnd(uint64_t(pos) + CHUNK_HEAD_SIZE + length);
   t.pos = std::min(pos + CHUNK_HEAD_SIZE, t.end);
   t.runningStatus = 0;
   t.nextTime = 0;
   t.ended = false;
   uint32_t used = 0;
-  t.nextTime = readVarLen(r.image + t.pos, t.end - t.pos, &used);
-  if (used == 0 || (r.image[t.pos + used - 1] & 0x80)) t.ended = true;  // no complete delta
+  t.nextTime = readVarLen(r->image + t.pos, t.end - t.pos, &used);
+  if (used == 0 || (r->image[t.pos + used - 1] & 0x80)) t.ended = true;  // no complete delta
   t.pos += used;
-  ++r.trackCount;
+  ++r->trackCount;
 }
 
 // Tries the information block entries of the compact form at one position.
 void readCompactInfo(uint32_t pos) {
-  if (uint64_t(pos) + 7 > r.size) return;
-  const uint8_t* p = r.image + pos;
+  if (uint64_t(pos) + 7 > r->size) return;
+  const uint8_t* p = r->image + pos;
   for (const InfoTag& info : COMPACT_INFO_TAGS) {
     if (std::memcmp(p, info.tag, 3) != 0) continue;
     const uint32_t offset = getBE(p + 2, 4);
     uint32_t length = p[6];
-    if (length == 0) length = uint64_t(pos) + 10 <= r.size ? getBE(p + 6, 4) : 0;
-    if (offset >= r.size) return;
-    length = std::min(length, r.size - offset);
-    copyText(info.field, r.image + offset, length);
-    if (info.field == INFO_TITLE) r.titleKind = TITLE_NAME;
+    if (length == 0) length = uint64_t(pos) + 10 <= r->size ? getBE(p + 6, 4) : 0;
+    if (offset >= r->size) return;
+    length = std::min(length, r->size - offset);
+    copyText(info.field, r->image + offset, length);
+    if (info.field == INFO_TITLE) r->titleKind = TITLE_NAME;
     return;
   }
 }
@@ -135,18 +136,18 @@ void readCompactInfo(uint32_t pos) {
 // Finds the header and the tracks; RIFF and compact-form texts go to SongInfo on the way.
 void scanChunks() {
   uint32_t pos = 0;
-  while (pos < r.size) {
+  while (pos < r->size) {
     // The song in a RIFF "data" chunk of odd length is followed by a pad byte, then by the
     // chunks after the song (INFO texts, a display chunk).
-    if (r.riff && pos + 1 == r.dataEnd && r.image[pos] == 0) ++pos;
-    const bool headOk = uint64_t(pos) + CHUNK_HEAD_SIZE <= r.size;
-    const uint32_t length = headOk ? getBE(r.image + pos + 4, 4) : 0;
+    if (r->riff && pos + 1 == r->dataEnd && r->image[pos] == 0) ++pos;
+    const bool headOk = uint64_t(pos) + CHUNK_HEAD_SIZE <= r->size;
+    const uint32_t length = headOk ? getBE(r->image + pos + 4, 4) : 0;
     const uint64_t next = uint64_t(pos) + CHUNK_HEAD_SIZE + length;
     if (headOk && (idAt(pos, "MThd") || idAt(pos, "CThd"))) {
-      if (r.trackCount > 0) return;
-      r.compact = idAt(pos, "CThd");
-      if (uint64_t(pos) + MTHD_TIMEBASE_OFFSET + 2 <= r.size) {
-        const uint16_t timebase = uint16_t(getBE(r.image + pos + MTHD_TIMEBASE_OFFSET, 2));
+      if (r->trackCount > 0) return;
+      r->compact = idAt(pos, "CThd");
+      if (uint64_t(pos) + MTHD_TIMEBASE_OFFSET + 2 <= r->size) {
+        const uint16_t timebase = uint16_t(getBE(r->image + pos + MTHD_TIMEBASE_OFFSET, 2));
         if (timebase) writer.timebase = timebase;
       }
       pos = clipEnd(next);
@@ -154,18 +155,18 @@ void scanChunks() {
     }
     if (headOk && (idAt(pos, "MTrk") || idAt(pos, "CTrk") || idAt(pos, "XFKM"))) {
       registerTrack(pos, length);
-      r.reach = std::max(r.reach, next);
+      r->reach = std::max(r->reach, next);
       pos = clipEnd(next);
       continue;
     }
-    if (r.riff && headOk) {
-      const uint32_t riffLength = getLE(r.image + pos + 4, 4);
+    if (r->riff && headOk) {
+      const uint32_t riffLength = getLE(r->image + pos + 4, 4);
       const uint32_t bodyEnd = clipEnd(uint64_t(pos) + CHUNK_HEAD_SIZE + riffLength);
-      const uint8_t* body = r.image + pos + CHUNK_HEAD_SIZE;
+      const uint8_t* body = r->image + pos + CHUNK_HEAD_SIZE;
       const uint32_t bodyLength = bodyEnd - (pos + CHUNK_HEAD_SIZE);
       if (idAt(pos, "data") || idAt(pos, "LIST")) {
         if (idAt(pos, "data") && (riffLength & 1))
-          r.dataEnd = uint64_t(pos) + CHUNK_HEAD_SIZE + riffLength + 1;
+          r->dataEnd = uint64_t(pos) + CHUNK_HEAD_SIZE + riffLength + 1;
         pos += CHUNK_HEAD_SIZE;
         continue;
       }
@@ -177,20 +178,21 @@ void scanChunks() {
       if (idAt(pos, "IGNR")) copyText(INFO_GENRE, body, bodyLength);
       if (idAt(pos, "ICRD")) copyText(INFO_DATE, body, bodyLength);
       if (idAt(pos, "copy")) song.ProtectFlags = PROTECT_ALL;
-      r.reach = std::max(r.reach, uint64_t(pos) + CHUNK_HEAD_SIZE + riffLength + (riffLength & 1));
+      r->reach =
+          std::max(r->reach, uint64_t(pos) + CHUNK_HEAD_SIZE + riffLength + (riffLength & 1));
       pos = bodyEnd;
       // RIFF pads odd chunks to an even size.
-      if ((riffLength & 1) && pos < r.size && r.image[pos] == 0) ++pos;
+      if ((riffLength & 1) && pos < r->size && r->image[pos] == 0) ++pos;
       continue;
     }
-    if (!r.compact) {
+    if (!r->compact) {
       if (idAt(pos, "MCDF")) {
-        r.compact = true;
+        r->compact = true;
         pos += COMPACT_MARK_SKIP;
         continue;
       }
       if (idAt(pos, "RIFF")) {
-        r.riff = true;
+        r->riff = true;
         pos = clipEnd(uint64_t(pos) + RIFF_HEAD_SKIP);
         continue;
       }
@@ -201,28 +203,20 @@ void scanChunks() {
   }
 }
 
-int submit(uint32_t time, uint8_t status, int track, const uint8_t* data, uint32_t count) {
-  if (!submitEvent(r.out, r.capacity, time, status, uint8_t(track), data, count)) {
-    r.full = true;
-    return 0;
-  }
-  return 1;
-}
-
 // A meta event: song texts, cue texts; the end of track is dropped.
 void readMeta(int track, uint32_t time, const uint8_t* event, uint32_t eventLength, uint8_t type,
               const uint8_t* body, uint32_t length) {
   switch (type) {
     case META_TRACK_NAME:
-      if (song.info.text[INFO_TITLE][0] == 0 || r.titleKind != TITLE_NAME) {
+      if (song.info.text[INFO_TITLE][0] == 0 || r->titleKind != TITLE_NAME) {
         copyText(INFO_TITLE, body, length);
-        r.titleKind = TITLE_NAME;
+        r->titleKind = TITLE_NAME;
       }
       break;
     case META_TEXT:
       if (song.info.text[INFO_TITLE][0] == 0) {
         copyText(INFO_TITLE, body, length);
-        r.titleKind = TITLE_TEXT;
+        r->titleKind = TITLE_TEXT;
       }
       break;
     case META_COPYRIGHT:
@@ -232,30 +226,29 @@ void readMeta(int track, uint32_t time, const uint8_t* event, uint32_t eventLeng
       const bool start = startsWith(body, length, reinterpret_cast<const uint8_t*>("START"), 5);
       const bool stop = startsWith(body, length, reinterpret_cast<const uint8_t*>("STOP"), 4);
       if (start || stop) {
-        const uint8_t cue[3] = {META_CUE, 1, uint8_t(start ? 0 : 1)};
-        submit(time, ST_META, track, cue, 3);
+        submitMetaByte(r->sink, time, track, META_CUE, start ? 0 : 1);
         return;
       }
       break;
     }
     case META_END_OF_TRACK:
-      r.endTime = std::max(r.endTime, time);
+      r->endTime = std::max(r->endTime, time);
       return;
     default:
       break;
   }
-  submit(time, ST_META, track, event, eventLength);
+  submitTo(r->sink, time, track, ST_META, event, eventLength);
 }
 
 // An exclusive message: kind flags, master volume and rhythm-part messages become pseudo events.
 void readExclusive(int track, uint32_t time, const uint8_t* event, uint32_t eventLength,
                    const uint8_t* body, uint32_t length) {
-  r.exclusiveKinds |= EXCLUSIVE_ANY;
+  r->exclusiveKinds |= EXCLUSIVE_ANY;
   if (length > 0) {
     if (body[0] == SYSEX_UNIVERSAL_RT || body[0] == SYSEX_UNIVERSAL_NRT)
-      r.exclusiveKinds |= EXCLUSIVE_UNIVERSAL;
-    if (body[0] == SYSEX_ROLAND) r.exclusiveKinds |= EXCLUSIVE_ROLAND;
-    if (body[0] == SYSEX_YAMAHA) r.exclusiveKinds |= EXCLUSIVE_YAMAHA;
+      r->exclusiveKinds |= EXCLUSIVE_UNIVERSAL;
+    if (body[0] == SYSEX_ROLAND) r->exclusiveKinds |= EXCLUSIVE_ROLAND;
+    if (body[0] == SYSEX_YAMAHA) r->exclusiveKinds |= EXCLUSIVE_YAMAHA;
   }
   int volume = -1;
   if (startsWith(body, length, UNIVERSAL_MASTER_VOLUME, 4) && length > 5)
@@ -265,19 +258,17 @@ void readExclusive(int track, uint32_t time, const uint8_t* event, uint32_t even
   else if (startsWith(body, length, XG_MASTER_VOLUME, 6) && length > 6)
     volume = body[6];
   if (volume >= 0) {
-    const uint8_t meta[3] = {META_MASTER_VOLUME, 1, uint8_t(volume & 0x7F)};
-    submit(time, ST_META, track, meta, 3);
+    submitMetaByte(r->sink, time, track, META_MASTER_VOLUME, uint8_t(volume & 0x7F));
     return;
   }
   if (startsWith(body, length, GS_PART_PARAMETER, 5) && length > 7 && (body[5] & 0xF0) == 0x10 &&
       body[6] == GS_USE_FOR_RHYTHM) {
     const int block = body[5] & 0x0F;
     const int channel = block == 0 ? 9 : block <= 9 ? block - 1 : block;
-    const uint8_t control[2] = {CC_RHYTHM_PART, uint8_t(body[7] & 0x7F)};
-    submit(time, uint8_t(ST_CONTROL | channel), track, control, 2);
+    submitControl(r->sink, time, track, channel, CC_RHYTHM_PART, body[7]);
     return;
   }
-  submit(time, ST_EXCLUSIVE, track, event, eventLength);
+  submitTo(r->sink, time, track, ST_EXCLUSIVE, event, eventLength);
 }
 
 // Data bytes behind a system common or real-time status: one for the quarter frame (F1) and the
@@ -298,8 +289,8 @@ uint32_t systemMessageDataBytes(uint8_t status) {
 // Reads and submits one event of a track; returns the bytes it takes, 0 when the track cannot
 // go on (no running status, or the event runs past the track's end).
 uint32_t readEvent(int index) {
-  SourceTrack& t = r.tracks[index];
-  const uint8_t* p = r.image + t.pos;
+  SourceTrack& t = r->tracks[index];
+  const uint8_t* p = r->image + t.pos;
   const uint32_t avail = t.end - t.pos;
   const uint32_t time = t.nextTime;
   uint32_t used = 0;
@@ -339,7 +330,7 @@ uint32_t readEvent(int index) {
   const uint8_t kind = status & 0xF0;
   const uint8_t channel = status & 0x0F;
   const uint32_t dataBytes = (kind == ST_PROGRAM || kind == ST_CHANNEL_PRESSURE ||
-                              (r.compact && (kind == ST_NOTE_OFF || kind == ST_PITCH_BEND)))
+                              (r->compact && (kind == ST_NOTE_OFF || kind == ST_PITCH_BEND)))
                                  ? 1
                                  : 2;
   if (used + dataBytes > avail) return 0;
@@ -349,7 +340,7 @@ uint32_t readEvent(int index) {
   switch (kind) {
     case ST_CONTROL: {
       const bool rhythm = writer.DRUM_CHANNEL_MASK >> channel & 1;
-      if (a == 0 && (r.exclusiveKinds & EXCLUSIVE_YAMAHA) && (b > 125) != rhythm) {
+      if (a == 0 && (r->exclusiveKinds & EXCLUSIVE_YAMAHA) && (b > 125) != rhythm) {
         first = CC_RHYTHM_PART;
         second = b == 127 ? 1 : b == 126 ? 2 : 0;
       } else if (a == CC_DATA_ENTRY && writer.ch[channel].rpn == 0) {
@@ -358,7 +349,7 @@ uint32_t readEvent(int index) {
       break;
     }
     case ST_PITCH_BEND:
-      if (r.compact) {
+      if (r->compact) {
         first = 0;
         second = a;
       }
@@ -369,8 +360,9 @@ uint32_t readEvent(int index) {
     default:
       break;
   }
-  if (!submitChannelEvent(r.out, r.capacity, time, status, uint8_t(index), first, second))
-    r.full = true;
+  if (!submitChannelEvent(r->sink.out, r->sink.capacity, time, status, uint8_t(index), first,
+                          second))
+    r->sink.full = true;
   return used + dataBytes;
 }
 
@@ -381,7 +373,7 @@ void readTrack(SourceTrack& t, int index) {
     return;
   }
   const uint32_t consumed = readEvent(index);
-  if (r.full) return;
+  if (r->sink.full) return;
   if (consumed == 0) {
     t.ended = true;
     return;
@@ -392,8 +384,8 @@ void readTrack(SourceTrack& t, int index) {
     return;
   }
   uint32_t used = 0;
-  const uint32_t delta = readVarLen(r.image + t.pos, t.end - t.pos, &used);
-  if (used == 0 || (r.image[t.pos + used - 1] & 0x80)) {
+  const uint32_t delta = readVarLen(r->image + t.pos, t.end - t.pos, &used);
+  if (used == 0 || (r->image[t.pos + used - 1] & 0x80)) {
     t.ended = true;
     return;
   }
@@ -427,17 +419,17 @@ inline void siftDown(uint64_t* heap, int size, int i) {
 // are unique, so a heap gives the same order as a search for the smallest one; a track's key
 // only grows while it is read, so after each event its key only moves down.
 void mergeTracks() {
-  uint64_t* heap = r.heap;
-  std::fill(std::begin(r.heap), std::end(r.heap), NO_KEY);
+  uint64_t* heap = r->heap;
+  std::fill(std::begin(r->heap), std::end(r->heap), NO_KEY);
   int size = 0;
-  for (int i = 0; i < r.trackCount; ++i)
-    if (!r.tracks[i].ended) heap[size++] = mergeKey(r.tracks[i], i);
+  for (int i = 0; i < r->trackCount; ++i)
+    if (!r->tracks[i].ended) heap[size++] = mergeKey(r->tracks[i], i);
   for (int i = size / 2 - 1; i >= 0; --i) siftDown(heap, size, i);
   while (size > 0) {
     const int best = int(heap[0] & 0xFF);
-    SourceTrack& t = r.tracks[best];
+    SourceTrack& t = r->tracks[best];
     readTrack(t, best);
-    if (r.full) break;
+    if (r->sink.full) break;
     if (t.ended) {
       heap[0] = heap[--size];
       heap[size] = NO_KEY;
@@ -457,17 +449,17 @@ void readSmf(const uint8_t* source, uint32_t sourceSize, uint8_t* destination,
   // The header, the track head and the end of track are written without asking the capacity:
   // a buffer without room for them gets nothing.
   if (!beginReaderStream(destination, capacity, EMPTY_STREAM_SIZE + 8, DEFAULT_TIMEBASE)) return;
-  r = SmfReader{};
-  r.image = source;
-  r.size = source ? sourceSize : 0;
-  r.out = destination;
-  r.capacity = capacity;
+  r = &threadRecord<SmfReader>();
+  *r = SmfReader{};
+  r->image = source;
+  r->size = source ? sourceSize : 0;
+  r->sink = sinkFor(destination, capacity);
   writeTrackChunk(destination);
   scanChunks();
   mergeTracks();
   // The song lasts to the latest end of track, unless it was cut short.
-  if (!r.full) writer.now = std::max(writer.now, r.endTime);
-  reportRead(r.size, r.reach);
+  if (!r->sink.full) writer.now = std::max(writer.now, r->endTime);
+  reportRead(r->size, r->reach);
   endReaderStream(destination, destinationSize);
 }
 

@@ -9,6 +9,7 @@
 
 #include "core/codec.h"
 #include "core/conversion_options.h"
+#include "core/reader_events.h"
 #include "core/stages.h"
 #include "core/thread_record.h"
 #include "core/vstream.h"
@@ -116,16 +117,9 @@ uint32_t waveTenths() {
 }
 
 void readSound(uint8_t* out, int32_t* destinationSize, uint32_t capacity) {
-  clearSongInfo();  // a sound has no texts: nothing of the last song stays
-  resetSongStats();
-  beginStream();
-  writer.timebase = WAVE_TIMEBASE;
-  writeHeaderChunk(out);
   writeTrackChunk(out);
-
-  uint8_t tempo[5] = {META_TEMPO, 3};
-  putBE(tempo + 2, WAVE_TEMPO_MICROS, 3);
-  bool ok = submitEvent(out, capacity, 0, ST_META, 0, tempo, 5);
+  EventSink sink = sinkFor(out, capacity);
+  submitTempo(sink, 0, 0, WAVE_TEMPO_MICROS);
   writer.tempoBpm = 60000000u / WAVE_TEMPO_MICROS;
 
   scanChunks();
@@ -147,13 +141,11 @@ void readSound(uint8_t* out, int32_t* destinationSize, uint32_t capacity) {
   // came of them.
   songStats.waves[0] = WaveEntry{bytes ? WAVE_RATES[rateCode] : 0, r->format.data, bytes};
   songStats.waveCount = 1;
-  if (ok) ok = submitEvent(out, capacity, 0, ST_META, 0, r->meta.data(), uint32_t(r->meta.size()));
+  submitTo(sink, 0, 0, ST_META, r->meta.data(), uint32_t(r->meta.size()));
 
   const uint32_t leadIn = uint32_t(uint64_t(WAVE_TIMEBASE) * 4 * waveTenths() / 10);
-  const uint32_t duration = std::min(leadIn, MAX_DURATION);
-  const uint8_t note[4] = {WAVE_NUMBER, WAVE_VELOCITY, uint8_t(duration >> 8), uint8_t(duration)};
-  if (ok) ok = submitEvent(out, capacity, 0, WAVE_NOTE_STATUS, 0, note, 4);
-  if (ok) writer.now = std::max(writer.now, leadIn);  // the track ends with the sound
+  submitNote(sink, 0, 0, WAVE_NOTE_STATUS, WAVE_NUMBER, WAVE_VELOCITY, leadIn);
+  if (!sink.full) writer.now = std::max(writer.now, leadIn);  // the track ends with the sound
   endReaderStream(out, destinationSize);
 }
 
@@ -161,11 +153,11 @@ bool isRiffWave(const uint8_t* image, uint32_t size) {
   return size >= 12 && std::memcmp(image, "RIFF", 4) == 0 && std::memcmp(image + 8, "WAVE", 4) == 0;
 }
 
+// A sound has no texts: the stream's beginning clears what the last song left.
 bool begin(const uint8_t* source, uint32_t sourceSize, uint8_t* destination, uint32_t capacity) {
-  if (destination == nullptr || capacity < EMPTY_STREAM_SIZE + 16) return false;
   r->image = source;
   r->size = source ? sourceSize : 0;
-  return true;
+  return beginReaderStream(destination, capacity, EMPTY_STREAM_SIZE + 16, WAVE_TIMEBASE);
 }
 
 }  // namespace
