@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <string>
 
 #include "convert/conversion_run.h"
 #include "convert/format_table.h"
@@ -41,9 +43,7 @@ const PresetRow PRESETS[] = {
 
 class Presets : public ::testing::Test {
  protected:
-  void SetUp() override {
-    resetRun();
-  }
+  void SetUp() override { resetRun(); }
 };
 
 TEST_F(Presets, EveryOutputCode) {
@@ -131,6 +131,224 @@ TEST_F(Presets, AdjustForRunCorrections) {
   adjustForRun(61);
   EXPECT_TRUE(options.pmdtopplus);
   EXPECT_TRUE(options.preset.noteType);
+}
+
+// Every field of the preset and every option the run corrects, for every output code, in three
+// situations: a plain song saved, a song with voice samples and every channel melodic saved with
+// the corrections' switches on, and playback with the MIDI handset imitation. The text is what
+// the presets gave before they moved into the format table; it must not change.
+std::string presetFingerprint(FormatCode code) {
+  const TargetPreset& p = options.preset;
+  const ConversionOptions& o = options;
+  char line[512];
+  std::snprintf(line, sizeof line,
+                "%d: %d %d %d %d-%d tb%d/%d/%d tempo%d %d/%d v%d %d f%02X %d%d%d%d%d top%d %d | "
+                "real%02X vol%d rzm%d gs%d fm%02X bank%d op%d mv%d c4s%d top%d\n",
+                code, p.polyphony, p.channelCount, p.oneVoicePerChannel, p.lowestNote,
+                p.highestNote, p.targetTimebase, p.maxTimebase, p.timebaseDivisor, p.maxTempo,
+                p.fixedTempo, p.fixedTempoValue, p.formatVersion, p.fourChannelTracks, p.familyCode,
+                p.noteType, p.ezwebTarget, p.psgSource, p.fourVoiceFm, p.topNoteFromSong, p.topNote,
+                p.voiceParamExclusive, o.real, o.volctlflg, o.rzmchn, o.gsmode, o.fmphoneid,
+                o.drambankflg, o.mmf4op, o.mastervol, o.pmdtmpc4s, o.pmdtopplus);
+  return line;
+}
+
+std::string presetsOfEveryOutput(void (*situation)()) {
+  std::string text;
+  int count = 0;
+  const OutputFormat* formats = outputFormats(&count);
+  for (int i = 0; i < count; ++i) {
+    resetRun();
+    situation();
+    applyOutputPreset(formats[i].code);
+    adjustForRun(formats[i].code);
+    text += presetFingerprint(formats[i].code);
+  }
+  resetRun();
+  return text;
+}
+
+void plainSave() {}
+
+void richSave() {
+  songStats.melodicMask = 0xFFFF;
+  songStats.ch[0].notes = 10;
+  songStats.ch[0].highNote = 90;
+  songStats.hasVoiceSamples = true;
+  options.waoncompress = true;
+  options.pmdtmpc4s = options.pmdtopplus = true;
+  options.mmf4op = true;
+  options.rzmchn = 3;
+  options.volctlflg = true;
+}
+
+void imitatingPlayback() {
+  runState.forPlayback = true;
+  options.midmono = 3;
+  options.gsmode = true;
+  options.drambankflg = true;
+}
+
+TEST(PresetTable, EveryOutputKeepsItsPresetAndCorrections) {
+  EXPECT_EQ(presetsOfEveryOutput(plainSave),
+            "2: 64 16 0 0-127 tb0/65535/1 tempo65535 0/0 v1 0 f00 00000 top0 0 | real7F vol1 rzm1 "
+            "gs0 fm11 bank0 op0 mv0 c4s0 top0\n"
+            "13: 12 4 0 0-127 tb24/65535/1 tempo255 0/0 v1 0 f00 00000 top0 0 | real3F vol1 rzm1 "
+            "gs0 fm11 bank0 op0 mv0 c4s0 top0\n"
+            "14: 32 16 0 0-127 tb24/65535/1 tempo500 0/0 v2 0 f00 00000 top0 0 | real7F vol1 rzm1 "
+            "gs0 fm11 bank0 op0 mv0 c4s0 top0\n"
+            "24: 16 16 1 21-119 tb48/960/1 tempo255 0/0 v2 1 f11 10000 top0 0 | real7F vol1 rzm1 "
+            "gs0 fm11 bank0 op0 mv0 c4s0 top0\n"
+            "25: 16 16 0 21-119 tb48/960/1 tempo255 0/0 v2 1 f00 10000 top0 0 | real7F vol1 rzm1 "
+            "gs0 fm11 bank0 op0 mv0 c4s0 top0\n"
+            "26: 24 16 0 21-119 tb48/960/1 tempo255 0/0 v2 1 f31 10000 top0 0 | real7F vol1 rzm1 "
+            "gs0 fm11 bank0 op0 mv0 c4s0 top0\n"
+            "27: 32 16 0 21-119 tb48/960/1 tempo255 0/0 v2 1 f00 10000 top0 0 | real7F vol1 rzm1 "
+            "gs0 fm11 bank0 op0 mv0 c4s0 top0\n"
+            "28: 16 16 1 21-119 tb48/960/1 tempo255 0/0 v2 1 f21 10000 top0 0 | real7F vol1 rzm1 "
+            "gs0 fm21 bank0 op0 mv0 c4s0 top0\n"
+            "29: 24 16 0 21-119 tb48/960/1 tempo255 0/0 v2 1 f61 10000 top0 0 | real7F vol1 rzm1 "
+            "gs0 fm11 bank0 op0 mv0 c4s0 top0\n"
+            "30: 40 16 0 21-119 tb48/960/1 tempo255 0/0 v3 1 f00 10000 top0 0 | real7F vol1 rzm1 "
+            "gs0 fm11 bank0 op0 mv0 c4s0 top0\n"
+            "31: 40 16 0 21-119 tb48/960/1 tempo255 0/0 v3 1 f31 10000 top0 0 | real7F vol1 rzm1 "
+            "gs0 fm11 bank0 op0 mv0 c4s0 top0\n"
+            "35: 3 16 1 45-107 tb48/960/1 tempo255 0/0 v1 1 f00 00100 top0 0 | real7F vol1 rzm0 "
+            "gs0 fm11 bank0 op0 mv0 c4s0 top0\n"
+            "36: 3 16 1 56-107 tb48/960/1 tempo255 0/0 v1 1 f00 00100 top0 0 | real7F vol1 rzm0 "
+            "gs0 fm11 bank0 op0 mv0 c4s0 top0\n"
+            "37: 4 16 1 45-107 tb48/960/1 tempo255 1/0 v1 1 f00 00010 top0 0 | real7F vol0 rzm0 "
+            "gs0 fm11 bank0 op0 mv0 c4s0 top0\n"
+            "38: 4 16 1 45-107 tb48/960/1 tempo255 1/0 v1 1 f01 00011 top0 0 | real7F vol0 rzm0 "
+            "gs0 fm11 bank0 op0 mv0 c4s0 top0\n"
+            "39: 4 16 1 45-107 tb48/960/1 tempo255 1/0 v1 1 f01 00011 top0 1 | real7F vol0 rzm0 "
+            "gs0 fm11 bank0 op0 mv0 c4s0 top0\n"
+            "53: 16 16 1 1-120 tb120/65535/1 tempo65535 1/125 v2 0 f00 10000 top0 0 | real7F vol1 "
+            "rzm1 gs0 fm11 bank0 op0 mv0 c4s0 top0\n"
+            "54: 16 16 1 1-120 tb120/65535/1 tempo65535 1/125 v2 0 f00 11000 top0 0 | real7F vol1 "
+            "rzm1 gs0 fm11 bank0 op0 mv0 c4s0 top0\n"
+            "55: 4 16 1 37-108 tb120/65535/1 tempo65535 1/125 v1 0 f00 00011 top0 1 | real7F vol0 "
+            "rzm0 gs0 fm11 bank0 op0 mv0 c4s0 top0\n"
+            "56: 4 16 1 37-108 tb120/65535/1 tempo65535 1/125 v1 0 f00 01011 top0 1 | real7F vol0 "
+            "rzm0 gs0 fm11 bank0 op0 mv0 c4s0 top0\n"
+            "59: 40 16 0 0-127 tb120/65535/1 tempo65535 1/125 v1 0 f00 00000 top0 0 | real7F vol1 "
+            "rzm1 gs0 fm11 bank0 op0 mv100 c4s0 top0\n"
+            "61: 16 16 0 21-119 tb48/960/1 tempo255 0/0 v2 1 f00 11000 top0 0 | real3F vol1 rzm1 "
+            "gs0 fm11 bank0 op0 mv0 c4s0 top0\n"
+            "62: 16 16 0 21-119 tb48/960/1 tempo255 0/0 v2 1 f00 11000 top0 0 | real3F vol1 rzm1 "
+            "gs0 fm11 bank0 op0 mv0 c4s0 top0\n"
+            "63: 3 16 1 45-107 tb48/960/1 tempo255 0/0 v1 1 f00 01100 top0 0 | real7F vol1 rzm0 "
+            "gs0 fm11 bank0 op0 mv0 c4s0 top0\n"
+            "-3: 64 16 0 0-127 tb0/65535/1 tempo65535 0/0 v1 0 f00 00000 top0 0 | real7F vol1 rzm1 "
+            "gs0 fm11 bank0 op0 mv0 c4s0 top0\n"
+            "-4: 64 16 0 0-127 tb0/65535/1 tempo65535 0/0 v1 0 f00 00000 top0 0 | real7F vol1 rzm1 "
+            "gs0 fm11 bank0 op0 mv0 c4s0 top0\n");
+  EXPECT_EQ(presetsOfEveryOutput(richSave),
+            "2: 64 16 0 0-127 tb0/65535/1 tempo65535 0/0 v1 0 f00 00000 top0 0 | real7F vol1 rzm3 "
+            "gs0 fm11 bank0 op1 mv0 c4s0 top0\n"
+            "13: 12 4 0 0-127 tb24/65535/1 tempo255 0/0 v1 0 f00 00000 top0 0 | real3F vol1 rzm3 "
+            "gs0 fm11 bank0 op1 mv0 c4s0 top0\n"
+            "14: 32 16 0 0-127 tb24/65535/1 tempo500 0/0 v2 0 f00 00000 top0 0 | real7F vol1 rzm3 "
+            "gs0 fm11 bank0 op1 mv0 c4s0 top0\n"
+            "24: 16 16 1 21-119 tb120/960/1 tempo255 1/125 v2 1 f11 10000 top0 0 | real7F vol1 "
+            "rzm3 gs0 fm11 bank0 op1 mv0 c4s0 top0\n"
+            "25: 16 16 0 21-119 tb48/960/1 tempo255 0/0 v2 1 f00 10000 top0 0 | real7F vol1 rzm3 "
+            "gs0 fm11 bank1 op1 mv0 c4s0 top0\n"
+            "26: 24 16 0 21-119 tb48/960/1 tempo255 0/0 v2 1 f31 10000 top0 0 | real7F vol1 rzm3 "
+            "gs0 fm11 bank1 op1 mv0 c4s0 top0\n"
+            "27: 32 16 0 21-119 tb48/960/1 tempo255 0/0 v2 1 f00 10000 top0 0 | real7F vol1 rzm3 "
+            "gs0 fm11 bank1 op1 mv0 c4s0 top0\n"
+            "28: 16 16 1 21-119 tb120/960/1 tempo255 1/125 v2 1 f21 10000 top0 0 | real7F vol1 "
+            "rzm3 gs0 fm21 bank0 op1 mv0 c4s0 top0\n"
+            "29: 24 16 0 21-119 tb48/960/1 tempo255 0/0 v2 1 f61 10000 top0 0 | real7F vol1 rzm3 "
+            "gs0 fm11 bank1 op1 mv0 c4s0 top0\n"
+            "30: 40 16 0 21-119 tb48/960/1 tempo255 0/0 v3 1 f00 10000 top0 0 | real7F vol1 rzm3 "
+            "gs0 fm11 bank1 op1 mv0 c4s0 top0\n"
+            "31: 40 16 0 21-119 tb48/960/1 tempo255 0/0 v3 1 f31 10000 top0 0 | real7F vol1 rzm3 "
+            "gs0 fm11 bank1 op1 mv0 c4s0 top0\n"
+            "35: 3 16 1 45-107 tb48/960/1 tempo255 0/0 v1 1 f00 00100 top0 0 | real7F vol1 rzm0 "
+            "gs0 fm11 bank0 op1 mv0 c4s0 top0\n"
+            "36: 3 16 1 56-107 tb48/960/1 tempo255 0/0 v1 1 f00 00100 top0 0 | real7F vol1 rzm0 "
+            "gs0 fm11 bank0 op1 mv0 c4s0 top0\n"
+            "37: 4 16 1 45-107 tb48/960/1 tempo255 1/0 v1 1 f00 00010 top0 0 | real7F vol0 rzm0 "
+            "gs0 fm11 bank0 op1 mv0 c4s0 top0\n"
+            "38: 4 16 1 45-107 tb48/960/1 tempo255 1/0 v1 1 f01 00011 top96 0 | real7F vol0 rzm0 "
+            "gs0 fm11 bank0 op1 mv0 c4s0 top0\n"
+            "39: 4 16 1 45-107 tb48/960/1 tempo255 1/0 v1 1 f01 00011 top96 1 | real7F vol0 rzm0 "
+            "gs0 fm11 bank0 op1 mv0 c4s0 top0\n"
+            "53: 16 16 1 1-120 tb120/65535/1 tempo65535 1/125 v2 0 f00 10000 top0 0 | real7F vol1 "
+            "rzm3 gs0 fm11 bank0 op1 mv0 c4s0 top0\n"
+            "54: 16 16 1 1-120 tb120/65535/1 tempo65535 1/125 v2 0 f00 11000 top0 0 | real7F vol1 "
+            "rzm3 gs0 fm11 bank0 op1 mv0 c4s0 top0\n"
+            "55: 4 16 1 37-108 tb120/65535/1 tempo65535 1/125 v1 0 f00 00011 top96 1 | real7F vol0 "
+            "rzm0 gs0 fm11 bank0 op0 mv0 c4s0 top0\n"
+            "56: 4 16 1 37-108 tb120/65535/1 tempo65535 1/125 v1 0 f00 01011 top96 1 | real7F vol0 "
+            "rzm0 gs0 fm11 bank0 op0 mv0 c4s0 top0\n"
+            "59: 40 16 0 0-127 tb120/65535/1 tempo65535 1/125 v1 0 f00 00000 top0 0 | real7F vol1 "
+            "rzm3 gs0 fm11 bank1 op1 mv100 c4s0 top0\n"
+            "61: 16 16 0 21-119 tb48/960/1 tempo255 0/0 v2 1 f00 11000 top0 0 | real3F vol1 rzm3 "
+            "gs0 fm11 bank0 op1 mv0 c4s1 top1\n"
+            "62: 16 16 0 21-119 tb48/960/1 tempo255 0/0 v2 1 f00 11000 top0 0 | real3F vol1 rzm3 "
+            "gs0 fm11 bank0 op1 mv0 c4s1 top1\n"
+            "63: 3 16 1 45-107 tb48/960/1 tempo255 0/0 v1 1 f00 01100 top0 0 | real7F vol1 rzm0 "
+            "gs0 fm11 bank0 op1 mv0 c4s0 top0\n"
+            "-3: 64 16 0 0-127 tb0/65535/1 tempo65535 0/0 v1 0 f00 00000 top0 0 | real7F vol1 rzm3 "
+            "gs0 fm11 bank0 op1 mv0 c4s0 top0\n"
+            "-4: 64 16 0 0-127 tb0/65535/1 tempo65535 0/0 v1 0 f00 00000 top0 0 | real7F vol1 rzm3 "
+            "gs0 fm11 bank0 op1 mv0 c4s0 top0\n");
+  EXPECT_EQ(presetsOfEveryOutput(imitatingPlayback),
+            "2: 4 16 1 45-107 tb0/65535/1 tempo65535 0/0 v1 1 f01 00011 top0 0 | real20 vol0 rzm0 "
+            "gs1 fm11 bank1 op0 mv0 c4s0 top0\n"
+            "13: 12 4 0 0-127 tb24/65535/0 tempo65535 0/0 v1 0 f00 00000 top0 0 | real3F vol1 rzm1 "
+            "gs1 fm11 bank1 op0 mv0 c4s0 top0\n"
+            "14: 32 16 0 0-127 tb24/65535/0 tempo65535 0/0 v2 0 f00 00000 top0 0 | real7F vol1 "
+            "rzm1 gs1 fm11 bank1 op0 mv0 c4s0 top0\n"
+            "24: 16 16 1 21-119 tb0/65535/1 tempo65535 0/0 v2 1 f11 10000 top0 0 | real7F vol1 "
+            "rzm1 gs1 fm11 bank1 op0 mv0 c4s0 top0\n"
+            "25: 16 16 0 21-119 tb0/65535/1 tempo65535 0/0 v2 1 f00 10000 top0 0 | real7F vol1 "
+            "rzm1 gs1 fm11 bank1 op0 mv0 c4s0 top0\n"
+            "26: 24 16 0 21-119 tb0/65535/1 tempo65535 0/0 v2 1 f31 10000 top0 0 | real7F vol1 "
+            "rzm1 gs1 fm11 bank1 op0 mv0 c4s0 top0\n"
+            "27: 32 16 0 21-119 tb0/65535/1 tempo65535 0/0 v2 1 f00 10000 top0 0 | real7F vol1 "
+            "rzm1 gs1 fm11 bank1 op0 mv0 c4s0 top0\n"
+            "28: 16 16 1 21-119 tb0/65535/1 tempo65535 0/0 v2 1 f21 10000 top0 0 | real7F vol1 "
+            "rzm1 gs1 fm21 bank1 op0 mv0 c4s0 top0\n"
+            "29: 24 16 0 21-119 tb0/65535/1 tempo65535 0/0 v2 1 f61 10000 top0 0 | real7F vol1 "
+            "rzm1 gs1 fm11 bank1 op0 mv0 c4s0 top0\n"
+            "30: 40 16 0 21-119 tb0/65535/1 tempo65535 0/0 v3 1 f00 10000 top0 0 | real7F vol1 "
+            "rzm1 gs1 fm11 bank1 op0 mv0 c4s0 top0\n"
+            "31: 40 16 0 21-119 tb0/65535/1 tempo65535 0/0 v3 1 f31 10000 top0 0 | real7F vol1 "
+            "rzm1 gs1 fm11 bank1 op0 mv0 c4s0 top0\n"
+            "35: 3 16 1 45-107 tb0/65535/1 tempo65535 0/0 v1 1 f00 00100 top0 0 | real7F vol1 rzm0 "
+            "gs1 fm11 bank1 op0 mv0 c4s0 top0\n"
+            "36: 3 16 1 56-107 tb0/65535/1 tempo65535 0/0 v1 1 f00 00100 top0 0 | real7F vol1 rzm0 "
+            "gs1 fm11 bank1 op0 mv0 c4s0 top0\n"
+            "37: 4 16 1 45-107 tb0/65535/1 tempo65535 0/0 v1 1 f00 00010 top0 0 | real7F vol0 rzm0 "
+            "gs1 fm11 bank1 op0 mv0 c4s0 top0\n"
+            "38: 4 16 1 45-107 tb0/65535/1 tempo65535 0/0 v1 1 f01 00011 top0 0 | real7F vol0 rzm0 "
+            "gs1 fm11 bank1 op0 mv0 c4s0 top0\n"
+            "39: 4 16 1 45-107 tb0/65535/1 tempo65535 0/0 v1 1 f01 00011 top0 1 | real7F vol0 rzm0 "
+            "gs1 fm11 bank1 op0 mv0 c4s0 top0\n"
+            "53: 16 16 1 1-120 tb0/65535/1 tempo65535 0/0 v2 0 f00 10000 top0 0 | real7F vol1 rzm1 "
+            "gs1 fm11 bank1 op0 mv0 c4s0 top0\n"
+            "54: 16 16 1 1-120 tb0/65535/1 tempo65535 0/0 v2 0 f00 11000 top0 0 | real7F vol1 rzm1 "
+            "gs1 fm11 bank1 op0 mv0 c4s0 top0\n"
+            "55: 4 16 1 37-108 tb0/65535/1 tempo65535 0/0 v1 0 f00 00011 top0 1 | real7F vol0 rzm0 "
+            "gs1 fm11 bank1 op0 mv0 c4s0 top0\n"
+            "56: 4 16 1 37-108 tb0/65535/1 tempo65535 0/0 v1 0 f00 01011 top0 1 | real7F vol0 rzm0 "
+            "gs1 fm11 bank1 op0 mv0 c4s0 top0\n"
+            "59: 40 16 0 0-127 tb0/65535/1 tempo65535 0/0 v1 0 f00 00000 top0 0 | real7F vol1 rzm1 "
+            "gs1 fm11 bank1 op0 mv100 c4s0 top0\n"
+            "61: 16 16 0 21-119 tb0/65535/1 tempo65535 0/0 v2 1 f00 11000 top0 0 | real3F vol1 "
+            "rzm1 gs1 fm11 bank1 op0 mv0 c4s0 top0\n"
+            "62: 16 16 0 21-119 tb0/65535/1 tempo65535 0/0 v2 1 f00 11000 top0 0 | real3F vol1 "
+            "rzm1 gs1 fm11 bank1 op0 mv0 c4s0 top0\n"
+            "63: 3 16 1 45-107 tb0/65535/1 tempo65535 0/0 v1 1 f00 01100 top0 0 | real7F vol1 rzm0 "
+            "gs1 fm11 bank1 op0 mv0 c4s0 top0\n"
+            "-3: 64 16 0 0-127 tb0/65535/1 tempo65535 0/0 v1 0 f00 00000 top0 0 | real7F vol1 rzm1 "
+            "gs1 fm11 bank1 op0 mv0 c4s0 top0\n"
+            "-4: 64 16 0 0-127 tb0/65535/1 tempo65535 0/0 v1 0 f00 00000 top0 0 | real7F vol1 rzm1 "
+            "gs1 fm11 bank1 op0 mv0 c4s0 top0\n");
 }
 
 TEST(MailText, BinaryLimitFromTextLength) {
