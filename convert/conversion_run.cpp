@@ -209,17 +209,8 @@ void rememberDialogChoices(FormatCode c, const OutputFormat& format) {
   const int limit = runState.outputSizeLimit;
   const int timebase = options.preset.targetTimebase;
   const bool mailText = isImelodyOutput(c) && (runState.MailFlags & MAIL_TEXT_FORM);
-  const OutputFamily family = format.family;
-  if (family == OutputFamily::DXM) {
-    options.DxmSize = limit;
-    options.DxmBsTime = timebase;
-  } else if (family == OutputFamily::MLD || family == OutputFamily::PMD) {
-    if (!mailText) setOutputSizeSetting(format, limit);
-    options.MldBsTime = timebase;
-  } else if (family == OutputFamily::SMAF || family == OutputFamily::SMAF40) {
-    setOutputSizeSetting(format, limit);
-    options.MmfBsTime = timebase;
-  }
+  if (!mailText) setOutputSizeSetting(format, limit);
+  if (format.timebaseKey) options.*format.timebaseKey = timebase;
   if (mailText) runState.outputSizeLimit = binaryLimitForMailText(runState.mailTextLimit);
 }
 

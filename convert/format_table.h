@@ -53,6 +53,23 @@ inline constexpr uint32_t OUT_FEW_VOICES = 0x01;  // a 3- or 4-voice handset
 inline constexpr uint32_t OUT_EZWEB = 0x02;       // an EZweb handset
 inline constexpr uint32_t OUT_WAVE_DATA = 0x04;   // can carry the song's voice samples
 
+// OutputFormat::runFixes: what the run corrects in the preset and the options for the output
+// once the song is read (adjustForRun); undone after the run.
+inline constexpr uint32_t FIX_IMITATED_HANDSET = 0x0001;  // MIDI: the effects `midmono` lacks
+inline constexpr uint32_t FIX_TIMEBASE_24 = 0x0002;       // 24 ticks, the source's divided down
+inline constexpr uint32_t FIX_NO_BEND_RANGE = 0x0004;     // the bend-range effect is dropped
+inline constexpr uint32_t FIX_NOTE_TYPE = 0x0008;         // wide note events as `mldnote` says
+inline constexpr uint32_t FIX_SHORT_NOTES = 0x0010;       // never wide note events
+inline constexpr uint32_t FIX_FM_HANDSET = 0x0020;        // remembers the FM family; voice timing
+inline constexpr uint32_t FIX_DRUM_BANK = 0x0040;         // drum bank for all-melodic or bank 0x1B
+inline constexpr uint32_t FIX_DRUM_BANK_ALL_MELODIC = 0x0080;  // drum bank for all-melodic songs
+inline constexpr uint32_t FIX_NO_DRUM_PRIORITY = 0x0100;       // no channels kept for drums
+inline constexpr uint32_t FIX_NO_VOLUME_CHANGES = 0x0200;      // volume changes are not written
+inline constexpr uint32_t FIX_NO_HIGH_QUALITY = 0x0400;        // no high-quality 8-voice FM
+inline constexpr uint32_t FIX_MASTER_VOLUME = 0x0800;  // a master volume when the song has none
+// One track per group of 4 channels unless `pmdfmt0` (in the preset too).
+inline constexpr uint32_t FIX_PMD_TRACKS = 0x1000;
+
 struct OutputFormat {
   FormatCode code;
   int command;        // command id of the convert command
@@ -65,6 +82,11 @@ struct OutputFormat {
   OutputFamily family;
   uint32_t traits;
   StageFn writer;  // null only for the copy and the mail, which keep the input's bytes
+  // The handset: what applyOutputPreset starts from. The target timebase comes from the
+  // timebase key and the EZweb mark from the traits.
+  TargetPreset preset;
+  uint32_t runFixes;                    // FIX_*
+  int ConversionOptions::*timebaseKey;  // the settings value of the timebase, null = none
 };
 
 const InputFormat* findInputFormat(FormatCode code);

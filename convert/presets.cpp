@@ -1,5 +1,5 @@
-// The target presets: what each output handset offers, and the corrections that depend on the
-// song being converted.
+// The target presets: each output's row of the format table holds what its handset offers and
+// which corrections the run makes once the song is read; this file applies them.
 #include <algorithm>
 
 #include "convert/conversion_run.h"
@@ -26,118 +26,36 @@ FormatCode imitatedOutput(int midmono) {
   }
 }
 
-void setTiming(TargetPreset& p, FormatCode c) {
-  const OutputFamily family = outputFamily(c);
-  if (family == OutputFamily::DXM) {
-    p.maxTempo = c == FORMAT_DXM ? 255 : 500;
-    p.targetTimebase = uint16_t(options.DxmBsTime);
-  } else if (family == OutputFamily::MLD || family == OutputFamily::PMD) {
-    p.maxTimebase = 960;
-    p.maxTempo = 255;
-    p.targetTimebase = uint16_t(options.MldBsTime);
-  } else if (family == OutputFamily::SMAF) {
-    p.fixedTempo = true;
-    p.oneVoicePerChannel = true;
-    p.targetTimebase = uint16_t(options.MmfBsTime);
-    p.fixedTempoValue = 125;
-  } else if (family == OutputFamily::SMAF40) {
-    p.fixedTempo = true;
-    p.targetTimebase = uint16_t(options.MmfBsTime);
-    p.fixedTempoValue = 125;
-  }
+// The handset's preset from its row, with the timebase of its settings value.
+void setHandset(TargetPreset& p, const OutputFormat& format) {
+  p = format.preset;
+  if (format.timebaseKey) p.targetTimebase = uint16_t(options.*format.timebaseKey);
+  p.ezwebTarget = format.traits & OUT_EZWEB;
+  if (format.runFixes & FIX_PMD_TRACKS) p.fourChannelTracks = !options.pmdfmt0;
 }
 
-void setVoices(TargetPreset& p, uint8_t polyphony, uint8_t low, uint8_t high, int version) {
-  p.polyphony = polyphony;
-  p.lowestNote = low;
-  p.highestNote = high;
-  p.formatVersion = version;
-}
-
-void setFourVoiceFm(TargetPreset& p) {
-  p.fourVoiceFm = true;
-  p.fixedTempo = true;
-  p.oneVoicePerChannel = true;
-  p.fourChannelTracks = true;
-}
-
-void setHandset(TargetPreset& p, FormatCode c) {
-  p.ezwebTarget = hasOutputTrait(c, OUT_EZWEB);
-  switch (c) {
-    case FORMAT_SMF:
-      setVoices(p, 64, 0, 127, 1);
+// The effects a MIDI file keeps of the handset it imitates (`midmono`).
+void fixImitatedHandset(ConversionOptions& o) {
+  switch (o.midmono) {
+    case 1:
+    case 2:
+      o.real &= 0x7A;
       break;
-    case FORMAT_DXM:
-      setVoices(p, 12, 0, 127, 1);
-      p.channelCount = 4;
+    case 3:
+      o.volctlflg = false;
+      o.rzmchn = 0;
+      o.real &= 0x20;
       break;
-    case FORMAT_DXM32:
-      setVoices(p, 32, 0, 127, 2);
+    case 4:
+      o.rzmchn = 0;
+      o.real = 0;
       break;
-    case FORMAT_MLD:
-    case FORMAT_MLD_FM16F:
-      setVoices(p, 16, 21, 119, 2);
-      p.oneVoicePerChannel = true;
-      p.fourChannelTracks = true;
-      p.familyCode = c == FORMAT_MLD ? 0x11 : 0x21;
-      break;
-    case FORMAT_MLD_PCM16:
-    case FORMAT_MLD_PCM32:
-      setVoices(p, c == FORMAT_MLD_PCM16 ? 16 : 32, 21, 119, 2);
-      p.fourChannelTracks = true;
-      break;
-    case FORMAT_MLD_PCM24SO:
-    case FORMAT_MLD_PCM24D:
-      setVoices(p, 24, 21, 119, 2);
-      p.fourChannelTracks = true;
-      p.familyCode = c == FORMAT_MLD_PCM24SO ? 0x31 : 0x61;
-      break;
-    case FORMAT_MLD_40:
-    case FORMAT_MLD_40SO:
-      setVoices(p, 40, 21, 119, 3);
-      p.fourChannelTracks = true;
-      if (c == FORMAT_MLD_40SO) p.familyCode = 0x31;
-      break;
-    case FORMAT_MLD_3:
-    case FORMAT_MLD_3SH:
-    case FORMAT_PMD3:
-      setVoices(p, 3, c == FORMAT_MLD_3SH ? 56 : 45, 107, 1);
-      p.oneVoicePerChannel = true;
-      p.fourChannelTracks = true;
-      p.psgSource = true;
-      break;
-    case FORMAT_MLD_4S:
-    case FORMAT_MLD_4:
-    case FORMAT_MLD_4P:
-      setVoices(p, 4, 45, 107, 1);
-      setFourVoiceFm(p);
-      if (c != FORMAT_MLD_4S) {
-        p.topNoteFromSong = true;
-        p.familyCode = 0x01;
-      }
-      p.voiceParamExclusive = c == FORMAT_MLD_4P;
-      break;
-    case FORMAT_SMAF:
-    case FORMAT_SMAF_EZWEB:
-      setVoices(p, 16, 1, 120, 2);
-      break;
-    case FORMAT_SMAF4:
-    case FORMAT_SMAF4_EZWEB:
-      setVoices(p, 4, 37, 108, 1);
-      p.fourVoiceFm = true;
-      p.topNoteFromSong = true;
-      p.voiceParamExclusive = true;
-      break;
-    case FORMAT_SMAF40:
-      setVoices(p, 40, 0, 127, 1);
-      break;
-    case FORMAT_PMD:
-    case FORMAT_PMD16B:
-      setVoices(p, 16, 21, 119, 2);
-      p.fourChannelTracks = !options.pmdfmt0;
+    case 5:
+      o.gsmode = false;
+      o.real &= 0x3E;
       break;
     default:
-      break;  // -3, -4 and unknown codes keep the defaults
+      break;
   }
 }
 
@@ -169,9 +87,9 @@ bool drumBankNeeded() {
 void applyOutputPreset(FormatCode code) {
   TargetPreset& p = options.preset;
   p = TargetPreset();
+  // -3, -4 and unknown codes keep the defaults.
   FormatCode c = code == FORMAT_SMF ? imitatedOutput(options.midmono) : code;
-  setTiming(p, c);
-  setHandset(p, c);
+  if (const OutputFormat* format = findOutputFormat(c)) setHandset(p, *format);
   if (options.maxwnocut != 0)
     p.polyphony = uint8_t(std::min(options.maxwnocut, p.oneVoicePerChannel ? 16 : 64));
   if (runState.forPlayback) {
@@ -188,92 +106,32 @@ void applyOutputPreset(FormatCode code) {
 void adjustForRun(FormatCode c) {
   TargetPreset& p = options.preset;
   ConversionOptions& o = options;
-  switch (c) {
-    case FORMAT_SMF:
-      switch (o.midmono) {
-        case 1:
-        case 2:
-          o.real &= 0x7A;
-          break;
-        case 3:
-          o.volctlflg = false;
-          o.rzmchn = 0;
-          o.real &= 0x20;
-          break;
-        case 4:
-          o.rzmchn = 0;
-          o.real = 0;
-          break;
-        case 5:
-          o.gsmode = false;
-          o.real &= 0x3E;
-          break;
-        default:
-          break;
-      }
-      break;
-    case FORMAT_DXM:
-    case FORMAT_DXM32:
-      p.timebaseDivisor = uint16_t(p.targetTimebase / 24);
-      p.targetTimebase = 24;
-      if (c == FORMAT_DXM) o.real &= ~REAL_BEND_RANGE;
-      break;
-    case FORMAT_MLD:
-    case FORMAT_MLD_FM16F:
-      p.noteType = o.mldnote;
-      o.fmphoneid = p.familyCode;  // kept after the run: the last FM conversion's family
-      if (songStats.hasVoiceSamples && o.voiceOutput) {
-        p.fixedTempo = true;
-        p.targetTimebase = 120;
-        p.fixedTempoValue = 125;
-      }
-      break;
-    case FORMAT_MLD_PCM16:
-    case FORMAT_MLD_PCM24SO:
-    case FORMAT_MLD_PCM32:
-    case FORMAT_MLD_PCM24D:
-    case FORMAT_MLD_40:
-    case FORMAT_MLD_40SO:
-      p.noteType = o.mldnote;
-      if (drumBankNeeded()) o.drambankflg = true;
-      break;
-    case FORMAT_MLD_3:
-    case FORMAT_MLD_3SH:
-    case FORMAT_PMD3:
-      p.noteType = false;
-      o.rzmchn = 0;
-      break;
-    case FORMAT_MLD_4S:
-    case FORMAT_MLD_4:
-    case FORMAT_MLD_4P:
-      p.noteType = false;
-      o.volctlflg = false;
-      o.rzmchn = 0;
-      break;
-    case FORMAT_SMAF:
-    case FORMAT_SMAF_EZWEB:
-      p.noteType = o.mldnote;
-      break;
-    case FORMAT_SMAF4:
-    case FORMAT_SMAF4_EZWEB:
-      p.noteType = false;
-      o.mmf4op = false;
-      o.volctlflg = false;
-      o.rzmchn = 0;
-      break;
-    case FORMAT_SMAF40:
-      if (o.mastervol == 0 && songStats.masterVolumeMax == 0) o.mastervol = 100;
-      if (songStats.melodicMask == 0xFFFF) o.drambankflg = true;
-      break;
-    case FORMAT_PMD:
-    case FORMAT_PMD16B:
-      p.noteType = o.mldnote;
-      p.fourChannelTracks = !o.pmdfmt0;
-      o.real &= ~REAL_BEND_RANGE;
-      break;
-    default:
-      break;
+  const OutputFormat* format = findOutputFormat(c);
+  const uint32_t fixes = format ? format->runFixes : 0;
+  if (fixes & FIX_IMITATED_HANDSET) fixImitatedHandset(o);
+  if (fixes & FIX_TIMEBASE_24) {
+    p.timebaseDivisor = uint16_t(p.targetTimebase / 24);
+    p.targetTimebase = 24;
   }
+  if (fixes & FIX_NO_BEND_RANGE) o.real &= ~REAL_BEND_RANGE;
+  if (fixes & FIX_NOTE_TYPE) p.noteType = o.mldnote;
+  if (fixes & FIX_SHORT_NOTES) p.noteType = false;
+  if (fixes & FIX_FM_HANDSET) {
+    o.fmphoneid = p.familyCode;  // kept after the run: the last FM conversion's family
+    if (songStats.hasVoiceSamples && o.voiceOutput) {
+      p.fixedTempo = true;
+      p.targetTimebase = 120;
+      p.fixedTempoValue = 125;
+    }
+  }
+  if ((fixes & FIX_DRUM_BANK) && drumBankNeeded()) o.drambankflg = true;
+  if ((fixes & FIX_DRUM_BANK_ALL_MELODIC) && songStats.melodicMask == 0xFFFF) o.drambankflg = true;
+  if (fixes & FIX_NO_DRUM_PRIORITY) o.rzmchn = 0;
+  if (fixes & FIX_NO_VOLUME_CHANGES) o.volctlflg = false;
+  if (fixes & FIX_NO_HIGH_QUALITY) o.mmf4op = false;
+  if ((fixes & FIX_MASTER_VOLUME) && o.mastervol == 0 && songStats.masterVolumeMax == 0)
+    o.mastervol = 100;
+  if (fixes & FIX_PMD_TRACKS) p.fourChannelTracks = !o.pmdfmt0;
   if (o.waoncompress && p.topNoteFromSong) p.topNote = topNoteFromSong();
   if (!runState.forPlayback) {
     const bool ezPmd = outputFamily(c) == OutputFamily::PMD && p.ezwebTarget && p.noteType;
