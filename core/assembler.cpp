@@ -344,23 +344,7 @@ int putEvent(uint8_t* out, uint32_t capacity, uint32_t time) {
     }
 
     // 6. Rhythm notes sound at most a sixteenth; timed notes that have ended leave the table.
-    // The open notes are sorted by start, so those sounding longer than the cut come first.
-    // The scan ends as soon as no rhythm channel has an open note left.
-    const uint32_t cut = writer.timebase / 4;
-    for (int i = 0; (writer.DRUM_CHANNEL_MASK & openIndex.channelMask) && i < writer.openCount &&
-                    elapsed(now, writer.open[i].start) > cut;) {
-      const OpenNote n = writer.open[i];
-      if (isRhythm(n.channel)) {
-        patchDuration(out, n.position, cut);
-        noteEndStats(n.channel, n.start + cut);
-        removeOpenNotes(i);
-      } else {
-        ++i;
-      }
-    }
-    int ended = 0;
-    while (ended < writer.timedCount && writer.timed[ended].end <= now) ++ended;
-    removeTimedNotes(0, ended);
+    endExpiredNotes(out, now);
 
     // 7. A repeat of a pitch given with a length that still sounds lengthens that note.
     if ((k == ST_TIMED_NOTE || k == ST_NOTE_HIGH) && writer.count >= 4) {

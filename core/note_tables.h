@@ -74,4 +74,25 @@ void noteEndStats(uint8_t channel, uint32_t time);
 // Writes a duration, capped at MAX_DURATION, big-endian at the note's status position + 3.
 void patchDuration(uint8_t* out, uint32_t statusPos, uint32_t duration);
 
+// Rhythm notes sound at most a sixteenth, and timed notes that have ended leave their table: the
+// housekeeping before every event. The open notes are sorted by start, so those sounding longer
+// than the cut come first; the scan ends as soon as no rhythm channel has an open note left.
+inline void endExpiredNotes(uint8_t* out, uint32_t now) {
+  const uint32_t cut = writer.timebase / 4;
+  for (int i = 0; (writer.DRUM_CHANNEL_MASK & openIndex.channelMask) && i < writer.openCount &&
+                  (now >= writer.open[i].start ? now - writer.open[i].start : 0) > cut;) {
+    const OpenNote n = writer.open[i];
+    if (n.channel < CHANNELS && (writer.DRUM_CHANNEL_MASK >> n.channel & 1)) {
+      patchDuration(out, n.position, cut);
+      noteEndStats(n.channel, n.start + cut);
+      removeOpenNote(i);
+    } else {
+      ++i;
+    }
+  }
+  int ended = 0;
+  while (ended < writer.timedCount && writer.timed[ended].end <= now) ++ended;
+  if (ended) removeTimedNotes(0, ended);
+}
+
 }  // namespace vlm

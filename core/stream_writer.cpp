@@ -707,25 +707,6 @@ inline uint32_t matchNote(uint8_t* out, uint8_t c, uint8_t track, uint8_t note, 
   return noteOff ? 0 : 4;
 }
 
-// Rhythm notes sound at most a sixteenth, and timed notes that have ended leave their table: the
-// housekeeping putEvent does before every event.
-inline void endExpiredNotes(uint8_t* out, uint32_t now) {
-  const uint32_t cut = writer.timebase / 4;
-  for (int i = 0; (writer.DRUM_CHANNEL_MASK & openIndex.channelMask) && i < writer.openCount &&
-                  (now >= writer.open[i].start ? now - writer.open[i].start : 0) > cut;) {
-    const OpenNote n = writer.open[i];
-    if (isRhythmChannel(n.channel)) {
-      patchDuration(out, n.position, cut);
-      noteEndStats(n.channel, n.start + cut);
-      removeOpenNote(i);
-    } else {
-      ++i;
-    }
-  }
-  int ended = 0;
-  while (ended < writer.timedCount && writer.timed[ended].end <= now) ++ended;
-  if (ended) removeTimedNotes(0, ended);
-}
 
 }  // namespace
 

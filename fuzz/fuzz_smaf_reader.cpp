@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "core/stages.h"
-#include "core/stream_dump.h"
 #include "core/vstream.h"
 #include "formats/smaf_score.h"
 #include "formats/smaf_voice.h"
+#include "fuzz/reader_target.h"
 #include "platform/text.h"
 #include "playback/waves.h"
 
@@ -30,19 +30,13 @@ void walkVoices(const vlm::smaf::VoiceSet& set) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size > (1u << 20)) return 0;
-  // The run gives a reader the input size plus a fixed margin; a small margin now and then
-  // exercises the full-buffer path as well.
-  uint32_t margin = size > 0 && (data[0] & 1) ? 64 : 131072;
-  std::vector<uint8_t> out(size + margin);
-  int32_t outSize = 0;
-  vlm::readSmaf(data, uint32_t(size), out.data(), &outSize, uint32_t(out.size()));
-  if (outSize < 0 || size_t(outSize) > out.size()) __builtin_trap();
-  if (outSize > 0) vlm::dumpStream(out.data(), uint32_t(outSize));
+  if (size > fuzz::MAX_INPUT) return 0;
+  const std::vector<uint8_t> out =
+      fuzz::readStream(vlm::readSmaf, data, uint32_t(size), fuzz::marginOf(data, size));
   vlm::SongWaves waves;
-  vlm::collectWaves(out.data(), uint32_t(outSize), &waves);
+  vlm::collectWaves(out.data(), uint32_t(out.size()), &waves);
   for (const vlm::EmbeddedWave& w : waves.waves) {
-    if (w.data < out.data() || w.data + w.size > out.data() + outSize) __builtin_trap();
+    if (w.data < out.data() || w.data + w.size > out.data() + out.size()) __builtin_trap();
     vlm::decodeEmbeddedWave(w);
     vlm::embeddedWaveImage(w);
   }

@@ -6,20 +6,16 @@
 
 #include "convert/options.h"
 #include "core/stages.h"
-#include "core/stream_dump.h"
 #include "core/vstream.h"
+#include "fuzz/reader_target.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 1 || size > (1u << 20)) return 0;
+  if (size < 1 || size > fuzz::MAX_INPUT) return 0;
   const uint8_t selector = data[0];
   vlm::options.waveRateCode = selector % 5;
   vlm::options.waveLengthTenths = (selector & 0x08) ? selector : 0;
-  const uint32_t margin = (selector & 0x80) ? 40 + selector % 200 : 131072;
-  std::vector<uint8_t> out(size - 1 + margin);
-  int32_t outSize = 0;
+  const uint32_t margin = (selector & 0x80) ? 40 + selector % 200 : fuzz::RUN_MARGIN;
   const vlm::StageFn reader = (selector & 0x40) ? vlm::readQcp : vlm::readWave;
-  reader(data + 1, uint32_t(size - 1), out.data(), &outSize, uint32_t(out.size()));
-  if (outSize < 0 || size_t(outSize) > out.size()) __builtin_trap();
-  if (outSize > 0) vlm::dumpStream(out.data(), uint32_t(outSize));
+  fuzz::readStream(reader, data + 1, uint32_t(size - 1), margin);
   return 0;
 }

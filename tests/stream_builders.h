@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "core/codec.h"
+
 namespace vlm::test {
 
 using Bytes = std::vector<uint8_t>;
@@ -118,38 +120,14 @@ struct ParsedSmf {
 };
 
 namespace detail {
-struct Reader {
-  const Bytes& b;
-  size_t pos;
-  size_t end;
-  bool bad = false;
-  uint8_t u8() {
-    if (pos >= end) {
-      bad = true;
-      return 0;
-    }
-    return b[pos++];
+// The readers' bounds-checked byte view over a test file, from `start` to `end`, with the check of
+// a four-character id. `bad` names its flag of a read past the end.
+struct Reader : vlm::ByteReader {
+  bool& bad = overrun;
+  Reader(const Bytes& b, size_t start, size_t end) : ByteReader(b.data(), uint32_t(end)) {
+    pos = uint32_t(start);
   }
-  uint32_t be(int n) {
-    uint32_t v = 0;
-    for (int i = 0; i < n; ++i) v = (v << 8) | u8();
-    return v;
-  }
-  uint32_t le(int n) {
-    uint32_t v = 0;
-    for (int i = 0; i < n; ++i) v |= uint32_t(u8()) << (8 * i);
-    return v;
-  }
-  uint32_t varLen() {
-    uint32_t v = 0;
-    for (int i = 0; i < 5; ++i) {
-      uint8_t c = u8();
-      v = (v << 7) | (c & 0x7F);
-      if (!(c & 0x80)) return v;
-    }
-    bad = true;
-    return v;
-  }
+  Reader(const Reader&) = delete;
   bool id(const char* four) {
     for (int i = 0; i < 4; ++i)
       if (u8() != uint8_t(four[i])) return false;
@@ -244,7 +222,7 @@ inline ParsedSmf parseSmf(const Bytes& file) {
         found = stop <= file.size();
         break;
       }
-      rr.pos += size;
+      rr.skip(size);
     }
     if (!found) {
       r.error = "no data chunk";
@@ -264,7 +242,7 @@ inline ParsedSmf parseSmf(const Bytes& file) {
     return r;
   }
   r.trackLength = rd.be(4);
-  if (rd.bad || rd.pos + r.trackLength != stop) {
+  if (rd.bad || uint64_t(rd.pos) + r.trackLength != stop) {
     r.error = "track length mismatch";
     return r;
   }
