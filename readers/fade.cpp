@@ -9,6 +9,7 @@
 #include "core/codec.h"
 #include "core/conversion_options.h"
 #include "core/stages.h"
+#include "core/thread_record.h"
 #include "core/vstream.h"
 
 namespace vlm {
@@ -30,25 +31,26 @@ struct FadeWriter {
   TrackTable table;
 };
 
-thread_local constinit FadeWriter f{};
+// Set to the thread's record on entry (core/thread_record.h says why).
+thread_local constinit FadeWriter* f = nullptr;
 
 // Writes one event after the pending delay; refuses it when the end of track would not fit.
 void put(const uint8_t* bytes, uint32_t count) {
-  if (f.full) return;
-  const uint32_t needed = uint32_t(varLenSize(f.pendingDelta)) + count + END_OF_TRACK_SIZE;
-  if (needed > f.capacity - f.pos) {
-    f.full = true;
+  if (f->full) return;
+  const uint32_t needed = uint32_t(varLenSize(f->pendingDelta)) + count + END_OF_TRACK_SIZE;
+  if (needed > f->capacity - f->pos) {
+    f->full = true;
     return;
   }
-  f.pos += uint32_t(writeVarLen(f.out + f.pos, f.pendingDelta));
-  std::memcpy(f.out + f.pos, bytes, count);
-  f.pos += count;
-  f.pendingDelta = 0;
+  f->pos += uint32_t(writeVarLen(f->out + f->pos, f->pendingDelta));
+  std::memcpy(f->out + f->pos, bytes, count);
+  f->pos += count;
+  f->pendingDelta = 0;
 }
 
 void delay(uint64_t ticks) {
-  const uint64_t total = uint64_t(f.pendingDelta) + ticks;
-  f.pendingDelta = uint32_t(std::min<uint64_t>(total, 0x0FFFFFFF));
+  const uint64_t total = uint64_t(f->pendingDelta) + ticks;
+  f->pendingDelta = uint32_t(std::min<uint64_t>(total, 0x0FFFFFFF));
 }
 
 void expression(int channel, int value) {
@@ -66,7 +68,7 @@ void filler(uint64_t ticks) {
 
 // 17 steps half a beat apart; channel 15 takes each step after the delay.
 void fadeSteps(uint32_t timebase, bool in) {
-  for (int k = 0; k < FADE_STEPS && !f.full; ++k) {
+  for (int k = 0; k < FADE_STEPS && !f->full; ++k) {
     const int value = in ? std::min(FADE_STEP_LEVEL * k, int(FULL_EXPRESSION))
                          : int(FULL_EXPRESSION) - FADE_STEP_LEVEL * k;
     for (int channel = 0; channel < CHANNELS; ++channel) {
@@ -80,7 +82,7 @@ void fadeSteps(uint32_t timebase, bool in) {
 uint32_t songEnd() {
   uint32_t end = 0;
   StreamEvent ev;
-  while (nextStreamEvent(f.table, ev)) end = std::max(end, ev.time);
+  while (nextStreamEvent(f->table, ev)) end = std::max(end, ev.time);
   return end;
 }
 
@@ -94,22 +96,23 @@ void fadeStream(const uint8_t* source, uint32_t sourceSize, uint8_t* destination
   *destinationSize = int32_t(sourceSize);
   if (capacity - sourceSize < CHUNK_HEAD_SIZE + END_OF_TRACK_SIZE) return;
 
-  loadTrackTable(f.table, destination, sourceSize);
-  const int64_t T = f.table.timebase;
+  f = &threadRecord<FadeWriter>();
+  loadTrackTable(f->table, destination, sourceSize);
+  const int64_t T = f->table.timebase;
   const int64_t fadeInStart = int64_t(options.rangeStart) * T / 4;
   // Without a range end the fade-out leads to the end of the song.
   const int64_t fadeOutEnd =
       options.rangeEnd ? int64_t(options.rangeEnd) * T / 4 : int64_t(songEnd());
 
-  f.out = destination;
-  f.capacity = capacity;
-  f.pos = sourceSize;
-  f.pendingDelta = 0;
-  f.full = false;
-  const uint32_t chunkStart = f.pos;
-  std::memcpy(f.out + f.pos, VTRK_ID, 4);
-  putBE(f.out + f.pos + 4, 0, 4);
-  f.pos += CHUNK_HEAD_SIZE;
+  f->out = destination;
+  f->capacity = capacity;
+  f->pos = sourceSize;
+  f->pendingDelta = 0;
+  f->full = false;
+  const uint32_t chunkStart = f->pos;
+  std::memcpy(f->out + f->pos, VTRK_ID, 4);
+  putBE(f->out + f->pos + 4, 0, 4);
+  f->pos += CHUNK_HEAD_SIZE;
 
   if (options.fadeIn) {
     for (int channel = 0; channel < CHANNELS; ++channel) expression(channel, 0);
@@ -125,10 +128,10 @@ void fadeStream(const uint8_t* source, uint32_t sourceSize, uint8_t* destination
 
   // The end of track always has its room.
   const uint8_t end[END_OF_TRACK_SIZE] = {0, ST_META, META_END_OF_TRACK, 0};
-  std::memcpy(f.out + f.pos, end, END_OF_TRACK_SIZE);
-  f.pos += END_OF_TRACK_SIZE;
-  putBE(f.out + chunkStart + 4, f.pos - chunkStart - CHUNK_HEAD_SIZE, 4);
-  *destinationSize = int32_t(f.pos);
+  std::memcpy(f->out + f->pos, end, END_OF_TRACK_SIZE);
+  f->pos += END_OF_TRACK_SIZE;
+  putBE(f->out + chunkStart + 4, f->pos - chunkStart - CHUNK_HEAD_SIZE, 4);
+  *destinationSize = int32_t(f->pos);
 }
 
 }  // namespace vlm
