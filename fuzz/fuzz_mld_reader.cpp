@@ -7,7 +7,7 @@
 #include "fuzz/reader_target.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size > fuzz::MAX_INPUT) return 0;
+  if (size > fuzz::INPUT_LIMIT) return 0;
   fuzz::readStream(vlm::readMld, data, uint32_t(size), fuzz::marginOf(data, size));
   return 0;
 }

@@ -20,7 +20,7 @@ constexpr size_t READER_COUNT = sizeof READERS / sizeof READERS[0];
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 1 || size > fuzz::MAX_INPUT) return 0;
+  if (size < 1 || size > fuzz::INPUT_LIMIT) return 0;
   const uint8_t selector = data[0];
   const uint32_t margin = (selector & 0x80) ? 40 + selector % 64 : fuzz::RUN_MARGIN;
   const std::vector<uint8_t> out = fuzz::readStream(READERS[(selector & 0x7F) % READER_COUNT],

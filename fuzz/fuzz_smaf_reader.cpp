@@ -30,7 +30,7 @@ void walkVoices(const vlm::smaf::VoiceSet& set) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size > fuzz::MAX_INPUT) return 0;
+  if (size > fuzz::INPUT_LIMIT) return 0;
   const std::vector<uint8_t> out =
       fuzz::readStream(vlm::readSmaf, data, uint32_t(size), fuzz::marginOf(data, size));
   vlm::SongWaves waves;

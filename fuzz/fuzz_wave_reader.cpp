@@ -10,7 +10,7 @@
 #include "fuzz/reader_target.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 1 || size > fuzz::MAX_INPUT) return 0;
+  if (size < 1 || size > fuzz::INPUT_LIMIT) return 0;
   const uint8_t selector = data[0];
   vlm::options.waveRateCode = selector % 5;
   vlm::options.waveLengthTenths = (selector & 0x08) ? selector : 0;

@@ -12,7 +12,7 @@
 
 namespace fuzz {
 
-inline constexpr size_t MAX_INPUT = size_t(1) << 20;  // larger inputs only slow the run down
+inline constexpr size_t INPUT_LIMIT = size_t(1) << 20;  // larger inputs only slow the run down
 inline constexpr uint32_t RUN_MARGIN = 131072;
 inline constexpr uint32_t SMALL_MARGIN = 64;
 
