@@ -52,6 +52,19 @@ enum class OutputFamily : uint8_t { NONE, SMF, DXM, MLD, PMD, SMAF, SMAF40 };
 inline constexpr uint32_t OUT_FEW_VOICES = 0x01;  // a 3- or 4-voice handset
 inline constexpr uint32_t OUT_EZWEB = 0x02;       // an EZweb handset
 inline constexpr uint32_t OUT_WAVE_DATA = 0x04;   // can carry the song's voice samples
+// What a handset lacks; its file settings dialog disables the matching controls.
+inline constexpr uint32_t OUT_NO_VIBRATION_LED = 0x0008;    // vibration and LED links
+inline constexpr uint32_t OUT_NO_LED = 0x0010;              // the LED link (also unchecked)
+inline constexpr uint32_t OUT_NO_COMPRESSION = 0x0020;      // polyphony compression, joining
+inline constexpr uint32_t OUT_NO_HIGH_QUALITY = 0x0040;     // high-quality 8-voice FM
+inline constexpr uint32_t OUT_NO_WIDE_NOTES = 0x0080;       // wide note range and velocity
+inline constexpr uint32_t OUT_NO_VOICE_EXCLUSIVE = 0x0100;  // the 4-voice voice exclusive
+inline constexpr uint32_t OUT_NO_WAVE_QUALITY = 0x0200;     // high-quality voice conversion
+inline constexpr uint32_t OUT_NO_KARAOKE = 0x0400;          // karaoke marks
+inline constexpr uint32_t OUT_NO_KARAOKE_LINE = 0x0800;     // karaoke line length
+inline constexpr uint32_t OUT_NO_HANDSET_TYPE = 0x1000;     // the handset type choice
+// The EZweb tempo corrections (C4xxS, a leading sixteenth), with wide notes only.
+inline constexpr uint32_t OUT_TEMPO_FIXES = 0x2000;
 
 // OutputFormat::runFixes: what the run corrects in the preset and the options for the output
 // once the song is read (adjustForRun); undone after the run.

@@ -37,24 +37,14 @@ bool isModeless(int resource) {
 }
 
 // An output code that the file settings template of a resource serves, for opening it outside
-// a conversion.
+// a conversion: the current output's, else the first output of the table that has it.
 FormatCode sampleCode(int resource) {
   if (fileSettingsResource(runState.currentOutputCode) == resource)
     return runState.currentOutputCode;
-  switch (resource) {
-    case DLG_PMD_FILE:
-      return 61;
-    case DLG_MLD_FILE:
-      return 24;
-    case DLG_MIDI_FILE:
-      return 2;
-    case DLG_SMAF_FILE:
-      return 53;
-    case DLG_DXM_FILE:
-      return 13;
-    case DLG_MLD2_FILE:
-      return 30;
-  }
+  int count = 0;
+  const OutputFormat* formats = outputFormats(&count);
+  for (int i = 0; i < count; ++i)
+    if (formats[i].dialog == resource && resource != DLG_MAIL) return formats[i].code;
   return 0;
 }
 

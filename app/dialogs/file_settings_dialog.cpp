@@ -1,6 +1,7 @@
 // The file settings dialog of an output before a conversion saves: one table for the six
 // templates (PMD, MLD, MIDI, SMAF, DXM, 40-voice MLD), each row marked with the templates that
-// hold it, and one procedure for the enabling per output code and the rules between controls.
+// hold it, and one procedure for the rules between controls. What a control enables follows
+// what the output's handset lacks (the traits of its row in the format table).
 #include <QCheckBox>
 
 #include "app/dialogs/dialog_procs.h"
@@ -204,25 +205,16 @@ const std::vector<FileRow>& fileRows() {
 #undef PROTECT
 #undef SONG_TEXT
 
-bool between(FormatCode c, FormatCode lo, FormatCode hi) {
-  return c >= lo && c <= hi;
+// Whether the output's handset lacks any of `traits` (OUT_NO_*).
+bool lacks(FormatCode c, uint32_t traits) {
+  return hasOutputTrait(c, traits);
 }
 
-// The i-melody handsets of 3 or 4 voices, and the 4-voice SMAF handsets.
-bool fewVoiceMld(FormatCode c) {
-  return between(c, FORMAT_MLD_3, FORMAT_MLD_4P);
-}
-bool fewVoiceSmaf(FormatCode c) {
-  return c == FORMAT_SMAF4 || c == FORMAT_SMAF4_EZWEB;
-}
-bool isMld40(FormatCode c) {
-  return c == FORMAT_MLD_40 || c == FORMAT_MLD_40SO;
-}
-
-// Outputs whose voices are counted per channel note.
+// Outputs whose voices are counted per channel note: the handsets that split chords over
+// one-voice channels.
 bool perChannelVoices(FormatCode c) {
-  return c == FORMAT_MLD || c == FORMAT_MLD_FM16F || hasOutputTrait(c, OUT_FEW_VOICES) ||
-         c == FORMAT_SMAF || c == FORMAT_SMAF_EZWEB;
+  const OutputFormat* format = findOutputFormat(c);
+  return format && format->preset.oneVoicePerChannel;
 }
 
 class FileSettingsDialog : public TableDialog {
@@ -245,7 +237,7 @@ class FileSettingsDialog : public TableDialog {
     // The vibration and LED channels start at 1 each time.
     setValue(107, 1);
     setValue(110, 1);
-    if (fewVoiceSmaf(code_)) setChecked(603, false);
+    if (lacks(code_, OUT_NO_LED)) setChecked(603, false);
     for (int id :
          {601, 602, 603, 604, 605, 606, 607, 608, 609, 610, 611, 612, 613, 614, 615, 616, 617, 618,
           619, 701, 702, 703, 704, 705, 105, 106, 111, 112, 113, 114, 107, 110, 401, 402, 407})
@@ -341,40 +333,36 @@ int fileSettingsMaxPolyphony(FormatCode code) {
 
 bool fileSettingsEnabled(int id, FormatCode c, bool noteOn) {
   if (!fileSettingsHas(fileSettingsResource(c), id)) return false;
-  const bool mld = isImelodyOutput(c);
-  const bool fewMld = fewVoiceMld(c), fewSmaf = fewVoiceSmaf(c);
-  const bool pmd3 = c == FORMAT_PMD3, smaf40 = c == FORMAT_SMAF40;
   switch (id) {
     case 602:
-      return !fewMld && !pmd3;
+      return !lacks(c, OUT_NO_VIBRATION_LED);
     case 603:
-      return !fewSmaf && !fewMld && !pmd3;
+      return !lacks(c, OUT_NO_VIBRATION_LED | OUT_NO_LED);
     case 605:
     case 609:
-      return c != FORMAT_DXM32;
+      return !lacks(c, OUT_NO_COMPRESSION);
     case 606:
-      return !fewSmaf && !smaf40;
+      return !lacks(c, OUT_NO_HIGH_QUALITY);
     case 607:
-      return !fewMld && !fewSmaf && !smaf40 && !pmd3;
+      return !lacks(c, OUT_NO_WIDE_NOTES);
     case 608:
     case 612:
-      return c == FORMAT_PMD && noteOn;
+      return hasOutputTrait(c, OUT_TEMPO_FIXES) && noteOn;
     case 611:
-      return !between(c, FORMAT_MLD, FORMAT_MLD_40SO) && c != FORMAT_SMAF &&
-             c != FORMAT_SMAF_EZWEB && !smaf40;
+      return !lacks(c, OUT_NO_VOICE_EXCLUSIVE);
     case 613:
-      return !isMld40(c) && !fewMld && !fewSmaf && !smaf40 && !pmd3;
+      return !lacks(c, OUT_NO_WAVE_QUALITY);
     case 615:
     case 618:
-      return !pmd3;
+      return !lacks(c, OUT_NO_KARAOKE);
     case 701:
     case 702:
     case 703:
     case 704:
     case 705:
-      return mld && !isMld40(c) && !fewMld;
+      return !lacks(c, OUT_NO_HANDSET_TYPE);
     case 113:
-      return !smaf40;
+      return !lacks(c, OUT_NO_KARAOKE_LINE);
     default:
       return true;
   }
