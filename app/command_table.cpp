@@ -72,33 +72,23 @@ const int CHANNEL_KEYS[] = {Qt::Key_1, Qt::Key_2, Qt::Key_3, Qt::Key_4, Qt::Key_
 const int EXT_APP_KEYS[] = {Qt::Key_F4, Qt::Key_F5, Qt::Key_F6,  Qt::Key_F7,
                             Qt::Key_F8, Qt::Key_F9, Qt::Key_F11, Qt::Key_F12};
 
-// The convert items in menu order, by group; 0 is a separator. The labels and the output codes
-// come from the output format table.
-struct ConvertItem {
-  int group;
-  int command;
-};
-const ConvertItem CONVERT_MENU[] = {
-    {CONVERT_GROUP_FILE, 101},                                       //
-    {CONVERT_GROUP_FEELSOUND, 103}, {CONVERT_GROUP_FEELSOUND, 102},  //
-    {CONVERT_GROUP_MLD, 111},       {CONVERT_GROUP_MLD, 126},       {CONVERT_GROUP_MLD, 0},
-    {CONVERT_GROUP_MLD, 108},       {CONVERT_GROUP_MLD, 110},       {CONVERT_GROUP_MLD, 107},
-    {CONVERT_GROUP_MLD, 106},       {CONVERT_GROUP_MLD, 105},       {CONVERT_GROUP_MLD, 109},
-    {CONVERT_GROUP_MLD, 0},         {CONVERT_GROUP_MLD, 114},       {CONVERT_GROUP_MLD, 116},
-    {CONVERT_GROUP_MLD, 115},       {CONVERT_GROUP_MLD, 0},         {CONVERT_GROUP_MLD, 113},
-    {CONVERT_GROUP_MLD, 112},  //
-    {CONVERT_GROUP_PMD, 117},       {CONVERT_GROUP_PMD, 0},         {CONVERT_GROUP_PMD, 119},
-    {CONVERT_GROUP_SMAF, 124},      {CONVERT_GROUP_SMAF, 0},        {CONVERT_GROUP_SMAF, 120},
-    {CONVERT_GROUP_SMAF, 121},      {CONVERT_GROUP_SMAF, 0},        {CONVERT_GROUP_SMAF, 122},
-    {CONVERT_GROUP_SMAF, 123},
-};
-
 }  // namespace
 
 std::vector<int> convertMenuCommands(int group) {
+  // The outputs of the group by their place; a separator where the section (the tens) changes.
+  std::vector<const OutputFormat*> items;
+  int count = 0;
+  const OutputFormat* formats = outputFormats(&count);
+  for (int i = 0; i < count; ++i)
+    if (group != CONVERT_GROUP_NONE && formats[i].menu.group == group) items.push_back(&formats[i]);
+  std::stable_sort(items.begin(), items.end(), [](const OutputFormat* a, const OutputFormat* b) {
+    return a->menu.order < b->menu.order;
+  });
   std::vector<int> ids;
-  for (const ConvertItem& c : CONVERT_MENU)
-    if (c.group == group) ids.push_back(c.command);
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (i > 0 && items[i]->menu.order / 10 != items[i - 1]->menu.order / 10) ids.push_back(0);
+    ids.push_back(items[i]->command);
+  }
   return ids;
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "convert/format_table.h"
 #include "convert/options.h"
 
 namespace vlm {
@@ -132,12 +133,7 @@ inline constexpr uint8_t MENU_CHECKABLE = 0x08;
 inline constexpr uint8_t MENU_CONVERT_GROUP = 0x10;  // the convert items of group `id`
 inline constexpr uint8_t MENU_CONTEXT = 0x20;        // a popup of its own, not in the bar
 
-// The groups of convert items (convertMenuCommands).
-inline constexpr int CONVERT_GROUP_FILE = 1;
-inline constexpr int CONVERT_GROUP_FEELSOUND = 2;
-inline constexpr int CONVERT_GROUP_MLD = 3;
-inline constexpr int CONVERT_GROUP_PMD = 4;
-inline constexpr int CONVERT_GROUP_SMAF = 5;
+// The groups of convert items (convertMenuCommands) are the CONVERT_GROUP_* of the format table.
 
 // A key: with `CTRL` it needs Ctrl held; `PLAIN` keys work with Ctrl held too (Ctrl+F5 runs an
 // application on the created file), `NO_CTRL` ones only without it.

@@ -83,6 +83,21 @@ inline constexpr uint32_t FIX_MASTER_VOLUME = 0x0800;  // a master volume when t
 // One track per group of 4 channels unless `pmdfmt0` (in the preset too).
 inline constexpr uint32_t FIX_PMD_TRACKS = 0x1000;
 
+// The convert menu's submenus.
+inline constexpr int CONVERT_GROUP_NONE = 0;  // no menu item (command only)
+inline constexpr int CONVERT_GROUP_FILE = 1;
+inline constexpr int CONVERT_GROUP_FEELSOUND = 2;
+inline constexpr int CONVERT_GROUP_MLD = 3;
+inline constexpr int CONVERT_GROUP_PMD = 4;
+inline constexpr int CONVERT_GROUP_SMAF = 5;
+
+// Where the convert menu shows an output: its submenu and its place there. The tens of `order`
+// are the sections of the submenu, with a separator between two.
+struct MenuPlace {
+  int group;
+  int order;
+};
+
 struct OutputFormat {
   FormatCode code;
   int command;        // command id of the convert command
@@ -100,6 +115,7 @@ struct OutputFormat {
   TargetPreset preset;
   uint32_t runFixes;                    // FIX_*
   int ConversionOptions::*timebaseKey;  // the settings value of the timebase, null = none
+  MenuPlace menu;
 };
 
 const InputFormat* findInputFormat(FormatCode code);

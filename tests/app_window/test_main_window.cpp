@@ -1215,5 +1215,19 @@ TEST_F(WindowTest, ConversionWarningsSpeakTheInterfaceLanguage) {
   runState.MailFlags = 0;
 }
 
+// The convert submenus, made from the places of the output rows: the items and separators in
+// the order the menus have always had (0 is a separator).
+TEST(ConvertMenu, ItemsAndSeparatorsKeepTheirOrder) {
+  EXPECT_EQ(convertMenuCommands(CONVERT_GROUP_FILE), std::vector<int>({101}));
+  EXPECT_EQ(convertMenuCommands(CONVERT_GROUP_FEELSOUND), std::vector<int>({103, 102}));
+  EXPECT_EQ(convertMenuCommands(CONVERT_GROUP_MLD),
+            std::vector<int>({111, 126, 0, 108, 110, 107, 106, 105, 109, 0, 114, 116, 115, 0, 113,
+                              112}));
+  EXPECT_EQ(convertMenuCommands(CONVERT_GROUP_PMD), std::vector<int>({117, 0, 119}));
+  EXPECT_EQ(convertMenuCommands(CONVERT_GROUP_SMAF),
+            std::vector<int>({124, 0, 120, 121, 0, 122, 123}));
+  EXPECT_TRUE(convertMenuCommands(CONVERT_GROUP_NONE).empty());
+}
+
 }  // namespace
 }  // namespace vlm

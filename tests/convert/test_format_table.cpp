@@ -129,6 +129,7 @@ TEST(FormatTable, EveryOutputRowIsComplete) {
   std::set<FormatCode> codes;
   std::set<int> commands;
   std::set<std::string> names;
+  std::set<std::pair<int, int>> places;
   for (int i = 0; i < count; ++i) {
     const OutputFormat& f = formats[i];
     SCOPED_TRACE(f.code);
@@ -149,6 +150,11 @@ TEST(FormatTable, EveryOutputRowIsComplete) {
     ASSERT_NE(f.extension, nullptr);
     EXPECT_TRUE(isLowerExtension(f.extension)) << f.extension;
     EXPECT_GT(f.dialog, 0) << "no settings dialog";
+    // A labelled output is a convert menu item, at a place of its own; a command-only one
+    // (no label) is in no menu.
+    EXPECT_EQ(*f.label != '\0', f.menu.group != CONVERT_GROUP_NONE) << "menu place and label";
+    if (f.menu.group != CONVERT_GROUP_NONE)
+      EXPECT_TRUE(places.insert({f.menu.group, f.menu.order}).second) << "menu place taken twice";
     EXPECT_EQ(f.mailTextLimit > 0, f.family == OutputFamily::MLD) << "melody mail is i-melody's";
     // A size key names a settings value that the dialog can set and the run reads back.
     if (f.sizeKey) {
