@@ -64,6 +64,11 @@ inline bool submitBend(EventSink& s, uint32_t time, uint8_t track, int channel, 
 bool submitMeta(EventSink& s, uint32_t time, uint8_t track, uint8_t type, const uint8_t* body,
                 uint32_t length);
 
+// A wave (META_WAVE): its number, its rate code (WAVE_RATE_NONE: no samples) and `length` sample
+// bytes, put together with the event's head in the same buffer as submitMeta's.
+bool submitWave(EventSink& s, uint32_t time, uint8_t track, uint8_t number, uint8_t rateCode,
+                const uint8_t* samples, uint32_t length);
+
 // A meta event of one byte (master volume, cue, parameter, level).
 inline bool submitMetaByte(EventSink& s, uint32_t time, uint8_t track, uint8_t type,
                            uint8_t value) {

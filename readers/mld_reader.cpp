@@ -423,16 +423,14 @@ uint8_t rateCodeOf(uint32_t rate) {
   return best;
 }
 
-bool submitWave(int t, uint8_t number, uint8_t rateCode, uint32_t rate, uint32_t offset,
-                uint32_t length) {
+bool submitListedWave(int t, uint8_t number, uint8_t rateCode, uint32_t rate, uint32_t offset,
+                      uint32_t length) {
   if (songStats.waveCount < MAX_WAVES)
     songStats.waves[songStats.waveCount++] = WaveEntry{rate, offset, length};
   if (length > 0 && rateCode != WAVE_RATE_NONE) songStats.hasVoiceSamples = true;
-  std::vector<uint8_t> body(length + 2);
-  body[0] = number;
-  body[1] = rateCode;
-  if (length) std::memcpy(body.data() + 2, r->image + offset, length);
-  return submitTrackMeta(t, META_WAVE, body.data(), uint32_t(body.size()));
+  // The whole event must fit the writer's scratch block, as every meta event of this reader.
+  return submitWave(r->sink, timeOf(t), t, number, rateCode, r->image + offset,
+                    std::min(length, MAX_META_BODY - 2));
 }
 
 // Wave data with wave number and rate code at +7 and +8, the samples from +9.
@@ -440,7 +438,7 @@ bool readWaveData(int t, const uint8_t* e, uint32_t L, uint32_t event) {
   if (L < 5) return true;
   uint8_t code = e[8];
   uint32_t rate = code < 5 ? WAVE_RATES[code] : 0;
-  return submitWave(t, e[7], code, rate, event + 9, L - 5);
+  return submitListedWave(t, e[7], code, rate, event + 9, L - 5);
 }
 
 void readMaskTable(const uint8_t* table) {
@@ -509,7 +507,7 @@ bool readDeviceMessage(int t, const uint8_t* e, uint32_t L, uint32_t event) {
         // Wave data that also starts the sound: it takes the next wave number.
         uint8_t number = r->waveCounter++;
         uint32_t rate = b7 < 5 ? WAVE_RATES[b7] : 0;
-        if (!submitWave(t, number, b7, rate, event + 8, L - 4)) return false;
+        if (!submitListedWave(t, number, b7, rate, event + 8, L - 4)) return false;
         return submitNote(r->sink, timeOf(t), t, WAVE_NOTE_STATUS, number, 127, WAVE_NOTE_DURATION);
       }
       return true;
@@ -581,7 +579,7 @@ bool readDeviceMessage(int t, const uint8_t* e, uint32_t L, uint32_t event) {
       }
       if (b6 == 0x07 && L >= 6) {
         uint32_t rate = at(9) * WAVE_RATE_STEP;
-        return submitWave(t, b7, rateCodeOf(rate), rate, event + 10, L - 6);
+        return submitListedWave(t, b7, rateCodeOf(rate), rate, event + 10, L - 6);
       }
       return true;
     case 0x81:

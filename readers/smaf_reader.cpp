@@ -589,7 +589,8 @@ uint8_t rateCodeOf(uint32_t rate) {
 // A wave: the coding event (wave number, coding, rate), then the wave data event (wave number,
 // rate code, samples) and a wave-list entry. A wave without rate or known coding keeps its
 // entry and gives a wave data event without samples.
-bool submitWave(uint8_t number, uint32_t coding, uint32_t rate, uint32_t offset, uint32_t length) {
+bool submitCodedWave(uint8_t number, uint32_t coding, uint32_t rate, uint32_t offset,
+                     uint32_t length) {
   if (songStats.waveCount >= MAX_WAVES) return true;  // more waves than the song keeps
   const bool samples = rate != 0 && coding != CODING_NONE;
   const uint8_t rateCode = samples ? rateCodeOf(rate) : WAVE_RATE_NONE;
@@ -602,11 +603,7 @@ bool submitWave(uint8_t number, uint32_t coding, uint32_t rate, uint32_t offset,
     putBE(head + 2, rate, 4);
     if (!submitMeta(r->sink, 0, 0, META_WAVE_CODING, head, sizeof head)) return false;
   }
-  std::vector<uint8_t> body(size_t(length) + 2);
-  body[0] = number;
-  body[1] = rateCode;
-  if (length) std::memcpy(body.data() + 2, r->image + offset, length);
-  return submitMeta(r->sink, 0, 0, META_WAVE, body.data(), uint32_t(body.size()));
+  return submitWave(r->sink, 0, 0, number, rateCode, r->image + offset, length);
 }
 
 // Wave of an audio track, at the rate and in the coding its track head gave.
@@ -614,7 +611,7 @@ void readAudioWave(uint32_t chunk, uint32_t end) {
   const uint32_t data = std::min(chunk + smaf::HEAD_SIZE, end);
   // A rate code the formats do not define leaves the wave without a rate rather than at one.
   const uint32_t rate = r->waveRate < 5 ? WAVE_RATES[r->waveRate] : 0;
-  submitWave(at(chunk + 3), r->waveCoding, rate, data, end - data);
+  submitCodedWave(at(chunk + 3), r->waveCoding, rate, data, end - data);
 }
 
 // Stream wave: wave type, 16-bit rate in Hz, samples. Every rate is kept.
@@ -625,7 +622,7 @@ void readStreamWave(uint32_t chunk, uint32_t end) {
       waveCoding((type >> 4) & 7, type & 0x0F, STREAM_FORMAT_ADPCM, STREAM_FORMAT_OFFSET);
   const uint32_t rate = getBE(r->image + chunk + STREAM_WAVE_RATE, 2);
   const uint32_t data = chunk + STREAM_WAVE_DATA;
-  submitWave(at(chunk + 3), coding, rate, data, end - data);
+  submitCodedWave(at(chunk + 3), coding, rate, data, end - data);
 }
 
 // Scans the chunks of a parent's body, from `pos` to `limit`. Container chunks (the file, the

@@ -44,7 +44,6 @@ struct WaveReader {
   WaveFileFormat format;
   std::vector<int16_t> linear;   // the first channel, decoded
   std::vector<uint8_t> samples;  // ADPCM bytes
-  std::vector<uint8_t> meta;     // type, length, wave number, rate code, ADPCM bytes
   int predictor = 0;
   int index = 0;
 };
@@ -128,20 +127,12 @@ void readSound(uint8_t* out, int32_t* destinationSize, uint32_t capacity) {
   const uint32_t room = capacity > STREAM_OVERHEAD ? capacity - STREAM_OVERHEAD : 0;
   const uint32_t maxBytes = std::min(MAX_WAVE_BYTES, room);
   const uint32_t bytes = encodeWave(WAVE_RATES[rateCode], maxBytes);
-  const uint32_t bodyLength = 2 + bytes;
-  r->meta.resize(1 + VARLEN_MAX_BYTES + bodyLength);
-  uint32_t n = 0;
-  r->meta[n++] = META_WAVE;
-  n += uint32_t(writeVarLen(r->meta.data() + n, bodyLength));
-  r->meta[n++] = WAVE_NUMBER;
-  r->meta[n++] = bytes ? uint8_t(rateCode) : WAVE_RATE_NONE;
-  if (bytes) std::memcpy(r->meta.data() + n, r->samples.data(), bytes);
-  r->meta.resize(n + bytes);
   // The list entry names where the PCM samples lie in the source and how many ADPCM bytes
   // came of them.
   songStats.waves[0] = WaveEntry{bytes ? WAVE_RATES[rateCode] : 0, r->format.data, bytes};
   songStats.waveCount = 1;
-  submitTo(sink, 0, 0, ST_META, r->meta.data(), uint32_t(r->meta.size()));
+  submitWave(sink, 0, 0, WAVE_NUMBER, bytes ? uint8_t(rateCode) : WAVE_RATE_NONE, r->samples.data(),
+             bytes);
 
   const uint32_t leadIn = uint32_t(uint64_t(WAVE_TIMEBASE) * 4 * waveTenths() / 10);
   submitNote(sink, 0, 0, WAVE_NOTE_STATUS, WAVE_NUMBER, WAVE_VELOCITY, leadIn);

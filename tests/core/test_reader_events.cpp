@@ -70,6 +70,16 @@ TEST(ReaderEvents, MetaBodiesOfAnyLengthKeepTheirBytes) {
   EXPECT_NE(dump.find(" 2A 2B\n6 0 FF 01 00\n"), std::string::npos) << dump;
 }
 
+TEST(ReaderEvents, AWaveCarriesItsNumberRateCodeAndSamples) {
+  const uint8_t samples[4] = {0x12, 0x34, 0x56, 0x78};
+  const std::string dump = readerStream(1024, [&](EventSink& s) {
+    EXPECT_TRUE(submitWave(s, 0, 0, 3, 1, samples, 4));
+    EXPECT_TRUE(submitWave(s, 0, 0, 4, WAVE_RATE_NONE, nullptr, 0));  // a wave without samples
+  });
+  EXPECT_NE(dump.find("0 0 FF 86 06 03 01 12 34 56 78\n0 0 FF 86 02 04 FF\n"), std::string::npos)
+      << dump;
+}
+
 TEST(ReaderEvents, AFullBufferRefusesEveryLaterEvent) {
   std::vector<uint8_t> lyric(200, 'a');
   int accepted = 0;
