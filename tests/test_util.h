@@ -57,6 +57,37 @@ inline std::vector<uint8_t> readBytes(const std::string& path) {
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
+// ---- Streams with waves ---------------------------------------------------------------------
+
+struct WaveSpec {
+  uint8_t number;
+  uint8_t rateCode;
+  Bytes data;  // the coded samples
+};
+struct WaveNoteSpec {
+  uint32_t tick;
+  uint8_t number;
+};
+
+// A VStream at 96 ticks and one second a quarter with the waves given, and a wave note (velocity
+// 127, a quarter long) at each tick of `notes`.
+inline Bytes waveStream(const std::vector<WaveSpec>& waves,
+                        const std::vector<WaveNoteSpec>& notes) {
+  StreamBuilder b(96);
+  b.track().meta(0, META_TEMPO, {0x0F, 0x42, 0x40});
+  for (const WaveSpec& w : waves) {
+    Bytes body = {w.number, w.rateCode};
+    body.insert(body.end(), w.data.begin(), w.data.end());
+    b.meta(0, META_WAVE, body);
+  }
+  uint32_t now = 0;
+  for (const WaveNoteSpec& n : notes) {
+    b.raw(n.tick - now, {WAVE_NOTE_STATUS, n.number, 127, 0, 96});
+    now = n.tick;
+  }
+  return b.end().build();
+}
+
 // ---- The command line ---------------------------------------------------------------------
 
 // The vlmconv under test: $VLMCONV as the build sets it, else the build tree's.

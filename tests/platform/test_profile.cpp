@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/profile.h"
+#include "test_util.h"
 #include "util/files.h"
 #include "util/memblock.h"
 
@@ -16,17 +17,7 @@ namespace {
 
 class Profile : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const char* base = std::getenv("TMPDIR");
-    std::string t = std::string(base && *base ? base : "/tmp") + "/vlmprofile-XXXXXX";
-    ASSERT_NE(::mkdtemp(t.data()), nullptr);
-    dir = t;
-    ini = dir + "/test.ini";
-  }
-  void TearDown() override {
-    std::string cmd = "rm -rf '" + dir + "'";
-    (void)std::system(cmd.c_str());
-  }
+  void SetUp() override { ASSERT_FALSE(scratch.path().empty()); }
   void put(const std::string& content) const {
     ASSERT_EQ(saveFile(ini.c_str(), content.data(), content.size()), 1);
   }
@@ -42,8 +33,9 @@ class Profile : public ::testing::Test {
   std::string read(const char* section, const char* key, const char* fallback = "<none>") {
     return readProfileString(section, key, fallback, ini.c_str());
   }
-  std::string dir;
-  std::string ini;
+  test::ScratchDir scratch;
+  const std::string dir = scratch.path();
+  const std::string ini = dir + "/test.ini";
 };
 
 // Saves and restores one environment variable around a test.

@@ -14,7 +14,6 @@
 #include "core/vstream.h"
 #include "platform/audio.h"
 #include "test_util.h"
-#include "test_util.h"
 
 namespace vlm {
 namespace {
@@ -24,44 +23,15 @@ struct WaveSpec {
   uint8_t rateCode;
   size_t bytes;
 };
-struct NoteSpec {
-  uint32_t tick;
-  uint8_t number;
-};
+using NoteSpec = test::WaveNoteSpec;
 
-// A VStream at 96 ticks a quarter and one second a quarter, with the waves and wave notes given.
+// Waves of `bytes` bytes, each filled with a value of its own, and the wave notes given.
 std::vector<uint8_t> streamWith(const std::vector<WaveSpec>& waves,
                                 const std::vector<NoteSpec>& notes) {
-  std::vector<uint8_t> track;
-  auto delta = [&](uint32_t d) {
-    uint8_t buf[5];
-    track.insert(track.end(), buf, buf + writeVarLen(buf, d));
-  };
-  delta(0);
-  track.insert(track.end(), {ST_META, META_TEMPO, 3, 0x0F, 0x42, 0x40});
-  for (const WaveSpec& w : waves) {
-    delta(0);
-    track.insert(track.end(), {ST_META, META_WAVE});
-    uint8_t buf[5];
-    track.insert(track.end(), buf, buf + writeVarLen(buf, uint32_t(w.bytes + 2)));
-    track.push_back(w.number);
-    track.push_back(w.rateCode);
-    track.insert(track.end(), w.bytes, uint8_t(0x17 + w.number));
-  }
-  uint32_t now = 0;
-  for (const NoteSpec& n : notes) {
-    delta(n.tick - now);
-    now = n.tick;
-    track.insert(track.end(), {WAVE_NOTE_STATUS, n.number, 127, 0, 96});
-  }
-  delta(0);
-  track.insert(track.end(), {ST_META, META_END_OF_TRACK, 0});
-  std::vector<uint8_t> out = {'V', 'T', 'h', 'd', 0, 0, 0, 2, 0, 96, 'V', 'T', 'r', 'k'};
-  uint8_t len[4];
-  putBE(len, uint32_t(track.size()), 4);
-  out.insert(out.end(), len, len + 4);
-  out.insert(out.end(), track.begin(), track.end());
-  return out;
+  std::vector<test::WaveSpec> filled;
+  for (const WaveSpec& w : waves)
+    filled.push_back({w.number, w.rateCode, test::Bytes(w.bytes, uint8_t(0x17 + w.number))});
+  return test::waveStream(filled, notes);
 }
 
 class PlayAlongTest : public ::testing::Test {

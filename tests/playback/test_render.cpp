@@ -15,6 +15,7 @@
 #include "playback/render.h"
 #include "playback/waves.h"
 #include "stream_builders.h"
+#include "test_util.h"
 
 namespace vlm {
 namespace {
@@ -107,35 +108,9 @@ TEST(Render, MissingSoundfontGivesAnError) {
 // A VStream with a tempo, one wave of `adpcm` bytes and wave notes at the given ticks.
 std::vector<uint8_t> streamWithWave(const std::vector<uint8_t>& adpcm, uint8_t rateCode,
                                     const std::vector<uint32_t>& noteTicks) {
-  std::vector<uint8_t> track;
-  auto delta = [&](uint32_t d) {
-    uint8_t buf[5];
-    track.insert(track.end(), buf, buf + writeVarLen(buf, d));
-  };
-  delta(0);
-  track.insert(track.end(), {ST_META, META_TEMPO, 3, 0x0F, 0x42, 0x40});  // 1 s per quarter
-  delta(0);
-  track.insert(track.end(), {ST_META, META_WAVE});
-  uint8_t buf[5];
-  int n = writeVarLen(buf, uint32_t(adpcm.size() + 2));
-  track.insert(track.end(), buf, buf + n);
-  track.push_back(7);  // wave number
-  track.push_back(rateCode);
-  track.insert(track.end(), adpcm.begin(), adpcm.end());
-  uint32_t now = 0;
-  for (uint32_t t : noteTicks) {
-    delta(t - now);
-    now = t;
-    track.insert(track.end(), {WAVE_NOTE_STATUS, 7, 127, 0, 96});  // note, velocity, duration
-  }
-  delta(0);
-  track.insert(track.end(), {ST_META, META_END_OF_TRACK, 0});
-  std::vector<uint8_t> out = {'V', 'T', 'h', 'd', 0, 0, 0, 2, 0, 96, 'V', 'T', 'r', 'k'};
-  uint8_t len[4];
-  putBE(len, uint32_t(track.size()), 4);
-  out.insert(out.end(), len, len + 4);
-  out.insert(out.end(), track.begin(), track.end());
-  return out;
+  std::vector<test::WaveNoteSpec> notes;
+  for (uint32_t t : noteTicks) notes.push_back({t, 7});
+  return test::waveStream({{7, rateCode, adpcm}}, notes);
 }
 
 TEST(Render, WaveNotesStartTheirVoicesAtTheirTimes) {

@@ -183,34 +183,16 @@ TEST(HandsetSong, TheSameSongRendersTheSameBytesTwiceAndOnOneOrTwoCores) {
   EXPECT_GT(rmsOf(one), 300);
 }
 
-// Our own writers' voice bytes (two global bytes, five per operator) as the reader decodes them.
-smaf::Voice voiceFromTable(const uint8_t* r) {
-  smaf::Voice v;
-  v.form = smaf::VoiceForm::HANDY_PHONE;
-  v.fm.algorithm = r[0] & 7;
-  v.fm.lfo = r[0] >> 6;
-  v.fm.operators = smaf::fmOperatorCount(v.fm.algorithm);
-  v.fm.op[0].feedback = (r[0] >> 3) & 7;
-  for (int k = 0; k < v.fm.operators; ++k) {
-    const uint8_t* b = r + 2 + 5 * k;
-    smaf::FmOperator& o = v.fm.op[k];
-    o.multiplier = b[0] >> 4;
-    o.envelope.vibrato = b[0] & 8;
-    o.sustainedType = b[0] & 4;
-    o.envelope.sustain = b[0] & 2;
-    o.envelope.keyScaleRate = b[0] & 1;
-    o.envelope.releaseRate = b[1] >> 4;
-    o.envelope.decayRate = b[1] & 15;
-    o.envelope.attackRate = b[2] >> 4;
-    o.envelope.sustainLevel = b[2] & 15;
-    o.envelope.totalLevel = b[3] >> 2;
-    o.envelope.keyScaleLevel = b[3] & 3;
-    o.envelope.vibratoDepth = b[4] >> 6;
-    o.envelope.tremoloDepth = (b[4] >> 4) & 3;
-    o.envelope.tremolo = b[4] & 8;
-    o.waveform = b[4] & 7;
-  }
-  return v;
+// Our own writers' voice bytes (two global bytes, five per operator) in a HandyPhone voice
+// record (manufacturer, class, a byte, bank 0, program 0), as the reader decodes it.
+template <size_t N>
+smaf::Voice voiceFromTable(const uint8_t (&r)[N]) {
+  std::vector<uint8_t> record = {0x43, 0x03, 0x00, 0x00, 0x00};
+  record.insert(record.end(), r, r + N);
+  smaf::VoiceSet set;
+  EXPECT_EQ(smaf::decodeSetupRecord(record.data(), uint32_t(record.size()), &set),
+            smaf::SetupRecord::VOICE);
+  return set.voices.empty() ? smaf::Voice{} : set.voices[0];
 }
 
 TEST(HandsetSong, OurOwnWritersVoicesAndTheGmSettingKeepTheGeneralMidiPath) {

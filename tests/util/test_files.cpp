@@ -10,9 +10,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <iterator>
 #include <string>
 #include <thread>
 
+#include "test_util.h"
 #include "util/files.h"
 #include "util/memblock.h"
 
@@ -22,18 +25,16 @@ namespace {
 // A fresh directory per test, removed with its content afterwards.
 class TempDir : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const char* base = std::getenv("TMPDIR");
-    std::string t = std::string(base && *base ? base : "/tmp") + "/vlmtest-XXXXXX";
-    ASSERT_NE(::mkdtemp(t.data()), nullptr);
-    dir = t;
-  }
-  void TearDown() override {
-    ::chmod(dir.c_str(), 0700);
-    std::string cmd = "rm -rf '" + dir + "'";
-    (void)std::system(cmd.c_str());
-  }
+  void SetUp() override { ASSERT_FALSE(dir.empty()); }
+  // A test may have taken the write permission away; the scratch folder removes the rest.
+  void TearDown() override { ::chmod(dir.c_str(), 0700); }
   std::string path(const char* name) const { return dir + "/" + name; }
+  // Files in the directory, temporary ones included.
+  size_t entries() const {
+    std::error_code ec;
+    const std::filesystem::directory_iterator all(dir, ec);
+    return size_t(std::distance(begin(all), end(all)));
+  }
   static void write(const std::string& p, const std::string& content) {
     FILE* f = std::fopen(p.c_str(), "wb");
     ASSERT_NE(f, nullptr);
@@ -49,7 +50,8 @@ class TempDir : public ::testing::Test {
     freeBlock(h);
     return s;
   }
-  std::string dir;
+  test::ScratchDir scratch;
+  const std::string dir = scratch.path();
 };
 
 TEST(MemBlock, AllocZeroFilledAndCapacity) {
@@ -153,9 +155,7 @@ TEST_F(TempDir, SaveFileReplacesContent) {
   ASSERT_EQ(saveFile(p.c_str(), "", 0), 1);
   EXPECT_EQ(fileSize(p.c_str()), 0u);
   EXPECT_TRUE(pathExists(p.c_str()));
-  // No temporary file is left beside it.
-  std::string cmd = "test $(ls -A '" + dir + "' | wc -l) -eq 1";
-  EXPECT_EQ(std::system(cmd.c_str()), 0);
+  EXPECT_EQ(entries(), 1u);  // no temporary file is left beside it
 }
 
 TEST_F(TempDir, SaveFileNewFileModeFollowsUmask) {
@@ -182,6 +182,17 @@ int inChild(F body) {
   return WEXITSTATUS(status);
 }
 
+// Saves 25 bytes to `p` in a child whose file size limit (4 bytes) makes the write itself fail
+// half way (EFBIG), for root too; saveFile's result, or 99 when the limit cannot be set.
+int saveUnderSizeLimit(const std::string& p) {
+  return inChild([&] {
+    ::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit = {4, 4};
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 99;
+    return saveFile(p.c_str(), "a much longer new content", 25);
+  });
+}
+
 TEST_F(TempDir, SaveFileKeepsOldFileWhenDirectoryNotWritable) {
   const std::string p = path("keep.txt");
   write(p, "precious");
@@ -196,41 +207,28 @@ TEST_F(TempDir, SaveFileKeepsOldFileWhenDirectoryNotWritable) {
   if (result == 99 || result == 98) GTEST_SKIP() << "cannot make the directory unwritable";
   EXPECT_EQ(result, 0);
   EXPECT_EQ(read(p), "precious");
-  std::string cmd = "test $(ls -A '" + dir + "' | wc -l) -eq 1";
-  EXPECT_EQ(std::system(cmd.c_str()), 0);
+  EXPECT_EQ(entries(), 1u);
 }
 
 TEST_F(TempDir, SaveFileKeepsOldFileWhenWriteFails) {
   const std::string p = path("keep.txt");
   write(p, "precious");
-  // A file size limit makes the write itself fail half way (EFBIG), for root too.
-  const int result = inChild([&] {
-    ::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit limit = {4, 4};
-    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 99;
-    return saveFile(p.c_str(), "a much longer new content", 25);
-  });
+  const int result = saveUnderSizeLimit(p);
   ASSERT_NE(result, 99);
   EXPECT_EQ(result, 0);
   EXPECT_EQ(read(p), "precious");
-  std::string cmd = "test $(ls -A '" + dir + "' | wc -l) -eq 1";  // the temporary file is gone
-  EXPECT_EQ(std::system(cmd.c_str()), 0);
+  EXPECT_EQ(entries(), 1u);  // the temporary file is gone
 }
 
 // A new file appears whole or not at all: a write that fails half way leaves no file and no
 // temporary file, and many new files saved from two threads into one folder all land whole.
 TEST_F(TempDir, NewFilesAppearWholeOrNotAtAll) {
   const std::string p = path("new.txt");
-  const int result = inChild([&] {
-    ::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit limit = {4, 4};
-    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 99;
-    return saveFile(p.c_str(), "a much longer new content", 25);
-  });
+  const int result = saveUnderSizeLimit(p);
   ASSERT_NE(result, 99);
   EXPECT_EQ(result, 0);
   EXPECT_FALSE(pathExists(p.c_str()));
-  EXPECT_EQ(std::system(("test -z \"$(ls -A '" + dir + "')\"").c_str()), 0);
+  EXPECT_EQ(entries(), 0u);
 
   setSaveSync(SaveSync::DEFERRED);
   auto saveMany = [this](int first) {
@@ -247,7 +245,7 @@ TEST_F(TempDir, NewFilesAppearWholeOrNotAtAll) {
   for (int i = 0; i < 200; ++i)
     EXPECT_EQ(read(path(("f" + std::to_string(i)).c_str())),
               std::string(size_t(i) + 1, char('a' + i % 26)));
-  EXPECT_EQ(std::system(("test $(ls -A '" + dir + "' | wc -l) -eq 200").c_str()), 0);
+  EXPECT_EQ(entries(), 200u);
 }
 
 TEST_F(TempDir, SaveFileFailsIntoMissingDirectoryAndKeepsOld) {
@@ -365,35 +363,30 @@ TEST_F(TempDir, MakeTempFile) {
 }
 
 TEST(Paths, SplitPath) {
-  PathParts p;
-  splitPath("/home/me/song.mid", &p);
-  EXPECT_EQ(p.drive, "");
-  EXPECT_EQ(p.directory, "/home/me/");
-  EXPECT_EQ(p.name, "song");
-  EXPECT_EQ(p.extension, ".mid");
-  splitPath("a.tar.gz", &p);
-  EXPECT_EQ(p.directory, "");
-  EXPECT_EQ(p.name, "a.tar");
-  EXPECT_EQ(p.extension, ".gz");
-  splitPath("/etc/.bashrc", &p);
-  EXPECT_EQ(p.name, ".bashrc");
-  EXPECT_EQ(p.extension, "");
-  splitPath("dir.d/file", &p);  // a dot in the directory is no extension
-  EXPECT_EQ(p.directory, "dir.d/");
-  EXPECT_EQ(p.name, "file");
-  EXPECT_EQ(p.extension, "");
-  splitPath("..", &p);
-  EXPECT_EQ(p.name, "..");
-  EXPECT_EQ(p.extension, "");
-  splitPath(".hidden.txt", &p);
-  EXPECT_EQ(p.name, ".hidden");
-  EXPECT_EQ(p.extension, ".txt");
-  splitPath("name.", &p);
-  EXPECT_EQ(p.name, "name");
-  EXPECT_EQ(p.extension, ".");
-  splitPath("/", &p);
-  EXPECT_EQ(p.directory, "/");
-  EXPECT_EQ(p.name, "");
+  struct Case {
+    const char* path;
+    const char* directory;
+    const char* name;
+    const char* extension;
+  };
+  const Case cases[] = {
+      {"/home/me/song.mid", "/home/me/", "song", ".mid"},
+      {"a.tar.gz", "", "a.tar", ".gz"},
+      {"/etc/.bashrc", "/etc/", ".bashrc", ""},
+      {"dir.d/file", "dir.d/", "file", ""},  // a dot in the directory is no extension
+      {"..", "", "..", ""},
+      {".hidden.txt", "", ".hidden", ".txt"},
+      {"name.", "", "name", "."},
+      {"/", "/", "", ""},
+  };
+  for (const Case& c : cases) {
+    PathParts p;
+    splitPath(c.path, &p);
+    EXPECT_EQ(p.drive, "") << c.path;
+    EXPECT_EQ(p.directory, c.directory) << c.path;
+    EXPECT_EQ(p.name, c.name) << c.path;
+    EXPECT_EQ(p.extension, c.extension) << c.path;
+  }
 }
 
 TEST(Paths, ReplacePathParts) {
