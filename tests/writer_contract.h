@@ -40,6 +40,15 @@ inline Bytes writeGuarded(StageFn writer, const Bytes& stream, uint32_t capacity
   return buffer;
 }
 
+// Writes `stream` as writeGuarded does and reads the file back with `parse`; a file the parser
+// rejects fails the test with the parser's reason.
+template <typename Parse>
+auto writeAndParse(StageFn writer, Parse parse, const Bytes& stream, uint32_t capacity) {
+  auto parsed = parse(writeGuarded(writer, stream, capacity));
+  EXPECT_TRUE(parsed.ok) << parsed.error;
+  return parsed;
+}
+
 // The presets a save of output `code` sets before its writer runs.
 inline void presetOutput(FormatCode code) {
   runState.currentOutputCode = code;

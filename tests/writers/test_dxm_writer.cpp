@@ -176,9 +176,7 @@ class DxmWriterTest : public ::testing::Test {
   }
 
   ParsedDxm writeAndParse(const Bytes& stream, uint32_t capacity = 1 << 20) {
-    ParsedDxm parsed = parseDxm(write(stream, capacity));
-    EXPECT_TRUE(parsed.ok) << parsed.error;
-    return parsed;
+    return vlmtest::writeAndParse(vlm::writeDxm, parseDxm, stream, capacity);
   }
 
   bool sizeWarning() const { return vlm::warnings.slot[vlm::WARN_SIZE_LIMIT] != 0; }

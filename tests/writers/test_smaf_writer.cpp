@@ -145,6 +145,46 @@ bool subChunks(const Bytes& b, size_t p, size_t end, std::vector<Chunk>& out, st
   return true;
 }
 
+// What a kind of track holds besides its 6-byte header: a setup sub-chunk (kept in `setup`), a
+// sequence sub-chunk, and for audio tracks the waves.
+struct TrackKind {
+  const char* name;  // for the error texts
+  const char* setupId;
+  Bytes Track::*setup;
+  const char* sequenceId;
+  bool waves;     // "Awa*" sub-chunks
+  bool graphics;  // sequence events of the graphics form
+};
+
+const TrackKind* trackKind(const std::string& id) {
+  static const TrackKind SCORE{"score", "Mtsu", &Track::setup, "Mtsq", false, false};
+  static const TrackKind AUDIO{"audio", nullptr, nullptr, "Atsq", true, false};
+  static const TrackKind GRAPHICS{"graphics", "Gtsu", &Track::graphicsSetup, "Gsq ", false, true};
+  if (id.compare(0, 3, "MTR") == 0) return &SCORE;
+  if (id == std::string("ATR\0", 4)) return &AUDIO;
+  if (id == std::string("GTR\0", 4)) return &GRAPHICS;
+  return nullptr;
+}
+
+bool parseTrack(const TrackKind& kind, const Bytes& body, Track& t, std::string& error) {
+  if (body.size() < 6) return (error = std::string("short ") + kind.name + " header", false);
+  t.header.assign(body.begin(), body.begin() + 6);
+  std::vector<Chunk> subs;
+  if (!subChunks(body, 6, body.size(), subs, error)) return false;
+  for (const Chunk& c : subs) {
+    if (kind.setupId && c.id == kind.setupId) {
+      t.*kind.setup = c.body;
+    } else if (c.id == kind.sequenceId) {
+      if (!parseSequence(c.body, 0, c.body.size(), t.events, error, kind.graphics)) return false;
+    } else if (kind.waves && c.id.compare(0, 3, "Awa") == 0) {
+      t.waves.push_back(c);
+    } else {
+      return (error = std::string("unknown ") + kind.name + " sub-chunk " + c.id, false);
+    }
+  }
+  return true;
+}
+
 ParsedSmaf parseSmaf(const Bytes& f, bool ezweb) {
   ParsedSmaf r;
   auto fail = [&](const std::string& e) {
@@ -171,48 +211,11 @@ ParsedSmaf parseSmaf(const Bytes& f, bool ezweb) {
       r.contents = body;
       continue;
     }
+    const TrackKind* kind = trackKind(id);
+    if (!kind) return fail("unknown chunk " + id);
     Track t;
     t.id = id;
-    std::vector<Chunk> subs;
-    if (id.compare(0, 3, "MTR") == 0) {
-      if (body.size() < 6) return fail("short score header");
-      t.header.assign(body.begin(), body.begin() + 6);
-      if (!subChunks(body, 6, body.size(), subs, r.error)) return r;
-      for (const Chunk& c : subs) {
-        if (c.id == "Mtsu")
-          t.setup = c.body;
-        else if (c.id == "Mtsq") {
-          if (!parseSequence(c.body, 0, c.body.size(), t.events, r.error)) return r;
-        } else
-          return fail("unknown score sub-chunk " + c.id);
-      }
-    } else if (id == std::string("ATR\0", 4)) {
-      if (body.size() < 6) return fail("short audio header");
-      t.header.assign(body.begin(), body.begin() + 6);
-      if (!subChunks(body, 6, body.size(), subs, r.error)) return r;
-      for (const Chunk& c : subs) {
-        if (c.id == "Atsq") {
-          if (!parseSequence(c.body, 0, c.body.size(), t.events, r.error)) return r;
-        } else if (c.id.compare(0, 3, "Awa") == 0)
-          t.waves.push_back(c);
-        else
-          return fail("unknown audio sub-chunk");
-      }
-    } else if (id == std::string("GTR\0", 4)) {
-      if (body.size() < 6) return fail("short graphics header");
-      t.header.assign(body.begin(), body.begin() + 6);
-      if (!subChunks(body, 6, body.size(), subs, r.error)) return r;
-      for (const Chunk& c : subs) {
-        if (c.id == "Gtsu")
-          t.graphicsSetup = c.body;
-        else if (c.id == "Gsq ") {
-          if (!parseSequence(c.body, 0, c.body.size(), t.events, r.error, true)) return r;
-        } else
-          return fail("unknown graphics sub-chunk");
-      }
-    } else {
-      return fail("unknown chunk " + id);
-    }
+    if (!parseTrack(*kind, body, t, r.error)) return r;
     r.tracks.push_back(t);
   }
   if (r.contents.size() < 5) return fail("no CNTI");

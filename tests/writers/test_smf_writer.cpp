@@ -36,9 +36,7 @@ class SmfWriterTest : public ::testing::Test {
   }
 
   ParsedSmf writeAndParse(const Bytes& stream, uint32_t capacity = 1 << 20) {
-    ParsedSmf parsed = parseSmf(write(stream, capacity));
-    EXPECT_TRUE(parsed.ok) << parsed.error;
-    return parsed;
+    return vlmtest::writeAndParse(vlm::writeSmf, parseSmf, stream, capacity);
   }
 
   // Channel events only (notes, controllers, programs, bends).
