@@ -146,7 +146,7 @@ bool MainWindow::openAndPlay(const std::string& pathIn) {
   // 3. Sounds are measured; a .qcp goes through the outside converter when there is one.
   const FormatCode code = detectFormat(path.c_str());
   runState.convertedWavePath.clear();
-  if (code == FORMAT_QCP || code == FORMAT_WAV) {
+  if (hasInputFlag(code, INPUT_SOUND)) {
     static const WaveDevice waveDevice = {setWaveFile, waveLengthMs};
     prepareWave(code, path, programDir(), waveTempPath_, &waveDevice);
   }
@@ -156,8 +156,7 @@ bool MainWindow::openAndPlay(const std::string& pathIn) {
   loaded_ = result != 0;
   if (!loaded_) forgetSong(code);
   // 5. Voice samples to play along.
-  if (loaded_ && songStats.hasVoiceSamples &&
-      (code == FORMAT_MLD || code == FORMAT_SMAF || code == FORMAT_SMZ_SMAF))
+  if (loaded_ && songStats.hasVoiceSamples && hasInputFlag(code, INPUT_VOICES))
     preparePlayAlongForFile(path.c_str(), code, tempPath_.c_str());
   // 6. Neighbours and history.
   positionBar_->setRange(0, 0);

@@ -287,7 +287,7 @@ int loadAndRead(RunBlocks& blocks, const char* input, FormatCode inputCode, bool
   song.fileSize = uint32_t(blocks.block[0].length);
   // A reader's stream came through the emitter, which saw every wave event; a .vlm image did
   // not, so it is always looked through.
-  const bool mayHaveWaves = inputCode == FORMAT_VLM || waveEventWritten();
+  const bool mayHaveWaves = !in->reader || waveEventWritten();
   songStats.hasVoiceSamples = mayHaveWaves && streamHasVoiceSamples(blocks.block[blocks.current]);
   return 1;
 }
@@ -371,7 +371,7 @@ std::string collectWarnings(FormatCode c, const OutputFormat* format) {
       !(format && (format->traits & OUT_WAVE_DATA)))
     appendLine(text, "この形式は音声の変換に対応していません。\r\n");
   // Handsets whose melody mail takes more than 500 bytes.
-  const bool longMail = c == FORMAT_MLD_PCM32 || c == FORMAT_MLD_4S || c == FORMAT_MLD_4P;
+  const bool longMail = hasOutputTrait(c, OUT_LONG_MAIL);
   if (format && format->family == OutputFamily::MLD && (runState.MailFlags & MAIL_TEXT_FORM) &&
       runState.lastOutputSize > MAIL_TEXT_BYTES && !longMail)
     appendLine(text, "500byteを越えています。メロディメールでは送れません。(%dbyte)\r\n",

@@ -20,6 +20,8 @@ constexpr const char* OPEN_SMAF = "J-SKY/EZweb用SMAFﾌｧｲﾙ";
 
 constexpr uint32_t MAIL = INPUT_MAIL_TEXT;
 constexpr uint32_t PROTECTED = INPUT_PROTECTED;
+constexpr uint32_t SOUND = INPUT_SOUND;
+constexpr uint32_t VOICES = INPUT_VOICES;
 
 // The file types the setup tool registers: check box, text, MIME comment, old content type,
 // mark, parent type, the system's type of the same format. The text formats refine text/plain:
@@ -62,20 +64,21 @@ const InputFormat INPUT_FORMATS[] = {
     {FORMAT_PMD_RAW, "PMD without header (.pmd)", ".pmd", nullptr, OPEN_PMD, readPmdRaw, 0, nullptr,
      nullptr},
     {FORMAT_MLD, "i-melody (.mld, .dlm, .txt)", ".mld .dlm .txt", nullptr, "iﾒﾛﾃﾞｨﾌｧｲﾙ", readMld,
-     MAIL, &TYPE_MLD, ".mld"},
+     MAIL | VOICES, &TYPE_MLD, ".mld"},
     {FORMAT_MEL, "melody (.mmd, .mel, .sml)", ".mmd .mel .sml", nullptr, "ﾄﾞｯﾄiｽｰﾊﾟｰ着ﾒﾛﾌｧｲﾙ",
      readMel, 0, &TYPE_MEL, ".mel .sml"},
     {FORMAT_SMD_TEXT, "J-SKY text melody (.smd)", ".smd", nullptr, OPEN_JSKY, readJskyText, 0,
      &TYPE_JSKY, ".smd"},
     {FORMAT_SMZ_TEXT, "J-SKY text melody, protected (.smz)", ".smz", nullptr, OPEN_JSKY,
      readJskyText, PROTECTED, &TYPE_JSKY, ".smz"},
-    {FORMAT_SMAF, "SMAF (.mmf, .smd)", ".mmf .smd?", "MMMD", OPEN_SMAF, readSmaf, 0, &TYPE_SMAF,
-     ".mmf"},
-    {FORMAT_SMZ_SMAF, "SMAF, protected (.smz)", ".smz?", "MMMD", OPEN_SMAF, readSmaf, PROTECTED,
-     nullptr, nullptr},
+    {FORMAT_SMAF, "SMAF (.mmf, .smd)", ".mmf .smd?", "MMMD", OPEN_SMAF, readSmaf, VOICES,
+     &TYPE_SMAF, ".mmf"},
+    {FORMAT_SMZ_SMAF, "SMAF, protected (.smz)", ".smz?", "MMMD", OPEN_SMAF, readSmaf,
+     PROTECTED | VOICES, nullptr, nullptr},
     {FORMAT_PMD, "EZweb PMD (.pmd)", ".pmd?", "cmid", OPEN_PMD, readMld, 0, &TYPE_PMD, ".pmd"},
-    {FORMAT_QCP, "voice file (.qcp)", ".qcp", nullptr, nullptr, readQcp, 0, nullptr, nullptr},
-    {FORMAT_WAV, "WAVE sound (.wav)", ".wav", nullptr, "ｻｳﾝﾄﾞﾌｧｲﾙ", readWave, 0, nullptr, nullptr},
+    {FORMAT_QCP, "voice file (.qcp)", ".qcp", nullptr, nullptr, readQcp, SOUND, nullptr, nullptr},
+    {FORMAT_WAV, "WAVE sound (.wav)", ".wav", nullptr, "ｻｳﾝﾄﾞﾌｧｲﾙ", readWave, SOUND, nullptr,
+     nullptr},
 };
 
 using F = OutputFamily;
@@ -177,8 +180,8 @@ const OutputFormat OUTPUT_FORMATS[] = {
      F::MLD, NO_EXCL, writeMld, handset(MLD_TIMING, 24, 21, 119, 2, TRACKS_4, 0x31), FIX_MLD16,
      MLD_TB, inMenu(CONVERT_GROUP_MLD, 22)},
     {FORMAT_MLD_PCM32, 108, "iﾒﾛﾃﾞｨPCM32和音作成(633S)", "mld-pcm32", ".mld", "Mld2Size", 9, 14037,
-     F::MLD, NO_EXCL, writeMld, handset(MLD_TIMING, 32, 21, 119, 2, TRACKS_4), FIX_MLD16, MLD_TB,
-     inMenu(CONVERT_GROUP_MLD, 20)},
+     F::MLD, NO_EXCL | OUT_LONG_MAIL, writeMld, handset(MLD_TIMING, 32, 21, 119, 2, TRACKS_4),
+     FIX_MLD16, MLD_TB, inMenu(CONVERT_GROUP_MLD, 20)},
     {FORMAT_MLD_FM16F, 109, "iﾒﾛﾃﾞｨFM16和音作成(F)", "mld-fm16f", ".mld", "Mld2Size", 9, 498,
      F::MLD, WAVES | NO_EXCL, writeMld, handset(MLD_TIMING, 16, 21, 119, 2, MLD_FM16, 0x21),
      FIX_NOTE_TYPE | FIX_FM_HANDSET, MLD_TB, inMenu(CONVERT_GROUP_MLD, 25)},
@@ -197,14 +200,15 @@ const OutputFormat OUTPUT_FORMATS[] = {
      MLD_FEW, writeMld, handset(MLD_TIMING, 3, 56, 107, 1, MLD_PSG3), FIX_FEW, MLD_TB,
      inMenu(CONVERT_GROUP_MLD, 40)},
     {FORMAT_MLD_4S, 114, "iﾒﾛﾃﾞｨ4和音作成(641S)", "mld-4s", ".mld", "Mld1Size", 9, 3000, F::MLD,
-     MLD_FEW, writeMld, handset(MLD_TIMING, 4, 45, 107, 1, MLD_FM4), FIX_FM4, MLD_TB,
-     inMenu(CONVERT_GROUP_MLD, 30)},
+     MLD_FEW | OUT_LONG_MAIL, writeMld, handset(MLD_TIMING, 4, 45, 107, 1, MLD_FM4), FIX_FM4,
+     MLD_TB, inMenu(CONVERT_GROUP_MLD, 30)},
     {FORMAT_MLD_4, 115, "iﾒﾛﾃﾞｨ4和音作成(N,F209i)", "mld-4", ".mld", "Mld1Size", 9, 498, F::MLD,
      MLD_FEW, writeMld, handset(MLD_TIMING, 4, 45, 107, 1, MLD_FM4 | TOP_NOTE, 0x01), FIX_FM4,
      MLD_TB, inMenu(CONVERT_GROUP_MLD, 32)},
     {FORMAT_MLD_4P, 116, "iﾒﾛﾃﾞｨ4和音作成(641P)", "mld-4p", ".mld", "Mld1Size", 9, 4000, F::MLD,
-     MLD_FEW, writeMld, handset(MLD_TIMING, 4, 45, 107, 1, MLD_FM4 | TOP_NOTE | VOICE_EXCL, 0x01),
-     FIX_FM4, MLD_TB, inMenu(CONVERT_GROUP_MLD, 31)},
+     MLD_FEW | OUT_LONG_MAIL, writeMld,
+     handset(MLD_TIMING, 4, 45, 107, 1, MLD_FM4 | TOP_NOTE | VOICE_EXCL, 0x01), FIX_FM4, MLD_TB,
+     inMenu(CONVERT_GROUP_MLD, 31)},
     {FORMAT_SMAF, 120, "SMAF16和音作成(J-SKY)", "mmf16j", ".mmf", "JMmfSize", 11, 0, F::SMAF,
      WAVES | NO_EXCL, writeSmaf, handset(SMAF_TIMING, 16, 1, 120, 2), FIX_NOTE_TYPE, MMF_TB,
      inMenu(CONVERT_GROUP_SMAF, 20)},
@@ -324,6 +328,11 @@ const InputFormat* findInputFormat(FormatCode code) {
   for (const InputFormat& format : INPUT_FORMATS)
     if (format.code == code) return &format;
   return nullptr;
+}
+
+bool hasInputFlag(FormatCode code, uint32_t flags) {
+  const InputFormat* format = findInputFormat(code);
+  return format && (format->flags & flags);
 }
 
 const OutputFormat* findOutputFormat(FormatCode code) {

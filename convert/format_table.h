@@ -15,6 +15,8 @@ namespace vlm {
 // InputFormat::flags.
 inline constexpr uint32_t INPUT_MAIL_TEXT = 0x01;  // may come as melody-mail text, decoded first
 inline constexpr uint32_t INPUT_PROTECTED = 0x02;  // the file forbids copying: the song is marked
+inline constexpr uint32_t INPUT_SOUND = 0x04;      // a recorded sound: measured and kept as a wave
+inline constexpr uint32_t INPUT_VOICES = 0x08;     // its voice samples are played beside the song
 
 // A file type the setup tool registers for the player: one check box and one MIME type. Input
 // rows of one family share it (.smd and .smz); it takes the extensions the rows associate.
@@ -65,6 +67,8 @@ inline constexpr uint32_t OUT_NO_KARAOKE_LINE = 0x0800;     // karaoke line leng
 inline constexpr uint32_t OUT_NO_HANDSET_TYPE = 0x1000;     // the handset type choice
 // The EZweb tempo corrections (C4xxS, a leading sixteenth), with wide notes only.
 inline constexpr uint32_t OUT_TEMPO_FIXES = 0x2000;
+// Its melody mail takes more than 500 bytes.
+inline constexpr uint32_t OUT_LONG_MAIL = 0x4000;
 
 // OutputFormat::runFixes: what the run corrects in the preset and the options for the output
 // once the song is read (adjustForRun); undone after the run.
@@ -119,6 +123,8 @@ struct OutputFormat {
 };
 
 const InputFormat* findInputFormat(FormatCode code);
+// Whether the input row of `code` has one of `flags` (INPUT_*); false for codes without a row.
+bool hasInputFlag(FormatCode code, uint32_t flags);
 const OutputFormat* findOutputFormat(FormatCode code);
 // By number, short name or family name (case-insensitive).
 const OutputFormat* findOutputFormat(const char* codeOrName);
