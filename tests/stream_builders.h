@@ -26,6 +26,42 @@ inline void appendBE(Bytes& b, uint32_t v, int n) {
   for (int i = n - 1; i >= 0; --i) b.push_back(uint8_t(v >> (8 * i)));
 }
 
+inline void appendLE(Bytes& b, uint32_t v, int n) {
+  for (int i = 0; i < n; ++i) b.push_back(uint8_t(v >> (8 * i)));
+}
+
+// A RIFF WAVE image: a "fmt " chunk of `fmt` (tag first) and a "data" chunk.
+inline Bytes waveImage(const Bytes& fmt, const Bytes& data) {
+  Bytes body = {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '};
+  appendLE(body, uint32_t(fmt.size()), 4);
+  body.insert(body.end(), fmt.begin(), fmt.end());
+  body.insert(body.end(), {'d', 'a', 't', 'a'});
+  appendLE(body, uint32_t(data.size()), 4);
+  body.insert(body.end(), data.begin(), data.end());
+  Bytes out = {'R', 'I', 'F', 'F'};
+  appendLE(out, uint32_t(body.size()), 4);
+  out.insert(out.end(), body.begin(), body.end());
+  return out;
+}
+
+// A mono "fmt " body of the tag, rate (bytes per second the same), block size and bits; `extra`
+// follows with its size when there is any.
+inline Bytes waveFormat(uint16_t tag, uint32_t rate, uint16_t blockAlign, uint16_t bits,
+                        const Bytes& extra = {}) {
+  Bytes f;
+  appendLE(f, tag, 2);
+  appendLE(f, 1, 2);
+  appendLE(f, rate, 4);
+  appendLE(f, rate, 4);
+  appendLE(f, blockAlign, 2);
+  appendLE(f, bits, 2);
+  if (!extra.empty()) {
+    appendLE(f, uint32_t(extra.size()), 2);
+    f.insert(f.end(), extra.begin(), extra.end());
+  }
+  return f;
+}
+
 // Builds a VStream image: "VThd" with the timebase, then one "VTrk" per track(). Events take the
 // delta since the previous event of the same track; end() closes the track with its own end of
 // track after the given delta.

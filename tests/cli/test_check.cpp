@@ -39,6 +39,18 @@ CheckRun check(const std::string& args, const ScratchDir& dir) {
   return run;
 }
 
+// Checks the files `names` of `dir`, in that order.
+CheckRun checkFiles(const ScratchDir& dir, const std::vector<std::string>& names) {
+  std::string args;
+  for (const std::string& name : names) args += (args.empty() ? "" : " ") + dir.file(name);
+  return check(args, dir);
+}
+
+// The verdict that starts a line of the report ("complete", "damaged (checksum)", ...).
+std::string verdict(const std::string& line) {
+  return line.substr(0, line.find('\t'));
+}
+
 std::vector<std::string> lines(const std::string& text) {
   std::vector<std::string> out;
   std::istringstream in(text);
@@ -90,7 +102,7 @@ TEST(Check, SortsACollectionIntoCompleteDamagedAndUnsupported) {
       << out[2];
   EXPECT_NE(out[3].find("d_empty.mid: Standard MIDI File: empty file"), std::string::npos)
       << out[3];
-  EXPECT_EQ(out[4].rfind("unsupported\t", 0), 0u) << out[4];
+  EXPECT_EQ(verdict(out[4]), "unsupported") << out[4];
   EXPECT_NE(out[6].find("missing.mid: No such file or directory"), std::string::npos) << out[6];
   EXPECT_NE(run.err.find("2 read completely, 4 damaged, 1 unsupported"), std::string::npos)
       << run.err;
@@ -151,22 +163,20 @@ TEST(Check, PmdWhoseChecksumDoesNotMatchIsDamagedEvenWhenEveryChunkParses) {
   badCrc[badCrc.size() - 1] ^= 0x01;
   writeBytes(dir.file("crc.pmd"), badCrc);
 
-  CheckRun run = check(dir.file("whole.pmd") + " " + dir.file("flipped.pmd") + " " +
-                           dir.file("crc.pmd"),
-                       dir);
+  CheckRun run = checkFiles(dir, {"whole.pmd", "flipped.pmd", "crc.pmd"});
   const auto out = lines(run.out);
   ASSERT_EQ(out.size(), 3u) << run.out;
-  EXPECT_EQ(out[0].rfind("complete\t", 0), 0u) << out[0];
-  EXPECT_EQ(out[1].rfind("damaged (checksum)\t", 0), 0u) << out[1];
+  EXPECT_EQ(verdict(out[0]), "complete") << out[0];
+  EXPECT_EQ(verdict(out[1]), "damaged (checksum)") << out[1];
   EXPECT_NE(out[1].find("checksum does not match"), std::string::npos) << out[1];
-  EXPECT_EQ(out[2].rfind("damaged (checksum)\t", 0), 0u) << out[2];
+  EXPECT_EQ(verdict(out[2]), "damaged (checksum)") << out[2];
   EXPECT_EQ(run.status, 1);
 
   // Without the download CRC there is nothing to match: the file is complete.
   ASSERT_EQ(vlmconv("convert --ini '" + dir.file("empty.ini") + "' --set dlcrc=0 --to 61 -o '" +
                     dir.file("plain.pmd") + "' '" + dir.file("song.mid") + "'"),
             0);
-  EXPECT_EQ(lines(check(dir.file("plain.pmd"), dir).out)[0].rfind("complete\t", 0), 0u);
+  EXPECT_EQ(verdict(lines(checkFiles(dir, {"plain.pmd"}).out)[0]), "complete");
 }
 
 TEST(Check, AFileThatIsNotItsFormatIsUnsupportedNotDamaged) {
@@ -174,17 +184,15 @@ TEST(Check, AFileThatIsNotItsFormatIsUnsupportedNotDamaged) {
   writeText(dir.file("letter.mid"), "Dear friend, this is no song at all.\n");
   writeText(dir.file("photo.wav"), "JFIF and some picture bytes");
   writeText(dir.file("notes.mmf"), "a text someone named .mmf");
-  CheckRun run = check(dir.file("letter.mid") + " " + dir.file("photo.wav") + " " +
-                           dir.file("notes.mmf"),
-                       dir);
+  CheckRun run = checkFiles(dir, {"letter.mid", "photo.wav", "notes.mmf"});
   const auto out = lines(run.out);
   ASSERT_EQ(out.size(), 3u) << run.out;
-  EXPECT_EQ(out[0].rfind("unsupported\t", 0), 0u) << out[0];
+  EXPECT_EQ(verdict(out[0]), "unsupported") << out[0];
   EXPECT_NE(out[0].find("Standard MIDI File: the file holds nothing of this format"),
             std::string::npos)
       << out[0];
   for (const std::string& line : out) {
-    EXPECT_EQ(line.rfind("unsupported\t", 0), 0u) << line;
+    EXPECT_EQ(verdict(line), "unsupported") << line;
     EXPECT_EQ(line.find("stopped early"), std::string::npos) << line;
   }
   EXPECT_NE(run.err.find("0 read completely, 0 damaged, 3 unsupported"), std::string::npos);
@@ -228,28 +236,13 @@ TEST(Check, SummaryStartsOnALineOfItsOwnOnATerminal) {
   }
 }
 
-// A mono WAVE image with a format chunk of the tag, rate, block size and bits, and the data.
+// A mono ADPCM WAVE image with a format chunk of the tag, rate, block size and bits (and the
+// samples per block that follow from the block size), and the data.
 std::vector<uint8_t> waveFile(uint16_t tag, uint32_t rate, uint16_t block, uint16_t bits,
                               const std::vector<uint8_t>& data) {
-  auto le = [](std::vector<uint8_t>& out, uint32_t v, int n) {
-    for (int k = 0; k < n; ++k) out.push_back(uint8_t(v >> (8 * k)));
-  };
-  std::vector<uint8_t> w = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' '};
-  le(w, 20, 4);
-  le(w, tag, 2);
-  le(w, 1, 2);
-  le(w, rate, 4);
-  le(w, rate, 4);
-  le(w, block, 2);
-  le(w, bits, 2);
-  le(w, 2, 2);
-  le(w, 1 + (block - 4) * 2, 2);
-  w.insert(w.end(), {'d', 'a', 't', 'a'});
-  le(w, uint32_t(data.size()), 4);
-  w.insert(w.end(), data.begin(), data.end());
-  const uint32_t riff = uint32_t(w.size() - 8);
-  for (int k = 0; k < 4; ++k) w[4 + k] = uint8_t(riff >> (8 * k));
-  return w;
+  test::Bytes samplesPerBlock;
+  test::appendLE(samplesPerBlock, 1 + (block - 4) * 2, 2);
+  return test::waveImage(test::waveFormat(tag, rate, block, bits, samplesPerBlock), data);
 }
 
 TEST(Check, AdpcmWavesAreReadAndShownInTheirOwnCodingOtherCodingsUnsupported) {
@@ -258,14 +251,14 @@ TEST(Check, AdpcmWavesAreReadAndShownInTheirOwnCodingOtherCodingsUnsupported) {
   for (size_t b = 0; b < ima.size(); b += 256) ima[b + 2] = 0;  // each block's step index
   writeBytes(dir.file("ima.wav"), waveFile(0x0011, 11025, 256, 4, ima));
   writeBytes(dir.file("mp3.wav"), waveFile(0x0055, 22050, 1, 0, std::vector<uint8_t>(400, 0x55)));
-  CheckRun run = check(dir.file("ima.wav") + " " + dir.file("mp3.wav"), dir);
+  CheckRun run = checkFiles(dir, {"ima.wav", "mp3.wav"});
   const auto out = lines(run.out);
   ASSERT_EQ(out.size(), 2u) << run.out;
-  EXPECT_EQ(out[0].rfind("complete\t", 0), 0u) << out[0];
+  EXPECT_EQ(verdict(out[0]), "complete") << out[0];
   EXPECT_NE(out[0].find("waves: ima-adpcm 11025 Hz"), std::string::npos) << out[0];
   // 4040 samples at 11025 Hz last 0.37 s, which the sound note rounds up to tenths.
   EXPECT_NE(out[0].find("0.4 s"), std::string::npos) << out[0];
-  EXPECT_EQ(out[1].rfind("unsupported\t", 0), 0u) << out[1];
+  EXPECT_EQ(verdict(out[1]), "unsupported") << out[1];
   EXPECT_NE(out[1].find("format 0x0055"), std::string::npos) << out[1];
 }
 

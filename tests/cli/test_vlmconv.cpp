@@ -229,30 +229,23 @@ TEST(Vlmconv, FailuresNameTheirPathAndCause) {
   EXPECT_EQ(made.status, 0) << made.out;
   EXPECT_FALSE(readBytes(dir.file("new/deep/x.mid")).empty());
 
-  Result missing = vlmconv("convert " + dir.file("nope.mid") + " --to mid");
-  EXPECT_EQ(missing.status, 1);
-  EXPECT_NE(missing.out.find(dir.file("nope.mid") + ": No such file or directory"),
-            std::string::npos)
-      << missing.out;
+  // Each failure: its exit status and the words that name its path and cause.
+  auto expectFailure = [](const Result& run, int status, const std::string& words) {
+    EXPECT_EQ(run.status, status) << run.out;
+    EXPECT_NE(run.out.find(words), std::string::npos) << run.out;
+  };
+  expectFailure(vlmconv("convert " + dir.file("nope.mid") + " --to mid"), 1,
+                dir.file("nope.mid") + ": No such file or directory");
   EXPECT_NE(vlmconv("info " + dir.file("nope.mid")).out.find("No such file or directory"),
             std::string::npos);
-
-  Result unwritable =
-      vlmconv("convert " + dir.file("x.vlm") + " --to -3 -o " + dir.file("no/such/x.vlm"));
-  EXPECT_EQ(unwritable.status, 1);
-  EXPECT_NE(unwritable.out.find("cannot write " + dir.file("no/such/x.vlm") +
-                                ": No such file or directory"),
-            std::string::npos)
-      << unwritable.out;
-
+  expectFailure(
+      vlmconv("convert " + dir.file("x.vlm") + " --to -3 -o " + dir.file("no/such/x.vlm")), 1,
+      "cannot write " + dir.file("no/such/x.vlm") + ": No such file or directory");
   writeBytes(dir.file("file"), {1});
-  Result notDir = vlmconv("convert " + dir.file("x.vlm") + " --to mid -d " + dir.file("file"));
-  EXPECT_EQ(notDir.status, 1);
-  EXPECT_NE(notDir.out.find("cannot create " + dir.file("file")), std::string::npos) << notDir.out;
-
-  Result typo = vlmconv("convert " + dir.file("x.vlm") + " --to mdl");
-  EXPECT_EQ(typo.status, 2);
-  EXPECT_NE(typo.out.find("did you mean"), std::string::npos) << typo.out;
+  expectFailure(vlmconv("convert " + dir.file("x.vlm") + " --to mid -d " + dir.file("file")), 1,
+                "cannot create " + dir.file("file"));
+  const Result typo = vlmconv("convert " + dir.file("x.vlm") + " --to mdl");
+  expectFailure(typo, 2, "did you mean");
   EXPECT_NE(typo.out.find("mld"), std::string::npos);
 }
 

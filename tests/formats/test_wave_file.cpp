@@ -15,39 +15,10 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-void putLe(Bytes& out, uint32_t value, int n) {
-  for (int i = 0; i < n; ++i) out.push_back(uint8_t(value >> (8 * i)));
-}
+using test::appendLE;
 
-// A RIFF WAVE image: a "fmt " chunk of `fmt` (tag first) and a "data" chunk.
-Bytes waveImage(const Bytes& fmt, const Bytes& data) {
-  Bytes body = {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '};
-  putLe(body, uint32_t(fmt.size()), 4);
-  body.insert(body.end(), fmt.begin(), fmt.end());
-  body.insert(body.end(), {'d', 'a', 't', 'a'});
-  putLe(body, uint32_t(data.size()), 4);
-  body.insert(body.end(), data.begin(), data.end());
-  Bytes out = {'R', 'I', 'F', 'F'};
-  putLe(out, uint32_t(body.size()), 4);
-  out.insert(out.end(), body.begin(), body.end());
-  return out;
-}
-
-Bytes formatChunk(uint16_t tag, uint32_t rate, uint16_t blockAlign, uint16_t bits,
-                  const Bytes& extra = {}) {
-  Bytes f;
-  putLe(f, tag, 2);
-  putLe(f, 1, 2);
-  putLe(f, rate, 4);
-  putLe(f, rate, 4);
-  putLe(f, blockAlign, 2);
-  putLe(f, bits, 2);
-  if (!extra.empty()) {
-    putLe(f, uint32_t(extra.size()), 2);
-    f.insert(f.end(), extra.begin(), extra.end());
-  }
-  return f;
-}
+using test::waveFormat;
+using test::waveImage;
 
 // The IMA ADPCM encoder the files were made with: the code whose step lands nearest, the state
 // moving as the decoder's does (with the decoder's step sizes).
@@ -83,7 +54,7 @@ TEST(WaveFile, ImaAdpcmDecodesToTheSoundItCarries) {
   for (size_t start = 0; start < sound.size(); start += PER_BLOCK) {
     ImaEncoder enc;
     enc.value = sound[start];
-    putLe(data, uint16_t(sound[start]), 2);
+    appendLE(data, uint16_t(sound[start]), 2);
     data.insert(data.end(), {0, 0});
     for (size_t i = start + 1; i + 1 < start + PER_BLOCK; i += 2) {
       const uint8_t low = enc.encode(sound[i]);
@@ -91,8 +62,8 @@ TEST(WaveFile, ImaAdpcmDecodesToTheSoundItCarries) {
     }
   }
   Bytes extra;
-  putLe(extra, PER_BLOCK, 2);
-  const Bytes image = waveImage(formatChunk(WAVE_TAG_IMA_ADPCM, 8000, BLOCK, 4, extra), data);
+  appendLE(extra, PER_BLOCK, 2);
+  const Bytes image = waveImage(waveFormat(WAVE_TAG_IMA_ADPCM, 8000, BLOCK, 4, extra), data);
   const WaveFileFormat format = parseWaveFile(image.data(), uint32_t(image.size()));
   EXPECT_TRUE(format.riffWave);
   EXPECT_TRUE(waveFileDecodable(format));
@@ -109,16 +80,16 @@ TEST(WaveFile, MicrosoftAdpcmHeaderSamplesComeFirstThenHighNibbles) {
   // Predictor 0 (256, 0: the last sample again), delta 16, newer sample 100, older sample 50;
   // every code 1 adds one delta, which stays at its least, 16.
   Bytes block = {0};
-  putLe(block, 16, 2);
-  putLe(block, 100, 2);
-  putLe(block, 50, 2);
+  appendLE(block, 16, 2);
+  appendLE(block, 100, 2);
+  appendLE(block, 50, 2);
   block.insert(block.end(), {0x11, 0x1F});  // the last code, -1, takes one delta off
   Bytes extra;
-  putLe(extra, 6, 2);  // samples per block
-  putLe(extra, 1, 2);  // one coefficient pair
-  putLe(extra, 256, 2);
-  putLe(extra, 0, 2);
-  const Bytes image = waveImage(formatChunk(WAVE_TAG_MS_ADPCM, 11025, 9, 4, extra), block);
+  appendLE(extra, 6, 2);  // samples per block
+  appendLE(extra, 1, 2);  // one coefficient pair
+  appendLE(extra, 256, 2);
+  appendLE(extra, 0, 2);
+  const Bytes image = waveImage(waveFormat(WAVE_TAG_MS_ADPCM, 11025, 9, 4, extra), block);
   const WaveFileFormat format = parseWaveFile(image.data(), uint32_t(image.size()));
   EXPECT_EQ(waveFileCodingName(format.tag), "ms-adpcm");
   EXPECT_EQ(decodeWaveFile(image.data(), format),
@@ -126,13 +97,13 @@ TEST(WaveFile, MicrosoftAdpcmHeaderSamplesComeFirstThenHighNibbles) {
 }
 
 TEST(WaveFile, PcmOfEightAndSixteenBitsAndOtherCodingsNamedOnly) {
-  const Bytes eight = waveImage(formatChunk(WAVE_TAG_PCM, 8000, 1, 8), {0x80, 0xFF, 0x00});
+  const Bytes eight = waveImage(waveFormat(WAVE_TAG_PCM, 8000, 1, 8), {0x80, 0xFF, 0x00});
   WaveFileFormat format = parseWaveFile(eight.data(), uint32_t(eight.size()));
   EXPECT_EQ(decodeWaveFile(eight.data(), format), (std::vector<int16_t>{0, 127 * 256, -32768}));
-  const Bytes sixteen = waveImage(formatChunk(WAVE_TAG_PCM, 8000, 2, 16), {0x34, 0x12, 0, 0x80});
+  const Bytes sixteen = waveImage(waveFormat(WAVE_TAG_PCM, 8000, 2, 16), {0x34, 0x12, 0, 0x80});
   format = parseWaveFile(sixteen.data(), uint32_t(sixteen.size()));
   EXPECT_EQ(decodeWaveFile(sixteen.data(), format), (std::vector<int16_t>{0x1234, -32768}));
-  const Bytes mp3 = waveImage(formatChunk(0x0055, 22050, 1, 0), {1, 2, 3, 4});
+  const Bytes mp3 = waveImage(waveFormat(0x0055, 22050, 1, 0), {1, 2, 3, 4});
   format = parseWaveFile(mp3.data(), uint32_t(mp3.size()));
   EXPECT_FALSE(waveFileDecodable(format));
   EXPECT_EQ(waveFileCodingName(format.tag), "format 0x0055");
