@@ -73,6 +73,21 @@ inline uint16_t genibus(const uint8_t* p, size_t n) {
   return uint16_t(~crc);
 }
 
+// The fixture of the writer tests: every test starts from a fresh run, and write() runs the
+// writer into a guarded buffer.
+class WriterTest : public ::testing::Test {
+ protected:
+  explicit WriterTest(StageFn writer) : writer_(writer) {}
+  void SetUp() override { resetRun(); }
+  // Presets as a save of output `code` sets them.
+  void preset(FormatCode code) { presetOutput(code); }
+  Bytes write(const Bytes& stream, uint32_t capacity = 1 << 20) {
+    return writeGuarded(writer_, stream, capacity);
+  }
+
+  StageFn writer_;
+};
+
 // Every output code the format table has a writer for.
 inline std::vector<FormatCode> codesWithWriters() {
   std::vector<FormatCode> codes;

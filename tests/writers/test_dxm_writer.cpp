@@ -158,21 +158,17 @@ std::vector<Note> notesOfStream(const uint8_t* image, uint32_t size) {
   return notes;
 }
 
-class DxmWriterTest : public ::testing::Test {
+class DxmWriterTest : public vlmtest::WriterTest {
  protected:
+  DxmWriterTest() : WriterTest(vlm::writeDxm) {}
   void SetUp() override {
-    vlm::resetRun();
+    WriterTest::SetUp();
     useCode(13);
   }
 
   void useCode(vlm::FormatCode code) {
     vlm::runState.currentOutputCode = code;
     vlm::options.preset.formatVersion = code == 14 ? 2 : 1;
-  }
-
-  // Writes into a buffer of `capacity` bytes followed by guard bytes that must stay untouched.
-  Bytes write(const Bytes& stream, uint32_t capacity = 1 << 20) {
-    return vlmtest::writeGuarded(vlm::writeDxm, stream, capacity);
   }
 
   ParsedDxm writeAndParse(const Bytes& stream, uint32_t capacity = 1 << 20) {

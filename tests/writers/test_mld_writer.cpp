@@ -132,18 +132,9 @@ std::string hex(const Bytes& b) {
 
 // ---- Running the writer ---------------------------------------------------------------------
 
-class MldWriterTest : public ::testing::Test {
+class MldWriterTest : public vlmtest::WriterTest {
  protected:
-  void SetUp() override {
-    vlm::resetRun();
-  }
-
-  // Presets as a save of output `code` sets them.
-  void preset(int code) { vlmtest::presetOutput(code); }
-
-  Bytes write(const Bytes& stream, uint32_t capacity = 1 << 20) {
-    return vlmtest::writeGuarded(vlm::writeMld, stream, capacity);
-  }
+  MldWriterTest() : WriterTest(vlm::writeMld) {}
 
   ParsedMld run(int code, const Bytes& stream, uint32_t capacity = 1 << 20) {
     preset(code);

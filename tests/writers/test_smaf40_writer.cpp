@@ -163,16 +163,17 @@ Parsed40 parse40(const Bytes& f) {
   return r;
 }
 
-class Smaf40WriterTest : public ::testing::Test {
+class Smaf40WriterTest : public vlmtest::WriterTest {
  protected:
+  Smaf40WriterTest() : WriterTest(vlm::writeSmaf40) {}
   void SetUp() override {
-    vlm::resetRun();
+    WriterTest::SetUp();
     vlm::runState.currentOutputCode = 59;
     vlm::applyOutputPreset(59);
   }
 
   Parsed40 run(const Bytes& stream, uint32_t capacity = 1 << 20) {
-    Bytes out = vlmtest::writeGuarded(vlm::writeSmaf40, stream, capacity);
+    Bytes out = write(stream, capacity);
     file_ = out;
     Parsed40 r = parse40(out);
     if (!out.empty()) {

@@ -259,17 +259,9 @@ bool hasEvent(const Track& t, const Bytes& bytes) {
 
 // ---- Running the writer ---------------------------------------------------------------------
 
-class SmafWriterTest : public ::testing::Test {
+class SmafWriterTest : public vlmtest::WriterTest {
  protected:
-  void SetUp() override {
-    vlm::resetRun();
-  }
-
-  void preset(int code) { vlmtest::presetOutput(code); }
-
-  Bytes write(const Bytes& stream, uint32_t capacity = 1 << 20) {
-    return vlmtest::writeGuarded(vlm::writeSmaf, stream, capacity);
-  }
+  SmafWriterTest() : WriterTest(vlm::writeSmaf) {}
 
   ParsedSmaf run(int code, const Bytes& stream, uint32_t capacity = 1 << 20) {
     preset(code);

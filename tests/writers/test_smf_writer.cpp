@@ -25,15 +25,9 @@ using vlmtest::StreamBuilder;
 const Bytes GM_ON = {0x7E, 0x7F, 0x09, 0x01, 0xF7};
 const Bytes GS_RESET = {0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x41, 0xF7};
 
-class SmfWriterTest : public ::testing::Test {
+class SmfWriterTest : public vlmtest::WriterTest {
  protected:
-  void SetUp() override { vlm::resetRun(); }
-
-  // Writes the stream into a buffer of `capacity` bytes followed by guard bytes that must stay
-  // untouched.
-  Bytes write(const Bytes& stream, uint32_t capacity = 1 << 20) {
-    return vlmtest::writeGuarded(vlm::writeSmf, stream, capacity);
-  }
+  SmfWriterTest() : WriterTest(vlm::writeSmf) {}
 
   ParsedSmf writeAndParse(const Bytes& stream, uint32_t capacity = 1 << 20) {
     return vlmtest::writeAndParse(vlm::writeSmf, parseSmf, stream, capacity);
