@@ -15,25 +15,17 @@
 #include <string>
 #include <vector>
 
+#include "stream_builders.h"
+
 extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
+using vlm::test::appendBE;
+using vlm::test::appendVarLen;
 
 constexpr int CORPUS_FILES = 1000;
-
-void put32(std::vector<uint8_t>& v, uint32_t x) {
-  for (int s = 24; s >= 0; s -= 8) v.push_back(uint8_t(x >> s));
-}
-
-void putVarLen(std::vector<uint8_t>& v, uint32_t x) {
-  uint8_t bytes[5];
-  int n = 0;
-  bytes[n++] = uint8_t(x & 0x7F);
-  while (x >>= 7) bytes[n++] = uint8_t(0x80 | (x & 0x7F));
-  while (n) v.push_back(bytes[--n]);
-}
 
 // A format-1 song of 1 to 8 tracks with a tempo, a program per track and note pairs, grown
 // to `target` bytes.
@@ -51,14 +43,14 @@ std::vector<uint8_t> makeRingtone(uint32_t& seed, size_t target) {
     body.insert(body.end(), {0x00, uint8_t(0xC0 | ch), uint8_t(rnd(128))});
     while (body.size() + 4 < target / size_t(tracks)) {
       const uint8_t note = uint8_t(48 + rnd(37));
-      putVarLen(body, rnd(3) == 0 ? 0 : 120 * (1 + rnd(2)));
+      appendVarLen(body, rnd(3) == 0 ? 0 : 120 * (1 + rnd(2)));
       body.insert(body.end(), {uint8_t(0x90 | ch), note, uint8_t(60 + rnd(61))});
-      putVarLen(body, 30 + rnd(171));
+      appendVarLen(body, 30 + rnd(171));
       body.insert(body.end(), {uint8_t(0x80 | ch), note, 0});
     }
     body.insert(body.end(), {0x00, 0xFF, 0x2F, 0x00});
     smf.insert(smf.end(), {'M', 'T', 'r', 'k'});
-    put32(smf, uint32_t(body.size()));
+    appendBE(smf, uint32_t(body.size()), 4);
     smf.insert(smf.end(), body.begin(), body.end());
   }
   return smf;

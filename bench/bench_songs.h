@@ -9,19 +9,12 @@
 #include <initializer_list>
 #include <vector>
 
+#include "stream_builders.h"
+
 namespace vlm::bench {
 
-inline void put32(std::vector<uint8_t>& v, uint32_t x) {
-  for (int s = 24; s >= 0; s -= 8) v.push_back(uint8_t(x >> s));
-}
-
-inline void putVarLen(std::vector<uint8_t>& v, uint32_t x) {
-  uint8_t bytes[5];
-  int n = 0;
-  bytes[n++] = uint8_t(x & 0x7F);
-  while (x >>= 7) bytes[n++] = uint8_t(0x80 | (x & 0x7F));
-  while (n) v.push_back(bytes[--n]);
-}
+using test::appendBE;
+using test::appendVarLen;
 
 enum class SongLayout {
   TRACK_PER_CHANNEL,  // format 1, one track per channel: the reader merges 16 tracks
@@ -38,17 +31,13 @@ inline std::vector<uint8_t> makeSong(size_t targetBytes,
     seed = seed * 1103515245u + 12345u;
     return (seed >> 16) % n;
   };
-  struct TimedEvent {
-    uint32_t time;
-    std::vector<uint8_t> bytes;
-  };
-  std::vector<TimedEvent> merged;  // every event with its absolute time, in track order
+  std::vector<test::TimedBytes> merged;  // every event with its absolute time, in track order
   std::vector<std::vector<uint8_t>> bodies;
   for (int t = 0; t < TRACKS; ++t) {
     std::vector<uint8_t> body;
     uint32_t now = 0;
     auto add = [&](uint32_t delta, std::initializer_list<uint8_t> event) {
-      putVarLen(body, delta);
+      appendVarLen(body, delta);
       body.insert(body.end(), event);
       now += delta;
       merged.push_back({now, std::vector<uint8_t>(event)});
@@ -78,15 +67,8 @@ inline std::vector<uint8_t> makeSong(size_t targetBytes,
   }
   if (layout == SongLayout::ONE_TRACK) {
     // Time order, the lower track first on equal times: the order a merge of the tracks gives.
-    std::stable_sort(merged.begin(), merged.end(),
-                     [](const TimedEvent& a, const TimedEvent& b) { return a.time < b.time; });
     std::vector<uint8_t> body;
-    uint32_t last = 0;
-    for (const TimedEvent& e : merged) {
-      putVarLen(body, e.time - last);
-      last = e.time;
-      body.insert(body.end(), e.bytes.begin(), e.bytes.end());
-    }
+    test::appendTimedEvents(body, std::move(merged));
     body.insert(body.end(), {0x00, 0xFF, 0x2F, 0x00});
     bodies.assign(1, std::move(body));
   }
@@ -95,7 +77,7 @@ inline std::vector<uint8_t> makeSong(size_t targetBytes,
                               uint8_t(bodies.size()), 0x01, 0xE0};
   for (const std::vector<uint8_t>& body : bodies) {
     smf.insert(smf.end(), {'M', 'T', 'r', 'k'});
-    put32(smf, uint32_t(body.size()));
+    appendBE(smf, uint32_t(body.size()), 4);
     smf.insert(smf.end(), body.begin(), body.end());
   }
   return smf;

@@ -30,6 +30,26 @@ inline void appendLE(Bytes& b, uint32_t v, int n) {
   for (int i = 0; i < n; ++i) b.push_back(uint8_t(v >> (8 * i)));
 }
 
+// An event at an absolute time, for the builders that collect events out of order.
+struct TimedBytes {
+  uint32_t time;
+  Bytes bytes;
+};
+
+// The events in time order (equal times keep their order), each after its delta: a track body
+// without its end. Returns the time of the last event.
+inline uint32_t appendTimedEvents(Bytes& track, std::vector<TimedBytes> events) {
+  std::stable_sort(events.begin(), events.end(),
+                   [](const TimedBytes& a, const TimedBytes& b) { return a.time < b.time; });
+  uint32_t now = 0;
+  for (const TimedBytes& e : events) {
+    appendVarLen(track, e.time - now);
+    now = e.time;
+    track.insert(track.end(), e.bytes.begin(), e.bytes.end());
+  }
+  return now;
+}
+
 // A RIFF WAVE image: a "fmt " chunk of `fmt` (tag first) and a "data" chunk.
 inline Bytes waveImage(const Bytes& fmt, const Bytes& data) {
   Bytes body = {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '};
@@ -308,17 +328,9 @@ class SmfBuilder {
   }
   // The image, with the end of track at `endTick` (or at the last event when earlier).
   std::vector<uint8_t> build(uint32_t endTick = 0) const {
-    std::vector<Event> events = events_;
-    std::stable_sort(events.begin(), events.end(),
-                     [](const Event& a, const Event& b) { return a.tick < b.tick; });
     std::vector<uint8_t> track;
-    uint32_t now = 0;
-    for (const Event& e : events) {
-      varLen(track, e.tick - now);
-      now = e.tick;
-      track.insert(track.end(), e.bytes.begin(), e.bytes.end());
-    }
-    varLen(track, endTick > now ? endTick - now : 0);
+    const uint32_t now = appendTimedEvents(track, events_);
+    appendVarLen(track, endTick > now ? endTick - now : 0);
     track.insert(track.end(), {0xFF, 0x2F, 0x00});
     std::vector<uint8_t> out = {
         'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, uint8_t(division_ >> 8), uint8_t(division_)};
@@ -330,21 +342,10 @@ class SmfBuilder {
   }
 
  private:
-  struct Event {
-    uint32_t tick;
-    std::vector<uint8_t> bytes;
-  };
   uint16_t division_;
-  std::vector<Event> events_;
+  std::vector<TimedBytes> events_;
 
   void event(uint32_t tick, std::vector<uint8_t> bytes) { events_.push_back({tick, bytes}); }
-  static void varLen(std::vector<uint8_t>& out, uint32_t v) {
-    uint8_t buf[5];
-    int n = 0;
-    buf[n++] = v & 0x7F;
-    while (v >>= 7) buf[n++] = 0x80 | (v & 0x7F);
-    while (n) out.push_back(buf[--n]);
-  }
 };
 
 }  // namespace vlm::test
