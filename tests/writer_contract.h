@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <random>
 #include <vector>
 
@@ -73,12 +74,16 @@ inline uint16_t genibus(const uint8_t* p, size_t n) {
   return uint16_t(~crc);
 }
 
-// The fixture of the writer tests: every test starts from a fresh run, and write() runs the
-// writer into a guarded buffer.
+// The fixture of the writer tests: every test starts from a fresh run and what `prepare` sets
+// on it, and write() runs the writer into a guarded buffer.
 class WriterTest : public ::testing::Test {
  protected:
-  explicit WriterTest(StageFn writer) : writer_(writer) {}
-  void SetUp() override { resetRun(); }
+  explicit WriterTest(StageFn writer, std::function<void()> prepare = {})
+      : writer_(writer), prepare_(std::move(prepare)) {}
+  void SetUp() override {
+    resetRun();
+    if (prepare_) prepare_();
+  }
   // Presets as a save of output `code` sets them.
   void preset(FormatCode code) { presetOutput(code); }
   Bytes write(const Bytes& stream, uint32_t capacity = 1 << 20) {
@@ -86,6 +91,7 @@ class WriterTest : public ::testing::Test {
   }
 
   StageFn writer_;
+  std::function<void()> prepare_;
 };
 
 // Every output code the format table has a writer for.

@@ -160,13 +160,9 @@ std::vector<Note> notesOfStream(const uint8_t* image, uint32_t size) {
 
 class DxmWriterTest : public vlmtest::WriterTest {
  protected:
-  DxmWriterTest() : WriterTest(vlm::writeDxm) {}
-  void SetUp() override {
-    WriterTest::SetUp();
-    useCode(13);
-  }
+  DxmWriterTest() : WriterTest(vlm::writeDxm, [] { useCode(13); }) {}
 
-  void useCode(vlm::FormatCode code) {
+  static void useCode(vlm::FormatCode code) {
     vlm::runState.currentOutputCode = code;
     vlm::options.preset.formatVersion = code == 14 ? 2 : 1;
   }

@@ -165,12 +165,11 @@ Parsed40 parse40(const Bytes& f) {
 
 class Smaf40WriterTest : public vlmtest::WriterTest {
  protected:
-  Smaf40WriterTest() : WriterTest(vlm::writeSmaf40) {}
-  void SetUp() override {
-    WriterTest::SetUp();
-    vlm::runState.currentOutputCode = 59;
-    vlm::applyOutputPreset(59);
-  }
+  Smaf40WriterTest()
+      : WriterTest(vlm::writeSmaf40, [] {
+          vlm::runState.currentOutputCode = 59;
+          vlm::applyOutputPreset(59);
+        }) {}
 
   Parsed40 run(const Bytes& stream, uint32_t capacity = 1 << 20) {
     Bytes out = write(stream, capacity);
