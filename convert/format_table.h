@@ -1,6 +1,8 @@
 // The one table from FormatCode to everything the program knows about a format: extensions and
-// magic bytes, labels, size key, dialog, family and traits, reader and writer. Detection, the
-// dialogs' filters, the menus and the golden set read it; adding a format adds a row.
+// magic bytes, labels, the setup tool's file type, size and timebase keys, dialog, family and
+// traits, handset preset and run corrections, convert menu place, reader and writer. Detection,
+// the open dialog, the setup tool's associations, the presets, the file settings dialog, the
+// convert menu and the golden set read it; adding a format adds a row.
 #pragma once
 
 #include <cstdint>

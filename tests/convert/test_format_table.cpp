@@ -156,6 +156,10 @@ TEST(FormatTable, EveryOutputRowIsComplete) {
     if (f.menu.group != CONVERT_GROUP_NONE)
       EXPECT_TRUE(places.insert({f.menu.group, f.menu.order}).second) << "menu place taken twice";
     EXPECT_EQ(f.mailTextLimit > 0, f.family == OutputFamily::MLD) << "melody mail is i-melody's";
+    // An output with a size limit also remembers the dialog's timebase, and the other way.
+    EXPECT_EQ(f.sizeKey != nullptr, f.timebaseKey != nullptr) << "size key and timebase key";
+    EXPECT_EQ(f.preset.oneVoicePerChannel && f.preset.polyphony > 16, false)
+        << "one voice per channel holds at most 16 voices";
     // A size key names a settings value that the dialog can set and the run reads back.
     if (f.sizeKey) {
       resetRun();
