@@ -7,7 +7,6 @@
 #include <string>
 
 #include "app/dialogs/dialog_procs.h"
-#include "convert/format_table.h"
 
 namespace vlm::dialogs {
 namespace {
@@ -16,13 +15,13 @@ const int CONTROLS[] = {601, 602, 603, 604, 605, 606, 607, 608, 609, 610, 611, 6
                         613, 614, 615, 616, 617, 618, 619, 701, 702, 703, 704, 705,
                         105, 106, 111, 112, 113, 114, 107, 110, 401, 402, 407};
 
+// The outputs with a file settings dialog when the rules were taken down.
+const FormatCode OUTPUTS[] = {2,  13, 14, 24, 25, 26, 27, 28, 29, 30, 31, 35,
+                              36, 37, 38, 39, 53, 54, 55, 56, 59, 61, 62, 63};
+
 std::string enablingOfEveryOutput() {
   std::string text;
-  int count = 0;
-  const OutputFormat* formats = outputFormats(&count);
-  for (int i = 0; i < count; ++i) {
-    const FormatCode code = formats[i].code;
-    if (!fileSettingsResource(code) || fileSettingsResource(code) == DLG_MAIL) continue;
+  for (FormatCode code : OUTPUTS) {
     text += std::to_string(code) + " max" + std::to_string(fileSettingsMaxPolyphony(code)) + " ";
     for (bool noteOn : {false, true}) {
       for (int id : CONTROLS) text += fileSettingsEnabled(id, code, noteOn) ? '1' : '.';

@@ -153,16 +153,18 @@ std::string presetFingerprint(FormatCode code) {
   return line;
 }
 
+// The outputs the fingerprints were taken of; a row added later is checked by the table test.
+const FormatCode FINGERPRINTED[] = {2,  13, 14, 24, 25, 26, 27, 28, 29, 30, 31, 35, 36,
+                                    37, 38, 39, 53, 54, 55, 56, 59, 61, 62, 63, -3, -4};
+
 std::string presetsOfEveryOutput(void (*situation)()) {
   std::string text;
-  int count = 0;
-  const OutputFormat* formats = outputFormats(&count);
-  for (int i = 0; i < count; ++i) {
+  for (FormatCode code : FINGERPRINTED) {
     resetRun();
     situation();
-    applyOutputPreset(formats[i].code);
-    adjustForRun(formats[i].code);
-    text += presetFingerprint(formats[i].code);
+    applyOutputPreset(code);
+    adjustForRun(code);
+    text += presetFingerprint(code);
   }
   resetRun();
   return text;

@@ -280,7 +280,9 @@ const char* const SYSTEM_PACKAGE = R"(<?xml version="1.0" encoding="UTF-8"?>
 )";
 
 TEST(MimePackage, EveryRowGivesTheSamePackageAsBefore) {
-  EXPECT_EQ(mimePackageXml(allRows(), MimeScope::System).toStdString(), SYSTEM_PACKAGE);
+  // The nine rows the setup tool had; rows added later have their own types after them.
+  const AssociationSet nineRows = onlyRows({301, 302, 303, 304, 305, 306, 307, 308, 309});
+  EXPECT_EQ(mimePackageXml(nineRows, MimeScope::System).toStdString(), SYSTEM_PACKAGE);
   // The user's package differs only in the weight of its globs.
   QByteArray expected;
   for (QByteArray line : QByteArray(SYSTEM_PACKAGE).split('\n')) {
@@ -288,16 +290,15 @@ TEST(MimePackage, EveryRowGivesTheSamePackageAsBefore) {
     expected += line + '\n';
   }
   expected.chop(1);
-  EXPECT_EQ(mimePackageXml(allRows()).toStdString(), expected.toStdString());
+  EXPECT_EQ(mimePackageXml(nineRows).toStdString(), expected.toStdString());
   // The desktop entry's types, in the same order.
-  const QByteArray entry = desktopEntry("vlmplay", allRows(), "vlmplay");
+  const QByteArray entry = desktopEntry("vlmplay", nineRows, "vlmplay");
   const qsizetype at = entry.indexOf("\nMimeType=");
   ASSERT_GE(at, 0);
   EXPECT_EQ(entry.mid(at + 1, entry.indexOf('\n', at + 1) - at).toStdString(),
             "MimeType=audio/x-vlmplay-als;audio/x-vlmplay-dxm;audio/x-vlmplay-mld;"
             "audio/x-vlmplay-pmd;audio/x-vlmplay-smd;audio/x-vlmplay-mmf;application/vnd.smaf;"
             "audio/x-vlmplay-mml;audio/x-vlmplay-mid;audio/midi;audio/x-vlmplay-mel;\n");
-
 }
 
 // The check boxes: ids, texts and the program identifiers made from the first extension.
@@ -314,9 +315,9 @@ TEST(MimePackage, TheCheckBoxesStayAsTheUserKnowsThem) {
       {"309", "ﾄﾞｯﾄiｽｰﾊﾟｰ着ﾒﾛ(mel/sml)", "mel sml"},
   };
   const auto& rows = associationRows();
-  ASSERT_EQ(rows.size(), std::size(expected));
+  ASSERT_GE(rows.size(), std::size(expected));
   EXPECT_LE(rows.size(), size_t(MAX_ASSOCIATION_ROWS));
-  for (size_t i = 0; i < rows.size(); ++i) {
+  for (size_t i = 0; i < std::size(expected); ++i) {
     EXPECT_EQ(QString::number(rows[i].id), expected[i][0]);
     EXPECT_STREQ(rows[i].label, expected[i][1]);
     EXPECT_EQ(rows[i].extensions.join(' '), expected[i][2]);
