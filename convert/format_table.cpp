@@ -23,28 +23,58 @@ constexpr uint32_t PROTECTED = INPUT_PROTECTED;
 constexpr uint32_t SOUND = INPUT_SOUND;
 constexpr uint32_t VOICES = INPUT_VOICES;
 
-// The file types the setup tool registers: check box, text, MIME comment, old content type,
-// mark, parent type, the system's type of the same format. The text formats refine text/plain:
+// The file types the setup tool registers. The text formats refine text/plain:
 // a detector that finds text in the file then still prefers our type to another one of the same
 // extension (MathML .mml, SMIL .sml).
-constexpr FileType TYPE_ALS = {301,     "Pメロディ(als)", "Pﾒﾛﾃﾞｨﾌｧｲﾙ", "audio/x-alpha5",
-                               nullptr, nullptr,          nullptr};
-constexpr FileType TYPE_DXM = {302,    "feelsound(dxm)", "feelsoundﾌｧｲﾙ", nullptr,
-                               "MCDF", nullptr,          nullptr};
-constexpr FileType TYPE_MLD = {303,    "iメロディ(mld)", "iﾒﾛﾃﾞｨﾌｧｲﾙ", nullptr,
-                               "melo", nullptr,          nullptr};
-constexpr FileType TYPE_PMD = {
-    304, "EZwebメロディ(pmd)", "EZwebﾒﾛﾃﾞｨﾌｧｲﾙ", nullptr, "cmid", nullptr, nullptr};
-constexpr FileType TYPE_JSKY = {
-    305, "J-SKYメロディ(smd/smz)", "J-SKYﾒﾛﾃﾞｨﾌｧｲﾙ", nullptr, nullptr, "text/plain", nullptr};
-constexpr FileType TYPE_SMAF = {
-    306, "SMAF(mmf)", "SMAFﾌｧｲﾙ", nullptr, "MMMD", "application/vnd.smaf", "application/vnd.smaf"};
-constexpr FileType TYPE_MML = {307,     "音楽ﾏｸﾛ言語(mml)", "MMLﾌｧｲﾙ", nullptr,
-                               nullptr, "text/plain",       nullptr};
-constexpr FileType TYPE_MIDI = {308,    "MIDIファイル(mid)", "MIDIﾌｧｲﾙ",  nullptr,
-                                "MThd", "audio/midi",        "audio/midi"};
-constexpr FileType TYPE_MEL = {
-    309, "ﾄﾞｯﾄiｽｰﾊﾟｰ着ﾒﾛ(mel/sml)", "ﾄﾞｯﾄiｽｰﾊﾟｰ着ﾒﾛ", nullptr, nullptr, "text/plain", nullptr};
+constexpr FileType TYPE_ALS = {.checkBox = 301,
+                               .label = "Pメロディ(als)",
+                               .comment = "Pﾒﾛﾃﾞｨﾌｧｲﾙ",
+                               .englishComment = "P-melody file",
+                               .alias = "audio/x-alpha5"};
+constexpr FileType TYPE_DXM = {.checkBox = 302,
+                               .label = "feelsound(dxm)",
+                               .comment = "feelsoundﾌｧｲﾙ",
+                               .englishComment = "feelsound file",
+                               .magic = "MCDF"};
+constexpr FileType TYPE_MLD = {.checkBox = 303,
+                               .label = "iメロディ(mld)",
+                               .comment = "iﾒﾛﾃﾞｨﾌｧｲﾙ",
+                               .englishComment = "i-melody file",
+                               .magic = "melo"};
+constexpr FileType TYPE_PMD = {.checkBox = 304,
+                               .label = "EZwebメロディ(pmd)",
+                               .comment = "EZwebﾒﾛﾃﾞｨﾌｧｲﾙ",
+                               .englishComment = "EZweb melody file",
+                               .magic = "cmid"};
+constexpr FileType TYPE_JSKY = {.checkBox = 305,
+                                .label = "J-SKYメロディ(smd/smz)",
+                                .comment = "J-SKYﾒﾛﾃﾞｨﾌｧｲﾙ",
+                                .englishComment = "J-SKY melody file",
+                                .parentType = "text/plain"};
+constexpr FileType TYPE_SMAF = {.checkBox = 306,
+                                .label = "SMAF(mmf)",
+                                .comment = "SMAFﾌｧｲﾙ",
+                                .englishComment = "SMAF file",
+                                .magic = "MMMD",
+                                .parentType = "application/vnd.smaf",
+                                .sharedType = "application/vnd.smaf"};
+constexpr FileType TYPE_MML = {.checkBox = 307,
+                               .label = "音楽ﾏｸﾛ言語(mml)",
+                               .comment = "MMLﾌｧｲﾙ",
+                               .englishComment = "MML file",
+                               .parentType = "text/plain"};
+constexpr FileType TYPE_MIDI = {.checkBox = 308,
+                                .label = "MIDIファイル(mid)",
+                                .comment = "MIDIﾌｧｲﾙ",
+                                .englishComment = "MIDI file",
+                                .magic = "MThd",
+                                .parentType = "audio/midi",
+                                .sharedType = "audio/midi"};
+constexpr FileType TYPE_MEL = {.checkBox = 309,
+                               .label = "ﾄﾞｯﾄiｽｰﾊﾟｰ着ﾒﾛ(mel/sml)",
+                               .comment = "ﾄﾞｯﾄiｽｰﾊﾟｰ着ﾒﾛ",
+                               .englishComment = "Dot-i Super ringtone",
+                               .parentType = "text/plain"};
 
 // Input formats, by the code detectFormat returns: code, description, extensions, magic,
 // open-dialog row, reader, flags, the setup tool's file type and the extensions it takes.

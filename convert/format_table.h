@@ -23,15 +23,16 @@ inline constexpr uint32_t INPUT_VOICES = 0x08;     // its voice samples are play
 // A file type the setup tool registers for the player: one check box and one MIME type. Input
 // rows of one family share it (.smd and .smz); it takes the extensions the rows associate.
 struct FileType {
-  int checkBox;            // the setup tool's check box id, 301..
-  const char* label;       // check box text
-  const char* comment;     // display name of the MIME type
-  const char* alias;       // the content type of old, kept as an alias; null = none
-  const char* magic;       // four bytes at offset 0 that mark the format; null = none
-  const char* parentType;  // a well-known type this one refines; null = none
+  int checkBox = 0;                      // the setup tool's check box id, 301..
+  const char* label = nullptr;           // check box text
+  const char* comment = nullptr;         // display name of the MIME type (Japanese)
+  const char* englishComment = nullptr;  // its English name; null = the Japanese one
+  const char* alias = nullptr;           // the content type of old, kept as an alias; null = none
+  const char* magic = nullptr;           // four bytes at offset 0 that mark the format; null = none
+  const char* parentType = nullptr;      // a well-known type this one refines; null = none
   // The system's own type of the same format, which a checked box also makes vlmplay open;
   // null = none.
-  const char* sharedType;
+  const char* sharedType = nullptr;
 };
 
 // How detection knows an input: its extensions, and for some of them the first bytes. An

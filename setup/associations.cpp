@@ -41,9 +41,9 @@ std::vector<AssociationRow> makeRows() {
   int count = 0;
   const InputFormat* formats = inputFormats(&count);
   for (const FileType* type : fileTypes()) {
-    AssociationRow row{type->checkBox,   type->label,     {},
-                       type->comment,    type->alias,     type->magic,
-                       type->parentType, type->sharedType};
+    AssociationRow row{type->checkBox, type->label,          {},
+                       type->comment,  type->englishComment, type->alias,
+                       type->magic,    type->parentType,     type->sharedType};
     for (int i = 0; i < count; ++i) {
       if (formats[i].fileType != type || !formats[i].associated) continue;
       for (const QString& ext : QString::fromLatin1(formats[i].associated).split(' '))
@@ -62,23 +62,10 @@ const AssociationRow& rowAt(int i) {
   return associationRows()[size_t(i)];
 }
 
-// The types' comments in English, by the type's first extension; the Japanese ones are the
-// rows' own and go under xml:lang "ja". A type without an English name here keeps its own.
-struct EnglishTypeName {
-  const char* extension;
-  const char* name;
-};
-constexpr EnglishTypeName ENGLISH_TYPE_NAMES[] = {
-    {"als", "P-melody file"},     {"dxm", "feelsound file"},    {"mld", "i-melody file"},
-    {"pmd", "EZweb melody file"}, {"smd", "J-SKY melody file"}, {"mmf", "SMAF file"},
-    {"mml", "MML file"},          {"mid", "MIDI file"},         {"mel", "Dot-i Super ringtone"},
-};
-
+// The type's comment in English (the Japanese one goes under xml:lang "ja"); a type without an
+// English name keeps its own.
 QString englishTypeName(const AssociationRow& row) {
-  for (const EnglishTypeName& e : ENGLISH_TYPE_NAMES)
-    if (!row.extensions.isEmpty() && row.extensions.first() == QLatin1String(e.extension))
-      return QString::fromUtf8(e.name);
-  return QString::fromUtf8(row.displayName);
+  return QString::fromUtf8(row.englishName ? row.englishName : row.displayName);
 }
 
 bool anyChecked(const AssociationSet& rows) {

@@ -22,6 +22,7 @@ struct AssociationRow {
   const char* label;        // check box text
   QStringList extensions;   // first and further extensions, without the dot
   const char* displayName;  // the type's comment
+  const char* englishName;  // the type's comment in English; null = the Japanese one
   const char* contentType;  // the row's content type of old, kept as an alias; null = none
   const char* magic;        // four bytes at offset 0 that mark the format; null = none
   const char* parentType;   // a well-known type this one refines; null = none
