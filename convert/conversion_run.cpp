@@ -372,7 +372,7 @@ std::string collectWarnings(FormatCode c, const OutputFormat* format) {
     appendLine(text, "この形式は音声の変換に対応していません。\r\n");
   // Handsets whose melody mail takes more than 500 bytes.
   const bool longMail = hasOutputTrait(c, OUT_LONG_MAIL);
-  if (format && format->family == OutputFamily::MLD && (runState.MailFlags & MAIL_TEXT_FORM) &&
+  if (isImelodyOutput(c) && (runState.MailFlags & MAIL_TEXT_FORM) &&
       runState.lastOutputSize > MAIL_TEXT_BYTES && !longMail)
     appendLine(text, "500byteを越えています。メロディメールでは送れません。(%dbyte)\r\n",
                runState.lastOutputSize);

@@ -111,7 +111,6 @@ const InputFormat INPUT_FORMATS[] = {
      nullptr},
 };
 
-using F = OutputFamily;
 constexpr uint32_t FEW = OUT_FEW_VOICES;
 constexpr uint32_t EZ = OUT_EZWEB;
 constexpr uint32_t WAVES = OUT_WAVE_DATA;
@@ -175,7 +174,8 @@ constexpr uint32_t SMAF_FM4 = FM_4 | TOP_NOTE | VOICE_EXCL;
 constexpr uint32_t FIX_MLD16 = FIX_NOTE_TYPE | FIX_DRUM_BANK;
 constexpr uint32_t FIX_FEW = FIX_SHORT_NOTES | FIX_NO_DRUM_PRIORITY;
 constexpr uint32_t FIX_FM4 = FIX_FEW | FIX_NO_VOLUME_CHANGES;
-constexpr uint32_t FIX_PMD16 = FIX_NOTE_TYPE | FIX_PMD_TRACKS | FIX_NO_BEND_RANGE;
+constexpr uint32_t FIX_PMD16 =
+    FIX_NOTE_TYPE | FIX_PMD_TRACKS | FIX_NO_BEND_RANGE | FIX_KEEP_TEMPO_FIXES;
 
 constexpr MenuPlace inMenu(int group, int order) {
   return {group, order};
@@ -188,82 +188,82 @@ constexpr int O::*MLD_TB = &O::MldBsTime;
 constexpr int O::*MMF_TB = &O::MmfBsTime;
 
 // Output formats: code, command id, menu label, short name, extension, size key, dialog,
-// melody-mail text length, family, traits, writer, handset preset, run corrections, timebase key,
+// melody-mail text length, traits, writer, handset preset, run corrections, timebase key,
 // place in the convert menu.
 const OutputFormat OUTPUT_FORMATS[] = {
-    {FORMAT_SMF, 101, "MIDIﾌｧｲﾙ作成", "mid", ".mid", nullptr, 10, 0, F::SMF, 0, writeSmf,
+    {FORMAT_SMF, 101, "MIDIﾌｧｲﾙ作成", "mid", ".mid", nullptr, 10, 0, 0, writeSmf,
      handset(MIDI_TIMING, 64, 0, 127, 1), FIX_IMITATED_HANDSET, nullptr,
      inMenu(CONVERT_GROUP_FILE, 10)},
-    {FORMAT_DXM, 102, "feelsound12和音作成", "dxm12", ".dxm", "DxmSize", 12, 0, F::DXM, 0, writeDxm,
-     handset(FEEL12_TIMING, 12, 0, 127, 1), FIX_TIMEBASE_24 | FIX_NO_BEND_RANGE, DXM_TB,
-     inMenu(CONVERT_GROUP_FEELSOUND, 11)},
-    {FORMAT_DXM32, 103, "feelsound32和音作成", "dxm32", ".dxm", "DxmSize", 12, 0, F::DXM,
-     OUT_NO_COMPRESSION, writeDxm, handset(FEEL32_TIMING, 32, 0, 127, 2), FIX_TIMEBASE_24, DXM_TB,
-     inMenu(CONVERT_GROUP_FEELSOUND, 10)},
-    {FORMAT_MLD, 105, "iﾒﾛﾃﾞｨFM16和音作成(N)", "mld-fm16n", ".mld", "Mld2Size", 9, 498, F::MLD,
+    {FORMAT_DXM, 102, "feelsound12和音作成", "dxm12", ".dxm", "DxmSize", 12, 0, 0, writeDxm,
+     handset(FEEL12_TIMING, 12, 0, 127, 1), FIX_TIMEBASE_24 | FIX_NO_BEND_RANGE | FIX_NO_DRUM_BANK,
+     DXM_TB, inMenu(CONVERT_GROUP_FEELSOUND, 11)},
+    {FORMAT_DXM32, 103, "feelsound32和音作成", "dxm32", ".dxm", "DxmSize", 12, 0,
+     OUT_NO_COMPRESSION, writeDxm, handset(FEEL32_TIMING, 32, 0, 127, 2),
+     FIX_TIMEBASE_24 | FIX_NO_DRUM_BANK, DXM_TB, inMenu(CONVERT_GROUP_FEELSOUND, 10)},
+    {FORMAT_MLD, 105, "iﾒﾛﾃﾞｨFM16和音作成(N)", "mld-fm16n", ".mld", "Mld2Size", 9, 498,
      WAVES | NO_EXCL, writeMld, handset(MLD_TIMING, 16, 21, 119, 2, MLD_FM16, 0x11),
      FIX_NOTE_TYPE | FIX_FM_HANDSET, MLD_TB, inMenu(CONVERT_GROUP_MLD, 24)},
     {FORMAT_MLD_PCM16, 106, "iﾒﾛﾃﾞｨPCM16和音作成(P,D)", "mld-pcm16", ".mld", "Mld2Size", 9, 498,
-     F::MLD, NO_EXCL, writeMld, handset(MLD_TIMING, 16, 21, 119, 2, TRACKS_4), FIX_MLD16, MLD_TB,
+     NO_EXCL, writeMld, handset(MLD_TIMING, 16, 21, 119, 2, TRACKS_4), FIX_MLD16, MLD_TB,
      inMenu(CONVERT_GROUP_MLD, 23)},
     {FORMAT_MLD_PCM24SO, 107, "iﾒﾛﾃﾞｨPCM24和音作成(SO)", "mld-pcm24so", ".mld", "Mld2Size", 9, 498,
-     F::MLD, NO_EXCL, writeMld, handset(MLD_TIMING, 24, 21, 119, 2, TRACKS_4, 0x31), FIX_MLD16,
-     MLD_TB, inMenu(CONVERT_GROUP_MLD, 22)},
+     NO_EXCL, writeMld, handset(MLD_TIMING, 24, 21, 119, 2, TRACKS_4, 0x31), FIX_MLD16, MLD_TB,
+     inMenu(CONVERT_GROUP_MLD, 22)},
     {FORMAT_MLD_PCM32, 108, "iﾒﾛﾃﾞｨPCM32和音作成(633S)", "mld-pcm32", ".mld", "Mld2Size", 9, 14037,
-     F::MLD, NO_EXCL | OUT_LONG_MAIL, writeMld, handset(MLD_TIMING, 32, 21, 119, 2, TRACKS_4),
-     FIX_MLD16, MLD_TB, inMenu(CONVERT_GROUP_MLD, 20)},
+     NO_EXCL | OUT_LONG_MAIL, writeMld, handset(MLD_TIMING, 32, 21, 119, 2, TRACKS_4), FIX_MLD16,
+     MLD_TB, inMenu(CONVERT_GROUP_MLD, 20)},
     {FORMAT_MLD_FM16F, 109, "iﾒﾛﾃﾞｨFM16和音作成(F)", "mld-fm16f", ".mld", "Mld2Size", 9, 498,
-     F::MLD, WAVES | NO_EXCL, writeMld, handset(MLD_TIMING, 16, 21, 119, 2, MLD_FM16, 0x21),
+     WAVES | NO_EXCL, writeMld, handset(MLD_TIMING, 16, 21, 119, 2, MLD_FM16, 0x21),
      FIX_NOTE_TYPE | FIX_FM_HANDSET, MLD_TB, inMenu(CONVERT_GROUP_MLD, 25)},
     {FORMAT_MLD_PCM24D, 110, "iﾒﾛﾃﾞｨPCM24和音作成(D211i)", "mld-pcm24d", ".mld", "Mld2Size", 9, 498,
-     F::MLD, NO_EXCL, writeMld, handset(MLD_TIMING, 24, 21, 119, 2, TRACKS_4, 0x61), FIX_MLD16,
-     MLD_TB, inMenu(CONVERT_GROUP_MLD, 21)},
+     NO_EXCL, writeMld, handset(MLD_TIMING, 24, 21, 119, 2, TRACKS_4, 0x61), FIX_MLD16, MLD_TB,
+     inMenu(CONVERT_GROUP_MLD, 21)},
     {FORMAT_MLD_40, 111, "iﾒﾛﾃﾞｨ40和音作成(251/504i)", "mld-40", ".mld", "Mld2Size", 18, 498,
-     F::MLD, MLD_40, writeMld, handset(MLD_TIMING, 40, 21, 119, 3, TRACKS_4), FIX_MLD16, MLD_TB,
+     MLD_40, writeMld, handset(MLD_TIMING, 40, 21, 119, 3, TRACKS_4), FIX_MLD16, MLD_TB,
      inMenu(CONVERT_GROUP_MLD, 10)},
     {FORMAT_MLD_40SO, 126, "iﾒﾛﾃﾞｨ40和音作成(SO504i)", "mld-40so", ".mld", "Mld2Size", 18, 498,
-     F::MLD, WAVES | MLD_40, writeMld, handset(MLD_TIMING, 40, 21, 119, 3, TRACKS_4, 0x31),
-     FIX_MLD16, MLD_TB, inMenu(CONVERT_GROUP_MLD, 11)},
-    {FORMAT_MLD_3, 112, "iﾒﾛﾃﾞｨ3和音作成(P,D,SO)", "mld-3", ".mld", "Mld1Size", 9, 498, F::MLD,
-     MLD_FEW, writeMld, PSG_HANDSET, FIX_FEW, MLD_TB, inMenu(CONVERT_GROUP_MLD, 41)},
-    {FORMAT_MLD_3SH, 113, "iﾒﾛﾃﾞｨ3和音作成(SH821i)", "mld-3sh", ".mld", "Mld1Size", 9, 3000, F::MLD,
+     WAVES | MLD_40, writeMld, handset(MLD_TIMING, 40, 21, 119, 3, TRACKS_4, 0x31), FIX_MLD16,
+     MLD_TB, inMenu(CONVERT_GROUP_MLD, 11)},
+    {FORMAT_MLD_3, 112, "iﾒﾛﾃﾞｨ3和音作成(P,D,SO)", "mld-3", ".mld", "Mld1Size", 9, 498, MLD_FEW,
+     writeMld, PSG_HANDSET, FIX_FEW, MLD_TB, inMenu(CONVERT_GROUP_MLD, 41)},
+    {FORMAT_MLD_3SH, 113, "iﾒﾛﾃﾞｨ3和音作成(SH821i)", "mld-3sh", ".mld", "Mld1Size", 9, 3000,
      MLD_FEW, writeMld, handset(MLD_TIMING, 3, 56, 107, 1, MLD_PSG3), FIX_FEW, MLD_TB,
      inMenu(CONVERT_GROUP_MLD, 40)},
-    {FORMAT_MLD_4S, 114, "iﾒﾛﾃﾞｨ4和音作成(641S)", "mld-4s", ".mld", "Mld1Size", 9, 3000, F::MLD,
+    {FORMAT_MLD_4S, 114, "iﾒﾛﾃﾞｨ4和音作成(641S)", "mld-4s", ".mld", "Mld1Size", 9, 3000,
      MLD_FEW | OUT_LONG_MAIL, writeMld, handset(MLD_TIMING, 4, 45, 107, 1, MLD_FM4), FIX_FM4,
      MLD_TB, inMenu(CONVERT_GROUP_MLD, 30)},
-    {FORMAT_MLD_4, 115, "iﾒﾛﾃﾞｨ4和音作成(N,F209i)", "mld-4", ".mld", "Mld1Size", 9, 498, F::MLD,
-     MLD_FEW, writeMld, handset(MLD_TIMING, 4, 45, 107, 1, MLD_FM4 | TOP_NOTE, 0x01), FIX_FM4,
-     MLD_TB, inMenu(CONVERT_GROUP_MLD, 32)},
-    {FORMAT_MLD_4P, 116, "iﾒﾛﾃﾞｨ4和音作成(641P)", "mld-4p", ".mld", "Mld1Size", 9, 4000, F::MLD,
+    {FORMAT_MLD_4, 115, "iﾒﾛﾃﾞｨ4和音作成(N,F209i)", "mld-4", ".mld", "Mld1Size", 9, 498, MLD_FEW,
+     writeMld, handset(MLD_TIMING, 4, 45, 107, 1, MLD_FM4 | TOP_NOTE, 0x01), FIX_FM4, MLD_TB,
+     inMenu(CONVERT_GROUP_MLD, 32)},
+    {FORMAT_MLD_4P, 116, "iﾒﾛﾃﾞｨ4和音作成(641P)", "mld-4p", ".mld", "Mld1Size", 9, 4000,
      MLD_FEW | OUT_LONG_MAIL, writeMld,
      handset(MLD_TIMING, 4, 45, 107, 1, MLD_FM4 | TOP_NOTE | VOICE_EXCL, 0x01), FIX_FM4, MLD_TB,
      inMenu(CONVERT_GROUP_MLD, 31)},
-    {FORMAT_SMAF, 120, "SMAF16和音作成(J-SKY)", "mmf16j", ".mmf", "JMmfSize", 11, 0, F::SMAF,
+    {FORMAT_SMAF, 120, "SMAF16和音作成(J-SKY)", "mmf16j", ".mmf", "JMmfSize", 11, 0,
      WAVES | NO_EXCL, writeSmaf, handset(SMAF_TIMING, 16, 1, 120, 2), FIX_NOTE_TYPE, MMF_TB,
      inMenu(CONVERT_GROUP_SMAF, 20)},
     {FORMAT_SMAF_EZWEB, 121, "SMAF16和音作成(EZweb)", "mmf16ez", ".mmf", "EzMmfSize", 11, 0,
-     F::SMAF, EZ | WAVES | NO_EXCL, writeSmaf, handset(SMAF_TIMING, 16, 1, 120, 2), FIX_NOTE_TYPE,
-     MMF_TB, inMenu(CONVERT_GROUP_SMAF, 21)},
-    {FORMAT_SMAF4, 122, "SMAF4和音作成(J-SKY)", "mmf4j", ".mmf", "JMmfSize", 11, 0, F::SMAF,
-     SMAF_FEW, writeSmaf, handset(SMAF_TIMING, 4, 37, 108, 1, SMAF_FM4),
-     FIX_FM4 | FIX_NO_HIGH_QUALITY, MMF_TB, inMenu(CONVERT_GROUP_SMAF, 30)},
-    {FORMAT_SMAF4_EZWEB, 123, "SMAF4和音作成(EZweb)", "mmf4ez", ".mmf", "EzMmfSize", 11, 0, F::SMAF,
+     EZ | WAVES | NO_EXCL, writeSmaf, handset(SMAF_TIMING, 16, 1, 120, 2), FIX_NOTE_TYPE, MMF_TB,
+     inMenu(CONVERT_GROUP_SMAF, 21)},
+    {FORMAT_SMAF4, 122, "SMAF4和音作成(J-SKY)", "mmf4j", ".mmf", "JMmfSize", 11, 0, SMAF_FEW,
+     writeSmaf, handset(SMAF_TIMING, 4, 37, 108, 1, SMAF_FM4), FIX_FM4 | FIX_NO_HIGH_QUALITY,
+     MMF_TB, inMenu(CONVERT_GROUP_SMAF, 30)},
+    {FORMAT_SMAF4_EZWEB, 123, "SMAF4和音作成(EZweb)", "mmf4ez", ".mmf", "EzMmfSize", 11, 0,
      SMAF_FEW | EZ, writeSmaf, handset(SMAF_TIMING, 4, 37, 108, 1, SMAF_FM4),
      FIX_FM4 | FIX_NO_HIGH_QUALITY, MMF_TB, inMenu(CONVERT_GROUP_SMAF, 31)},
-    {FORMAT_SMAF40, 124, "SMAF40和音作成", "mmf40", ".mmf", "Mmf3Size", 11, 0, F::SMAF40, SMAF_40,
-     writeSmaf40, handset(SMAF40_TIMING, 40, 0, 127, 1),
-     FIX_MASTER_VOLUME | FIX_DRUM_BANK_ALL_MELODIC, MMF_TB, inMenu(CONVERT_GROUP_SMAF, 10)},
-    {FORMAT_PMD, 117, "au-PMD16和音作成", "pmd16", ".pmd", "PmdSize", 2, 0, F::PMD,
-     EZ | OUT_TEMPO_FIXES, writeMld, handset(MLD_TIMING, 16, 21, 119, 2), FIX_PMD16, MLD_TB,
+    {FORMAT_SMAF40, 124, "SMAF40和音作成", "mmf40", ".mmf", "Mmf3Size", 11, 0, SMAF_40, writeSmaf40,
+     handset(SMAF40_TIMING, 40, 0, 127, 1), FIX_MASTER_VOLUME | FIX_DRUM_BANK_ALL_MELODIC, MMF_TB,
+     inMenu(CONVERT_GROUP_SMAF, 10)},
+    {FORMAT_PMD, 117, "au-PMD16和音作成", "pmd16", ".pmd", "PmdSize", 2, 0, EZ | OUT_TEMPO_FIXES,
+     writeMld, handset(MLD_TIMING, 16, 21, 119, 2), FIX_PMD16, MLD_TB,
      inMenu(CONVERT_GROUP_PMD, 10)},
-    {FORMAT_PMD16B, 118, "", "pmd16b", ".pmd", "PmdSize", 2, 0, F::PMD, EZ, writeMld,
+    {FORMAT_PMD16B, 118, "", "pmd16b", ".pmd", "PmdSize", 2, 0, EZ, writeMld,
      handset(MLD_TIMING, 16, 21, 119, 2), FIX_PMD16, MLD_TB, NO_MENU},
-    {FORMAT_PMD3, 119, "au-PMD3和音作成", "pmd3", ".pmd", "PmdSize", 2, 0, F::PMD, PMD_FEW,
-     writeMld, PSG_HANDSET, FIX_FEW, MLD_TB, inMenu(CONVERT_GROUP_PMD, 20)},
-    {OUTPUT_COPY, 132, "", "copy", nullptr, nullptr, 0, 0, F::NONE, 0, nullptr, NO_HANDSET, 0,
-     nullptr, NO_MENU},
-    {OUTPUT_MAIL, 135, "Outlook送信\tCtrl+M", "mail", nullptr, nullptr, 7, 0, F::NONE, 0, nullptr,
+    {FORMAT_PMD3, 119, "au-PMD3和音作成", "pmd3", ".pmd", "PmdSize", 2, 0, PMD_FEW, writeMld,
+     PSG_HANDSET, FIX_FEW | FIX_KEEP_TEMPO_FIXES, MLD_TB, inMenu(CONVERT_GROUP_PMD, 20)},
+    {OUTPUT_COPY, 132, "", "copy", nullptr, nullptr, 0, 0, 0, nullptr, NO_HANDSET, 0, nullptr,
+     NO_MENU},
+    {OUTPUT_MAIL, 135, "Outlook送信\tCtrl+M", "mail", nullptr, nullptr, 7, 0, 0, nullptr,
      NO_HANDSET, 0, nullptr, NO_MENU},
 };
 
@@ -340,13 +340,9 @@ const OutputFormat* outputFormats(int* count) {
   return OUTPUT_FORMATS;
 }
 
-OutputFamily outputFamily(FormatCode code) {
-  const OutputFormat* format = findOutputFormat(code);
-  return format ? format->family : OutputFamily::NONE;
-}
-
 bool isImelodyOutput(FormatCode code) {
-  return outputFamily(code) == OutputFamily::MLD;
+  const OutputFormat* format = findOutputFormat(code);
+  return format && format->mailTextLimit > 0;
 }
 
 bool hasOutputTrait(FormatCode code, uint32_t trait) {

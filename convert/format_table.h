@@ -1,6 +1,6 @@
 // The one table from FormatCode to everything the program knows about a format: extensions and
-// magic bytes, labels, the setup tool's file type, size and timebase keys, dialog, family and
-// traits, handset preset and run corrections, convert menu place, reader and writer. Detection,
+// magic bytes, labels, the setup tool's file type, size and timebase keys, dialog and traits,
+// handset preset and run corrections, convert menu place, reader and writer. Detection,
 // the open dialog, the setup tool's associations, the presets, the file settings dialog, the
 // convert menu and the golden set read it; adding a format adds a row.
 #pragma once
@@ -50,9 +50,6 @@ struct InputFormat {
   const char* associated;    // the extensions that type takes from this row, ".mel .sml"
 };
 
-// The family an output belongs to: what its size and timebase settings and its dialog share.
-enum class OutputFamily : uint8_t { NONE, SMF, DXM, MLD, PMD, SMAF, SMAF40 };
-
 // OutputFormat::traits.
 inline constexpr uint32_t OUT_FEW_VOICES = 0x01;  // a 3- or 4-voice handset
 inline constexpr uint32_t OUT_EZWEB = 0x02;       // an EZweb handset
@@ -89,6 +86,10 @@ inline constexpr uint32_t FIX_NO_HIGH_QUALITY = 0x0400;        // no high-qualit
 inline constexpr uint32_t FIX_MASTER_VOLUME = 0x0800;  // a master volume when the song has none
 // One track per group of 4 channels unless `pmdfmt0` (in the preset too).
 inline constexpr uint32_t FIX_PMD_TRACKS = 0x1000;
+inline constexpr uint32_t FIX_NO_DRUM_BANK = 0x2000;  // no drum bank when saving
+// The EZweb tempo corrections (`pmdtmpc4s`, `pmdtopplus`) stay when saving for EZweb with wide
+// note events; every other output drops them.
+inline constexpr uint32_t FIX_KEEP_TEMPO_FIXES = 0x4000;
 
 // The convert menu's submenus.
 inline constexpr int CONVERT_GROUP_NONE = 0;  // no menu item (command only)
@@ -114,7 +115,6 @@ struct OutputFormat {
   const char* sizeKey;  // settings key of the size limit, null = none
   int dialog;           // resource id of the option dialog, 0 = none
   int mailTextLimit;    // characters of a melody-mail text, 0 = not i-melody
-  OutputFamily family;
   uint32_t traits;
   StageFn writer;  // null only for the copy and the mail, which keep the input's bytes
   // The handset: what applyOutputPreset starts from. The target timebase comes from the
@@ -140,8 +140,7 @@ std::vector<std::string> closeOutputNames(const char* name);
 const InputFormat* inputFormats(int* count);
 // The file types of the input rows, each once, by check box id.
 std::vector<const FileType*> fileTypes();
-// The output's family, NONE for codes without a row.
-OutputFamily outputFamily(FormatCode code);
+// An i-melody output: one with a melody-mail text length.
 bool isImelodyOutput(FormatCode code);
 bool hasOutputTrait(FormatCode code, uint32_t trait);
 const OutputFormat* outputFormats(int* count);

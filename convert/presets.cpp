@@ -134,9 +134,9 @@ void adjustForRun(FormatCode c) {
   if (fixes & FIX_PMD_TRACKS) p.fourChannelTracks = !o.pmdfmt0;
   if (o.waoncompress && p.topNoteFromSong) p.topNote = topNoteFromSong();
   if (!runState.forPlayback) {
-    const bool ezPmd = outputFamily(c) == OutputFamily::PMD && p.ezwebTarget && p.noteType;
+    const bool ezPmd = (fixes & FIX_KEEP_TEMPO_FIXES) && p.ezwebTarget && p.noteType;
     if (!ezPmd) o.pmdtmpc4s = o.pmdtopplus = false;
-    if (outputFamily(c) == OutputFamily::DXM) o.drambankflg = false;
+    if (fixes & FIX_NO_DRUM_BANK) o.drambankflg = false;
   } else if (!o.gsmode) {
     o.drambankflg = false;
   }

@@ -141,12 +141,10 @@ TEST(FormatTable, EveryOutputRowIsComplete) {
     const bool keepsBytes = f.code == OUTPUT_COPY || f.code == OUTPUT_MAIL;
     if (keepsBytes) {
       EXPECT_EQ(f.writer, nullptr);
-      EXPECT_EQ(f.family, OutputFamily::NONE);
       continue;
     }
     EXPECT_GT(f.code, 0);
     EXPECT_NE(f.writer, nullptr) << "no writer";
-    EXPECT_NE(f.family, OutputFamily::NONE);
     ASSERT_NE(f.extension, nullptr);
     EXPECT_TRUE(isLowerExtension(f.extension)) << f.extension;
     EXPECT_GT(f.dialog, 0) << "no settings dialog";
@@ -155,7 +153,8 @@ TEST(FormatTable, EveryOutputRowIsComplete) {
     EXPECT_EQ(*f.label != '\0', f.menu.group != CONVERT_GROUP_NONE) << "menu place and label";
     if (f.menu.group != CONVERT_GROUP_NONE)
       EXPECT_TRUE(places.insert({f.menu.group, f.menu.order}).second) << "menu place taken twice";
-    EXPECT_EQ(f.mailTextLimit > 0, f.family == OutputFamily::MLD) << "melody mail is i-melody's";
+    EXPECT_EQ(f.mailTextLimit > 0, std::strcmp(f.extension, ".mld") == 0)
+        << "melody mail is i-melody's";
     // An output with a size limit also remembers the dialog's timebase, and the other way.
     EXPECT_EQ(f.sizeKey != nullptr, f.timebaseKey != nullptr) << "size key and timebase key";
     EXPECT_EQ(f.preset.oneVoicePerChannel && f.preset.polyphony > 16, false)
@@ -182,8 +181,7 @@ TEST(FormatTable, FamiliesAndTraitsOfTheOutputs) {
   EXPECT_TRUE(isImelodyOutput(FORMAT_MLD_4P));
   EXPECT_FALSE(isImelodyOutput(FORMAT_PMD));
   EXPECT_FALSE(isImelodyOutput(OUTPUT_MAIL));
-  EXPECT_EQ(outputFamily(FORMAT_SMAF40), OutputFamily::SMAF40);
-  EXPECT_EQ(outputFamily(99), OutputFamily::NONE);
+  EXPECT_FALSE(isImelodyOutput(99));
   for (FormatCode c :
        {FORMAT_SMAF_EZWEB, FORMAT_SMAF4_EZWEB, FORMAT_PMD, FORMAT_PMD16B, FORMAT_PMD3}) {
     EXPECT_TRUE(hasOutputTrait(c, OUT_EZWEB)) << c;
