@@ -127,8 +127,7 @@ struct AudioEngine {
   std::thread silent;
   std::atomic<bool> silentRunning{false};
 
-  std::mutex sourceLock;  // guards the second synthesizer between its owner and the audio thread
-  AudioSource source;
+  AudioSource source;  // guarded by renderLock
   std::mutex waveLock;        // guards the wave sound between the caller and the audio thread
   std::vector<int16_t> wave;  // stereo frames at `rate`
   size_t wavePos = 0;
@@ -144,6 +143,11 @@ struct AudioEngine {
 
 std::mutex engineLock;
 std::unique_ptr<AudioEngine> engine;
+// Held by the audio thread while it renders a block. FluidSynth walks its players' timers and
+// calls their callbacks inside the render without a lock of its own, so whatever adds, changes or
+// removes a player, or the second synthesizer, holds this lock. It lives outside the engine so
+// that a holder never outlives the mutex; take it after engineLock, never before.
+std::mutex renderLock;
 std::atomic<bool> silentAllowed{false};
 
 // The driver's callback: the synthesizer, then the wave sound added on top.
@@ -153,7 +157,7 @@ int mixAudio(void* data, int len, int nfx, float* fx[], int nout, float* out[]) 
   for (int i = 0; i < nfx; ++i) std::fill(fx[i], fx[i] + len, 0.0f);
   int result = FLUID_OK;
   {
-    std::lock_guard<std::mutex> hold(e->sourceLock);
+    std::lock_guard<std::mutex> hold(renderLock);
     if (e->source && nout >= 2) {
       // In FluidSynth's own block size, so that the messages of the source land in the block
       // they belong to.
@@ -297,12 +301,16 @@ uint32_t audioSampleRate() {
 void setAudioSource(AudioSource source) {
   std::lock_guard<std::mutex> hold(engineLock);
   if (!engine) return;
-  std::lock_guard<std::mutex> holdSource(engine->sourceLock);
+  std::lock_guard<std::mutex> holdRender(renderLock);
   engine->source = std::move(source);
 }
 
 void allowSilentAudioOutput(bool allow) {
   silentAllowed = allow;
+}
+
+std::unique_lock<std::mutex> pauseAudioRendering() {
+  return std::unique_lock<std::mutex>(renderLock);
 }
 
 #else  // no synthesizer library: there is never an audio output

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,10 @@ void resampleToStereo(const PcmWave& wave, uint32_t rate, std::vector<int16_t>* 
 // The synthesizer of the open audio output, opening it first when needed. Null with the reason in
 // `error` (DEVERR_NO_AUDIO_OUTPUT or DEVERR_NO_SOUNDFONT) when it cannot be opened.
 fluid_synth_t* audioSynth(DeviceError* error);
+// Keeps the audio thread between two blocks for as long as the lock is held. FluidSynth runs its
+// players from inside the render with no lock of its own, so a player is made, filled, started,
+// stopped and deleted only under this lock. Do not open or close the output while holding it.
+std::unique_lock<std::mutex> pauseAudioRendering();
 #endif
 // Opens the audio output if it is not open yet; DEVICE_OK when it plays.
 DeviceError openAudioOutput();

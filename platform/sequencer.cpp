@@ -406,18 +406,8 @@ class FluidSequencer : public TimedDevice {
       if (notify) notify(NOTIFY_SUCCESSFUL);
       return DEVICE_OK;
     }
-    fluid_player_t* p = new_fluid_player(synth_);
-    if (!p) return DEVERR_NO_AUDIO_OUTPUT;
-    fluid_player_set_playback_callback(p, &FluidSequencer::onPlayerEvent, synth_);
-    if (fluid_player_add_mem(p, image_.data(), image_.size()) != FLUID_OK) {
-      delete_fluid_player(p);
-      return DEVERR_INVALID_FILE;
-    }
-    if (startTick > 0) fluid_player_seek(p, int(startTick));
-    if (fluid_player_play(p) != FLUID_OK) {
-      delete_fluid_player(p);
-      return DEVERR_NO_AUDIO_OUTPUT;
-    }
+    fluid_player_t* p = nullptr;
+    if (DeviceError error = startPlayer(startTick, &p)) return error;
     {
       std::lock_guard<std::mutex> hold(lock_);
       player_ = p;
@@ -478,6 +468,28 @@ class FluidSequencer : public TimedDevice {
     return fluid_synth_handle_midi_event(static_cast<fluid_synth_t*>(data), event);
   }
 
+  // A new player on the shared synthesizer, playing from `startTick`. The synthesizer runs its
+  // players from the audio thread, so the player is made and set going with that thread held.
+  DeviceError startPlayer(uint32_t startTick, fluid_player_t** started) {
+    auto paused = pauseAudioRendering();
+    fluid_player_t* p = new_fluid_player(synth_);
+    if (!p) return DEVERR_NO_AUDIO_OUTPUT;
+    fluid_player_set_playback_callback(p, &FluidSequencer::onPlayerEvent, synth_);
+    DeviceError error = DEVICE_OK;
+    if (fluid_player_add_mem(p, image_.data(), image_.size()) != FLUID_OK) {
+      error = DEVERR_INVALID_FILE;
+    } else {
+      if (startTick > 0) fluid_player_seek(p, int(startTick));
+      if (fluid_player_play(p) != FLUID_OK) error = DEVERR_NO_AUDIO_OUTPUT;
+    }
+    if (error) {
+      delete_fluid_player(p);
+      return error;
+    }
+    *started = p;
+    return DEVICE_OK;
+  }
+
   uint32_t positionTick() {
     std::lock_guard<std::mutex> hold(lock_);
     if (!player_) return tick_;
@@ -529,8 +541,11 @@ class FluidSequencer : public TimedDevice {
     }
     endWatcher(watcher_);
     if (p) {
-      fluid_player_stop(p);
-      delete_fluid_player(p);
+      {
+        auto paused = pauseAudioRendering();
+        fluid_player_stop(p);
+        delete_fluid_player(p);
+      }
       fluid_synth_all_sounds_off(synth_, -1);
       clearAllChannels();
     }

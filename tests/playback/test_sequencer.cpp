@@ -222,5 +222,30 @@ TEST(Sequencer, PlaysToTheEndAndNotifiesOnceStopAborts) {
   allowSilentAudioOutput(false);
 }
 
+// Play and stop in quick turns while the output renders: each play makes a FluidSynth player and
+// each stop deletes it, which the audio thread must never see half done (under the sanitizers a
+// player deleted during a render block shows as a use after free).
+TEST(Sequencer, PlayAndStopInQuickTurnsWhileTheOutputRenders) {
+  if (!std::filesystem::exists(DEFAULT_SOUNDFONT)) GTEST_SKIP() << "no SoundFont";
+  allowSilentAudioOutput(true);
+  test::SmfBuilder b(480);
+  b.tempo(0, 500000);
+  for (int i = 0; i < 16; ++i) b.note(i * 60, i % 16, 48 + i, 120);
+  std::string path = writeTemp("vlm_seq_turns.mid", b.build(480 * 4));
+  std::unique_ptr<MediaDevice> d;
+  ASSERT_EQ(openMediaDevice(DEVICE_SEQUENCER, path.c_str(), &d), DEVICE_OK);
+  ASSERT_EQ(d->setTimeFormat(TIME_FORMAT_SONGPTR), DEVICE_OK);
+  for (uint32_t turn = 0; turn < 60; ++turn) {
+    uint32_t from = turn % 8;
+    ASSERT_EQ(d->play(&from, nullptr), DEVICE_OK);
+    std::this_thread::sleep_for(std::chrono::milliseconds(turn % 3));
+    ASSERT_EQ(d->stop(), DEVICE_OK);
+  }
+  EXPECT_EQ(d->close(), DEVICE_OK);
+  std::remove(path.c_str());
+  closeAudioOutput();
+  allowSilentAudioOutput(false);
+}
+
 }  // namespace
 }  // namespace vlm
