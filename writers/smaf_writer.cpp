@@ -725,8 +725,8 @@ static void writeSmafOnce(const uint8_t* source, uint32_t sourceSize, uint8_t* d
   state = &threadRecord<SmafWriterState>();
   *destinationSize = 0;
   *state = SmafWriterState{};
-  const FormatCode code = runState.currentOutputCode;
-  state->fourVoice = code == FORMAT_SMAF4 || code == FORMAT_SMAF4_EZWEB;
+  // The 4-voice handsets take the older MA-1 layout: what the preset says, not the output code.
+  state->fourVoice = options.preset.fourVoiceFm;
   state->ezweb = options.preset.ezwebTarget;
   state->fm4op = !state->fourVoice && options.mmf4op;
   state->velocityToExpression = !state->fourVoice && options.preset.noteType;
