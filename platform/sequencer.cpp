@@ -240,7 +240,7 @@ void clearAllChannels() {
 
 // Bookkeeping of one channel-voice message: note on and off, and the controllers that silence
 // a channel (120 all sounds off, 123 all notes off and the mode messages 124..127).
-[[maybe_unused]] void trackMidiEvent(int type, int channel, int key, int velocity, int control) {
+void trackMidiEvent(int type, int channel, int key, int velocity, int control) {
   if (channel < 0 || channel >= CHANNELS) return;
   if (type == 0x90 && key >= 0 && key < KEYS) {
     soundingVelocity[channel][key].store(uint8_t(std::clamp(velocity, 0, 127)),
@@ -253,6 +253,18 @@ void clearAllChannels() {
 }
 
 }  // namespace
+
+void noteChannelMessage(uint8_t status, uint8_t data1, uint8_t data2) {
+  const int type = status & 0xF0;
+  if (type == 0x80 || type == 0x90)
+    trackMidiEvent(type, status & 0x0F, data1, data2, -1);
+  else if (type == 0xB0)
+    trackMidiEvent(type, status & 0x0F, -1, 0, data1);
+}
+
+void clearChannelLevels() {
+  clearAllChannels();
+}
 
 void sequencerChannelLevels(uint8_t levels[16]) {
   if (!levels) return;

@@ -76,6 +76,11 @@ void setMediaDeviceFactory(DeviceFactory factory);
 // (0 = silent); all zero when nothing plays. Safe to call from any thread (the channel monitor
 // reads it from its timer while the synthesizer's thread writes it).
 void sequencerChannelLevels(uint8_t levels[16]);
+// A channel message of a song that another engine plays (the handset synthesizer, which does not
+// go through the sequencer's player), so that the channel monitor follows it too; and the reset
+// when that engine stops.
+void noteChannelMessage(uint8_t status, uint8_t data1, uint8_t data2);
+void clearChannelLevels();
 // For tests of the windows over a fake device: the levels to report instead of the real ones;
 // null returns to the real ones.
 void setSequencerChannelLevelsForTest(const uint8_t* levels);

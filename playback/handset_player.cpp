@@ -127,6 +127,7 @@ class HandsetSequencer : public TimedDevice {
         synth_->handleMessage(e.status, e.data1, e.data2);
     }
     if (e.toGm) sendToFluidSynth(fluid_, e);
+    if (e.status < 0xF0) noteChannelMessage(e.status, e.data1, e.data2);
   }
 
   // The audio thread's part: the messages due, then this stretch of the handset synthesizer.
@@ -161,6 +162,7 @@ class HandsetSequencer : public TimedDevice {
     endWatcher(watcher_);
     if (fluid_) fluid_synth_all_sounds_off(fluid_, -1);
     if (synth_) synth_->allSoundOff();
+    clearChannelLevels();
     NotifyFn pending = std::move(notify_);
     notify_ = nullptr;
     if (pending) pending(code);

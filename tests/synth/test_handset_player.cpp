@@ -1,6 +1,6 @@
 // The player's sequencer for songs with their own voices, on the silent audio output: it plays
 // to the end and sends the completion notice, pauses and resumes at its position, and is chosen
-// only for the file its song was prepared for.
+// only for the file its song was prepared for; the channel monitor follows its notes.
 #include "playback/handset_player.h"
 
 #include <gtest/gtest.h>
@@ -68,7 +68,14 @@ TEST(HandsetPlayer, PlaysToTheEndPausesAndResumes) {
   ASSERT_EQ(playerState.state, PLAY_PLAYING) << playerState.errorText;
   EXPECT_EQ(playerState.songLength, 8u);  // two beats in sixteenths
   std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  // The channel monitor follows the handset synthesizer's notes as it does the player's.
+  uint8_t levels[16] = {};
+  sequencerChannelLevels(levels);
+  EXPECT_EQ(levels[0], 100);
+  EXPECT_EQ(levels[1], 0);
   pausePlayback(false);
+  sequencerChannelLevels(levels);
+  EXPECT_EQ(levels[0], 0);
   const uint32_t paused = playerState.position;
   EXPECT_GT(paused, 0u);
   EXPECT_LT(paused, 8u);
