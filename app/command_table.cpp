@@ -31,13 +31,24 @@ using O = ConversionOptions;
 // Row builders: a popup, a separator, the convert items of a group, a command, a switch of the
 // options, a bit of `real`.
 CommandRow popup(uint8_t level, const char* label, uint8_t flags = 0) {
-  return {0, level, uint8_t(P | flags), label};
+  CommandRow row;
+  row.level = level;
+  row.flags = uint8_t(P | flags);
+  row.label = label;
+  return row;
 }
 CommandRow separator(uint8_t level) {
-  return {0, level, S};
+  CommandRow row;
+  row.level = level;
+  row.flags = S;
+  return row;
 }
 CommandRow convertGroup(uint8_t level, int group) {
-  return {group, level, MENU_CONVERT_GROUP};
+  CommandRow row;
+  row.id = group;
+  row.level = level;
+  row.flags = MENU_CONVERT_GROUP;
+  return row;
 }
 CommandRow item(int id, uint8_t level, const char* label, Shortcut key, CommandFn run,
                 CheckFn checked = nullptr, uint8_t flags = 0) {

@@ -1172,8 +1172,9 @@ TEST(EnglishTexts, EveryTextIsTranslatedWithItsPlaceholders) {
       EXPECT_FALSE(english.isEmpty());
       EXPECT_FALSE(hasJapanese(english)) << english.toStdString();
       EXPECT_EQ(placeholdersOf(english), placeholdersOf(source)) << english.toStdString();
-      if (QRegularExpression(QStringLiteral("\\(&[A-Z]\\)")).match(source).hasMatch())
+      if (QRegularExpression(QStringLiteral("\\(&[A-Z]\\)")).match(source).hasMatch()) {
         EXPECT_TRUE(english.contains(QLatin1Char('&'))) << english.toStdString();
+      }
     }
     EXPECT_FALSE(xml.hasError()) << name << ": " << xml.errorString().toStdString();
     EXPECT_GT(messages, 20) << name;

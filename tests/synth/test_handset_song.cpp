@@ -104,8 +104,11 @@ TEST(HandsetSong, SampledVoicesWithoutTheirWaveAndBankSelectsGoToTheRightPlace) 
   EXPECT_EQ(song.handsetNotes, 0u);
   EXPECT_EQ(song.gmNotes, 1u);
   // The user-voice bank means nothing to a General MIDI SoundFont.
-  for (const HandsetEvent& e : song.events)
-    if (e.status == 0xB0 && e.data1 == 0) EXPECT_FALSE(e.toGm);
+  for (const HandsetEvent& e : song.events) {
+    if (e.status == 0xB0 && e.data1 == 0) {
+      EXPECT_FALSE(e.toGm);
+    }
+  }
 }
 
 int16_t sampleAt(const std::vector<uint8_t>& wave, size_t i) {
