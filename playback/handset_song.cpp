@@ -24,6 +24,7 @@ namespace {
 
 constexpr uint32_t DEFAULT_TEMPO = 500000;  // microseconds per quarter note
 constexpr int RPN_BEND_RANGE = 0;
+constexpr int OCTAVE = 12;
 
 struct Router {
   const smaf::VoiceSet& set;
@@ -72,13 +73,35 @@ bool wantsHandsetSynth(const smaf::VoiceSet& set) {
   return !set.voices.empty() && !voicesAreOurOwnWriters(set);
 }
 
+HandsetPlayOptions currentHandsetPlayOptions() {
+  HandsetPlayOptions play;
+  play.tempoScale = options.tempoRatio > 0 ? options.tempoRatio / 256.0 : 1.0;
+  play.keyShift = options.keyShift;
+  std::copy(std::begin(options.octaveShift), std::end(options.octaveShift), play.octaveShift);
+  play.channelMask = options.channelMask;
+  return play;
+}
+
+namespace {
+
+// A melodic note moved by the key and octave shifts, folded back by octaves into the MIDI range.
+uint8_t shiftedNote(const HandsetPlayOptions& play, int channel, uint8_t note) {
+  int n = note + play.keyShift + OCTAVE * play.octaveShift[channel];
+  while (n < 0) n += OCTAVE;
+  while (n > 127) n -= OCTAVE;
+  return uint8_t(n);
+}
+
+}  // namespace
+
 void buildHandsetSong(const uint8_t* stream, uint32_t size, const smaf::VoiceSet& set,
-                      double tempoScale, HandsetSong* out) {
+                      const HandsetPlayOptions& play, HandsetSong* out) {
   *out = HandsetSong{};
   out->voices = synthVoicesFromSmaf(set);
   TrackTable table;
   if (!stream || loadTrackTable(table, stream, size) == 0) return;
-  if (tempoScale <= 0) tempoScale = 1;
+  const double tempoScale = play.tempoScale > 0 ? play.tempoScale : 1;
+  bool rhythmPart[CHANNELS] = {};
   const uint32_t timebase = table.timebase ? table.timebase : 48;
   Router r{set, *out->voices, *out, {}, 0};
   double seconds = 0;
@@ -110,19 +133,23 @@ void buildHandsetSong(const uint8_t* stream, uint32_t size, const smaf::VoiceSet
     const uint8_t d1 = ev.data[0], d2 = ev.length >= 2 ? ev.data[1] : 0;
     switch (kind) {
       case ST_NOTE: {
-        if (ev.length < 4 || d2 == 0) break;
+        if (ev.length < 4 || d2 == 0 || !(play.channelMask >> ch & 1)) break;
         const uint32_t duration = getBE(ev.data + 2, 2);
-        const int32_t voice = r.voiceFor(ch, d1);
+        const bool rhythm =
+            rhythmPart[ch] || (r.bound[ch] && r.bound[ch]->kind == smaf::BindingKind::CUSTOM_DRUM);
+        const uint8_t key = rhythm ? d1 : shiftedNote(play, ch, d1);
+        const int32_t voice = r.voiceFor(ch, key);
         const bool handset = voice >= 0;
         (handset ? out->handsetNotes : out->gmNotes)++;
-        r.add(now, uint8_t(0x90 | ch), d1, d2, handset, !handset, voice);
+        r.add(now, uint8_t(0x90 | ch), key, d2, handset, !handset, voice);
         const double end = secondsAt(ev.time + duration);
-        r.add(end, uint8_t(0x80 | ch), d1, 0, handset, !handset);
+        r.add(end, uint8_t(0x80 | ch), key, 0, handset, !handset);
         out->seconds = std::max(out->seconds, end);
         break;
       }
       case ST_CONTROL:
         if (d1 == CC_RHYTHM_PART) {
+          rhythmPart[ch] = d2 != 0;
           if (d2) r.add(now, HANDSET_DRUM_CHANNEL, ch, 0, false, true);
         } else if (d1 == CC_BEND_RANGE) {
           // Registered parameter 0 on both synthesizers.
@@ -156,8 +183,8 @@ bool prepareHandsetSong(const char* input, FormatCode code, HandsetSong* out) {
   const std::shared_ptr<const smaf::VoiceSet> set = smaf::songVoices();
   bool wanted = wantsHandsetSynth(*set);
   if (wanted) {
-    const double scale = options.tempoRatio > 0 ? options.tempoRatio / 256.0 : 1.0;
-    buildHandsetSong(stream.data, uint32_t(stream.length), *set, scale, out);
+    buildHandsetSong(stream.data, uint32_t(stream.length), *set, currentHandsetPlayOptions(),
+                     out);
     wanted = out->handsetNotes > 0;
     if (!wanted) *out = HandsetSong{};
   }

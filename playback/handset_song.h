@@ -48,10 +48,19 @@ void sendToFluidSynth(fluid_synth_t* synth, const HandsetEvent& e);
 // "gm", the file defines voices, and they are not our own SMAF writers' built-in ones.
 bool wantsHandsetSynth(const smaf::VoiceSet& set);
 
-// Routes the score of a VStream image (read from a SMAF file) by the song's voice bindings;
-// times are divided by `tempoScale` (tempo ratio / 256).
+// What the window's options change in a routed song: its pace, its key and the channels heard.
+struct HandsetPlayOptions {
+  double tempoScale = 1;              // tempo ratio / 256: times are divided by it
+  int keyShift = 0;                   // semitones; rhythm channels keep their notes
+  int octaveShift[16] = {};           // per channel, as the transform takes it
+  uint16_t channelMask = 0xFFFF;      // bit n: channel n sounds
+};
+// The window's options of the conversion options.
+HandsetPlayOptions currentHandsetPlayOptions();
+
+// Routes the score of a VStream image (read from a SMAF file) by the song's voice bindings.
 void buildHandsetSong(const uint8_t* stream, uint32_t size, const smaf::VoiceSet& set,
-                      double tempoScale, HandsetSong* out);
+                      const HandsetPlayOptions& play, HandsetSong* out);
 
 // Reads `input` and, when it wants the handset synthesizer, fills `out`. False (and `out`
 // empty) for every other song.

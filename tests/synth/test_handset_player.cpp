@@ -49,7 +49,7 @@ struct Fixture {
     test::StreamBuilder s(480);
     s.track().meta(0, 0x51, {0x07, 0xA1, 0x20}).note(0, 0, 60, 100, 960).end(960);
     const auto stream = s.build();
-    buildHandsetSong(stream.data(), uint32_t(stream.size()), set, 1.0, song.get());
+    buildHandsetSong(stream.data(), uint32_t(stream.size()), set, HandsetPlayOptions{}, song.get());
   }
   ~Fixture() { ::unlink(smf.c_str()); }
 };

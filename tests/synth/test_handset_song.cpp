@@ -11,6 +11,7 @@
 #include "convert/format_table.h"
 #include "core/codec.h"
 #include "core/conversion_options.h"
+#include "core/vstream.h"
 #include "formats/adpcm.h"
 #include "platform/audio.h"
 #include "playback/render.h"
@@ -74,7 +75,7 @@ TEST(HandsetSong, NotesFollowTheBindingOfTheirChannelAtTheirTime) {
   b.note(0, 0, 60, 100, 500).note(0, 1, 64, 100, 500).note(1000, 0, 67, 100, 500).end(600);
   const auto stream = b.build();
   HandsetSong song;
-  buildHandsetSong(stream.data(), uint32_t(stream.size()), set, 1.0, &song);
+  buildHandsetSong(stream.data(), uint32_t(stream.size()), set, HandsetPlayOptions{}, &song);
   EXPECT_EQ(song.handsetNotes, 1u);
   EXPECT_EQ(song.gmNotes, 2u);
   EXPECT_NEAR(song.seconds, 1.5, 0.01);
@@ -90,6 +91,40 @@ TEST(HandsetSong, NotesFollowTheBindingOfTheirChannelAtTheirTime) {
   EXPECT_EQ(ons, 3);
 }
 
+// The window's key shift, octave shift and channel selection reach a routed song as they reach
+// every other: melodic notes move (note on and its note off alike), the rhythm part keeps its
+// notes, and a channel switched off is not heard.
+TEST(HandsetSong, KeyShiftAndChannelSelectionApplyToTheRoutedSong) {
+  using K = smaf::BindingKind;
+  const smaf::VoiceSet set =
+      oneVoice({bind(0, 0, K::CUSTOM_MELODIC), bind(0, 1, K::BUILT_IN, 0), bind(0, 2, K::BUILT_IN)});
+  test::StreamBuilder b = smafTimed();
+  b.cc(0, 1, CC_RHYTHM_PART, 1)
+      .note(0, 0, 60, 100, 500)
+      .note(0, 1, 36, 100, 500)
+      .note(0, 2, 64, 100, 500)
+      .note(0, 0, 125, 100, 500)
+      .end(600);
+  const auto stream = b.build();
+  HandsetPlayOptions play;
+  play.keyShift = 3;
+  play.octaveShift[0] = 1;
+  play.channelMask = 0xFFFF & ~(1u << 2);
+  HandsetSong song;
+  buildHandsetSong(stream.data(), uint32_t(stream.size()), set, play, &song);
+  std::vector<std::pair<int, int>> ons, offs;  // channel, key
+  for (const HandsetEvent& e : song.events) {
+    if ((e.status & 0xF0) == 0x90) ons.emplace_back(e.status & 0x0F, e.data1);
+    if ((e.status & 0xF0) == 0x80) offs.emplace_back(e.status & 0x0F, e.data1);
+  }
+  // 125 + 15 leaves the MIDI range and folds back by whole octaves, to 116.
+  const std::vector<std::pair<int, int>> expected = {{0, 75}, {1, 36}, {0, 116}};
+  EXPECT_EQ(ons, expected);
+  EXPECT_EQ(offs, expected);
+  EXPECT_EQ(song.handsetNotes, 2u);
+  EXPECT_EQ(song.gmNotes, 1u);
+}
+
 TEST(HandsetSong, SampledVoicesWithoutTheirWaveAndBankSelectsGoToTheRightPlace) {
   using K = smaf::BindingKind;
   smaf::VoiceSet set = oneVoice({bind(0, 0, K::CUSTOM_MELODIC)});
@@ -100,7 +135,7 @@ TEST(HandsetSong, SampledVoicesWithoutTheirWaveAndBankSelectsGoToTheRightPlace) 
   b.cc(0, 0, 0, smaf::BANK_USER_MELODIC).note(0, 0, 60, 100, 100).end(100);
   const auto stream = b.build();
   HandsetSong song;
-  buildHandsetSong(stream.data(), uint32_t(stream.size()), set, 1.0, &song);
+  buildHandsetSong(stream.data(), uint32_t(stream.size()), set, HandsetPlayOptions{}, &song);
   EXPECT_EQ(song.handsetNotes, 0u);
   EXPECT_EQ(song.gmNotes, 1u);
   // The user-voice bank means nothing to a General MIDI SoundFont.
@@ -140,7 +175,7 @@ HandsetSong routed(const smaf::VoiceSet& set, int notes, int gmChannel = 1) {
   }
   const auto stream = b.end(100).build();
   HandsetSong song;
-  buildHandsetSong(stream.data(), uint32_t(stream.size()), set, 1.0, &song);
+  buildHandsetSong(stream.data(), uint32_t(stream.size()), set, HandsetPlayOptions{}, &song);
   return song;
 }
 
