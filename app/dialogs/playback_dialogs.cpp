@@ -467,9 +467,13 @@ std::vector<Control> drumsTable() {
     t.push_back(
         check(601 + i, labels[size_t(i)].c_str(), i / COLUMNS, i % COLUMNS, nullptr, nullptr));
   static const char* const slotNames[RHYTHM_SLOTS] = {"A", "B", "C", "D", "E", "F", "G", "H"};
-  for (int s = 0; s < RHYTHM_SLOTS; ++s)
-    t.push_back(edit(101 + s, slotNames[s], 8 + s / 4, (s % 4) * 2, 0, 127, Step::Linear, 1, 12,
-                     nullptr, nullptr));
+  // Each slot spans the two check-box columns above it, so that it widens neither of them.
+  for (int s = 0; s < RHYTHM_SLOTS; ++s) {
+    Control slot = edit(101 + s, slotNames[s], 8 + s / 4, (s % 4) * 2, 0, 127, Step::Linear, 1,
+                        12, nullptr, nullptr);
+    slot.span = 2;
+    t.push_back(slot);
+  }
   Control list;
   list.id = 501;
   list.kind = Kind::List;
